@@ -1,0 +1,145 @@
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <shared_mutex>
+#include <string>
+
+#include <boost/signals2/signal.hpp>
+
+#include "core/interfaces/IOrixDebugger.h"
+#include "core/interfaces/IService.h"
+#include "platform/common/BackendLogger.h"
+
+namespace hil {
+
+/// The base of every service: a name, the debugger, and a registry of contexts keyed by id with
+/// a contexts-added and a contexts-removed signal.
+///
+/// Thread safety: any thread may call the registry. Readers share a lock; `addContexts`,
+/// `removeContexts` and `cleanup` hold it exclusively, and both signals fire while it is held, so
+/// a signal handler must not call the registry of the same service. Ids compare byte by byte.
+template <class I>
+class ServiceBase : public I, public std::enable_shared_from_this<ServiceBase<I>> {
+public:
+    ServiceBase(IOrixDebugger& debugger, std::string name) : debugger_(debugger), name_(std::move(name)) {}
+    ServiceBase(const ServiceBase&) = delete;
+    ServiceBase& operator=(const ServiceBase&) = delete;
+
+    std::string getName() const override { return name_; }
+
+    /// Unregisters the contexts of `ownerId` without a signal, then calls `cleanupContext` for
+    /// each, in id order, once the lock is released.
+    void cleanup(int ownerId) override
+    {
+        ContextList orphans;
+        {
+            std::unique_lock lock(registryLock_);
+            for (auto entry = contexts_.begin(); entry != contexts_.end();) {
+                if (entry->second->getOwnerId() != ownerId) {
+                    ++entry;
+                    continue;
+                }
+                if (BackendLogger::debugOn("svc"))
+                    BackendLogger::debug("svc", "Unregistering orphan " + entry->first + " refcount " +
+                                                    std::to_string(entry->second.use_count()));
+                orphans.push_back(std::move(entry->second));
+                entry = contexts_.erase(entry);
+            }
+        }
+        for (const auto& orphan : orphans)
+            cleanupContext(orphan);
+    }
+
+    void dumpContexts() override
+    {
+        ContextList none;
+        removeContexts(none);
+    }
+
+    ContextPtr getContextFromId(const std::string& id) const override
+    {
+        std::shared_lock lock(registryLock_);
+        const auto entry = contexts_.find(id);
+        return entry == contexts_.end() ? nullptr : entry->second;
+    }
+
+    ContextList getChildren(const ContextPtr& parent) const override
+    {
+        std::shared_lock lock(registryLock_);
+        ContextList children;
+        for (const auto& [id, context] : contexts_) {
+            const ContextPtr contextParent = context->getParent();
+            const bool match = (!contextParent && !parent) ||
+                               (contextParent && parent && contextParent->getId() == parent->getId());
+            if (match)
+                children.push_back(context);
+        }
+        return children;
+    }
+
+    boost::signals2::connection addContextsAddedHandler(const IServiceBase::ContextsSlot& slot) const override
+    {
+        return contextsAdded_.connect(slot);
+    }
+
+    boost::signals2::connection addContextsRemovedHandler(const IServiceBase::ContextsSlot& slot) const override
+    {
+        return contextsRemoved_.connect(slot);
+    }
+
+    void addContext(const ContextPtr& context) override
+    {
+        ContextList one{context};
+        addContexts(one);
+    }
+
+    /// Stamps each context with the calling thread's owner id (0 when it never handled a
+    /// command) and registers it; an id already registered keeps its first context. The signal
+    /// carries the whole list, refused contexts and the empty list included.
+    void addContexts(ContextList& contexts) override
+    {
+        std::unique_lock lock(registryLock_);
+        const int ownerId = debugger_.getCurrentOwnerSlot().get().value_or(0);
+        for (const auto& context : contexts) {
+            context->setOwnerId(ownerId);
+            contexts_.try_emplace(context->getId(), context);
+        }
+        contextsAdded_(contexts);
+    }
+
+    void removeContext(const ContextPtr& context) override
+    {
+        ContextList one{context};
+        removeContexts(one);
+    }
+
+    /// Erases whatever is registered under each context's id; null entries are skipped. The
+    /// signal fires unless the list is empty.
+    void removeContexts(ContextList& contexts) override
+    {
+        std::unique_lock lock(registryLock_);
+        for (const auto& context : contexts) {
+            if (context)
+                contexts_.erase(context->getId());
+        }
+        if (!contexts.empty())
+            contextsRemoved_(contexts);
+    }
+
+    /// Called for each context that `cleanup` unregistered, outside the lock. Does nothing here.
+    virtual void cleanupContext(const ContextPtr& /*context*/) {}
+
+protected:
+    IOrixDebugger& debugger_;
+
+private:
+    const std::string name_;
+    std::map<std::string, ContextPtr> contexts_;
+    mutable std::shared_mutex registryLock_;
+    mutable IServiceBase::ContextsSignal contextsAdded_;
+    mutable IServiceBase::ContextsSignal contextsRemoved_;
+};
+
+} // namespace hil

@@ -1,0 +1,99 @@
+#include "platform/common/Base64.h"
+
+#include <array>
+
+namespace hil {
+
+namespace {
+
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr std::uint8_t kInvalid = 0xFF;
+
+constexpr std::array<std::uint8_t, 256> makeDecodeTable()
+{
+    std::array<std::uint8_t, 256> table{};
+    table.fill(kInvalid);
+    for (std::uint8_t i = 0; i < 64; ++i)
+        table[static_cast<std::uint8_t>(kAlphabet[i])] = i;
+    return table;
+}
+
+constexpr auto kDecode = makeDecodeTable();
+
+} // namespace
+
+void base64_encode_append(std::span<const std::uint8_t> bytes, std::string& out)
+{
+    const std::size_t start = out.size();
+    out.resize(start + (bytes.size() + 2) / 3 * 4);
+    char* dst = out.data() + start;
+    std::size_t i = 0;
+    for (; i + 3 <= bytes.size(); i += 3) {
+        const std::uint32_t group = (std::uint32_t(bytes[i]) << 16) | (std::uint32_t(bytes[i + 1]) << 8) | bytes[i + 2];
+        *dst++ = kAlphabet[(group >> 18) & 0x3F];
+        *dst++ = kAlphabet[(group >> 12) & 0x3F];
+        *dst++ = kAlphabet[(group >> 6) & 0x3F];
+        *dst++ = kAlphabet[group & 0x3F];
+    }
+    const std::size_t rest = bytes.size() - i;
+    if (rest != 0) {
+        std::uint32_t group = std::uint32_t(bytes[i]) << 16;
+        if (rest == 2)
+            group |= std::uint32_t(bytes[i + 1]) << 8;
+        *dst++ = kAlphabet[(group >> 18) & 0x3F];
+        *dst++ = kAlphabet[(group >> 12) & 0x3F];
+        *dst++ = rest == 2 ? kAlphabet[(group >> 6) & 0x3F] : '=';
+        *dst++ = '=';
+    }
+}
+
+std::string base64_encode(std::span<const std::uint8_t> bytes)
+{
+    std::string text;
+    base64_encode_append(bytes, text);
+    return text;
+}
+
+bool base64_decode(std::string_view text, std::vector<std::uint8_t>& bytes)
+{
+    bytes.clear();
+    if (text.size() % 4 != 0)
+        return false;
+    if (text.empty())
+        return true;
+    const std::size_t padding = text.back() != '=' ? 0 : (text[text.size() - 2] == '=' ? 2 : 1);
+    bytes.resize(text.size() / 4 * 3 - padding);
+    std::uint8_t* dst = bytes.data();
+    const std::size_t fullGroups = text.size() / 4 - (padding != 0 ? 1 : 0);
+    const auto* src = reinterpret_cast<const std::uint8_t*>(text.data());
+    for (std::size_t g = 0; g < fullGroups; ++g, src += 4) {
+        const std::uint8_t a = kDecode[src[0]], b = kDecode[src[1]], c = kDecode[src[2]], d = kDecode[src[3]];
+        // Valid sextets are below 64, so one high bit in the union marks an invalid character.
+        if (((a | b | c | d) & 0xC0) != 0) {
+            bytes.clear();
+            return false;
+        }
+        const std::uint32_t group = (std::uint32_t(a) << 18) | (std::uint32_t(b) << 12) | (std::uint32_t(c) << 6) | d;
+        *dst++ = std::uint8_t(group >> 16);
+        *dst++ = std::uint8_t(group >> 8);
+        *dst++ = std::uint8_t(group);
+    }
+    if (padding == 0)
+        return true;
+    const std::uint8_t a = kDecode[src[0]], b = kDecode[src[1]];
+    const std::uint8_t c = padding == 1 ? kDecode[src[2]] : 0;
+    // The padded group must not hide stray bits, or two texts would decode to the same bytes.
+    const bool valid = a != kInvalid && b != kInvalid && c != kInvalid &&
+                       (padding == 2 ? (b & 0x0F) == 0 : (c & 0x03) == 0);
+    if (!valid) {
+        bytes.clear();
+        return false;
+    }
+    const std::uint32_t group = (std::uint32_t(a) << 18) | (std::uint32_t(b) << 12) | (std::uint32_t(c) << 6);
+    *dst++ = std::uint8_t(group >> 16);
+    if (padding == 1)
+        *dst = std::uint8_t(group >> 8);
+    return true;
+}
+
+} // namespace hil

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace hil {
+
+/// Standard Base64 (RFC 4648 alphabet, '=' padding, no line breaks).
+std::string base64_encode(std::span<const std::uint8_t> bytes);
+
+/// Appends the Base64 text of `bytes` to `out`; lets a caller build a reply without a copy.
+void base64_encode_append(std::span<const std::uint8_t> bytes, std::string& out);
+
+/// Decodes standard Base64 into `bytes`, replacing what it held.
+///
+/// Decoding is strict: the text's length must be a multiple of 4, every character must be of the
+/// alphabet, '=' may only end the text (at most two of them), and the bits that padding drops
+/// must be zero. Text that breaks any rule decodes to nothing: `bytes` is left empty and the
+/// result is false. Whitespace is not skipped. The empty text decodes to no bytes and true.
+bool base64_decode(std::string_view text, std::vector<std::uint8_t>& bytes);
+
+} // namespace hil

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <cstdint>
+
+namespace hil {
+
+/// The error codes the core reports. The small values are the TCF protocol's own error codes, so
+/// that a standard TCF client recognises them; the 0x2000x values belong to this system.
+enum class ErrorCode : std::int32_t {
+    Ok = 0,
+    /// A device file or XML read failed, a device is unknown, or a session could not be ended.
+    ReadFailure = 1,
+    /// Wrong argument count or argument kind.
+    InvalidArguments = 3,
+    /// A byte range or size that the target cannot take.
+    InvalidDataSize = 15,
+    /// Context lookup failed: a service without contexts, an empty id, or an unknown id.
+    InvalidContext = 16,
+    /// A factory manager is missing, or a property has the wrong JSON type.
+    BadConfiguration = 0x2001F,
+    /// A factory or connection could not be created, or a property or device file is missing.
+    NotFound = 0x20022,
+    /// The device model was used in a way it does not support.
+    ModelMisuse = 0x20025,
+    /// Resolving a device failed for a reason nobody reported.
+    UnknownDeviceError = 0x2002F,
+    /// A required object is missing.
+    RequiredObjectMissing = 0x20030,
+};
+
+/// The numeric value of a code, as it travels on the wire.
+constexpr std::int32_t toInt(ErrorCode code) { return static_cast<std::int32_t>(code); }
+
+} // namespace hil

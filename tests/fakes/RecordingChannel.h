@@ -1,0 +1,47 @@
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/interfaces/ICommandServer.h"
+#include "platform/tcf/ICommandChannel.h"
+
+namespace hil::fakes {
+
+/// A command channel that keeps every reply and progress report as the exact texts sent.
+class RecordingChannel : public tcf::ICommandChannel {
+public:
+    struct Sent {
+        tcf::Token token;
+        std::vector<std::string> values;
+    };
+
+    explicit RecordingChannel(int channelId = 1) : channelId_(channelId) {}
+
+    int getChannelId() const override { return channelId_; }
+    void sendReply(const tcf::Token& token, const std::vector<std::string>& values) override
+    {
+        std::lock_guard lock(mutex_);
+        replies.push_back({token, values});
+    }
+    void sendProgress(const tcf::Token& token, const std::vector<std::string>& values) override
+    {
+        std::lock_guard lock(mutex_);
+        progress.push_back({token, values});
+    }
+
+    std::vector<Sent> replies;
+    std::vector<Sent> progress;
+
+private:
+    int channelId_;
+    std::mutex mutex_;
+};
+
+/// Runs one command on `server` through `channel` and returns the values of its one reply.
+/// Fails the calling test when the command does not reply exactly once.
+std::vector<std::string> call(ICommandServer& server, RecordingChannel& channel, const std::string& command,
+                              const std::vector<std::string>& arguments = {});
+
+} // namespace hil::fakes

@@ -1,0 +1,54 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "platform/tcf/Protocol.h"
+
+namespace hil::fakes {
+
+/// Captures every event sent through `Protocol::sendEvent` while it is installed.
+class RecordingEventSink : public tcf::IEventSink {
+public:
+    struct Event {
+        std::string service;
+        std::string name;
+        std::vector<std::string> arguments;
+    };
+
+    void sendEvent(const std::string& service, const std::string& name,
+                   const std::vector<std::string>& arguments) override
+    {
+        std::lock_guard lock(mutex_);
+        events_.push_back({service, name, arguments});
+    }
+
+    std::vector<Event> events() const
+    {
+        std::lock_guard lock(mutex_);
+        return events_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<Event> events_;
+};
+
+/// Installs a fresh recorder for the lifetime of this object, then puts back what was there.
+class ScopedEventRecorder {
+public:
+    ScopedEventRecorder() : previous_(tcf::Protocol::setEventSink(sink_)) {}
+    ~ScopedEventRecorder() { tcf::Protocol::setEventSink(previous_); }
+    ScopedEventRecorder(const ScopedEventRecorder&) = delete;
+    ScopedEventRecorder& operator=(const ScopedEventRecorder&) = delete;
+
+    std::vector<RecordingEventSink::Event> events() const { return sink_->events(); }
+
+private:
+    std::shared_ptr<RecordingEventSink> sink_ = std::make_shared<RecordingEventSink>();
+    std::shared_ptr<tcf::IEventSink> previous_;
+};
+
+} // namespace hil::fakes

@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "platform/common/Base64.h"
+
+namespace hil {
+namespace {
+
+std::vector<std::uint8_t> bytesOf(std::string_view text) { return {text.begin(), text.end()}; }
+
+struct Vector {
+    std::string plain;
+    std::string encoded;
+    friend void PrintTo(const Vector& value, std::ostream* out) { *out << value.encoded; }
+};
+
+class Base64KnownVectors : public testing::TestWithParam<Vector> {};
+
+TEST_P(Base64KnownVectors, EncodeAndDecode)
+{
+    const auto& [plain, encoded] = GetParam();
+    EXPECT_EQ(base64_encode(bytesOf(plain)), encoded);
+    std::vector<std::uint8_t> decoded{0xAA};
+    ASSERT_TRUE(base64_decode(encoded, decoded));
+    EXPECT_EQ(decoded, bytesOf(plain));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rfc4648, Base64KnownVectors,
+                         testing::Values(Vector{"", ""}, Vector{"f", "Zg=="}, Vector{"fo", "Zm8="},
+                                         Vector{"foo", "Zm9v"}, Vector{"foob", "Zm9vYg=="},
+                                         Vector{"fooba", "Zm9vYmE="}, Vector{"foobar", "Zm9vYmFy"},
+                                         Vector{"\xff\xfe\xfd", "//79"}, Vector{"\xfb\xff", "+/8="}));
+
+TEST(Base64, RoundTripsEveryLengthAndByteValue)
+{
+    std::mt19937 random(7);
+    for (std::size_t length = 0; length < 300; ++length) {
+        std::vector<std::uint8_t> bytes(length);
+        for (auto& byte : bytes)
+            byte = static_cast<std::uint8_t>(random());
+        std::vector<std::uint8_t> back;
+        ASSERT_TRUE(base64_decode(base64_encode(bytes), back)) << length;
+        ASSERT_EQ(back, bytes) << length;
+    }
+}
+
+TEST(Base64, AppendKeepsWhatWasThere)
+{
+    std::string out = "[\"";
+    base64_encode_append(bytesOf("foo"), out);
+    EXPECT_EQ(out, "[\"Zm9v");
+}
+
+class Base64RefusedText : public testing::TestWithParam<std::string> {};
+
+TEST_P(Base64RefusedText, DecodesToNothing)
+{
+    std::vector<std::uint8_t> bytes{1, 2, 3};
+    EXPECT_FALSE(base64_decode(GetParam(), bytes));
+    EXPECT_TRUE(bytes.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Strict, Base64RefusedText,
+                         testing::Values("Zg=",        // length not a multiple of 4
+                                         "Zm9vY",      // same
+                                         "Zm9v\n",     // whitespace is not skipped
+                                         "Zm 9",       // character outside the alphabet
+                                         "Zm-9",       // URL-safe alphabet is not standard
+                                         "Z===",       // three padding characters
+                                         "====",       // padding only
+                                         "Zg=a",       // padding inside the last group
+                                         "Zg==Zg==",   // padding before the end
+                                         "Zh==",       // stray bits under two padding characters
+                                         "Zm9="));     // stray bits under one padding character
+
+} // namespace
+} // namespace hil
