@@ -1,0 +1,87 @@
+#include <csignal>
+#include <iostream>
+
+#include "cli/CliCommands.h"
+
+namespace {
+
+std::string usage()
+{
+    std::string text = "Usage: hilcore-cli [--connect HOST:PORT] [--json] VERB [ARGUMENT...]\n"
+                       "Talks to a hilcore back-end over TCF (default 127.0.0.1:1534).\n\nVerbs:\n";
+    for (const auto& [name, verb] : hil::cli::verbTable()) {
+        std::string left = "  " + name + (verb.arguments.empty() ? "" : " " + verb.arguments);
+        left.resize(std::max<std::size_t>(left.size() + 2, 40), ' ');
+        text += left + verb.help + "\n";
+    }
+    text += "\nExit codes: 0 success, 1 error reply, 2 wrong command line, 3 back-end not reachable.\n";
+    return text;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    namespace ExitCode = hil::cli::ExitCode;
+    // Blocked so that `watch` can wait for them; a one-shot verb is never interrupted mid-reply.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    std::string host = "127.0.0.1";
+    std::uint16_t port = 1534;
+    bool json = false;
+    int at = 1;
+    for (; at < argc && argv[at][0] == '-'; ++at) {
+        const std::string option = argv[at];
+        if (option == "--help" || option == "-h") {
+            std::cout << usage();
+            return ExitCode::Ok;
+        }
+        if (option == "--json") {
+            json = true;
+        } else if (option == "--connect" && at + 1 < argc) {
+            const std::string target = argv[++at];
+            const auto colon = target.rfind(':');
+            unsigned long parsed = 0;
+            try {
+                parsed = colon == std::string::npos ? 0 : std::stoul(target.substr(colon + 1));
+            } catch (const std::exception&) {
+            }
+            if (parsed == 0 || parsed > 65535 || colon == 0) {
+                std::cerr << "hilcore-cli: --connect needs HOST:PORT\n";
+                return ExitCode::Usage;
+            }
+            host = target.substr(0, colon);
+            port = static_cast<std::uint16_t>(parsed);
+        } else {
+            std::cerr << "hilcore-cli: unknown option " << option << "\n" << usage();
+            return ExitCode::Usage;
+        }
+    }
+    if (at == argc) {
+        std::cerr << usage();
+        return ExitCode::Usage;
+    }
+    const auto verb = hil::cli::verbTable().find(argv[at]);
+    if (verb == hil::cli::verbTable().end()) {
+        std::cerr << "hilcore-cli: unknown verb " << argv[at] << "\n" << usage();
+        return ExitCode::Usage;
+    }
+    const std::vector<std::string> arguments(argv + at + 1, argv + argc);
+    hil::tcf::TcfClient client;
+    hil::cli::CliContext context{client, json, std::cout, std::cerr};
+    try {
+        client.connect(host, port);
+        return verb->second.run(context, arguments);
+    } catch (const hil::cli::UsageError& error) {
+        std::cerr << "hilcore-cli: " << error.what() << "\n";
+        return ExitCode::Usage;
+    } catch (const hil::tcf::TcfClient::Error& error) {
+        std::cerr << "hilcore-cli: " << error.what() << "\n";
+        return ExitCode::Connection;
+    }
+}

@@ -1,0 +1,47 @@
+#include "core/frame/HilCoreBundleActivator.h"
+
+#include <Poco/ClassLibrary.h>
+#include <Poco/Exception.h>
+
+#include "core/frame/OspClassFactoryManager.h"
+#include "platform/osp/PreferencesService.h"
+#include "platform/osp/ServiceRegistry.h"
+
+namespace hil {
+
+namespace {
+
+using FactoryMaker = std::shared_ptr<IAdClassFactory> (*)();
+
+/// The service factories, in the order the host creates their services: "Tool", "Device",
+/// "Memory", "Registers", "Message", "Stimuli". Each service adds its row as it is built.
+const std::vector<FactoryMaker> kServiceFactories{};
+
+} // namespace
+
+void HilCoreBundleActivator::start(osp::BundleContext::Ptr context)
+{
+    if (!context)
+        throw Poco::NullPointerException("bundle context");
+    const auto preferences = context->registry().findByName(osp::PreferencesService::SERVICE_NAME);
+    if (!preferences)
+        throw Poco::NullPointerException("preferences service not registered");
+    OspClassFactoryManager manager(context);
+    for (const auto makeFactory : kServiceFactories)
+        manager.registerFactory(makeFactory());
+}
+
+void HilCoreBundleActivator::stop(osp::BundleContext::Ptr) {}
+
+} // namespace hil
+
+// The library's one entry point: the platform's class loader asks it for the activator.
+extern "C" __attribute__((visibility("default"))) bool pocoBuildManifest(Poco::ManifestBase* manifest)
+{
+    using ActivatorManifest = Poco::Manifest<hil::osp::BundleActivator>;
+    if (std::string(manifest->className()) != typeid(ActivatorManifest).name())
+        return false;
+    static_cast<ActivatorManifest*>(manifest)->insert(
+        new Poco::MetaObject<hil::HilCoreBundleActivator, hil::osp::BundleActivator>("HilCoreBundleActivator"));
+    return true;
+}

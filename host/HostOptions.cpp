@@ -1,0 +1,124 @@
+#include "host/HostOptions.h"
+
+#include <functional>
+#include <map>
+
+namespace hil::host {
+
+namespace {
+
+std::uint64_t parseNumber(const std::string& option, const std::string& text)
+{
+    try {
+        std::size_t used = 0;
+        const auto value = std::stoull(text, &used, 0);
+        if (used == text.size() && text[0] != '-')
+            return value;
+    } catch (const std::exception&) {
+    }
+    throw OptionError(option + " needs a number, not '" + text + "'");
+}
+
+std::uint64_t parsePositive(const std::string& option, const std::string& text)
+{
+    const auto value = parseNumber(option, text);
+    if (value == 0)
+        throw OptionError(option + " must be above 0");
+    return value;
+}
+
+void parseListen(const std::string& text, HostOptions& options)
+{
+    const auto colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0)
+        throw OptionError("--listen needs ADDRESS:PORT, not '" + text + "'");
+    const auto port = parseNumber("--listen", text.substr(colon + 1));
+    if (port > 65535)
+        throw OptionError("--listen port must be at most 65535");
+    options.address = text.substr(0, colon);
+    options.port = static_cast<std::uint16_t>(port);
+}
+
+using Setter = std::function<void(const std::string&, HostOptions&)>;
+
+struct OptionSpec {
+    std::string argument; ///< empty for a flag
+    std::string help;
+    Setter set;
+};
+
+const std::map<std::string, OptionSpec>& optionTable()
+{
+    static const std::map<std::string, OptionSpec> table{
+        {"--listen", {"ADDRESS:PORT", "where to listen (default 127.0.0.1:1534; port 0 picks a free port)", parseListen}},
+        {"--bundles", {"DIR", "the bundle directory", [](const std::string& v, HostOptions& o) { o.bundles = v; }}},
+        {"--preferences", {"FILE", "the platform preferences (properties file)",
+                           [](const std::string& v, HostOptions& o) { o.preferences = v; }}},
+        {"--settings", {"FILE", "the debugger settings (properties file)",
+                        [](const std::string& v, HostOptions& o) { o.settings = v; }}},
+        {"--log-mask", {"MASK", "log levels: 0x02 debug, 0x04 info, 0x20 error (default 0x24)",
+                        [](const std::string& v, HostOptions& o) {
+                            o.logMask = static_cast<unsigned>(parseNumber("--log-mask", v));
+                        }}},
+        {"--log-categories", {"LIST", "comma-separated categories to log (default: all)",
+                              [](const std::string& v, HostOptions& o) { o.logCategories = v; }}},
+        {"--max-message-bytes", {"N", "largest incoming message; a larger one closes its client (default 16 MiB)",
+                                 [](const std::string& v, HostOptions& o) {
+                                     o.limits.maxMessageBytes = parsePositive("--max-message-bytes", v);
+                                 }}},
+        {"--max-outgoing-bytes", {"N", "unsent output after which a client that does not read is dropped (default 64 MiB)",
+                                  [](const std::string& v, HostOptions& o) {
+                                      o.limits.maxOutgoingBytes = parsePositive("--max-outgoing-bytes", v);
+                                  }}},
+        {"--max-clients", {"N", "most clients at once; more are refused (default 32)",
+                           [](const std::string& v, HostOptions& o) {
+                               o.limits.maxClients = parsePositive("--max-clients", v);
+                           }}},
+        {"--help", {"", "print this text", [](const std::string&, HostOptions& o) { o.help = true; }}},
+    };
+    return table;
+}
+
+} // namespace
+
+HostOptions parseHostOptions(const std::vector<std::string>& arguments, const std::filesystem::path& executableDir)
+{
+    HostOptions options;
+    options.bundles = executableDir / ".." / "bundles";
+    options.preferences = executableDir / ".." / "etc" / "preferences.properties";
+    options.settings = executableDir / ".." / "etc" / "settings.properties";
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        std::string name = arguments[i];
+        std::string value;
+        const auto equals = name.find('=');
+        const bool inlineValue = equals != std::string::npos;
+        if (inlineValue) {
+            value = name.substr(equals + 1);
+            name = name.substr(0, equals);
+        }
+        const auto entry = optionTable().find(name);
+        if (entry == optionTable().end())
+            throw OptionError("unknown option '" + arguments[i] + "' (see --help)");
+        if (!entry->second.argument.empty() && !inlineValue) {
+            if (i + 1 == arguments.size())
+                throw OptionError(name + " needs " + entry->second.argument);
+            value = arguments[++i];
+        }
+        entry->second.set(value, options);
+    }
+    return options;
+}
+
+std::string hostUsage()
+{
+    std::string text = "Usage: hilcore-backend [OPTION]...\n"
+                       "Serves the hardware-interface core over TCF until Ctrl-C or SIGTERM.\n\n";
+    for (const auto& [name, spec] : optionTable()) {
+        std::string left = "  " + name + (spec.argument.empty() ? "" : " " + spec.argument);
+        left.resize(std::max<std::size_t>(left.size() + 2, 32), ' ');
+        text += left + spec.help + "\n";
+    }
+    return text;
+}
+
+} // namespace hil::host

@@ -1,0 +1,67 @@
+#include <csignal>
+#include <iostream>
+
+#include <boost/asio/ip/address.hpp>
+
+#include "host/BackendHost.h"
+#include "platform/common/BackendLogger.h"
+
+namespace {
+
+std::filesystem::path executableDir()
+{
+    std::error_code error;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? std::filesystem::current_path() : self.parent_path();
+}
+
+bool isLoopback(const std::string& address)
+{
+    boost::system::error_code error;
+    const auto parsed = boost::asio::ip::make_address(address, error);
+    return !error && parsed.is_loopback();
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    // Blocked before any thread starts, so that every thread inherits the mask and only the
+    // sigwait below receives them.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+
+    hil::host::HostOptions options;
+    try {
+        options = hil::host::parseHostOptions(std::vector<std::string>(argv + 1, argv + argc), executableDir());
+    } catch (const hil::host::OptionError& error) {
+        std::cerr << "hilcore-backend: " << error.what() << '\n';
+        return 2;
+    }
+    if (options.help) {
+        std::cout << hil::host::hostUsage();
+        return 0;
+    }
+    hil::BackendLogger::useConsole();
+    hil::gLogMask = options.logMask;
+    hil::BackendLogger::enableCategories(options.logCategories);
+    if (!isLoopback(options.address))
+        std::cerr << "WARNING: listening on " << options.address
+                  << ": anyone who can reach this address can drive the attached probes and targets.\n";
+    try {
+        hil::host::BackendHost backend(options);
+        const auto port = backend.start();
+        std::cout << "Listening on " << options.address << ":" << port << std::endl;
+        int received = 0;
+        sigwait(&stopSignals, &received);
+        std::cout << "Shutting down (" << (received == SIGINT ? "SIGINT" : "SIGTERM") << ")" << std::endl;
+    } catch (const std::exception& error) {
+        std::cerr << "hilcore-backend: " << error.what() << '\n';
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,135 @@
+#include "platform/tcf/ServerChannel.h"
+
+#include <boost/asio/post.hpp>
+#include <boost/asio/write.hpp>
+
+#include "platform/common/BackendLogger.h"
+#include "platform/tcf/TcfServer.h"
+
+namespace hil::tcf {
+
+namespace {
+constexpr std::size_t kReadChunk = 64 * 1024;
+}
+
+ServerChannel::ServerChannel(TcfServer& server, boost::asio::ip::tcp::socket socket, int id)
+    : server_(server), socket_(std::move(socket)), id_(id), decoder_(server.limits_.maxMessageBytes)
+{
+    boost::system::error_code error;
+    const auto endpoint = socket_.remote_endpoint(error);
+    peer_ = error ? "unknown peer" : endpoint.address().to_string() + ":" + std::to_string(endpoint.port());
+    socket_.set_option(boost::asio::ip::tcp::no_delay(true), error);
+}
+
+void ServerChannel::sendReply(const Token& token, const std::vector<std::string>& values)
+{
+    std::vector<std::string> fields;
+    fields.reserve(values.size() + 1);
+    fields.push_back(token.text());
+    fields.insert(fields.end(), values.begin(), values.end());
+    std::string bytes;
+    appendEncodedMessage(MessageKind::Reply, fields, bytes);
+    send(bytes);
+}
+
+void ServerChannel::sendProgress(const Token& token, const std::vector<std::string>& values)
+{
+    std::vector<std::string> fields{token.text()};
+    fields.insert(fields.end(), values.begin(), values.end());
+    std::string bytes;
+    appendEncodedMessage(MessageKind::Progress, fields, bytes);
+    send(bytes);
+}
+
+void ServerChannel::send(std::string_view bytes)
+{
+    if (closed_)
+        return;
+    bool overflow = false;
+    bool startWriter = false;
+    {
+        std::lock_guard lock(outgoingMutex_);
+        outgoing_.append(bytes);
+        overflow = outgoing_.size() + writing_.size() > server_.limits_.maxOutgoingBytes;
+        if (!overflow && !writeInProgress_)
+            startWriter = writeInProgress_ = true;
+    }
+    if (overflow) {
+        close("its unsent output passed " + std::to_string(server_.limits_.maxOutgoingBytes) +
+              " bytes: it stopped reading");
+        return;
+    }
+    if (startWriter)
+        boost::asio::post(server_.network_, [self = shared_from_this()] { self->writeQueued(); });
+}
+
+void ServerChannel::writeQueued()
+{
+    {
+        std::lock_guard lock(outgoingMutex_);
+        if (outgoing_.empty() || closed_) {
+            writeInProgress_ = false;
+            return;
+        }
+        writing_.swap(outgoing_);
+    }
+    boost::asio::async_write(socket_, boost::asio::buffer(writing_),
+                             [self = shared_from_this()](const boost::system::error_code& error, std::size_t) {
+                                 {
+                                     std::lock_guard lock(self->outgoingMutex_);
+                                     self->writing_.clear();
+                                 }
+                                 if (error) {
+                                     self->close("write failed: " + error.message());
+                                     return;
+                                 }
+                                 self->writeQueued();
+                             });
+}
+
+void ServerChannel::startReading()
+{
+    readBuffer_.resize(kReadChunk);
+    read();
+}
+
+void ServerChannel::read()
+{
+    socket_.async_read_some(
+        boost::asio::buffer(readBuffer_), [self = shared_from_this()](const boost::system::error_code& error, std::size_t n) {
+            if (error) {
+                self->close(error == boost::asio::error::eof ? "client closed the connection" : error.message());
+                return;
+            }
+            try {
+                self->decoder_.feed(std::string_view(self->readBuffer_.data(), n), [&](Message&& message) {
+                    self->server_.onMessage(self, std::move(message));
+                });
+            } catch (const DecodeError& decodeError) {
+                self->close(std::string("malformed input: ") + decodeError.what());
+                return;
+            }
+            if (self->decoder_.atEndOfStream()) {
+                self->close("client ended the stream");
+                return;
+            }
+            if (!self->closed_)
+                self->read();
+        });
+}
+
+void ServerChannel::close(const std::string& reason)
+{
+    if (closed_.exchange(true))
+        return;
+    BackendLogger::info("tcf", "Channel " + std::to_string(id_) + " (" + peer_ + ") closed: " + reason);
+    // The socket belongs to the network thread; closing it there cancels the pending read.
+    boost::asio::post(server_.network_, [self = shared_from_this()] {
+        boost::system::error_code ignored;
+        self->socket_.shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
+        self->socket_.close(ignored);
+        self->server_.onChannelClosed(self);
+    });
+}
+
+} // namespace hil::tcf

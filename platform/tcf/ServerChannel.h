@@ -1,0 +1,56 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include <boost/asio/ip/tcp.hpp>
+
+#include "platform/tcf/ICommandChannel.h"
+#include "platform/tcf/MessageCodec.h"
+
+namespace hil::tcf {
+
+class TcfServer;
+
+/// One client connection of the server. Reads run on the network thread; `send` may be called
+/// from any thread and only appends to the outgoing queue.
+class ServerChannel : public ICommandChannel, public std::enable_shared_from_this<ServerChannel> {
+public:
+    ServerChannel(TcfServer& server, boost::asio::ip::tcp::socket socket, int id);
+
+    int getChannelId() const override { return id_; }
+    void sendReply(const Token& token, const std::vector<std::string>& values) override;
+    void sendProgress(const Token& token, const std::vector<std::string>& values) override;
+
+    /// Queues encoded bytes; drops the client when its queue passes the cap. Any thread.
+    void send(std::string_view bytes);
+    /// Starts reading. Network thread.
+    void startReading();
+    /// Closes the socket and tells the server, once. Any thread.
+    void close(const std::string& reason);
+
+    bool helloReceived() const { return helloReceived_; }
+    void markHelloReceived() { helloReceived_ = true; }
+    const std::string& peer() const { return peer_; }
+
+private:
+    void read();
+    void writeQueued();
+
+    TcfServer& server_;
+    boost::asio::ip::tcp::socket socket_;
+    const int id_;
+    std::string peer_;
+    MessageDecoder decoder_;
+    std::string readBuffer_;
+    std::mutex outgoingMutex_;
+    std::string outgoing_;
+    std::string writing_;
+    bool writeInProgress_ = false;
+    std::atomic<bool> closed_{false};
+    std::atomic<bool> helloReceived_{false};
+};
+
+} // namespace hil::tcf

@@ -1,0 +1,163 @@
+#include "platform/tcf/TcfServer.h"
+
+#include <boost/asio/post.hpp>
+#include <boost/json.hpp>
+
+#include "platform/common/BackendLogger.h"
+#include "platform/common/ThreadName.h"
+#include "platform/tcf/ServerChannel.h"
+
+namespace hil::tcf {
+
+namespace {
+const std::string kLocator = "Locator";
+}
+
+TcfServer::TcfServer(Limits limits) : limits_(limits), acceptor_(network_) {}
+
+TcfServer::~TcfServer() { stop(); }
+
+void TcfServer::registerService(const std::string& name, CommandHandler handler) { services_[name] = std::move(handler); }
+
+void TcfServer::setChannelClosedHandler(ChannelClosedHandler handler) { channelClosed_ = std::move(handler); }
+
+std::uint16_t TcfServer::start(const std::string& address, std::uint16_t port)
+{
+    const boost::asio::ip::tcp::endpoint endpoint(boost::asio::ip::make_address(address), port);
+    acceptor_.open(endpoint.protocol());
+    acceptor_.set_option(boost::asio::ip::tcp::acceptor::reuse_address(true));
+    acceptor_.bind(endpoint);
+    acceptor_.listen();
+    networkWork_ = std::make_unique<decltype(networkWork_)::element_type>(network_.get_executor());
+    dispatchWork_ = std::make_unique<decltype(dispatchWork_)::element_type>(dispatch_.get_executor());
+    accept();
+    networkThread_ = std::thread([this] {
+        setCurrentThreadName("TCF Network");
+        network_.run();
+    });
+    dispatchThread_ = std::thread([this] {
+        setCurrentThreadName("TCF Dispatch");
+        dispatch_.run();
+    });
+    return acceptor_.local_endpoint().port();
+}
+
+void TcfServer::stop()
+{
+    if (stopped_ || !networkThread_.joinable())
+        return;
+    stopped_ = true;
+    boost::asio::post(network_, [this] {
+        boost::system::error_code ignored;
+        acceptor_.close(ignored);
+        std::lock_guard lock(channelsMutex_);
+        for (auto& [id, channel] : channels_)
+            channel->close("the back-end is shutting down");
+    });
+    // The network thread ends once every socket is closed; the closed handlers it posted then
+    // still run on the dispatch thread before that one ends.
+    networkWork_.reset();
+    networkThread_.join();
+    dispatchWork_.reset();
+    dispatchThread_.join();
+}
+
+std::string TcfServer::helloMessage() const
+{
+    boost::json::array names{boost::json::string(kLocator)};
+    for (const auto& [name, handler] : services_)
+        names.emplace_back(name);
+    return encodeMessage({MessageKind::Event, {kLocator, "Hello", boost::json::serialize(names)}});
+}
+
+void TcfServer::accept()
+{
+    acceptor_.async_accept([this](const boost::system::error_code& error, boost::asio::ip::tcp::socket socket) {
+        if (error)
+            return; // the acceptor was closed
+        std::shared_ptr<ServerChannel> channel;
+        {
+            std::lock_guard lock(channelsMutex_);
+            channel = std::make_shared<ServerChannel>(*this, std::move(socket), nextChannelId_++);
+            if (channels_.size() >= limits_.maxClients) {
+                BackendLogger::error("tcf", "Refusing " + channel->peer() + ": already " +
+                                                std::to_string(limits_.maxClients) + " clients");
+                channel.reset(); // its socket closes with it
+            } else {
+                channels_.emplace(channel->getChannelId(), channel);
+            }
+        }
+        if (channel) {
+            BackendLogger::info("tcf", "Channel " + std::to_string(channel->getChannelId()) + " opened by " + channel->peer());
+            // The Hello goes first: the channel gets no event before its client's Hello.
+            channel->send(helloMessage());
+            channel->startReading();
+        }
+        accept();
+    });
+}
+
+void TcfServer::onMessage(const std::shared_ptr<ServerChannel>& channel, Message&& message)
+{
+    if (message.kind == MessageKind::Event) {
+        if (message.fields[0] == kLocator && message.fields[1] == "Hello")
+            channel->markHelloReceived();
+        return;
+    }
+    if (message.kind != MessageKind::Command)
+        return; // flow control, and replies to commands we never send
+    const std::string& token = message.fields[0];
+    const std::string& service = message.fields[1];
+    const auto handler = services_.find(service);
+    const bool syncRequest = service == kLocator && message.fields[2] == "sync";
+    if (!channel->helloReceived() || (handler == services_.end() && !syncRequest)) {
+        channel->send(encodeMessage({MessageKind::NotRecognised, {token}}));
+        return;
+    }
+    // Through the dispatch thread, so that "sync" replies after every command sent before it.
+    boost::asio::post(dispatch_, [this, channel, message = std::move(message), syncRequest] {
+        const Token token(message.fields[0]);
+        if (syncRequest) {
+            channel->sendReply(token, {});
+            return;
+        }
+        const std::vector<std::string> arguments(message.fields.begin() + 3, message.fields.end());
+        services_.at(message.fields[1])(*channel, token, message.fields[2], arguments);
+    });
+}
+
+void TcfServer::onChannelClosed(const std::shared_ptr<ServerChannel>& channel)
+{
+    {
+        std::lock_guard lock(channelsMutex_);
+        channels_.erase(channel->getChannelId());
+    }
+    boost::asio::post(dispatch_, [this, id = channel->getChannelId()] {
+        if (channelClosed_)
+            channelClosed_(id);
+    });
+}
+
+void TcfServer::sendEvent(const std::string& service, const std::string& name, const std::vector<std::string>& arguments)
+{
+    std::vector<std::string> fields{service, name};
+    fields.insert(fields.end(), arguments.begin(), arguments.end());
+    const std::string bytes = encodeMessage({MessageKind::Event, fields});
+    std::vector<std::shared_ptr<ServerChannel>> targets;
+    {
+        std::lock_guard lock(channelsMutex_);
+        for (const auto& [id, channel] : channels_)
+            if (channel->helloReceived())
+                targets.push_back(channel);
+    }
+    for (const auto& channel : targets)
+        channel->send(bytes);
+}
+
+std::size_t TcfServer::channelCount() const
+{
+    std::lock_guard lock(channelsMutex_);
+    return channels_.size();
+}
+
+} // namespace hil::tcf

@@ -1,0 +1,94 @@
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+
+#include "platform/tcf/ICommandChannel.h"
+#include "platform/tcf/MessageCodec.h"
+#include "platform/tcf/Protocol.h"
+
+namespace hil::tcf {
+
+class ServerChannel;
+
+/// The TCF server over TCP.
+///
+/// Threads: one network thread reads and writes every socket; one dispatch thread runs every
+/// command of every client in arrival order, reply included. Replies and events are appended to
+/// the channel's outgoing queue and never wait for the client.
+///
+/// Each side sends "E Locator Hello [services]" first; a command that arrives before the client's
+/// Hello, or names a service nobody registered, is answered "N". The server answers "Locator"
+/// "sync" itself.
+class TcfServer : public IEventSink {
+public:
+    using CommandHandler = std::function<void(ICommandChannel& channel, const Token& token, const std::string& command,
+                                              const std::vector<std::string>& arguments)>;
+    using ChannelClosedHandler = std::function<void(int channelId)>;
+
+    struct Limits {
+        /// A larger incoming message closes its channel.
+        std::size_t maxMessageBytes = wire::DefaultMaxMessageBytes;
+        /// A client whose unsent output passes this is dropped.
+        std::size_t maxOutgoingBytes = 64u << 20;
+        /// Connections past this are closed at once.
+        std::size_t maxClients = 32;
+    };
+
+    explicit TcfServer(Limits limits);
+    ~TcfServer() override;
+    TcfServer(const TcfServer&) = delete;
+    TcfServer& operator=(const TcfServer&) = delete;
+
+    /// Registers the handler of a service; call before `start`.
+    void registerService(const std::string& name, CommandHandler handler);
+    /// Called on the dispatch thread after a channel closed, once per channel.
+    void setChannelClosedHandler(ChannelClosedHandler handler);
+
+    /// Listens on `address`:`port` (port 0 picks a free one) and starts both threads; returns
+    /// the port bound. Throws `boost::system::system_error` when it cannot listen.
+    std::uint16_t start(const std::string& address, std::uint16_t port);
+    /// Closes every channel, runs their closed handlers, and joins both threads. Idempotent.
+    void stop();
+
+    /// Broadcasts an event to every channel that finished its Hello exchange. Any thread.
+    void sendEvent(const std::string& service, const std::string& name,
+                   const std::vector<std::string>& arguments) override;
+
+    /// Number of open channels.
+    std::size_t channelCount() const;
+
+private:
+    friend class ServerChannel;
+
+    void accept();
+    void onMessage(const std::shared_ptr<ServerChannel>& channel, Message&& message);
+    void onChannelClosed(const std::shared_ptr<ServerChannel>& channel);
+    std::string helloMessage() const;
+
+    Limits limits_;
+    std::map<std::string, CommandHandler> services_;
+    ChannelClosedHandler channelClosed_;
+    boost::asio::io_context network_;
+    boost::asio::io_context dispatch_;
+    boost::asio::ip::tcp::acceptor acceptor_;
+    std::unique_ptr<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> networkWork_;
+    std::unique_ptr<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> dispatchWork_;
+    std::thread networkThread_;
+    std::thread dispatchThread_;
+    mutable std::mutex channelsMutex_;
+    std::map<int, std::shared_ptr<ServerChannel>> channels_;
+    int nextChannelId_ = 1;
+    bool stopped_ = false;
+};
+
+} // namespace hil::tcf

@@ -1,0 +1,117 @@
+#include "tests/e2e/BackendProcess.h"
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <fcntl.h>
+#include <fstream>
+#include <poll.h>
+#include <spawn.h>
+#include <sstream>
+#include <stdexcept>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace hil::e2e {
+
+namespace {
+
+std::string readLineWithTimeout(int fd, std::chrono::seconds timeout)
+{
+    std::string line;
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        pollfd watch{fd, POLLIN, 0};
+        if (poll(&watch, 1, 100) <= 0)
+            continue;
+        char c = 0;
+        if (read(fd, &c, 1) != 1)
+            break;
+        if (c == '\n')
+            return line;
+        line.push_back(c);
+    }
+    return line;
+}
+
+} // namespace
+
+std::vector<std::string> BackendProcess::withTestBundles(std::vector<std::string> options)
+{
+    options.insert(options.begin(), {"--bundles", HIL_E2E_BUNDLE_DIR});
+    return options;
+}
+
+BackendProcess::BackendProcess(std::vector<std::string> options)
+{
+    static int instance = 0;
+    logFile_ = std::filesystem::temp_directory_path() /
+               ("hilcore-e2e-" + std::to_string(getpid()) + "-" + std::to_string(instance++) + ".log");
+    int out[2];
+    if (pipe(out) != 0)
+        throw std::runtime_error("pipe failed");
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, logFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<std::string> arguments{HIL_BACKEND_PATH, "--listen", "127.0.0.1:0"};
+    arguments.insert(arguments.end(), options.begin(), options.end());
+    std::vector<char*> argv;
+    for (auto& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+    const int spawned = posix_spawn(&pid_, HIL_BACKEND_PATH, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    if (spawned != 0) {
+        close(out[0]);
+        throw std::runtime_error("cannot start " HIL_BACKEND_PATH);
+    }
+    const std::string line = readLineWithTimeout(out[0], std::chrono::seconds(20));
+    close(out[0]);
+    const auto colon = line.rfind(':');
+    if (line.rfind("Listening on ", 0) != 0 || colon == std::string::npos) {
+        stop();
+        throw std::runtime_error("back-end did not start: '" + line + "'\n" + log());
+    }
+    port_ = static_cast<std::uint16_t>(std::stoi(line.substr(colon + 1)));
+}
+
+BackendProcess::~BackendProcess()
+{
+    stop();
+    std::error_code ignored;
+    std::filesystem::remove(logFile_, ignored);
+}
+
+int BackendProcess::stop()
+{
+    if (pid_ <= 0)
+        return -1;
+    kill(pid_, SIGTERM);
+    int status = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (waitpid(pid_, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, &status, 0);
+            pid_ = -1;
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string BackendProcess::log() const
+{
+    std::ifstream file(logFile_);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+} // namespace hil::e2e

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace hil::e2e {
+
+/// The real back-end executable, started on a free loopback port for one test.
+class BackendProcess {
+public:
+    /// Starts the back-end with `--listen 127.0.0.1:0` and the given options; waits until it
+    /// says which port it listens on. Throws `std::runtime_error` when it does not start.
+    explicit BackendProcess(std::vector<std::string> options = {});
+    /// Stops the back-end (SIGTERM, then SIGKILL after 10 s).
+    ~BackendProcess();
+    BackendProcess(const BackendProcess&) = delete;
+    BackendProcess& operator=(const BackendProcess&) = delete;
+
+    std::uint16_t port() const { return port_; }
+    pid_t pid() const { return pid_; }
+    /// Sends SIGTERM and returns the exit status (-1 when it had to be killed).
+    int stop();
+    /// What the back-end wrote to standard error so far.
+    std::string log() const;
+
+    /// The default options of the tests: the bundle directory with the core and Echo bundles.
+    static std::vector<std::string> withTestBundles(std::vector<std::string> options = {});
+
+private:
+    pid_t pid_ = -1;
+    std::uint16_t port_ = 0;
+    std::filesystem::path logFile_;
+};
+
+} // namespace hil::e2e

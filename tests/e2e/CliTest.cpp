@@ -1,0 +1,85 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sys/wait.h>
+
+#include "tests/e2e/BackendProcess.h"
+
+namespace hil::e2e {
+namespace {
+
+using testing::HasSubstr;
+
+struct CliRun {
+    int exitCode = -1;
+    std::string output; ///< standard output and standard error together
+};
+
+CliRun runCli(const std::string& arguments)
+{
+    CliRun run;
+    const std::string command = std::string(HIL_CLI_PATH) + " " + arguments + " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    char buffer[4096];
+    while (std::size_t n = fread(buffer, 1, sizeof buffer, pipe))
+        run.output.append(buffer, n);
+    const int status = pclose(pipe);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+class CliTest : public testing::Test {
+protected:
+    std::string connect() const { return "--connect 127.0.0.1:" + std::to_string(backend.port()) + " "; }
+    BackendProcess backend{BackendProcess::withTestBundles()};
+};
+
+TEST_F(CliTest, ServicesListsThePeersHello)
+{
+    const auto run = runCli(connect() + "services");
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_EQ(run.output, "Locator\nEcho\n");
+    EXPECT_EQ(runCli(connect() + "--json services").output, "[\"Locator\",\"Echo\"]\n");
+}
+
+TEST_F(CliTest, CallPrintsValuesPrettyOrAsJson)
+{
+    runCli(connect() + "call Echo addContext '\"a\"' '\"\"'");
+    const auto run = runCli(connect() + "call Echo getChildren '\"\"'");
+    EXPECT_EQ(run.exitCode, 0);
+    // The context was cleaned up with the client that made it, so the list is empty again.
+    EXPECT_EQ(run.output, "[]\n");
+    EXPECT_EQ(runCli(connect() + "--json call Echo progress 2").output, "[null,2]\n");
+}
+
+TEST_F(CliTest, ErrorRepliesAreReadableAndExitOne)
+{
+    const auto run = runCli(connect() + "call Echo getContext '\"nope\"'");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.output, "error: Invalid context nope, (code 16)\n");
+    const auto unknown = runCli(connect() + "call Nowhere getChildren '\"\"'");
+    EXPECT_EQ(unknown.exitCode, 1);
+    EXPECT_THAT(unknown.output, HasSubstr("does not offer Nowhere getChildren"));
+}
+
+TEST_F(CliTest, BadCommandLinesExitTwo)
+{
+    EXPECT_EQ(runCli(connect() + "call Echo").exitCode, 2);
+    const auto notJson = runCli(connect() + "call Echo getContext word");
+    EXPECT_EQ(notJson.exitCode, 2);
+    EXPECT_THAT(notJson.output, HasSubstr("not JSON"));
+    EXPECT_EQ(runCli("frobnicate").exitCode, 2);
+    EXPECT_EQ(runCli("--help").exitCode, 0);
+}
+
+TEST(CliWithoutBackend, ConnectionRefusedExitsThree)
+{
+    // Port 1 on loopback is never ours.
+    const auto run = runCli("--connect 127.0.0.1:1 services");
+    EXPECT_EQ(run.exitCode, 3);
+    EXPECT_THAT(run.output, HasSubstr("cannot connect to 127.0.0.1:1"));
+}
+
+} // namespace
+} // namespace hil::e2e

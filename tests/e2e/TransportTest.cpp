@@ -1,0 +1,219 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <boost/asio.hpp>
+
+#include "platform/tcf/MessageCodec.h"
+#include "platform/tcf/TcfClient.h"
+#include "tests/e2e/BackendProcess.h"
+
+namespace hil::e2e {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ElementsAre;
+using tcf::TcfClient;
+
+std::unique_ptr<TcfClient> connect(const BackendProcess& backend)
+{
+    auto client = std::make_unique<TcfClient>();
+    client->connect("127.0.0.1", backend.port());
+    return client;
+}
+
+/// Collects events; lets a test wait for one.
+class EventLog {
+public:
+    void attach(TcfClient& client)
+    {
+        client.setEventHandler([this](const std::string& service, const std::string& name,
+                                      const std::vector<std::string>& arguments) {
+            std::lock_guard lock(mutex_);
+            events_.push_back(service + " " + name + (arguments.empty() ? "" : " " + arguments[0]));
+            changed_.notify_all();
+        });
+    }
+    bool waitFor(const std::string& event, std::chrono::milliseconds timeout = 5s)
+    {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, timeout,
+                                 [&] { return std::find(events_.begin(), events_.end(), event) != events_.end(); });
+    }
+    std::size_t count()
+    {
+        std::lock_guard lock(mutex_);
+        return events_.size();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::string> events_;
+};
+
+class TransportTest : public testing::Test {
+protected:
+    BackendProcess backend{BackendProcess::withTestBundles()};
+};
+
+TEST_F(TransportTest, HelloListsLocatorAndEveryService)
+{
+    auto client = connect(backend);
+    EXPECT_THAT(client->peerServices(), ElementsAre("Locator", "Echo"));
+}
+
+TEST_F(TransportTest, EveryServiceAnswersGetChildren)
+{
+    auto client = connect(backend);
+    for (const auto& service : client->peerServices()) {
+        if (service == "Locator")
+            continue;
+        const auto reply = client->call(service, "getChildren", {"\"\""});
+        EXPECT_TRUE(reply.recognised) << service;
+        EXPECT_THAT(reply.values, ElementsAre("", "[]")) << service;
+    }
+}
+
+TEST_F(TransportTest, SyncAnswersAfterEveryEarlierCommand)
+{
+    auto client = connect(backend);
+    auto slow = client->send("Echo", "sleep", {"200"});
+    const auto sync = client->call("Locator", "sync");
+    EXPECT_TRUE(sync.recognised);
+    EXPECT_TRUE(sync.values.empty());
+    EXPECT_EQ(slow.wait_for(0s), std::future_status::ready) << "sync overtook an earlier command";
+}
+
+TEST_F(TransportTest, UnknownServiceIsNotRecognisedAndUnknownCommandIsAnError)
+{
+    auto client = connect(backend);
+    EXPECT_FALSE(client->call("Nowhere", "getChildren", {"\"\""}).recognised);
+    EXPECT_FALSE(client->call("Locator", "redirect", {"{}"}).recognised);
+    const auto reply = client->call("Echo", "frobnicate");
+    EXPECT_TRUE(reply.recognised);
+    EXPECT_THAT(reply.values, ElementsAre(R"({"Code":3,"Service":"Echo","Format":"Unknown command:frobnicate"})"));
+}
+
+TEST_F(TransportTest, CommandBeforeTheClientsHelloIsNotRecognised)
+{
+    boost::asio::io_context io;
+    boost::asio::ip::tcp::socket socket(io);
+    socket.connect({boost::asio::ip::make_address("127.0.0.1"), backend.port()});
+    boost::asio::write(socket, boost::asio::buffer(tcf::encodeMessage({tcf::MessageKind::Command, {"1", "Echo", "getChildren", "\"\""}})));
+    tcf::MessageDecoder decoder;
+    std::vector<tcf::Message> received;
+    std::array<char, 4096> buffer;
+    while (received.size() < 2) {
+        const auto n = socket.read_some(boost::asio::buffer(buffer));
+        decoder.feed({buffer.data(), n}, [&](tcf::Message&& message) { received.push_back(std::move(message)); });
+    }
+    EXPECT_EQ(received[0].kind, tcf::MessageKind::Event);
+    EXPECT_THAT(received[0].fields, ElementsAre("Locator", "Hello", R"(["Locator","Echo"])"));
+    EXPECT_EQ(received[1], (tcf::Message{tcf::MessageKind::NotRecognised, {"1"}}));
+}
+
+TEST_F(TransportTest, ProgressReportsArriveBeforeTheReply)
+{
+    auto client = connect(backend);
+    std::vector<std::string> progress;
+    auto reply = client->send("Echo", "progress", {"3"},
+                              [&](const std::vector<std::string>& values) { progress.push_back(values.at(0)); });
+    ASSERT_EQ(reply.wait_for(5s), std::future_status::ready);
+    EXPECT_THAT(reply.get().values, ElementsAre("", "3"));
+    EXPECT_THAT(progress, ElementsAre("0", "1", "2"));
+}
+
+TEST_F(TransportTest, TwoClientsBothHearEventsAndDisconnectCleansUpOnlyTheLeaver)
+{
+    auto stayer = connect(backend);
+    EventLog heard;
+    heard.attach(*stayer);
+    auto leaver = connect(backend);
+    ASSERT_THAT(leaver->call("Echo", "addContext", {"\"leaver-ctx\"", "\"\""}).values, ElementsAre(""));
+    ASSERT_THAT(stayer->call("Echo", "addContext", {"\"stayer-ctx\"", "\"\""}).values, ElementsAre(""));
+    EXPECT_TRUE(heard.waitFor(R"(Echo contextAdded [{"ID":"leaver-ctx"}])"));
+    EXPECT_THAT(stayer->call("Echo", "getChildren", {"\"\""}).values, ElementsAre("", R"(["leaver-ctx","stayer-ctx"])"));
+
+    leaver->close();
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    std::vector<std::string> values;
+    do {
+        values = stayer->call("Echo", "getChildren", {"\"\""}).values;
+    } while (values.at(1) != R"(["stayer-ctx"])" && std::chrono::steady_clock::now() < deadline);
+    EXPECT_THAT(values, ElementsAre("", R"(["stayer-ctx"])"));
+}
+
+struct BadInput {
+    std::string name;
+    std::string bytes;
+    friend void PrintTo(const BadInput& value, std::ostream* out) { *out << value.name; }
+};
+
+class TransportRefuses : public testing::TestWithParam<BadInput> {};
+
+TEST_P(TransportRefuses, ClosesOnlyTheOffendingChannel)
+{
+    BackendProcess backend(BackendProcess::withTestBundles({"--max-message-bytes", "1024"}));
+    auto bystander = connect(backend);
+    auto offender = connect(backend);
+    offender->sendRaw(GetParam().bytes);
+    EXPECT_TRUE(offender->waitUntilClosed(5s));
+    EXPECT_THAT(bystander->call("Echo", "getChildren", {"\"\""}).values, ElementsAre("", "[]"));
+    EXPECT_THAT(backend.log(), testing::HasSubstr("closed:"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Input, TransportRefuses,
+    testing::Values(BadInput{"Oversized", tcf::encodeMessage({tcf::MessageKind::Command,
+                                                              {"1", "Echo", "getChildren", std::string(2000, ' ')}})},
+                    BadInput{"BadEscape", std::string("C\0" "1\0" "\x03\x07", 7)},
+                    BadInput{"MissingSeparator", std::string("C\0" "1\0" "Echo" "\x03\x01", 10)}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(TransportLimits, ClientThatStopsReadingIsDroppedAndOthersKeepGoing)
+{
+    BackendProcess backend(BackendProcess::withTestBundles({"--max-outgoing-bytes", "1048576"}));
+    // A client that never reads: a raw socket with a small receive buffer, after its Hello.
+    boost::asio::io_context io;
+    boost::asio::ip::tcp::socket silent(io);
+    silent.open(boost::asio::ip::tcp::v4());
+    silent.set_option(boost::asio::socket_base::receive_buffer_size(4096));
+    silent.connect({boost::asio::ip::make_address("127.0.0.1"), backend.port()});
+    boost::asio::write(silent, boost::asio::buffer(tcf::encodeMessage({tcf::MessageKind::Event, {"Locator", "Hello", "[]"}})));
+
+    auto reader = connect(backend);
+    EventLog heard;
+    heard.attach(*reader);
+    // 40 rounds of 100 events of 8 KiB: 32 MiB, far more than the silent client's queue may hold.
+    for (int round = 0; round < 40; ++round)
+        ASSERT_THAT(reader->call("Echo", "emit", {"100", "8192"}).values, ElementsAre(""));
+    EXPECT_TRUE(heard.waitFor("Echo tick 99"));
+    EXPECT_THAT(backend.log(), testing::HasSubstr("it stopped reading"));
+    EXPECT_THAT(reader->call("Echo", "getChildren", {"\"\""}).values, ElementsAre("", "[]"));
+}
+
+TEST(TransportLimits, ClientsBeyondTheLimitAreRefused)
+{
+    BackendProcess backend(BackendProcess::withTestBundles({"--max-clients", "1"}));
+    auto first = connect(backend);
+    TcfClient second;
+    EXPECT_THROW(second.connect("127.0.0.1", backend.port(), 2s), TcfClient::Error);
+    EXPECT_THAT(first->call("Echo", "getChildren", {"\"\""}).values, ElementsAre("", "[]"));
+}
+
+TEST(BackendLifecycle, SigtermShutsDownCleanly)
+{
+    BackendProcess backend(BackendProcess::withTestBundles());
+    auto client = connect(backend);
+    ASSERT_THAT(client->call("Echo", "addContext", {"\"c\"", "\"\""}).values, ElementsAre(""));
+    EXPECT_EQ(backend.stop(), 0);
+    EXPECT_TRUE(client->waitUntilClosed(5s));
+}
+
+TEST(BackendLifecycle, MissingBundleDirectoryIsAClearError)
+{
+    EXPECT_THROW(BackendProcess({"--bundles", "/nonexistent/bundles"}), std::runtime_error);
+}
+
+} // namespace
+} // namespace hil::e2e

@@ -1,0 +1,53 @@
+#include <gtest/gtest.h>
+
+#include "host/HostOptions.h"
+
+namespace hil::host {
+namespace {
+
+HostOptions parse(std::vector<std::string> arguments) { return parseHostOptions(arguments, "/opt/hil/bin"); }
+
+TEST(HostOptions, DefaultsListenOnLoopbackAndFindTheInstallTree)
+{
+    const auto options = parse({});
+    EXPECT_EQ(options.address, "127.0.0.1");
+    EXPECT_EQ(options.port, 1534);
+    EXPECT_EQ(options.bundles, std::filesystem::path("/opt/hil/bin/../bundles"));
+    EXPECT_EQ(options.preferences, std::filesystem::path("/opt/hil/bin/../etc/preferences.properties"));
+    EXPECT_EQ(options.limits.maxMessageBytes, 16u << 20);
+}
+
+TEST(HostOptions, ReadsEveryOptionInBothForms)
+{
+    const auto options = parse({"--listen", "0.0.0.0:0", "--bundles=/b", "--log-mask", "0x26",
+                                "--log-categories", "svc,HIL", "--max-message-bytes=1024", "--max-clients", "2",
+                                "--max-outgoing-bytes", "4096", "--settings", "/s", "--preferences", "/p"});
+    EXPECT_EQ(options.address, "0.0.0.0");
+    EXPECT_EQ(options.port, 0);
+    EXPECT_EQ(options.bundles, std::filesystem::path("/b"));
+    EXPECT_EQ(options.logMask, 0x26u);
+    EXPECT_EQ(options.logCategories, "svc,HIL");
+    EXPECT_EQ(options.limits.maxMessageBytes, 1024u);
+    EXPECT_EQ(options.limits.maxClients, 2u);
+    EXPECT_EQ(options.limits.maxOutgoingBytes, 4096u);
+    EXPECT_EQ(options.settings, std::filesystem::path("/s"));
+    EXPECT_EQ(options.preferences, std::filesystem::path("/p"));
+}
+
+class HostOptionsRefuse : public testing::TestWithParam<std::vector<std::string>> {};
+
+TEST_P(HostOptionsRefuse, WithAReason)
+{
+    EXPECT_THROW(parse(GetParam()), OptionError);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLines, HostOptionsRefuse,
+    testing::Values(std::vector<std::string>{"--listen"}, std::vector<std::string>{"--listen", "1534"},
+                    std::vector<std::string>{"--listen", ":1534"}, std::vector<std::string>{"--listen", "h:70000"},
+                    std::vector<std::string>{"--listen", "h:-1"}, std::vector<std::string>{"--max-clients", "0"},
+                    std::vector<std::string>{"--max-message-bytes", "lots"}, std::vector<std::string>{"--verbose"},
+                    std::vector<std::string>{"--log-mask", "0x2g"}));
+
+} // namespace
+} // namespace hil::host
