@@ -6,6 +6,8 @@
 
 #include <boost/json.hpp>
 
+#include "platform/common/StopSignals.h"
+
 namespace hil::cli {
 
 namespace {
@@ -128,10 +130,7 @@ int watchVerb(CliContext& context, const std::vector<std::string>& arguments)
         context.out << std::endl;
     });
     // Runs until Ctrl-C, SIGTERM, or the back-end going away.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
+    const sigset_t stopSignals = blockStopSignals();
     timespec tick{0, 200'000'000};
     while (sigtimedwait(&stopSignals, nullptr, &tick) < 0) {
         if (context.client.waitUntilClosed(std::chrono::milliseconds(0))) {

@@ -2,6 +2,7 @@
 #include <iostream>
 
 #include "cli/CliCommands.h"
+#include "platform/common/StopSignals.h"
 
 namespace {
 
@@ -23,13 +24,8 @@ std::string usage()
 int main(int argc, char** argv)
 {
     namespace ExitCode = hil::cli::ExitCode;
-    // Blocked so that `watch` can wait for them; a one-shot verb is never interrupted mid-reply.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+    // So that `watch` can wait for them; a one-shot verb is never interrupted mid-reply.
+    hil::blockStopSignals();
 
     std::string host = "127.0.0.1";
     std::uint16_t port = 1534;

@@ -113,10 +113,10 @@ std::string hostUsage()
 {
     std::string text = "Usage: hilcore-backend [OPTION]...\n"
                        "Serves the hardware-interface core over TCF until Ctrl-C or SIGTERM.\n\n";
-    for (const auto& [name, spec] : optionTable()) {
-        std::string left = "  " + name + (spec.argument.empty() ? "" : " " + spec.argument);
+    for (const auto& [name, option] : optionTable()) {
+        std::string left = "  " + name + (option.argument.empty() ? "" : " " + option.argument);
         left.resize(std::max<std::size_t>(left.size() + 2, 32), ' ');
-        text += left + spec.help + "\n";
+        text += left + option.help + "\n";
     }
     return text;
 }

@@ -5,6 +5,7 @@
 
 #include "host/BackendHost.h"
 #include "platform/common/BackendLogger.h"
+#include "platform/common/StopSignals.h"
 
 namespace {
 
@@ -26,14 +27,8 @@ bool isLoopback(const std::string& address)
 
 int main(int argc, char** argv)
 {
-    // Blocked before any thread starts, so that every thread inherits the mask and only the
-    // sigwait below receives them.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
+    // Before any thread starts, so that only the sigwait below receives them.
+    const sigset_t stopSignals = hil::blockStopSignals();
 
     hil::host::HostOptions options;
     try {

@@ -1,0 +1,18 @@
+#include "platform/common/StopSignals.h"
+
+#include <pthread.h>
+
+namespace hil {
+
+sigset_t blockStopSignals()
+{
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    std::signal(SIGPIPE, SIG_IGN);
+    return stopSignals;
+}
+
+} // namespace hil
