@@ -23,21 +23,22 @@ ServerChannel::ServerChannel(TcfServer& server, boost::asio::ip::tcp::socket soc
 
 void ServerChannel::sendReply(const Token& token, const std::vector<std::string>& values)
 {
+    sendTokenMessage(MessageKind::Reply, token, values);
+}
+
+void ServerChannel::sendProgress(const Token& token, const std::vector<std::string>& values)
+{
+    sendTokenMessage(MessageKind::Progress, token, values);
+}
+
+void ServerChannel::sendTokenMessage(MessageKind kind, const Token& token, const std::vector<std::string>& values)
+{
     std::vector<std::string> fields;
     fields.reserve(values.size() + 1);
     fields.push_back(token.text());
     fields.insert(fields.end(), values.begin(), values.end());
     std::string bytes;
-    appendEncodedMessage(MessageKind::Reply, fields, bytes);
-    send(bytes);
-}
-
-void ServerChannel::sendProgress(const Token& token, const std::vector<std::string>& values)
-{
-    std::vector<std::string> fields{token.text()};
-    fields.insert(fields.end(), values.begin(), values.end());
-    std::string bytes;
-    appendEncodedMessage(MessageKind::Progress, fields, bytes);
+    appendEncodedMessage(kind, fields, bytes);
     send(bytes);
 }
 

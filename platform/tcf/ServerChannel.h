@@ -36,6 +36,8 @@ public:
     const std::string& peer() const { return peer_; }
 
 private:
+    /// A reply or progress report: the token, then the values.
+    void sendTokenMessage(MessageKind kind, const Token& token, const std::vector<std::string>& values);
     void read();
     void writeQueued();
 
