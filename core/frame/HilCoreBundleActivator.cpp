@@ -4,6 +4,9 @@
 #include <Poco/Exception.h>
 
 #include "core/frame/OspClassFactoryManager.h"
+#include "core/frame/TcfServiceFactory.h"
+#include "core/tools/ToolCommandServer.h"
+#include "core/tools/ToolService.h"
 #include "platform/osp/PreferencesService.h"
 #include "platform/osp/ServiceRegistry.h"
 
@@ -15,7 +18,11 @@ using FactoryMaker = std::shared_ptr<IAdClassFactory> (*)();
 
 /// The service factories, in the order the host creates their services: "Tool", "Device",
 /// "Memory", "Registers", "Message", "Stimuli". Each service adds its row as it is built.
-const std::vector<FactoryMaker> kServiceFactories{};
+const std::vector<FactoryMaker> kServiceFactories{
+    [] () -> std::shared_ptr<IAdClassFactory> {
+        return std::make_shared<TcfServiceFactory<ToolService, ToolCommandServer>>("Tool");
+    },
+};
 
 } // namespace
 

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <sys/wait.h>
 
+#include <boost/json.hpp>
+
 #include "tests/e2e/BackendProcess.h"
 
 namespace hil::e2e {
@@ -39,8 +41,14 @@ TEST_F(CliTest, ServicesListsThePeersHello)
 {
     const auto run = runCli(connect() + "services");
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(run.output, "Locator\nEcho\n");
-    EXPECT_EQ(runCli(connect() + "--json services").output, "[\"Locator\",\"Echo\"]\n");
+    std::string lines;
+    boost::json::array names;
+    for (const auto& service : kTestBundleServices) {
+        lines += service + "\n";
+        names.emplace_back(service);
+    }
+    EXPECT_EQ(run.output, lines);
+    EXPECT_EQ(runCli(connect() + "--json services").output, boost::json::serialize(names) + "\n");
 }
 
 TEST_F(CliTest, CallPrintsValuesPrettyOrAsJson)

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <boost/asio.hpp>
+#include <boost/json.hpp>
 
 #include "platform/tcf/MessageCodec.h"
 #include "platform/tcf/TcfClient.h"
@@ -59,7 +60,7 @@ protected:
 TEST_F(TransportTest, HelloListsLocatorAndEveryService)
 {
     auto client = connect(backend);
-    EXPECT_THAT(client->peerServices(), ElementsAre("Locator", "Echo"));
+    EXPECT_EQ(client->peerServices(), kTestBundleServices);
 }
 
 TEST_F(TransportTest, EveryServiceAnswersGetChildren)
@@ -108,7 +109,8 @@ TEST_F(TransportTest, CommandBeforeTheClientsHelloIsNotRecognised)
         decoder.feed({buffer.data(), n}, [&](tcf::Message&& message) { received.push_back(std::move(message)); });
     }
     EXPECT_EQ(received[0].kind, tcf::MessageKind::Event);
-    EXPECT_THAT(received[0].fields, ElementsAre("Locator", "Hello", R"(["Locator","Echo"])"));
+    boost::json::array announced(kTestBundleServices.begin(), kTestBundleServices.end());
+    EXPECT_THAT(received[0].fields, ElementsAre("Locator", "Hello", boost::json::serialize(announced)));
     EXPECT_EQ(received[1], (tcf::Message{tcf::MessageKind::NotRecognised, {"1"}}));
 }
 

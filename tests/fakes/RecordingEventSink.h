@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -21,8 +23,19 @@ public:
     void sendEvent(const std::string& service, const std::string& name,
                    const std::vector<std::string>& arguments) override
     {
-        std::lock_guard lock(mutex_);
-        events_.push_back({service, name, arguments});
+        {
+            std::lock_guard lock(mutex_);
+            events_.push_back({service, name, arguments});
+        }
+        arrived_.notify_all();
+    }
+
+    /// Waits until at least `count` events arrived or `timeout` passed; returns all of them.
+    std::vector<Event> waitForEvents(std::size_t count, std::chrono::milliseconds timeout) const
+    {
+        std::unique_lock lock(mutex_);
+        arrived_.wait_for(lock, timeout, [&] { return events_.size() >= count; });
+        return events_;
     }
 
     std::vector<Event> events() const
@@ -33,6 +46,7 @@ public:
 
 private:
     mutable std::mutex mutex_;
+    mutable std::condition_variable arrived_;
     std::vector<Event> events_;
 };
 
@@ -45,6 +59,11 @@ public:
     ScopedEventRecorder& operator=(const ScopedEventRecorder&) = delete;
 
     std::vector<RecordingEventSink::Event> events() const { return sink_->events(); }
+    std::vector<RecordingEventSink::Event> waitForEvents(std::size_t count,
+                                                         std::chrono::milliseconds timeout = std::chrono::seconds(5)) const
+    {
+        return sink_->waitForEvents(count, timeout);
+    }
 
 private:
     std::shared_ptr<RecordingEventSink> sink_ = std::make_shared<RecordingEventSink>();

@@ -1,0 +1,200 @@
+#include "bundles/simulator/SimulatedTool.h"
+
+#include <chrono>
+#include <cmath>
+
+#include "core/interfaces/PropertyKeys.h"
+
+namespace hil::simulator {
+
+namespace {
+
+namespace ToolKey = keys::ToolDescriptionKey;
+const std::string kTargetVoltage = "TargetVoltage";
+const std::string kFirmwareVersion = "FirmwareVersion";
+const std::string kToolType = "ToolType";
+const std::string kConnectionType = "ConnectionType";
+constexpr double kDefaultVolts = 3.3;
+
+enum RawCommand : std::uint8_t { Echo = 0x01, Version = 0x02, Voltage = 0x03 };
+
+} // namespace
+
+SimulatedTool::SimulatedTool(std::string id, std::string name, std::string toolType,
+                             std::shared_ptr<IConnection> connection)
+    : id_(std::move(id)), connection_(std::move(connection))
+{
+    properties_[keys::ToolKey::ID] = id_;
+    properties_[ToolKey::Name] = name;
+    properties_[kToolType] = toolType;
+    properties_[kConnectionType] = connection_ ? connection_->getConnectionType() : "";
+    if (connection_)
+        for (const auto& [key, value] : connection_->getConnectionProperties())
+            properties_[key] = value;
+    properties_[ToolKey::State] = keys::ToolState::Idle;
+    properties_[ToolKey::DeviceName] = "DEMO8";
+    properties_[kTargetVoltage] = kDefaultVolts;
+    properties_[kFirmwareVersion] = "1.0";
+}
+
+SimulatedTool::~SimulatedTool()
+{
+    if (lossReporter_.joinable())
+        lossReporter_.join();
+}
+
+boost::json::object SimulatedTool::getProperties() const
+{
+    std::lock_guard lock(mutex_);
+    return properties_;
+}
+
+std::string SimulatedTool::text(const std::string& key) const
+{
+    std::lock_guard lock(mutex_);
+    const auto* value = properties_.if_contains(key);
+    return value && value->is_string() ? std::string(value->get_string()) : std::string();
+}
+
+void SimulatedTool::setState(const std::string& state)
+{
+    std::lock_guard lock(mutex_);
+    properties_[ToolKey::State] = state;
+}
+
+bool SimulatedTool::isConnected() const { return text(ToolKey::State) == keys::ToolState::Ready; }
+
+void SimulatedTool::setToolProperties(const boost::json::object& properties)
+{
+    std::lock_guard lock(mutex_);
+    for (const auto& [key, value] : properties)
+        if (key != keys::ToolKey::ID)
+            properties_[key] = value;
+}
+
+double SimulatedTool::getTargetVoltage()
+{
+    std::lock_guard lock(mutex_);
+    const auto* volts = properties_.if_contains(kTargetVoltage);
+    if (!volts)
+        return std::nan("");
+    boost::system::error_code error;
+    const double value = volts->to_number<double>(error);
+    return error ? std::nan("") : value;
+}
+
+void SimulatedTool::connect(Status&) { setState(keys::ToolState::Ready); }
+
+void SimulatedTool::disconnect(Status&) { setState(keys::ToolState::Idle); }
+
+std::vector<boost::json::object> SimulatedTool::detectDevices(Status& status)
+{
+    if (!isConnected()) {
+        status.setError(ErrorCode::NotFound, "Tool %s is not connected", id_.c_str());
+        return {};
+    }
+    return {{{"Name", text(ToolKey::DeviceName)}, {"Interface", "SWD"}}};
+}
+
+void SimulatedTool::startUpgrade(bool force, tcf::IIntermediateResult& progress, Status&)
+{
+    if (!force && text(kFirmwareVersion) == kLatestFirmware) {
+        progress.sendIntermediateResult({R"({"Progress":100,"Phase":"up to date"})"});
+        return;
+    }
+    for (int percent = 0; percent <= 100; percent += 20) {
+        progress.sendIntermediateResult({R"({"Progress":)" + std::to_string(percent) + R"(,"Phase":"writing"})"});
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    }
+    std::lock_guard lock(mutex_);
+    properties_[kFirmwareVersion] = kLatestFirmware;
+}
+
+void SimulatedTool::checkFirmware(Status& status)
+{
+    const std::string version = text(kFirmwareVersion);
+    if (version != kLatestFirmware)
+        status.setError(ErrorCode::NotFound, "Firmware %s is older than %s; run startUpgrade", version.c_str(),
+                        kLatestFirmware);
+}
+
+void SimulatedTool::setBootMode(Status&) { setState(keys::ToolState::Busy); }
+
+void SimulatedTool::genericCommand(Status& status, std::vector<std::uint8_t>& response,
+                                   const std::vector<std::uint8_t>& request, int)
+{
+    response.clear();
+    if (request.empty()) {
+        status.setError(ErrorCode::InvalidArguments, "Empty raw command");
+        return;
+    }
+    switch (request[0]) {
+    case Echo: response.assign(request.begin() + 1, request.end()); return;
+    case Version: {
+        const std::string version = "SIM" + text(kFirmwareVersion);
+        response.assign(version.begin(), version.end());
+        return;
+    }
+    case Voltage: {
+        const auto millivolts = static_cast<std::uint16_t>(std::lround(getTargetVoltage() * 1000));
+        response = {static_cast<std::uint8_t>(millivolts >> 8), static_cast<std::uint8_t>(millivolts & 0xFF)};
+        return;
+    }
+    default: status.setError(ErrorCode::InvalidArguments, "Unknown raw command 0x%02X", request[0]);
+    }
+}
+
+bool SimulatedTool::genericStringCommand(Status& status, std::string& response, const std::string& command)
+{
+    if (command == "version")
+        response = "hilcore simulator " + text(kFirmwareVersion);
+    else if (command.rfind("echo ", 0) == 0)
+        response = command.substr(5);
+    else if (command == "state")
+        response = text(ToolKey::State);
+    else if (command == "help")
+        response = "version, echo TEXT, state, help";
+    else {
+        status.setError(ErrorCode::InvalidArguments, "Unknown command: %s", command.c_str());
+        return false;
+    }
+    return true;
+}
+
+boost::json::object SimulatedTool::selfTest(Status&)
+{
+    return {{"Result", "passed"}, {"Checks", {{"Clock", "ok"}, {"Memory", "ok"}, {"TargetPower", "ok"}}}};
+}
+
+bool SimulatedTool::calibrate(Status&) { return true; }
+
+boost::signals2::connection SimulatedTool::addConnectionLostHandler(const ConnectionLostSignal::slot_type& slot)
+{
+    return connectionLost_.connect(slot);
+}
+
+void SimulatedTool::specialOperation(Status& status, const std::string& operation, const boost::json::object& parameters)
+{
+    if (operation == "loseConnection") {
+        const auto* reason = parameters.if_contains("Reason");
+        const std::string why = reason && reason->is_string() ? std::string(reason->get_string())
+                                                              : "Connection to " + id_ + " lost";
+        setState(keys::ToolState::Idle);
+        if (lossReporter_.joinable())
+            lossReporter_.join();
+        // A real probe reports its loss from its own driver thread, not from the command.
+        lossReporter_ = std::thread([this, why] { connectionLost_(why); });
+    } else if (operation == "setVoltage") {
+        const auto* volts = parameters.if_contains("Volts");
+        if (!volts || !volts->is_number()) {
+            status.setError(ErrorCode::InvalidArguments, "setVoltage needs a number \"Volts\"");
+            return;
+        }
+        std::lock_guard lock(mutex_);
+        properties_[kTargetVoltage] = *volts;
+    } else {
+        status.setError(ErrorCode::InvalidArguments, "Unknown special operation %s", operation.c_str());
+    }
+}
+
+} // namespace hil::simulator

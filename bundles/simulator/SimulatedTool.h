@@ -1,0 +1,70 @@
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "core/interfaces/IConnection.h"
+#include "core/interfaces/IToolContext.h"
+
+namespace hil::simulator {
+
+/// A probe without hardware: the plain simulator, or a virtual probe over a virtual connection.
+///
+/// Properties: "ID", "Name", "ToolType", "ConnectionType", the connection's properties (such as
+/// "SerialNumber"), "State" ("Idle" until `connect`, then "Ready"), "DeviceName" (the device to
+/// simulate, default "DEMO8"), "TargetVoltage" (volts, default 3.3), "FirmwareVersion"; plus
+/// whatever `setToolProperties` adds.
+///
+/// Raw commands ("cmd"), by their first byte: 0x01 echo (the rest comes back), 0x02 version (the
+/// ASCII text "SIM1.1" or "SIM1.0"), 0x03 target voltage (millivolts, two bytes, big-endian).
+/// Text commands: "version", "echo TEXT", "state", "help".
+/// Special operations: "loseConnection" {"Reason": text} drops the probe connection, as a pulled
+/// cable would; "setVoltage" {"Volts": number} changes the target voltage.
+class SimulatedTool : public IToolContext {
+public:
+    static constexpr const char* kLatestFirmware = "1.1";
+
+    SimulatedTool(std::string id, std::string name, std::string toolType, std::shared_ptr<IConnection> connection);
+    ~SimulatedTool() override;
+
+    std::string getId() const override { return id_; }
+    std::shared_ptr<IContextBase> getParent() const override { return nullptr; }
+    boost::json::object getProperties() const override;
+    void setProperties(const boost::json::object& properties) override { setToolProperties(properties); }
+    std::string getKind() const override { return "tool"; }
+    int getOwnerId() const override { return ownerId_; }
+    void setOwnerId(int ownerId) override { ownerId_ = ownerId; }
+
+    std::vector<std::shared_ptr<IToolDependent>> getDependents() override { return {}; }
+    void setToolProperties(const boost::json::object& properties) override;
+    double getTargetVoltage() override;
+    void connect(Status& status) override;
+    void disconnect(Status& status) override;
+    std::vector<boost::json::object> detectDevices(Status& status) override;
+    void startUpgrade(bool force, tcf::IIntermediateResult& progress, Status& status) override;
+    void checkFirmware(Status& status) override;
+    void setBootMode(Status& status) override;
+    void genericCommand(Status& status, std::vector<std::uint8_t>& response, const std::vector<std::uint8_t>& request,
+                        int timeoutMs) override;
+    bool genericStringCommand(Status& status, std::string& response, const std::string& command) override;
+    boost::json::object selfTest(Status& status) override;
+    bool calibrate(Status& status) override;
+    boost::signals2::connection addConnectionLostHandler(const ConnectionLostSignal::slot_type& slot) override;
+    void specialOperation(Status& status, const std::string& operation, const boost::json::object& parameters) override;
+
+private:
+    std::string text(const std::string& key) const;
+    void setState(const std::string& state);
+    bool isConnected() const;
+
+    const std::string id_;
+    std::shared_ptr<IConnection> connection_;
+    mutable std::mutex mutex_;
+    boost::json::object properties_;
+    std::atomic<int> ownerId_{0};
+    ConnectionLostSignal connectionLost_;
+    std::thread lossReporter_;
+};
+
+} // namespace hil::simulator
