@@ -1,16 +1,17 @@
 #include "cli/CliCommands.h"
 
+#include <charconv>
 #include <csignal>
 #include <iostream>
 #include <mutex>
+#include <unistd.h>
 
 #include <boost/json.hpp>
 
+#include "platform/common/FormatString.h"
 #include "platform/common/StopSignals.h"
 
 namespace hil::cli {
-
-namespace {
 
 boost::json::value parseOrNull(const std::string& text)
 {
@@ -18,6 +19,17 @@ boost::json::value parseOrNull(const std::string& text)
     auto value = boost::json::parse(text, error);
     return error ? boost::json::value() : value;
 }
+
+std::string jsonString(const std::string& text) { return boost::json::serialize(boost::json::value(text)); }
+
+void requireArguments(const std::vector<std::string>& arguments, std::size_t least, std::size_t most,
+                      const std::string& verb, const std::string& usage)
+{
+    if (arguments.size() < least || arguments.size() > most)
+        throw UsageError(verb + " needs " + usage);
+}
+
+namespace {
 
 void appendPretty(const boost::json::value& value, int indent, std::string& out)
 {
@@ -41,13 +53,20 @@ void appendPretty(const boost::json::value& value, int indent, std::string& out)
             first = false;
         }
         out += "\n" + pad + "]";
+    } else if (value.is_double()) {
+        // The shortest text that reads back as the same number: 3.3, not 3.3E0.
+        char digits[32];
+        const auto end = std::to_chars(digits, digits + sizeof digits, value.get_double()).ptr;
+        out.append(digits, end);
     } else {
         out += boost::json::serialize(value);
     }
 }
 
-/// Prints a reply and says whether it carried an error.
-int printReply(CliContext& context, const tcf::TcfClient::Reply& reply, const std::string& what)
+} // namespace
+
+int printReply(CliContext& context, const tcf::TcfClient::Reply& reply, const std::string& what,
+               const HumanPrinter& human)
 {
     if (!reply.recognised) {
         context.err << "error: the back-end does not offer " << what << "\n";
@@ -68,11 +87,25 @@ int printReply(CliContext& context, const tcf::TcfClient::Reply& reply, const st
         context.out << boost::json::serialize(values) << "\n";
         return result;
     }
+    if (result != ExitCode::Ok)
+        return result;
+    if (human) {
+        human(context.out, values, reply.values);
+        return result;
+    }
     for (const auto& value : values)
-        if (!value.is_null() && errorReportMessage(value).empty())
+        if (!value.is_null())
             context.out << prettyJson(value) << "\n";
     return result;
 }
+
+int callAndPrint(CliContext& context, const std::string& service, const std::string& command,
+                 const std::vector<std::string>& arguments, const HumanPrinter& human)
+{
+    return printReply(context, context.client.call(service, command, arguments), service + " " + command, human);
+}
+
+namespace {
 
 int servicesVerb(CliContext& context, const std::vector<std::string>& arguments)
 {
@@ -102,8 +135,7 @@ int callVerb(CliContext& context, const std::vector<std::string>& arguments)
         if (error)
             throw UsageError("argument is not JSON: " + argument + " (a string needs quotes: '\"text\"')");
     }
-    const auto reply = context.client.call(arguments[0], arguments[1], jsonArguments);
-    return printReply(context, reply, arguments[0] + " " + arguments[1]);
+    return callAndPrint(context, arguments[0], arguments[1], jsonArguments);
 }
 
 int watchVerb(CliContext& context, const std::vector<std::string>& arguments)
@@ -141,16 +173,126 @@ int watchVerb(CliContext& context, const std::vector<std::string>& arguments)
     return ExitCode::Ok;
 }
 
+int helpVerb(CliContext& context, const std::vector<std::string>&)
+{
+    context.out << usageText();
+    return ExitCode::Ok;
+}
+
+int shellVerb(CliContext& context, const std::vector<std::string>& arguments)
+{
+    requireArguments(arguments, 0, 0, "shell", "no arguments");
+    return runShell(context, std::cin, isatty(STDIN_FILENO) != 0);
+}
+
 } // namespace
 
-const std::map<std::string, Verb>& verbTable()
+std::vector<std::string> splitWords(const std::string& line)
 {
-    static const std::map<std::string, Verb> table{
-        {"services", {"", "list the services the back-end offers", servicesVerb}},
-        {"call", {"SERVICE COMMAND [JSON-ARG...]", "send one command and print its reply values", callVerb}},
-        {"watch", {"[SERVICE...]", "print events as they arrive until Ctrl-C", watchVerb}},
-    };
+    std::vector<std::string> words;
+    std::string word;
+    bool inWord = false;
+    char quote = 0;
+    for (std::size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quote == '\'') {
+            if (c == '\'')
+                quote = 0;
+            else
+                word += c;
+        } else if (quote == '"') {
+            if (c == '"')
+                quote = 0;
+            else if (c == '\\' && i + 1 < line.size())
+                word += line[++i];
+            else
+                word += c;
+        } else if (c == '\'' || c == '"') {
+            quote = c;
+            inWord = true;
+        } else if (c == ' ' || c == '\t') {
+            if (inWord)
+                words.push_back(std::move(word));
+            word.clear();
+            inWord = false;
+        } else {
+            word += c;
+            inWord = true;
+        }
+    }
+    if (quote)
+        throw UsageError(std::string("unterminated ") + quote + " quote");
+    if (inWord)
+        words.push_back(std::move(word));
+    return words;
+}
+
+int runShell(CliContext& context, std::istream& input, bool interactive)
+{
+    int lastFailure = ExitCode::Ok;
+    std::string line;
+    while ((interactive && context.out << "hil> " << std::flush), std::getline(input, line)) {
+        int result = ExitCode::Ok;
+        try {
+            auto words = splitWords(line);
+            if (words.empty() || words[0].front() == '#')
+                continue;
+            const auto verb = verbTable().find(words[0]);
+            if (verb == verbTable().end() || words[0] == "shell")
+                throw UsageError("unknown verb " + words[0] + " (try: help)");
+            words.erase(words.begin());
+            for (auto& word : words)
+                if (word.size() > 1 && word[0] == '$') {
+                    const auto variable = context.variables.find(word.substr(1));
+                    if (variable == context.variables.end())
+                        throw UsageError(word + " is not set (setup sets $tool)");
+                    word = variable->second;
+                }
+            result = verb->second.run(context, words);
+        } catch (const UsageError& error) {
+            context.err << "error: " << error.what() << "\n";
+            result = ExitCode::Usage;
+        }
+        if (result == ExitCode::Ok)
+            continue;
+        lastFailure = result;
+        // A script stops at its first failure, as `set -e` would; a person goes on typing.
+        if (!interactive || result == ExitCode::Connection)
+            return result;
+    }
+    return lastFailure;
+}
+
+const VerbTable& verbTable()
+{
+    static const VerbTable table = [] {
+        VerbTable verbs{
+            {"services", {"", "list the services the back-end offers", servicesVerb}},
+            {"call", {"SERVICE COMMAND [JSON-ARG...]", "send one command and print its reply values", callVerb}},
+            {"watch", {"[SERVICE...]", "print events as they arrive until Ctrl-C", watchVerb}},
+            {"help", {"", "print this text", helpVerb}},
+            {"shell", {"", "run verbs read from standard input, one per line, over one connection "
+                           "(tools set up live until it ends; a script stops at its first failure)",
+                       shellVerb}},
+        };
+        addToolVerbs(verbs);
+        return verbs;
+    }();
     return table;
+}
+
+std::string usageText()
+{
+    std::string text = "Usage: hilcore-cli [--connect HOST:PORT] [--json] VERB [ARGUMENT...]\n"
+                       "Talks to a hilcore back-end over TCF (default 127.0.0.1:1534).\n"
+                       "--json prints every reply as one JSON array of its values.\n\nVerbs:\n";
+    for (const auto& [name, verb] : verbTable()) {
+        std::string left = "  " + name + (verb.arguments.empty() ? "" : " " + verb.arguments);
+        left.resize(std::max<std::size_t>(left.size() + 2, 44), ' ');
+        text += left + verb.help + "\n";
+    }
+    text += "\nExit codes: 0 success, 1 error reply, 2 wrong command line, 3 back-end not reachable.\n";
+    return text;
 }
 
 std::string prettyJson(const boost::json::value& value)
@@ -173,7 +315,9 @@ std::string errorReportMessage(const boost::json::value& value)
         message = std::string(format->get_string());
     else
         message = "error";
-    message += " (code " + std::to_string(code->get_int64());
+    // Codes of the common library are large and read best in hex, as its headers write them.
+    const auto number = code->get_int64();
+    message += " (code " + (number > 0xFFFF ? FormatString("0x%llX", static_cast<long long>(number)) : std::to_string(number));
     if (const auto* service = report.if_contains("Service"); service && service->is_string())
         message += ", service " + std::string(service->get_string());
     return message + ")";

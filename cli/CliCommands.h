@@ -1,6 +1,7 @@
 #pragma once
 
 #include <functional>
+#include <stdexcept>
 #include <iosfwd>
 #include <map>
 #include <string>
@@ -26,6 +27,9 @@ struct CliContext {
     bool json = false;
     std::ostream& out;
     std::ostream& err;
+    /// Names a verb leaves for later lines of a shell ("tool" is the id of the last tool set
+    /// up); a shell word "$NAME" stands for its value.
+    std::map<std::string, std::string> variables{};
 };
 
 /// Thrown by a verb for a wrong command line; the text says why.
@@ -40,8 +44,49 @@ struct Verb {
     std::function<int(CliContext&, const std::vector<std::string>&)> run;
 };
 
+using VerbTable = std::map<std::string, Verb>;
+
 /// Every verb, by name.
-const std::map<std::string, Verb>& verbTable();
+const VerbTable& verbTable();
+
+/// The command line's help: options, verbs, exit codes.
+std::string usageText();
+
+/// The Tool verbs: tools, attached, setup, teardown, tool, upgrade, poll.
+void addToolVerbs(VerbTable& table);
+
+/// Runs one verb line by line from `input` over the one connection, so that what a line sets up
+/// lives until the input ends. See the "shell" help text.
+int runShell(CliContext& context, std::istream& input, bool interactive);
+
+/// Splits a line as a shell would: blanks separate words; single quotes keep text as it is;
+/// double quotes keep text but let backslash escape the next character. Throws `UsageError` for
+/// an unterminated quote.
+std::vector<std::string> splitWords(const std::string& line);
+
+/// Throws `UsageError` ("VERB needs USAGE") unless there are between `least` and `most` arguments.
+void requireArguments(const std::vector<std::string>& arguments, std::size_t least, std::size_t most,
+                      const std::string& verb, const std::string& usage);
+
+/// Parses JSON text; null when it is not JSON (such as the bare word NaN).
+boost::json::value parseOrNull(const std::string& text);
+
+/// Shows the values of a reply in human form; `texts` are the values as they arrived.
+using HumanPrinter = std::function<void(std::ostream& out, const boost::json::array& values,
+                                        const std::vector<std::string>& texts)>;
+
+/// Prints a reply: error reports as "error: ..." on the error stream, then, with --json, the
+/// values as one JSON array; otherwise through `human`, or each non-null value pretty-printed.
+/// Returns `ExitCode::ErrorReply` when the reply was not recognised or carried an error.
+int printReply(CliContext& context, const tcf::TcfClient::Reply& reply, const std::string& what,
+               const HumanPrinter& human = {});
+
+/// Sends a command and prints its reply with `printReply`.
+int callAndPrint(CliContext& context, const std::string& service, const std::string& command,
+                 const std::vector<std::string>& arguments, const HumanPrinter& human = {});
+
+/// A JSON string of `text`.
+std::string jsonString(const std::string& text);
 
 /// JSON with two-space indentation, members in their order.
 std::string prettyJson(const boost::json::value& value);

@@ -4,23 +4,6 @@
 #include "cli/CliCommands.h"
 #include "platform/common/StopSignals.h"
 
-namespace {
-
-std::string usage()
-{
-    std::string text = "Usage: hilcore-cli [--connect HOST:PORT] [--json] VERB [ARGUMENT...]\n"
-                       "Talks to a hilcore back-end over TCF (default 127.0.0.1:1534).\n\nVerbs:\n";
-    for (const auto& [name, verb] : hil::cli::verbTable()) {
-        std::string left = "  " + name + (verb.arguments.empty() ? "" : " " + verb.arguments);
-        left.resize(std::max<std::size_t>(left.size() + 2, 40), ' ');
-        text += left + verb.help + "\n";
-    }
-    text += "\nExit codes: 0 success, 1 error reply, 2 wrong command line, 3 back-end not reachable.\n";
-    return text;
-}
-
-} // namespace
-
 int main(int argc, char** argv)
 {
     namespace ExitCode = hil::cli::ExitCode;
@@ -34,7 +17,7 @@ int main(int argc, char** argv)
     for (; at < argc && argv[at][0] == '-'; ++at) {
         const std::string option = argv[at];
         if (option == "--help" || option == "-h") {
-            std::cout << usage();
+            std::cout << hil::cli::usageText();
             return ExitCode::Ok;
         }
         if (option == "--json") {
@@ -54,17 +37,17 @@ int main(int argc, char** argv)
             host = target.substr(0, colon);
             port = static_cast<std::uint16_t>(parsed);
         } else {
-            std::cerr << "hilcore-cli: unknown option " << option << "\n" << usage();
+            std::cerr << "hilcore-cli: unknown option " << option << "\n" << hil::cli::usageText();
             return ExitCode::Usage;
         }
     }
     if (at == argc) {
-        std::cerr << usage();
+        std::cerr << hil::cli::usageText();
         return ExitCode::Usage;
     }
     const auto verb = hil::cli::verbTable().find(argv[at]);
     if (verb == hil::cli::verbTable().end()) {
-        std::cerr << "hilcore-cli: unknown verb " << argv[at] << "\n" << usage();
+        std::cerr << "hilcore-cli: unknown verb " << argv[at] << "\n" << hil::cli::usageText();
         return ExitCode::Usage;
     }
     const std::vector<std::string> arguments(argv + at + 1, argv + argc);

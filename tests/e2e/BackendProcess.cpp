@@ -43,6 +43,14 @@ std::vector<std::string> BackendProcess::withTestBundles(std::vector<std::string
     return options;
 }
 
+std::vector<std::string> BackendProcess::withProbeDirectory(const std::filesystem::path& directory)
+{
+    std::filesystem::create_directories(directory / "probes");
+    const auto preferences = directory / "preferences.properties";
+    std::ofstream(preferences) << "simulator.probedir = " << (directory / "probes").string() << "\n";
+    return withTestBundles({"--preferences", preferences.string()});
+}
+
 BackendProcess::BackendProcess(std::vector<std::string> options)
 {
     static int instance = 0;

@@ -7,6 +7,7 @@
 #include <boost/json.hpp>
 
 #include "tests/e2e/BackendProcess.h"
+#include "tests/fakes/TempDirectory.h"
 
 namespace hil::e2e {
 namespace {
@@ -79,6 +80,61 @@ TEST_F(CliTest, BadCommandLinesExitTwo)
     EXPECT_THAT(notJson.output, HasSubstr("not JSON"));
     EXPECT_EQ(runCli("frobnicate").exitCode, 2);
     EXPECT_EQ(runCli("--help").exitCode, 0);
+}
+
+class CliToolTest : public testing::Test {
+protected:
+    /// Runs `lines` through `hilcore-cli shell` over one connection.
+    CliRun runShell(const std::string& lines, const std::string& options = "") const
+    {
+        const auto script = directory.write("script.txt", lines);
+        return runCli("--connect 127.0.0.1:" + std::to_string(backend.port()) + " " + options + " shell < " +
+                      script.string());
+    }
+
+    fakes::TempDirectory directory;
+    BackendProcess backend{BackendProcess::withProbeDirectory(directory.path())};
+};
+
+TEST_F(CliToolTest, ShellKeepsTheToolSetUpAcrossLines)
+{
+    const auto run = runShell("setup simulator\n"
+                              "tool $tool connect\n"
+                              "tool $tool voltage\n"
+                              "tool $tool raw 01cafe\n"
+                              "tool $tool text echo two words\n"
+                              "teardown $tool\n");
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_EQ(run.output, "simulator-1\nconnected\n3.3 V\ncafe\ntwo words\nsimulator-1 torn down\n");
+}
+
+TEST_F(CliToolTest, ShellScriptStopsAtTheFirstFailure)
+{
+    const auto run = runShell("setup simulator\ntool $tool firmware\ntool $tool connect\n");
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.output, "simulator-1\nerror: Firmware 1.0 is older than 1.1; run startUpgrade (code 0x20022)\n");
+    EXPECT_EQ(runShell("tool $tool connect\n").exitCode, 2) << "$tool is unset in a fresh shell";
+}
+
+TEST_F(CliToolTest, UpgradeDrawsProgressFromTheReports)
+{
+    const auto run = runShell("setup simulator\nupgrade $tool\ntool $tool firmware\n");
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_THAT(run.output, HasSubstr("[######------------------------]  20% writing\n"));
+    EXPECT_THAT(run.output, HasSubstr("[##############################] 100% writing\nupgrade finished\nfirmware is current\n"));
+}
+
+TEST_F(CliToolTest, AttachedListsPluggedInProbesAndSetupTakesShortNames)
+{
+    directory.write("probes/p.probe", R"({"SerialNumber":"VP-7"})");
+    const auto connect = "--connect 127.0.0.1:" + std::to_string(backend.port()) + " ";
+    EXPECT_EQ(runCli(connect + "attached").output,
+              "com.velmora.hil.simulator\n"
+              "com.velmora.hil.virtualprobe via com.velmora.hil.connection.virtual {\"SerialNumber\":\"VP-7\"}\n");
+    EXPECT_EQ(runCli(connect + "setup virtualprobe virtual '{\"SerialNumber\":\"VP-7\"}'").output, "virtualprobe-1\n");
+    const auto unknown = runCli(connect + "setup nosuchtool");
+    EXPECT_EQ(unknown.exitCode, 2);
+    EXPECT_THAT(unknown.output, HasSubstr("no tool type is called nosuchtool (known: com.velmora.hil.simulator, "));
 }
 
 TEST(CliWithoutBackend, ConnectionRefusedExitsThree)

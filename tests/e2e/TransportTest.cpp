@@ -7,6 +7,7 @@
 #include "platform/tcf/MessageCodec.h"
 #include "platform/tcf/TcfClient.h"
 #include "tests/e2e/BackendProcess.h"
+#include "tests/e2e/EventLog.h"
 
 namespace hil::e2e {
 namespace {
@@ -14,43 +15,6 @@ namespace {
 using namespace std::chrono_literals;
 using testing::ElementsAre;
 using tcf::TcfClient;
-
-std::unique_ptr<TcfClient> connect(const BackendProcess& backend)
-{
-    auto client = std::make_unique<TcfClient>();
-    client->connect("127.0.0.1", backend.port());
-    return client;
-}
-
-/// Collects events; lets a test wait for one.
-class EventLog {
-public:
-    void attach(TcfClient& client)
-    {
-        client.setEventHandler([this](const std::string& service, const std::string& name,
-                                      const std::vector<std::string>& arguments) {
-            std::lock_guard lock(mutex_);
-            events_.push_back(service + " " + name + (arguments.empty() ? "" : " " + arguments[0]));
-            changed_.notify_all();
-        });
-    }
-    bool waitFor(const std::string& event, std::chrono::milliseconds timeout = 5s)
-    {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, timeout,
-                                 [&] { return std::find(events_.begin(), events_.end(), event) != events_.end(); });
-    }
-    std::size_t count()
-    {
-        std::lock_guard lock(mutex_);
-        return events_.size();
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<std::string> events_;
-};
 
 class TransportTest : public testing::Test {
 protected:

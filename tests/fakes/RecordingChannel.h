@@ -6,6 +6,7 @@
 
 #include "core/interfaces/ICommandServer.h"
 #include "platform/tcf/ICommandChannel.h"
+#include "platform/tcf/IIntermediateResult.h"
 
 namespace hil::fakes {
 
@@ -37,6 +38,13 @@ public:
 private:
     int channelId_;
     std::mutex mutex_;
+};
+
+/// A progress reporter that keeps each report's values.
+class RecordingProgress : public tcf::IIntermediateResult {
+public:
+    void sendIntermediateResult(const std::vector<std::string>& values) override { reports.push_back(values); }
+    std::vector<std::vector<std::string>> reports;
 };
 
 /// Runs one command on `server` through `channel` and returns the values of its one reply.

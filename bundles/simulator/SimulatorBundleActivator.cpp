@@ -1,0 +1,33 @@
+// The simulator bundle: a probe-less tool, and virtual probes that are plugged in and pulled out
+// through files in a directory (preference "simulator.probedir").
+
+#include <Poco/ClassLibrary.h>
+
+#include "bundles/simulator/SimulatorToolFactories.h"
+#include "bundles/simulator/VirtualProbes.h"
+#include "core/frame/OspClassFactoryManager.h"
+#include "platform/osp/BundleActivator.h"
+
+namespace hil::simulator {
+
+/// The preference naming the directory of virtual probe files.
+inline const std::string kProbeDirectoryPreference = "simulator.probedir";
+
+class SimulatorBundleActivator : public osp::BundleActivator {
+public:
+    void start(osp::BundleContext::Ptr context) override
+    {
+        OspClassFactoryManager manager(context);
+        manager.registerFactory(std::make_shared<SimulatorToolFactory>());
+        manager.registerFactory(std::make_shared<VirtualProbeToolFactory>());
+        manager.registerFactory(
+            std::make_shared<VirtualConnectionFactory>(manager.getPreference(kProbeDirectoryPreference)));
+    }
+    void stop(osp::BundleContext::Ptr) override {}
+};
+
+} // namespace hil::simulator
+
+POCO_BEGIN_MANIFEST(hil::osp::BundleActivator)
+POCO_EXPORT_CLASS(hil::simulator::SimulatorBundleActivator)
+POCO_END_MANIFEST
