@@ -1,0 +1,105 @@
+// Reading a large device description: the full read against Poco's bare DOM parse of the same
+// file, and the cached re-read.
+//
+// The description is generated at start: 300 module definitions with one instance each, 34
+// registers of three bit-fields per module (10,200 registers), 2.6 MB.
+
+#include <benchmark/benchmark.h>
+
+#include <Poco/AutoPtr.h>
+#include <Poco/DOM/DOMParser.h>
+#include <Poco/DOM/Document.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "core/devicedescription/DeviceFileReaderCache.h"
+#include "core/devicedescription/OrixToolsDeviceFileReader.h"
+#include "tests/fakes/TempDirectory.h"
+
+namespace {
+
+constexpr int kModules = 300;
+constexpr int kRegistersPerModule = 34;
+
+std::string generateDescription()
+{
+    std::ostringstream xml;
+    xml << "<?xml version=\"1.0\"?>\n<hil-device-file>\n<modules>\n";
+    for (int m = 0; m < kModules; ++m) {
+        xml << "<module name=\"M" << m << "\" id=\"ID-" << m << "\" version=\"1\">\n"
+            << "<value-group name=\"MODE\"><value name=\"OFF\" value=\"0\"/><value name=\"SLOW\" value=\"1\"/>"
+            << "<value name=\"FAST\" value=\"2\"/><value name=\"AUTO\" value=\"3\"/></value-group>\n"
+            << "<register-group name=\"G\" size=\"0x100\">\n";
+        for (int r = 0; r < kRegistersPerModule; ++r)
+            xml << "<register name=\"R" << r << "\" offset=\"0x" << std::hex << r * 4 << std::dec
+                << "\" size=\"4\" rw=\"RW\" initval=\"0\"><bitfield name=\"EN\" mask=\"0x1\" rw=\"RW\"/>"
+                << "<bitfield name=\"MODE\" mask=\"0x6\" rw=\"RW\" values=\"MODE\"/>"
+                << "<bitfield name=\"IRQ\" mask=\"0x100\" rw=\"R\" access=\"clear-on-read\"/></register>\n";
+        xml << "</register-group>\n</module>\n";
+    }
+    xml << "</modules>\n<devices><device architecture=\"CORTEX-M4\">\n<address-spaces><address-space id=\"base\" "
+           "start=\"0\" size=\"0x100000000\"><memory-segment name=\"PERIPHERALS\" start=\"0x40000000\" "
+           "size=\"0x100000\" type=\"io\" rw=\"RW\"/></address-space></address-spaces>\n<peripherals>\n";
+    for (int m = 0; m < kModules; ++m)
+        xml << "<module name=\"M" << m << "\" id=\"ID-" << m << "\" version=\"1\"><instance name=\"I" << m
+            << "\"><register-group name=\"I" << m << "\" name-in-module=\"G\" address-space=\"base\" offset=\"0x"
+            << std::hex << 0x40000000 + m * 0x100 << std::dec << "\"/></instance></module>\n";
+    xml << "</peripherals>\n</device></devices>\n</hil-device-file>\n";
+    return xml.str();
+}
+
+struct LargeDescription {
+    hil::fakes::TempDirectory directory;
+    std::string path;
+    std::size_t bytes = 0;
+    LargeDescription()
+    {
+        const std::string text = generateDescription();
+        bytes = text.size();
+        path = directory.write("LARGE.tdesc", text).string();
+    }
+};
+
+const LargeDescription& description()
+{
+    static const LargeDescription large;
+    return large;
+}
+
+void BM_FullRead(benchmark::State& state)
+{
+    hil::Status status;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(hil::OrixToolsDeviceFileReader::parseFile(status, description().path, "LARGE"));
+    state.counters["bytes"] = static_cast<double>(description().bytes);
+}
+
+void BM_BareDomParse(benchmark::State& state)
+{
+    for (auto _ : state) {
+        // The same file read as the reader reads it, then parsed alone.
+        std::ifstream in(description().path, std::ios::binary);
+        const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        Poco::XML::DOMParser parser;
+        Poco::AutoPtr<Poco::XML::Document> document = parser.parseMemory(text.data(), text.size());
+        benchmark::DoNotOptimize(document.get());
+    }
+}
+
+void BM_CachedRead(benchmark::State& state)
+{
+    hil::Status status;
+    hil::DeviceFileReaderCache cache(1);
+    cache.parseFile(status, description().path, "LARGE");
+    for (auto _ : state)
+        benchmark::DoNotOptimize(cache.parseFile(status, description().path, "large"));
+}
+
+BENCHMARK(BM_FullRead)->Unit(benchmark::kMillisecond)->MinTime(3);
+BENCHMARK(BM_BareDomParse)->Unit(benchmark::kMillisecond)->MinTime(3);
+BENCHMARK(BM_CachedRead)->Unit(benchmark::kNanosecond);
+
+} // namespace
+
+BENCHMARK_MAIN();

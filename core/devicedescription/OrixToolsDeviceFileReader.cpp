@@ -1,0 +1,426 @@
+#include "core/devicedescription/OrixToolsDeviceFileReader.h"
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include <Poco/AutoPtr.h>
+#include <Poco/DOM/DOMParser.h>
+#include <Poco/DOM/Document.h>
+#include <Poco/DOM/Element.h>
+#include <Poco/SAX/XMLReader.h>
+
+#include "core/devicedescription/DescriptionNumbers.h"
+#include "core/devicedescription/DeviceModelImpl.h"
+#include "platform/common/BackendLogger.h"
+#include "platform/common/CoreException.h"
+
+namespace hil {
+
+namespace {
+
+using Poco::XML::Element;
+using Poco::XML::Node;
+using namespace description;
+
+/// Refuses what could make the parse or the tree unbounded; see the class comment.
+void checkDocumentShape(const std::string& text)
+{
+    if (text.size() > OrixToolsDeviceFileReader::kMaxDocumentBytes)
+        throw std::runtime_error("the document is larger than " +
+                                 std::to_string(OrixToolsDeviceFileReader::kMaxDocumentBytes >> 20) + " MiB");
+    std::size_t depth = 0;
+    std::size_t elements = 0;
+    for (std::size_t at = text.find('<'); at != std::string::npos; at = text.find('<', at)) {
+        const auto skipPast = [&](const char* end) {
+            const auto found = text.find(end, at);
+            at = found == std::string::npos ? text.size() : found + std::char_traits<char>::length(end);
+        };
+        if (text.compare(at, 4, "<!--") == 0) {
+            skipPast("-->");
+        } else if (text.compare(at, 9, "<![CDATA[") == 0) {
+            skipPast("]]>");
+        } else if (text.compare(at, 2, "<?") == 0) {
+            skipPast("?>");
+        } else if (text.compare(at, 2, "<!") == 0) {
+            throw std::runtime_error("document type declarations are not accepted");
+        } else if (text.compare(at, 2, "</") == 0) {
+            depth -= depth > 0 ? 1 : 0;
+            skipPast(">");
+        } else {
+            // A start tag: find its end outside quoted attribute values, which may hold '>' or '/'.
+            char quote = 0;
+            std::size_t end = at + 1;
+            for (; end < text.size(); ++end) {
+                const char c = text[end];
+                if (quote)
+                    quote = c == quote ? 0 : quote;
+                else if (c == '"' || c == '\'')
+                    quote = c;
+                else if (c == '>')
+                    break;
+            }
+            if (++elements > OrixToolsDeviceFileReader::kMaxElements)
+                throw std::runtime_error("the document has more than " +
+                                         std::to_string(OrixToolsDeviceFileReader::kMaxElements) + " elements");
+            if (end < text.size() && text[end - 1] != '/' &&
+                ++depth > OrixToolsDeviceFileReader::kMaxDepth)
+                throw std::runtime_error("elements are nested more than " +
+                                         std::to_string(OrixToolsDeviceFileReader::kMaxDepth) + " deep");
+            at = end;
+        }
+    }
+}
+
+/// Every descendant element of `parent` named `tag`, in document order; none for a null parent.
+/// Walks the tree without recursion and without the DOM's node lists, whose indexed access
+/// restarts the search for every item.
+std::vector<Element*> allElements(const Element* parent, const std::string& tag)
+{
+    std::vector<Element*> found;
+    if (!parent)
+        return found;
+    Node* node = parent->firstChild();
+    while (node) {
+        if (node->nodeType() == Node::ELEMENT_NODE && node->nodeName() == tag)
+            found.push_back(static_cast<Element*>(node));
+        if (node->firstChild()) {
+            node = node->firstChild();
+            continue;
+        }
+        while (node && node != parent && !node->nextSibling())
+            node = node->parentNode();
+        node = node && node != parent ? node->nextSibling() : nullptr;
+    }
+    return found;
+}
+
+const std::string& attribute(const Element* element, const std::string& name) { return element->getAttribute(name); }
+
+std::shared_ptr<_Property> readProperty(const Element* element)
+{
+    auto property = std::make_shared<_Property>();
+    property->name = attribute(element, "name");
+    property->value = attribute(element, "value");
+    return property;
+}
+
+std::shared_ptr<_Parameters> readParameters(const Element* element)
+{
+    auto parameters = std::make_shared<_Parameters>();
+    for (const auto* param : allElements(element, "param"))
+        parameters->properties.push_back(readProperty(param));
+    return parameters;
+}
+
+/// The name and index of each copy an element with "count" stands for: one copy named as
+/// written for a count of 1, else NAME0..NAME(N-1), none for a count below 1.
+template <class Make>
+void forEachCopy(const Element* element, const Make& make)
+{
+    const std::string name = attribute(element, "name");
+    const std::int32_t count = element->hasAttribute("count") ? parseSigned32(attribute(element, "count")) : 1;
+    if (count == 1) {
+        make(name, 0u, count);
+        return;
+    }
+    for (std::int32_t index = 0; index < count; ++index)
+        make(name + std::to_string(index), static_cast<std::uint32_t>(index), count);
+}
+
+void readRegisters(const Element* groupElement, RegisterGroupDefinition& group)
+{
+    for (const auto* element : allElements(groupElement, "register")) {
+        DIList<DIBitfield> bitfields;
+        for (const auto* field : allElements(element, "bitfield")) {
+            auto bitfield = std::make_shared<Bitfield>();
+            bitfield->name = attribute(field, "name");
+            bitfield->mask = parseNumber(attribute(field, "mask"));
+            bitfield->rw = attribute(field, "rw");
+            bitfield->access = attribute(field, "access");
+            bitfield->valuesName = attribute(field, "values");
+            bitfields.push_back(std::move(bitfield));
+        }
+        forEachCopy(element, [&](const std::string& name, std::uint32_t index, std::int32_t count) {
+            auto reg = std::make_shared<Register>();
+            reg->name = name;
+            reg->offset = parseNumber(attribute(element, "offset"));
+            reg->index = index;
+            reg->rw = attribute(element, "rw");
+            reg->access = attribute(element, "access");
+            reg->ocdRw = element->hasAttribute("ocd-rw") ? attribute(element, "ocd-rw") : "RW";
+            reg->size = parseLow32(attribute(element, "size"));
+            reg->count = count;
+            reg->initialValueSet = element->hasAttribute("initval");
+            reg->initialValue = parseNumber(attribute(element, "initval"));
+            reg->bitfields = bitfields;
+            group.registers.push_back(std::move(reg));
+        });
+    }
+}
+
+/// The register-group references of an instance or a definition: placements of definitions.
+DIList<RegisterGroup> readGroupReferences(const Element* parent)
+{
+    DIList<RegisterGroup> references;
+    for (const auto* element : allElements(parent, "register-group")) {
+        forEachCopy(element, [&](const std::string& name, std::uint32_t index, std::int32_t) {
+            auto group = std::make_shared<RegisterGroup>();
+            group->name = name;
+            if (element->hasAttribute("address-space"))
+                group->addressSpaceName = attribute(element, "address-space");
+            group->offset = parseNumber(attribute(element, "offset"));
+            group->index = index;
+            group->definitionName = attribute(element, "name-in-module");
+            references.push_back(std::move(group));
+        });
+    }
+    return references;
+}
+
+std::shared_ptr<ModuleDefinition> readModuleDefinition(const Element* element)
+{
+    auto module = std::make_shared<ModuleDefinition>();
+    module->name = attribute(element, "name");
+    module->id = attribute(element, "id");
+    module->version = attribute(element, "version");
+    for (const auto* groupElement : allElements(element, "value-group")) {
+        auto group = std::make_shared<ValueGroup>();
+        group->name = attribute(groupElement, "name");
+        for (const auto* valueElement : allElements(groupElement, "value")) {
+            auto value = std::make_shared<_Value>();
+            value->name = attribute(valueElement, "name");
+            value->value = parseNumber(attribute(valueElement, "value"));
+            group->values.push_back(std::move(value));
+        }
+        module->valueGroups.push_back(std::move(group));
+    }
+    std::vector<std::shared_ptr<RegisterGroupDefinition>> definitions;
+    for (const auto* groupElement : allElements(element, "register-group")) {
+        auto group = std::make_shared<RegisterGroupDefinition>();
+        group->name = attribute(groupElement, "name");
+        group->size = parseUnsigned32(attribute(groupElement, "size"));
+        readRegisters(groupElement, *group);
+        group->nested = readGroupReferences(groupElement);
+        definitions.push_back(group);
+        module->registerGroups.push_back(std::move(group));
+    }
+    for (const auto& definition : definitions)
+        definition->linkDefinitions(*module);
+    return module;
+}
+
+std::shared_ptr<AddressSpace> readAddressSpace(const Element* element)
+{
+    auto space = std::make_shared<AddressSpace>();
+    space->id = attribute(element, "id");
+    space->start = parseNumber(attribute(element, "start"));
+    space->size = parseNumber(attribute(element, "size"));
+    space->endianness = attribute(element, "endianness");
+    for (const auto* segmentElement : allElements(element, "memory-segment")) {
+        auto segment = std::make_shared<XmlMemorySegment>();
+        segment->name = attribute(segmentElement, "name");
+        segment->start = parseNumber(attribute(segmentElement, "start"));
+        segment->size = parseNumber(attribute(segmentElement, "size"));
+        segment->type = attribute(segmentElement, "type");
+        const std::string& rw = attribute(segmentElement, "rw");
+        segment->readable = rw.find('R') != std::string::npos;
+        segment->writable = rw.find('W') != std::string::npos;
+        segment->executable = parseFlag(attribute(segmentElement, "exec"));
+        segment->wordSize = parseSigned32(attribute(segmentElement, "wordsize"));
+        segment->pageSize = parseSigned32(attribute(segmentElement, "pagesize"));
+        segment->secondPageSize = segment->pageSize;
+        segment->mirrorMask = parseNumber(attribute(segmentElement, "mirror-mask"));
+        for (const auto* accessorElement : allElements(segmentElement, "accessor")) {
+            auto accessor = std::make_shared<MemoryAccessor>();
+            accessor->start = parseNumber(attribute(accessorElement, "start"));
+            accessor->size = parseNumber(attribute(accessorElement, "size"));
+            std::string blockStart = attribute(accessorElement, "ocd-block-start");
+            if (const auto star = blockStart.find('*'); star != std::string::npos) {
+                blockStart.erase(star, 1);
+                accessor->ocdBlockMarker = true;
+            }
+            accessor->ocdBlockStart = parseNumber(blockStart);
+            segment->accessors.push_back(std::move(accessor));
+        }
+        // An accessor without start begins at the segment; one without size reaches up to the
+        // next accessor, the last one up to the segment's end.
+        auto& accessors = segment->accessors;
+        for (std::size_t i = 0; i < accessors.size(); ++i) {
+            if (accessors[i]->getStart() == 0)
+                accessors[i]->setStart(segment->start);
+            if (accessors[i]->getSize() == 0) {
+                const std::uint64_t end = i + 1 < accessors.size() ? accessors[i + 1]->getStart() : segment->start + segment->size;
+                accessors[i]->setSize(end - accessors[i]->getStart());
+            }
+        }
+        space->memorySegments.push_back(std::move(segment));
+    }
+    return space;
+}
+
+void readPeripherals(const Element* peripherals, DIDeviceImpl& device)
+{
+    for (const auto* moduleElement : allElements(peripherals, "module")) {
+        const std::string& definitionName = attribute(moduleElement, "name");
+        for (const auto* instanceElement : allElements(moduleElement, "instance")) {
+            auto instance = std::make_shared<_Module>();
+            instance->name = attribute(instanceElement, "name");
+            instance->id = attribute(moduleElement, "id");
+            instance->version = attribute(moduleElement, "version");
+            for (const auto* parameters : allElements(instanceElement, "parameters"))
+                instance->propertyGroups.push_back(readParameters(parameters));
+            instance->registerGroups = readGroupReferences(instanceElement);
+            instance->moduleDefinition = device.getModuleDefinition(definitionName);
+            if (!instance->moduleDefinition)
+                CoreException::createAndThrow("xml", ErrorCode::ModelMisuse, "Cannot find module def %s in %s module",
+                                              definitionName.c_str(), instance->name.c_str());
+            for (const auto& group : instance->registerGroups)
+                group->linkToModuleDefinition(*instance->moduleDefinition);
+            device.modules.push_back(std::move(instance));
+        }
+    }
+}
+
+/// Reads one document into `device`, adding to what earlier documents put there.
+void readDocument(const std::string& text, const std::string& deviceName, DIDeviceImpl& device)
+{
+    checkDocumentShape(text);
+    Poco::XML::DOMParser parser;
+    parser.setFeature(Poco::XML::XMLReader::FEATURE_EXTERNAL_GENERAL_ENTITIES, false);
+    parser.setFeature(Poco::XML::XMLReader::FEATURE_EXTERNAL_PARAMETER_ENTITIES, false);
+    Poco::AutoPtr<Poco::XML::Document> document = parser.parseMemory(text.data(), text.size());
+    const Element* root = document->documentElement();
+    if (!root)
+        throw std::runtime_error("the document has no root element");
+
+    for (const auto* moduleElement : allElements(root->getChildElement("modules"), "module"))
+        device.moduleDefinitions.push_back(readModuleDefinition(moduleElement));
+
+    const Element* devices = root->getChildElement("devices");
+    const Element* deviceElement = devices ? devices->getChildElement("device") : nullptr;
+    if (!deviceElement)
+        throw std::runtime_error("the document has no \"devices\" element with a \"device\" in it");
+    device.name = deviceName;
+    if (deviceElement->hasAttribute("architecture"))
+        device.architecture = attribute(deviceElement, "architecture");
+    if (deviceElement->hasAttribute("series"))
+        device.series = attribute(deviceElement, "series");
+
+    for (const auto* spaceElement : allElements(deviceElement->getChildElement("address-spaces"), "address-space"))
+        device.addressSpaces.push_back(readAddressSpace(spaceElement));
+    if (const auto* peripherals = deviceElement->getChildElement("peripherals"))
+        readPeripherals(peripherals, device);
+    if (const auto* parameters = deviceElement->getChildElement("parameters"))
+        device.parameters = readParameters(parameters);
+
+    for (const auto* element : allElements(deviceElement->getChildElement("interfaces"), "interface")) {
+        auto interface = std::make_shared<_Interface>();
+        interface->name = attribute(element, "name");
+        interface->type = attribute(element, "type");
+        device.interfaces.push_back(std::move(interface));
+    }
+    for (const auto* element : allElements(deviceElement->getChildElement("tools"), "tool")) {
+        auto tool = std::make_shared<Tool>();
+        tool->name = attribute(element, "name");
+        device.tools.push_back(std::move(tool));
+    }
+    for (const auto* element : allElements(deviceElement->getChildElement("property-groups"), "property-group")) {
+        auto group = std::make_shared<PropertyGroup>();
+        group->name = attribute(element, "name");
+        for (const auto* propertyElement : allElements(element, "property"))
+            group->properties.push_back(readProperty(propertyElement));
+        device.propertyGroups.push_back(std::move(group));
+    }
+    for (const auto* element : allElements(root->getChildElement("variants"), "variant")) {
+        auto variant = std::make_shared<DIVariantImpl>();
+        variant->orderCode = attribute(element, "ordercode");
+        variant->vccMin = parseDecimal(attribute(element, "vccmin"));
+        variant->vccMax = parseDecimal(attribute(element, "vccmax"));
+        device.variants.push_back(std::move(variant));
+    }
+}
+
+[[noreturn]] void throwReadError(const char* prefix, const std::string& cause)
+{
+    CoreException::createAndThrow(L_HIL, ErrorCode::ReadFailure, "%s%s", prefix, cause.c_str());
+}
+
+[[noreturn]] void throwUnknownCause()
+{
+    CoreException::createAndThrow(L_HIL, ErrorCode::ReadFailure, "Failed to parse XML device file string. Cause unknown.");
+}
+
+std::string readWholeFile(const std::string& path)
+{
+    std::error_code error;
+    const auto size = std::filesystem::file_size(path, error);
+    if (error)
+        throw std::runtime_error("cannot read " + path + ": " + error.message());
+    if (size > OrixToolsDeviceFileReader::kMaxDocumentBytes)
+        throw std::runtime_error(path + " is larger than " +
+                                 std::to_string(OrixToolsDeviceFileReader::kMaxDocumentBytes >> 20) + " MiB");
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("cannot open " + path);
+    std::string text(size, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(size));
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    return text;
+}
+
+/// Reads the files into `device`, turning every failure into the read error.
+void readFilesInto(const std::vector<std::string>& paths, const std::string& deviceName, DIDeviceImpl& device)
+{
+    static constexpr const char* kReadFailed = "Failed to read device description file. ";
+    for (const auto& path : paths) {
+        std::error_code error;
+        if (!std::filesystem::exists(path, error) || error)
+            CoreException::createAndThrow(L_HIL, ErrorCode::ReadFailure, "Device could not be recognized, check spelling: %s",
+                                          deviceName.c_str());
+        try {
+            readDocument(readWholeFile(path), deviceName, device);
+        } catch (const Poco::Exception& failure) {
+            throwReadError(kReadFailed, failure.displayText());
+        } catch (const std::exception& failure) {
+            throwReadError(kReadFailed, failure.what());
+        } catch (...) {
+            throwUnknownCause();
+        }
+    }
+}
+
+} // namespace
+
+std::shared_ptr<DIDevice> OrixToolsDeviceFileReader::parseFile(Status&, const std::string& path, const std::string& deviceName)
+{
+    auto device = std::make_shared<DIDeviceImpl>();
+    readFilesInto({path}, deviceName, *device);
+    return device;
+}
+
+std::shared_ptr<DIDevice> OrixToolsDeviceFileReader::parseFiles(Status&, const std::vector<std::string>& paths,
+                                                                const std::string& deviceName)
+{
+    auto device = std::make_shared<DIDeviceImpl>();
+    readFilesInto(paths, deviceName, *device);
+    return device;
+}
+
+std::shared_ptr<DIDevice> OrixToolsDeviceFileReader::parseText(Status&, const std::string& xml, const std::string& deviceName)
+{
+    static constexpr const char* kParseFailed = "Failed to parse XML string. ";
+    auto device = std::make_shared<DIDeviceImpl>();
+    try {
+        readDocument(xml, deviceName, *device);
+    } catch (const Poco::Exception& failure) {
+        throwReadError(kParseFailed, failure.displayText());
+    } catch (const std::exception& failure) {
+        throwReadError(kParseFailed, failure.what());
+    } catch (...) {
+        throwUnknownCause();
+    }
+    return device;
+}
+
+} // namespace hil

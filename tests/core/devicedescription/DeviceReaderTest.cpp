@@ -1,0 +1,390 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "core/devicedescription/DescriptionNumbers.h"
+#include "core/devicedescription/OrixToolsDeviceFileReader.h"
+#include "core/devicedescription/DeviceModelImpl.h"
+#include "platform/common/CoreException.h"
+#include "tests/fakes/TempDirectory.h"
+
+namespace hil {
+namespace {
+
+using testing::ElementsAre;
+using testing::HasSubstr;
+
+/// A description document: module definitions, the inside of the one device, and variants.
+std::string document(const std::string& modules, const std::string& device, const std::string& variants = "")
+{
+    return "<file><modules>" + modules + "</modules><devices><device architecture=\"ORIX8\">" + device +
+           "</device></devices><variants>" + variants + "</variants></file>";
+}
+
+std::shared_ptr<DIDevice> read(const std::string& xml)
+{
+    Status status;
+    return OrixToolsDeviceFileReader::parseText(status, xml, "TEST");
+}
+
+/// The message of the read error `xml` causes.
+std::string readError(const std::string& xml)
+{
+    try {
+        read(xml);
+    } catch (const CoreException& error) {
+        EXPECT_EQ(error.getStatus()->getErrorCode(), ErrorCode::ReadFailure);
+        return error.what();
+    }
+    ADD_FAILURE() << "no read error";
+    return "";
+}
+
+template <class T>
+std::vector<std::string> names(const DIList<T>& list)
+{
+    std::vector<std::string> found;
+    for (const auto& element : list)
+        found.push_back(element->getName());
+    return found;
+}
+
+struct NumberCase {
+    std::string text;
+    std::uint64_t number;
+    std::uint32_t unsigned32;
+    std::int32_t signed32;
+};
+
+TEST(DescriptionNumbers, TakeTheirBaseFromThePrefixAndFitTheirWidth)
+{
+    using namespace description;
+    const std::vector<NumberCase> cases{
+        {"0x1A", 26, 26, 26},
+        {"0X1a", 26, 26, 26},
+        {"032", 26, 26, 26},
+        {"26", 26, 26, 26},
+        {"", 0, 0, 0},
+        {"zz", 0, 0, 0},
+        {"12abc", 12, 12, 12},
+        {"09", 0, 0, 0}, // octal stops at the 9
+        {"-1", 0xFFFFFFFFFFFFFFFF, 0xFFFFFFFF, -1},
+        {"0x100000005", 0x100000005, 0xFFFFFFFF, 0x7FFFFFFF},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(parseNumber(c.text), c.number) << c.text;
+        EXPECT_EQ(parseUnsigned32(c.text), c.unsigned32) << c.text;
+        EXPECT_EQ(parseSigned32(c.text), c.signed32) << c.text;
+    }
+    EXPECT_EQ(parseLow32("0x100000005"), 5u);
+    EXPECT_DOUBLE_EQ(parseDecimal("1.8"), 1.8);
+    EXPECT_FALSE(parseFlag("0"));
+    EXPECT_TRUE(parseFlag("false"));
+    EXPECT_TRUE(parseFlag(""));
+}
+
+const std::string kTimerModule = R"(
+<module name="TC" id="T-1" version="2">
+  <value-group name="CS"><value name="OFF" value="0"/></value-group>
+  <value-group name="CS"><value name="STOP" value="0"/><value name="DIV8" value="0x2"/></value-group>
+  <register-group name="TC" size="0x10">
+    <register name="CTRL" offset="0x0" size="1" rw="RW" initval="0x5">
+      <bitfield name="CS" mask="0x07" rw="RW" values="CS"/>
+      <bitfield name="EN" mask="0x80" rw="R" values="NONE"/>
+    </register>
+    <register name="DATA" offset="0x10" size="1" count="2" rw="R"/>
+    <register name="GONE" offset="0x20" size="1" count="0"/>
+    <register name="STAT" offset="4" size="0x100000002" rw="rw" ocd-rw="R"/>
+    <register-group name="CH" name-in-module="TC_CH" offset="0x8" count="2"/>
+  </register-group>
+  <register-group name="TC_CH" size="4">
+    <register name="CCR" offset="2" size="2" rw="W"/>
+  </register-group>
+</module>)";
+
+const std::string kTimerInstance = R"(
+<address-spaces><address-space id="data" size="0x1000"/></address-spaces>
+<peripherals>
+  <module name="TC" id="T-1" version="2">
+    <instance name="TC0">
+      <register-group name="TCX" name-in-module="TC" address-space="data" offset="0x100" count="3"/>
+      <parameters><param name="CHANNELS" value="2"/></parameters>
+    </instance>
+  </module>
+</peripherals>)";
+
+TEST(DeviceReader, ReplicatesRegistersAndGroupsByCount)
+{
+    const auto device = read(document(kTimerModule, kTimerInstance));
+    const auto definition = device->getModuleDefinition("TC")->getRegisterGroup("TC");
+    EXPECT_THAT(names(definition->getRegisters()), ElementsAre("CTRL", "DATA0", "DATA1", "STAT"));
+    const auto data1 = definition->getRegister("DATA1");
+    EXPECT_EQ(data1->getOffset(), 0x11u);
+    EXPECT_EQ(data1->getCount(), 2);
+    EXPECT_EQ(definition->getRegister("STAT")->getSize(), 2u) << "the low 32 bits of the size";
+    EXPECT_EQ(definition->getRegister("CTRL")->getCount(), 1);
+
+    const auto instance = device->getModule("TC0");
+    EXPECT_EQ(instance->getId(), "T-1");
+    EXPECT_EQ(instance->getVersion(), "2");
+    EXPECT_THAT(names(instance->getRegisterGroups()), ElementsAre("TCX0", "TCX1", "TCX2"));
+    EXPECT_EQ(instance->getPropertyGroups().at(0)->getProperty("CHANNELS")->getValueAsInt(), 2);
+}
+
+TEST(DeviceReader, AddressesAddUpThroughGroupsAndNestedGroups)
+{
+    const auto device = read(document(kTimerModule, kTimerInstance));
+    const auto group = device->getModule("TC0")->getRegisterGroup("TCX2");
+    EXPECT_EQ(group->getAddress(), 0x120u); // 0x100 + 0x10 * 2
+    EXPECT_EQ(group->getAddressSpace(), "data");
+    EXPECT_EQ(group->getRegister("CTRL")->getAddress(), 0x120u);
+    EXPECT_EQ(group->getRegister("STAT")->getAddress(), 0x124u);
+    EXPECT_EQ(group->getRegister("DATA1")->getAddress(), 0x131u);
+    EXPECT_EQ(group->getRegister("NOPE"), nullptr);
+
+    const auto channel = group->getRegisterGroup("CH1");
+    ASSERT_NE(channel, nullptr);
+    EXPECT_EQ(channel->getAddressSpace(), "data");
+    EXPECT_EQ(channel->getAddress(), 0x120u + 0x8 + 4); // nested offset 0x8 + size 4 * index 1
+    EXPECT_EQ(channel->getRegisters().at(0)->getAddress(), 0x12Eu);
+    EXPECT_EQ(channel->getRegisterGroupDefinitionName(), "TC_CH");
+    EXPECT_EQ(channel->getRegisterGroupDefinition(), device->getModuleDefinition("TC")->getRegisterGroup("TC_CH"));
+}
+
+TEST(DeviceReader, AccessRulesAreExact)
+{
+    const auto device = read(document(kTimerModule, kTimerInstance));
+    const auto definition = device->getModuleDefinition("TC")->getRegisterGroup("TC");
+    struct Case {
+        std::string reg;
+        bool readable, writable, ocdReadable, ocdWritable;
+    };
+    for (const auto& c : std::vector<Case>{{"CTRL", true, true, true, true},
+                                           {"DATA0", true, false, true, true},
+                                           {"STAT", false, false, true, false}}) {
+        const auto reg = definition->getRegister(c.reg);
+        EXPECT_EQ(reg->isReadable(), c.readable) << c.reg;
+        EXPECT_EQ(reg->isWritable(), c.writable) << c.reg;
+        EXPECT_EQ(reg->isOcdReadable(), c.ocdReadable) << c.reg;
+        EXPECT_EQ(reg->isOcdWritable(), c.ocdWritable) << c.reg;
+    }
+    const auto ctrl = definition->getRegister("CTRL");
+    EXPECT_TRUE(ctrl->hasInitialValue());
+    EXPECT_EQ(ctrl->getInitialValue(), 5u);
+    EXPECT_FALSE(definition->getRegister("STAT")->hasInitialValue());
+    EXPECT_FALSE(ctrl->getBitfield("EN")->isWritable());
+}
+
+TEST(DeviceReader, BitfieldsTakeTheLastValueGroupOfTheirName)
+{
+    const auto device = read(document(kTimerModule, kTimerInstance));
+    const auto ctrl = device->getModuleDefinition("TC")->getRegisterGroup("TC")->getRegister("CTRL");
+    const auto cs = ctrl->getBitfield("CS");
+    ASSERT_NE(cs->getValueGroup(), nullptr);
+    EXPECT_THAT(names(cs->getValueGroup()->getValues()), ElementsAre("STOP", "DIV8"));
+    EXPECT_EQ(cs->getValueGroup()->getValue("DIV8")->getValue(), 2u);
+    EXPECT_EQ(ctrl->getBitfield("EN")->getValueGroup(), nullptr);
+    // Every "register-group" inside a module is a definition, the nested reference "CH" too
+    // (it is not replicated, and has no registers).
+    EXPECT_THAT(names(device->getModuleDefinition("TC")->getRegisterGroups()), ElementsAre("TC", "CH", "TC_CH"));
+    // The lowest bit and the width of the mask.
+    EXPECT_EQ(cs->getFirstBit(), 0);
+    EXPECT_EQ(cs->getNumBits(), 3);
+    EXPECT_EQ(ctrl->getBitfield("EN")->getFirstBit(), 7);
+    EXPECT_EQ(ctrl->getBitfield("EN")->getNumBits(), 1);
+}
+
+TEST(DeviceReader, SegmentsAccessorsAndEndianness)
+{
+    const auto device = read(document("", R"(
+<address-spaces>
+  <address-space id="prog" start="0" size="0x100" endianness="little">
+    <memory-segment name="FLASH" start="0x0" size="0x100" type="flash" rw="R" exec="1" pagesize="0x20" wordsize="2">
+      <accessor/>
+      <accessor start="0x80" ocd-block-start="*0x40"/>
+    </memory-segment>
+    <memory-segment name="RAM" start="0x200" size="0x100" type="ram" rw="" exec="0">
+      <accessor size="0x10"/>
+    </memory-segment>
+    <memory-segment name="FLASH" type="other"/>
+  </address-space>
+  <address-space id="big" endianness="big"/>
+  <address-space id="shout" endianness="BIG"/>
+  <address-space id="none"/>
+</address-spaces>)"));
+    const auto prog = device->getAddressSpace("prog");
+    const auto flash = prog->getMemorySegment("FLASH");
+    EXPECT_EQ(flash->getType(), "flash") << "the first of two equal names";
+    EXPECT_TRUE(flash->isReadable());
+    EXPECT_FALSE(flash->isWritable());
+    EXPECT_TRUE(flash->isExecutable());
+    EXPECT_EQ(flash->getSecondPageSize(), 0x20);
+    const auto accessors = flash->getMemoryAccessors();
+    ASSERT_EQ(accessors.size(), 2u);
+    EXPECT_EQ(accessors[0]->getStart(), 0x0u);
+    EXPECT_EQ(accessors[0]->getSize(), 0x80u);
+    EXPECT_EQ(accessors[1]->getStart(), 0x80u);
+    EXPECT_EQ(accessors[1]->getSize(), 0x80u);
+    EXPECT_EQ(accessors[1]->getOcdBlockStart(), 0x40u);
+    EXPECT_TRUE(accessors[1]->hasOcdBlockMarker());
+    EXPECT_FALSE(accessors[0]->hasOcdBlockMarker());
+
+    const auto ram = prog->getMemorySegment("RAM");
+    EXPECT_FALSE(ram->isReadable());
+    EXPECT_FALSE(ram->isWritable());
+    EXPECT_EQ(ram->getMemoryAccessors().at(0)->getStart(), 0x200u);
+    EXPECT_EQ(ram->getMemoryAccessors().at(0)->getSize(), 0x10u);
+    EXPECT_THAT(names(prog->getMemorySegmentsByType("flash")), ElementsAre("FLASH"));
+
+    EXPECT_FALSE(prog->isBigEndian());
+    EXPECT_TRUE(device->getAddressSpace("big")->isBigEndian());
+    EXPECT_FALSE(device->getAddressSpace("shout")->isBigEndian());
+    EXPECT_FALSE(device->getAddressSpace("none")->isBigEndian());
+}
+
+TEST(DeviceReader, DevicePartsAndOnlyTheFirstDevice)
+{
+    const auto device = read("<f><devices><device series=\"s1\"><interfaces><interface name=\"SWD\" type=\"swd\"/>"
+                             "</interfaces><property-groups><property-group name=\"SIG\"><property name=\"A\" "
+                             "value=\"0x10\"/><property name=\"F\" value=\"false\"/><property name=\"Z\" value=\"0\"/>"
+                             "</property-group></property-groups><parameters><param name=\"P\" value=\"7\"/></parameters>"
+                             "</device><device series=\"s2\"/></devices><variants><variant ordercode=\"X-1\" "
+                             "vccmin=\"1.8\" vccmax=\"5.5\"/></variants></f>");
+    EXPECT_EQ(device->getName(), "TEST");
+    EXPECT_EQ(device->getSeries(), "s1");
+    EXPECT_EQ(device->getArchitecture(), "");
+    EXPECT_EQ(device->getInterface("SWD")->getType(), "swd");
+    const auto group = device->getPropertyGroup("SIG");
+    EXPECT_EQ(group->getProperty("A")->getValueAsUnsigned(), 16u);
+    EXPECT_TRUE(group->getProperty("F")->getValueAsBool());
+    EXPECT_FALSE(group->getProperty("Z")->getValueAsBool());
+    EXPECT_EQ(device->getParameters()->getProperty("P")->getValueAsUnsigned64(), 7u);
+    EXPECT_EQ(device->getParameters()->getName(), "");
+    EXPECT_DOUBLE_EQ(device->getVariants().at(0)->getVccMax(), 5.5);
+    EXPECT_TRUE(device->getEmptyList().empty());
+}
+
+struct MisuseCase {
+    std::string name;
+    std::function<void(const DIDevice&)> call;
+    std::string text;
+};
+
+TEST(DeviceModel, MisuseNamesTheOperationAndTheObject)
+{
+    const auto device = read(document(kTimerModule, kTimerInstance));
+    const auto definition = [](const DIDevice& d) { return d.getModuleDefinition("TC")->getRegisterGroup("TC"); };
+    const std::vector<MisuseCase> cases{
+        {"definition name", [&](const DIDevice& d) { definition(d)->getRegisterGroupDefinitionName(); },
+         "Invalid call to getRegisterGroupDefinitionName in TC"},
+        {"definition address", [&](const DIDevice& d) { definition(d)->getAddress(); }, "Invalid call to getAddress in TC"},
+        {"definition space", [&](const DIDevice& d) { definition(d)->getAddressSpace(); },
+         "Invalid call to getAddressSpace in TC"},
+        {"register address", [&](const DIDevice& d) { definition(d)->getRegister("CTRL")->getAddress(); },
+         "Invalid call to getAddress in CTRL"},
+        {"module of a definition", [](const DIDevice& d) { d.getModuleDefinition("TC")->getModuleDefinition(); },
+         "Invalid call to getModuleDefinition in TC"},
+    };
+    for (const auto& c : cases) {
+        try {
+            c.call(*device);
+            ADD_FAILURE() << c.name << " did not fail";
+        } catch (const CoreException& error) {
+            EXPECT_EQ(std::string(error.what()), c.text) << c.name;
+            EXPECT_EQ(error.getStatus()->getErrorCode(), ErrorCode::ModelMisuse) << c.name;
+            EXPECT_EQ(error.getStatus()->getComponent(), "xml") << c.name;
+        }
+    }
+    Bitfield empty;
+    empty.name = "NONE";
+    EXPECT_THROW(empty.getFirstBit(), CoreException);
+    EXPECT_THROW(empty.getNumBits(), CoreException);
+}
+
+TEST(DeviceReader, LinkingFailuresAndBadDocumentsAreReadErrors)
+{
+    EXPECT_EQ(readError(document("", R"(<peripherals><module name="NOPE"><instance name="N0"/></module></peripherals>)")),
+              "Failed to parse XML string. Cannot find module def NOPE in N0 module");
+    EXPECT_EQ(readError(document(R"(<module name="M"><register-group name="G"><register-group name="R" name-in-module="X"/>)"
+                                 R"(</register-group></module>)",
+                                 "")),
+              "Failed to parse XML string. Cannot find register group X in M module");
+    EXPECT_THAT(readError("<f><modules/></f>"), HasSubstr("no \"devices\" element with a \"device\""));
+    EXPECT_THAT(readError("<f><devices/></f>"), HasSubstr("no \"devices\" element with a \"device\""));
+    EXPECT_THAT(readError("this is not XML"), HasSubstr("Failed to parse XML string. "));
+    EXPECT_THAT(readError("<f><devices><device></devices></f>"), HasSubstr("Failed to parse XML string. "));
+}
+
+TEST(DeviceReader, HostileDocumentsEndInReadErrors)
+{
+    const std::string laughs = R"(<?xml version="1.0"?><!DOCTYPE f [<!ENTITY a "aaaaaaaaaa"><!ENTITY b "&a;&a;&a;&a;">]>)"
+                               R"(<f><devices><device series="&b;"/></devices></f>)";
+    EXPECT_THAT(readError(laughs), HasSubstr("document type declarations are not accepted"));
+    std::string deep;
+    for (int i = 0; i < 100000; ++i)
+        deep += "<a>";
+    EXPECT_THAT(readError(deep), HasSubstr("nested more than 256 deep"));
+    // Quoted '>' and "/>" inside attribute values do not hide a level.
+    std::string quoted;
+    for (int i = 0; i < 300; ++i)
+        quoted += "<a v=\"/>\">";
+    EXPECT_THAT(readError(quoted), HasSubstr("nested more than 256 deep"));
+    const std::string huge = "<f><devices><device series=\"" + std::string(33u << 20, 'x') + "\"/></devices></f>";
+    EXPECT_THAT(readError(huge), HasSubstr("larger than 32 MiB"));
+    std::string many = "<f>";
+    for (int i = 0; i < 1'000'001; ++i)
+        many += "<e/>";
+    EXPECT_THAT(readError(many + "</f>"), HasSubstr("more than 1000000 elements"));
+}
+
+class DeviceFilesTest : public testing::Test {
+protected:
+    std::string write(const std::string& name, const std::string& text) const
+    {
+        return directory.write(name, text).string();
+    }
+    fakes::TempDirectory directory;
+    Status status;
+};
+
+TEST_F(DeviceFilesTest, SeveralFilesMergeInOrder)
+{
+    const auto first = write("a.tdesc", document(kTimerModule, R"(<address-spaces><address-space id="data"/></address-spaces>)"
+                                                               R"(<parameters><param name="P" value="1"/></parameters>)"));
+    const auto second = write("b.tdesc", "<f><devices><device series=\"late\">" + kTimerInstance +
+                                             "</device></devices><variants><variant ordercode=\"V\"/></variants></f>");
+    const auto device = OrixToolsDeviceFileReader::parseFiles(status, {first, second}, "MERGED");
+    EXPECT_EQ(device->getName(), "MERGED");
+    EXPECT_EQ(device->getArchitecture(), "ORIX8") << "kept: the second file names none";
+    EXPECT_EQ(device->getSeries(), "late");
+    EXPECT_EQ(device->getParameters()->getProperty("P")->getValue(), "1") << "kept: the second file has none";
+    EXPECT_EQ(device->getAddressSpaces().size(), 2u);
+    EXPECT_EQ(device->getModule("TC0")->getModuleDefinition(), device->getModuleDefinition("TC"))
+        << "an instance uses a definition of an earlier file";
+    EXPECT_TRUE(status.isOk());
+
+    const auto again = OrixToolsDeviceFileReader::parseFiles(status, {first, second}, "MERGED");
+    EXPECT_NE(again, device);
+    EXPECT_EQ(again->getModule("TC0")->getRegisterGroup("TCX1")->getRegister("CTRL")->getAddress(),
+              device->getModule("TC0")->getRegisterGroup("TCX1")->getRegister("CTRL")->getAddress());
+}
+
+TEST_F(DeviceFilesTest, MissingFileIsNotRecognisedAndABadFileIsAReadError)
+{
+    try {
+        OrixToolsDeviceFileReader::parseFile(status, (directory.path() / "nope.tdesc").string(), "DEMO99");
+        FAIL();
+    } catch (const CoreException& error) {
+        EXPECT_STREQ(error.what(), "Device could not be recognized, check spelling: DEMO99");
+        EXPECT_EQ(error.getStatus()->getComponent(), "HIL");
+    }
+    const auto bad = write("bad.tdesc", document("", R"(<peripherals><module name="X"><instance name="I"/></module></peripherals>)"));
+    try {
+        OrixToolsDeviceFileReader::parseFile(status, bad, "BAD");
+        FAIL();
+    } catch (const CoreException& error) {
+        EXPECT_STREQ(error.what(), "Failed to read device description file. Cannot find module def X in I module");
+    }
+}
+
+} // namespace
+} // namespace hil
