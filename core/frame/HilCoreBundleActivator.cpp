@@ -3,6 +3,7 @@
 #include <Poco/ClassLibrary.h>
 #include <Poco/Exception.h>
 
+#include "core/device/DeviceServiceFactory.h"
 #include "core/frame/OspClassFactoryManager.h"
 #include "core/frame/TcfServiceFactory.h"
 #include "core/tools/ToolCommandServer.h"
@@ -22,6 +23,7 @@ const std::vector<FactoryMaker> kServiceFactories{
     [] () -> std::shared_ptr<IAdClassFactory> {
         return std::make_shared<TcfServiceFactory<ToolService, ToolCommandServer>>("Tool");
     },
+    [] () -> std::shared_ptr<IAdClassFactory> { return std::make_shared<DeviceServiceFactory>(); },
 };
 
 } // namespace

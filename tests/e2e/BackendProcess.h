@@ -8,9 +8,9 @@
 
 namespace hil::e2e {
 
-/// The services the back-end with the test bundles announces, in its order: the locator, the
-/// bundles' services by bundle folder name ("echo" before "hilcore"), each bundle's in its order.
-inline const std::vector<std::string> kTestBundleServices{"Locator", "Echo", "Tool"};
+/// The services the back-end with the test bundles announces: the locator first, then the
+/// bundles' services in name order.
+inline const std::vector<std::string> kTestBundleServices{"Locator", "Device", "Echo", "Tool"};
 
 /// The real back-end executable, started on a free loopback port for one test.
 class BackendProcess {

@@ -1,0 +1,429 @@
+#include "core/device/DeviceCommandServer.h"
+
+#include <stdexcept>
+
+#include <boost/json.hpp>
+
+#include "core/frame/ErrorDescr.h"
+#include "platform/common/Base64.h"
+#include "platform/common/BackendLogger.h"
+#include "platform/common/CoreException.h"
+#include "platform/tcf/Protocol.h"
+
+namespace hil {
+
+namespace {
+
+/// Names travel as JSON strings; the server takes the text between the quotes as it is.
+std::string nameArgument(const CommandArguments& arguments, std::size_t index)
+{
+    const std::string& text = arguments.rawText(index);
+    return text.size() >= 2 ? text.substr(1, text.size() - 2) : std::string();
+}
+
+/// The object a lookup found; the "required object missing" error naming it otherwise.
+template <class T>
+std::shared_ptr<T> requireObject(std::shared_ptr<T> found, const std::string& missingText)
+{
+    if (!found)
+        CoreException::createAndThrow("", ErrorCode::RequiredObjectMissing, missingText);
+    return found;
+}
+
+std::string emptyError() { return ErrorDescr().toJson(); }
+
+std::string jsonText(const boost::json::value& value) { return boost::json::serialize(value); }
+
+template <class T>
+boost::json::array namesOf(const DIList<T>& list)
+{
+    boost::json::array names;
+    for (const auto& element : list)
+        names.emplace_back(element->getName());
+    return names;
+}
+
+std::string moduleMissing(const std::string& module, const std::string& device)
+{
+    return "Could not get Module " + module + " for " + device;
+}
+
+} // namespace
+
+DeviceCommandServer::DeviceCommandServer(IOrixDebugger& debugger, std::shared_ptr<IService> service)
+    : CommandServerBase(debugger, service), deviceService_(std::dynamic_pointer_cast<IDeviceService>(service))
+{
+    if (!deviceService_)
+        throw std::invalid_argument("DeviceCommandServer needs the Device service");
+    addCommand("getSupportedDevices", &DeviceCommandServer::handleGetSupportedDevices);
+    addCommand("GetConfigurationFile", &DeviceCommandServer::handleNotImplemented);
+    addCommand("startSession", &DeviceCommandServer::handleStartSession);
+    addCommand("endSession", &DeviceCommandServer::handleEndSession);
+    addCommand("erase", &DeviceCommandServer::handleErase);
+    addCommand("disableFeature", &DeviceCommandServer::handleSpecialOperation);
+    addCommand("specialOperation", &DeviceCommandServer::handleSpecialOperation);
+    addCommand("getProperty", &DeviceCommandServer::handleGetProperty);
+    addCommand("getInfo", &DeviceCommandServer::handleGetInfo);
+    addCommand("getDeviceInfo", &DeviceCommandServer::handleGetDeviceInfo);
+    addCommand("getAddresspaceInfo", &DeviceCommandServer::handleGetAddressSpaceInfo);
+    addCommand("getModule", &DeviceCommandServer::handleGetModule);
+    addCommand("getModuleInstance", &DeviceCommandServer::handleGetModuleInstance);
+    addCommand("getRegisterGroup", &DeviceCommandServer::handleGetRegisterGroup);
+    addCommand("getRegisterGroupInstance", &DeviceCommandServer::handleGetRegisterGroupInstance);
+    // What it should answer was never settled; it is known and replies nothing.
+    addCommand("getRegisterGroupParameters", [](const CommandArguments&, tcf::IIntermediateResult&, Results&) {});
+    addCommand("getPropertyGroup", &DeviceCommandServer::handleGetPropertyGroup);
+    addCommand("getAvailableApplets", &DeviceCommandServer::handleGetAvailableApplets);
+    registerServiceSignalHandlers();
+}
+
+std::shared_ptr<IDeviceContext> DeviceCommandServer::getTargetContext(const CommandArguments& arguments,
+                                                                      std::size_t index) const
+{
+    const std::string id = arguments.string(index);
+    auto context = std::dynamic_pointer_cast<IDeviceContext>(registry()->getContextFromId(id));
+    if (!context)
+        throw ErrorDescr(ErrorDescrCode::InvalidArguments, serviceName(), "'" + id + "' is not a device context.");
+    return context;
+}
+
+std::shared_ptr<DIDevice> DeviceCommandServer::requireDevice(const std::string& deviceName) const
+{
+    Status status;
+    return requireObject(deviceService_->getDeviceInfo(status, deviceName), "Could not get deviceInfo for " + deviceName);
+}
+
+void DeviceCommandServer::registerContextSignalHandlers(const ContextPtr& context)
+{
+    const auto device = std::dynamic_pointer_cast<IDeviceContext>(context);
+    if (!device)
+        return;
+    const std::string id = device->getId();
+    using boost::signals2::at_back;
+    device->connectExternalResetSlot(
+        at_back, tracked(IDeviceContext::FlagSignal::slot_type([this, id](bool on) { onExternalReset(id, on); })));
+    device->connectPowerStateSlot(
+        at_back, tracked(IDeviceContext::FlagSignal::slot_type([this, id](bool on) { onPowerStateChange(id, on); })));
+    device->connectTargetEventSlot(at_back, tracked(IDeviceContext::TargetEventSignal::slot_type(
+                                                [this, id](const std::vector<std::uint8_t>& event) { onTargetEvent(id, event); })));
+}
+
+void DeviceCommandServer::onExternalReset(const std::string& contextId, bool on) const
+{
+    tcf::Protocol::sendEvent(serviceName(), "externalReset", {jsonText(boost::json::value(contextId)), on ? "true" : "false"});
+}
+
+void DeviceCommandServer::onPowerStateChange(const std::string& contextId, bool on) const
+{
+    tcf::Protocol::sendEvent(serviceName(), "powerStateChanged",
+                             {jsonText(boost::json::value(contextId)), on ? "true" : "false"});
+}
+
+void DeviceCommandServer::onTargetEvent(const std::string& contextId, const std::vector<std::uint8_t>& event) const
+{
+    tcf::Protocol::sendEvent(serviceName(), "targetEvent",
+                             {jsonText(boost::json::value(contextId)), jsonText(boost::json::value(base64_encode(event)))});
+}
+
+void DeviceCommandServer::handleGetSupportedDevices(const CommandArguments& arguments, tcf::IIntermediateResult&,
+                                                    Results& results)
+{
+    arguments.requireCount(0);
+    boost::json::array names;
+    for (const auto& name : deviceService_->getSupportedDevices())
+        names.emplace_back(name);
+    results.push_back(emptyError());
+    results.push_back(jsonText(names));
+}
+
+void DeviceCommandServer::handleNotImplemented(const CommandArguments&, tcf::IIntermediateResult&, Results&)
+{
+    throw ErrorDescr(ErrorDescrCode::InvalidArguments, serviceName(), "This function is not implemented");
+}
+
+void DeviceCommandServer::handleStartSession(const CommandArguments& arguments, tcf::IIntermediateResult&,
+                                             Results& results)
+{
+    arguments.requireCount(2);
+    const auto context = getTargetContext(arguments, 0);
+    const std::string type = nameArgument(arguments, 1);
+    int kind = 0;
+    if (type == "DebuggingSession")
+        kind = IDeviceContext::kDebuggingSession;
+    else if (type == "ProgrammingSession")
+        kind = IDeviceContext::kProgrammingSession;
+    else
+        throw ErrorDescr(ErrorDescrCode::InvalidArguments, serviceName(), "'" + type + "' is not a valid session type.");
+    Status status;
+    const auto info = context->startSession(status, kind, true, nullptr);
+    const SessionStartInfo started = info ? *info : SessionStartInfo{};
+    boost::json::object reply;
+    if (started.signature != 0)
+        reply["signature"] = started.signature;
+    if (started.jtagId != 0)
+        reply["jtagId"] = started.jtagId;
+    if (started.revision != 0xFF)
+        reply["revision"] = started.revision;
+    results.push_back(status.toJson());
+    results.push_back(jsonText(reply));
+}
+
+void DeviceCommandServer::handleEndSession(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results)
+{
+    arguments.requireCount(1);
+    if (getTargetContext(arguments, 0)->endSession()) {
+        results.push_back(emptyError());
+        return;
+    }
+    Status failed;
+    failed.setError(ErrorCode::ReadFailure, "Unable to end session.");
+    results.push_back(failed.toJson());
+}
+
+void DeviceCommandServer::handleErase(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results)
+{
+    constexpr int kChipErase = 0;
+    constexpr int kEraseWithFlagA = 11;
+    constexpr int kEraseWithoutFlagA = 12;
+    switch (arguments.count()) {
+    case 0:
+        return;
+    case 1:
+        getTargetContext(arguments, 0)->erase(kChipErase, true, 0, 0);
+        break;
+    case 2: {
+        const auto context = getTargetContext(arguments, 0);
+        const auto options = arguments.object(1);
+        int type = kChipErase;
+        for (const auto& [name, value] : options) {
+            if (name == "EraseKey") {
+                if (!value.is_string())
+                    throwArgumentError();
+                context->setProperties(options);
+            } else if (name == "Type") {
+                if (!value.is_int64())
+                    throwArgumentError();
+                type = static_cast<int>(value.get_int64());
+            }
+        }
+        context->erase(type, true, 0, 0);
+        break;
+    }
+    case 6: {
+        const auto context = getTargetContext(arguments, 0);
+        const auto options = arguments.object(1);
+        const bool flagA = arguments.boolean(2);
+        const bool flagB = arguments.boolean(3);
+        const auto address = arguments.int64(4);
+        const int count = arguments.int32(5);
+        int type = kChipErase;
+        if (!options.empty() && options.begin()->key() == "Type" && options.begin()->value().is_int64()) {
+            type = static_cast<int>(options.begin()->value().get_int64());
+        } else {
+            ErrorDescr error(ErrorDescrCode::Other, "Erase", "Error in parameters");
+            results.push_back(error.toJson());
+        }
+        if (type == kChipErase)
+            type = flagA ? kEraseWithFlagA : kEraseWithoutFlagA;
+        context->erase(type, flagB, static_cast<std::uint64_t>(address), count);
+        break;
+    }
+    default:
+        // Three to five arguments, or more than six, have no meaning.
+        throwArgumentError();
+    }
+    results.push_back(emptyError());
+}
+
+void DeviceCommandServer::handleSpecialOperation(const CommandArguments& arguments, tcf::IIntermediateResult&,
+                                                 Results& results)
+{
+    arguments.requireCount(2);
+    const auto context = getTargetContext(arguments, 0);
+    const int operation = arguments.int32(1);
+    Status unreported;
+    context->runSpecialOperation(unreported, operation);
+    results.push_back(emptyError());
+}
+
+void DeviceCommandServer::handleGetProperty(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results)
+{
+    arguments.requireCount(2);
+    const auto context = getTargetContext(arguments, 0);
+    boost::json::value property;
+    context->getProperty(property, arguments.int32(1));
+    results.push_back(emptyError());
+    results.push_back(jsonText(property));
+}
+
+void DeviceCommandServer::handleGetInfo(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results)
+{
+    arguments.requireCount(2);
+    const auto context = getTargetContext(arguments, 0);
+    boost::json::value info;
+    context->getInfo(info, arguments.int32(1));
+    results.push_back(emptyError());
+    results.push_back(jsonText(info));
+}
+
+void DeviceCommandServer::handleGetDeviceInfo(const CommandArguments& arguments, tcf::IIntermediateResult&,
+                                              Results& results)
+{
+    arguments.requireCount(1);
+    const auto device = requireDevice(nameArgument(arguments, 0));
+    boost::json::array spaces;
+    for (const auto& space : device->getAddressSpaces())
+        spaces.emplace_back(space->getId());
+    results.push_back(emptyError());
+    results.push_back(jsonText(boost::json::object{{"name", device->getName()},
+                                                   {"architecture", device->getArchitecture()},
+                                                   {"series", device->getSeries()},
+                                                   {"addresspaces", spaces}}));
+}
+
+void DeviceCommandServer::handleGetAddressSpaceInfo(const CommandArguments& arguments, tcf::IIntermediateResult&,
+                                                    Results& results)
+{
+    arguments.requireCount(2);
+    const std::string deviceName = nameArgument(arguments, 0);
+    const std::string id = nameArgument(arguments, 1);
+    const auto space = requireObject(requireDevice(deviceName)->getAddressSpace(id),
+                                     "Could not get address space " + id + " for " + deviceName);
+    boost::json::array segments;
+    for (const auto& segment : space->getMemorySegments())
+        segments.push_back(boost::json::object{{"name", segment->getName()},
+                                               {"start", segment->getStart()},
+                                               {"size", segment->getSize()},
+                                               {"pagesize", segment->getPageSize()}});
+    results.push_back(emptyError());
+    results.push_back(jsonText(boost::json::object{{"name", id},
+                                                   {"start", space->getStart()},
+                                                   {"size", space->getSize()},
+                                                   {"endianness", space->isBigEndian() ? "big" : "little"},
+                                                   {"segments", segments}}));
+}
+
+void DeviceCommandServer::handleGetModule(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results)
+{
+    arguments.requireCount(2);
+    const std::string deviceName = nameArgument(arguments, 0);
+    const std::string name = nameArgument(arguments, 1);
+    const auto module = requireObject(requireDevice(deviceName)->getModuleDefinition(name), moduleMissing(name, deviceName));
+    results.push_back(emptyError());
+    results.push_back(jsonText(boost::json::object{{"name", module->getName()},
+                                                   {"registerGroups", namesOf(module->getRegisterGroups())},
+                                                   {"propertyGroups", namesOf(module->getPropertyGroups())}}));
+}
+
+void DeviceCommandServer::handleGetModuleInstance(const CommandArguments& arguments, tcf::IIntermediateResult&,
+                                                  Results& results)
+{
+    arguments.requireCount(2);
+    const std::string deviceName = nameArgument(arguments, 0);
+    const std::string name = nameArgument(arguments, 1);
+    const auto module = requireObject(requireDevice(deviceName)->getModule(name), moduleMissing(name, deviceName));
+    boost::json::array groups;
+    for (const auto& group : module->getRegisterGroups())
+        groups.push_back(boost::json::object{{"name", group->getName()},
+                                             {"name-in-module", group->getRegisterGroupDefinitionName()},
+                                             {"address-space", group->getAddressSpace()},
+                                             {"offset", group->getOffset()}});
+    const auto propertyGroups = module->getPropertyGroups();
+    if (propertyGroups.size() > 1)
+        CoreException::createAndThrow("", ErrorCode::NotFound, "A module instance never has more than one property group.");
+    boost::json::array parameters;
+    if (!propertyGroups.empty())
+        for (const auto& property : propertyGroups.front()->getProperties())
+            parameters.push_back(boost::json::object{{property->getName(), property->getValue()}});
+    results.push_back(emptyError());
+    results.push_back(
+        jsonText(boost::json::object{{"name", module->getName()}, {"registerGroups", groups}, {"parameters", parameters}}));
+}
+
+boost::json::object DeviceCommandServer::registerGroupToJson(const DIRegisterGroup& group)
+{
+    boost::json::object object{{"name", group.getName()}, {"size", group.getSize()}};
+    try {
+        object["offset"] = group.getOffset();
+        object["address"] = group.getAddress();
+        object["address-space"] = group.getAddressSpace();
+    } catch (const CoreException& placeless) {
+        // A definition has no place; its object goes on without one.
+        BackendLogger::debug("dbg", placeless.what());
+    }
+    boost::json::array registers;
+    for (const auto& reg : group.getRegisters()) {
+        boost::json::array bitfields;
+        for (const auto& bitfield : reg->getBitfields())
+            bitfields.push_back(boost::json::object{{"name", bitfield->getName()}, {"mask", bitfield->getMask()}});
+        registers.push_back(boost::json::object{
+            {"name", reg->getName()}, {"offset", reg->getOffset()}, {"size", reg->getSize()}, {"bitfields", bitfields}});
+    }
+    object["registers"] = std::move(registers);
+    return object;
+}
+
+void DeviceCommandServer::handleGetRegisterGroup(const CommandArguments& arguments, tcf::IIntermediateResult&,
+                                                 Results& results)
+{
+    arguments.requireCount(3);
+    const std::string deviceName = nameArgument(arguments, 0);
+    const std::string moduleName = nameArgument(arguments, 1);
+    const std::string groupName = nameArgument(arguments, 2);
+    const auto module =
+        requireObject(requireDevice(deviceName)->getModuleDefinition(moduleName), moduleMissing(moduleName, deviceName));
+    const auto group = requireObject(module->getRegisterGroup(groupName),
+                                     "Could not get register group " + groupName + " for " + deviceName);
+    results.push_back(emptyError());
+    results.push_back(jsonText(registerGroupToJson(*group)));
+}
+
+void DeviceCommandServer::handleGetRegisterGroupInstance(const CommandArguments& arguments, tcf::IIntermediateResult&,
+                                                         Results& results)
+{
+    arguments.requireCount(3);
+    const std::string deviceName = nameArgument(arguments, 0);
+    const std::string moduleName = nameArgument(arguments, 1);
+    const std::string groupName = nameArgument(arguments, 2);
+    const auto module = requireObject(requireDevice(deviceName)->getModule(moduleName), moduleMissing(moduleName, deviceName));
+    const auto group = requireObject(module->getRegisterGroup(groupName),
+                                     "Could not get register group " + groupName + " for " + deviceName);
+    results.push_back(emptyError());
+    results.push_back(jsonText(registerGroupToJson(*group)));
+}
+
+void DeviceCommandServer::handleGetPropertyGroup(const CommandArguments& arguments, tcf::IIntermediateResult&,
+                                                 Results& results)
+{
+    arguments.requireCount(2);
+    const std::string deviceName = nameArgument(arguments, 0);
+    const std::string name = nameArgument(arguments, 1);
+    const auto group = requireObject(requireDevice(deviceName)->getPropertyGroup(name),
+                                     "Could not get property group " + name + " for " + deviceName);
+    boost::json::array properties;
+    for (const auto& property : group->getProperties())
+        properties.push_back(boost::json::object{{"name", property->getName()}, {"value", property->getValue()}});
+    results.push_back(emptyError());
+    results.push_back(jsonText(boost::json::object{{"name", group->getName()}, {"properties", properties}}));
+}
+
+void DeviceCommandServer::handleGetAvailableApplets(const CommandArguments& arguments, tcf::IIntermediateResult&,
+                                                    Results& results)
+{
+    arguments.requireCount(1);
+    boost::json::array kinds;
+    for (const auto& [kind, applets] : deviceService_->getDeviceApplets(nameArgument(arguments, 0))) {
+        boost::json::array list;
+        for (const auto& applet : applets) {
+            boost::json::object entry;
+            for (const auto& [key, value] : applet)
+                entry[key] = value;
+            list.push_back(std::move(entry));
+        }
+        kinds.push_back(boost::json::object{{"type", kind}, {"applets", list}});
+    }
+    results.push_back(emptyError());
+    results.push_back(jsonText(kinds));
+}
+
+} // namespace hil

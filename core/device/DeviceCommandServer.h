@@ -1,0 +1,55 @@
+#pragma once
+
+#include "core/frame/CommandServerBase.h"
+#include "core/interfaces/IDeviceContext.h"
+#include "core/interfaces/IDeviceService.h"
+
+namespace hil {
+
+/// The TCF face of the Device service: device descriptions by device name, sessions, erasing and
+/// other operations on device contexts, and the target events "externalReset",
+/// "powerStateChanged" and "targetEvent". It announces added and removed device contexts.
+class DeviceCommandServer : public CommandServerBase {
+public:
+    /// `service` must be an `IDeviceService`; throws `std::invalid_argument` otherwise.
+    DeviceCommandServer(IOrixDebugger& debugger, std::shared_ptr<IService> service);
+
+    static std::string getServiceName() { return "Device"; }
+
+    void onExternalReset(const std::string& contextId, bool on) const;
+    void onPowerStateChange(const std::string& contextId, bool on) const;
+    void onTargetEvent(const std::string& contextId, const std::vector<std::uint8_t>& event) const;
+
+    /// The reply object of a register group: "name", "size", "offset", "address",
+    /// "address-space", "registers"; a definition, which has no place, leaves out the three in
+    /// the middle.
+    static boost::json::object registerGroupToJson(const DIRegisterGroup& group);
+
+protected:
+    void registerContextSignalHandlers(const ContextPtr& context) override;
+
+private:
+    std::shared_ptr<IDeviceContext> getTargetContext(const CommandArguments& arguments, std::size_t index) const;
+    std::shared_ptr<DIDevice> requireDevice(const std::string& deviceName) const;
+
+    void handleGetSupportedDevices(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
+    void handleNotImplemented(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
+    void handleStartSession(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
+    void handleEndSession(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
+    void handleErase(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
+    void handleSpecialOperation(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
+    void handleGetProperty(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
+    void handleGetInfo(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
+    void handleGetDeviceInfo(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
+    void handleGetAddressSpaceInfo(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
+    void handleGetModule(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
+    void handleGetModuleInstance(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
+    void handleGetRegisterGroup(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
+    void handleGetRegisterGroupInstance(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
+    void handleGetPropertyGroup(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
+    void handleGetAvailableApplets(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
+
+    std::shared_ptr<IDeviceService> deviceService_;
+};
+
+} // namespace hil
