@@ -72,18 +72,18 @@ void checkDocumentShape(const std::string& text)
     }
 }
 
-/// Every descendant element of `parent` named `tag`, in document order; none for a null parent.
-/// Walks the tree without recursion and without the DOM's node lists, whose indexed access
-/// restarts the search for every item.
-std::vector<Element*> allElements(const Element* parent, const std::string& tag)
+/// Calls `visit` for every descendant element of `parent`, in document order; none for a null
+/// parent. Walks the tree without recursion and without the DOM's node lists, whose indexed
+/// access restarts the search for every item.
+template <class Visit>
+void forEachDescendant(const Element* parent, const Visit& visit)
 {
-    std::vector<Element*> found;
     if (!parent)
-        return found;
+        return;
     Node* node = parent->firstChild();
     while (node) {
-        if (node->nodeType() == Node::ELEMENT_NODE && node->nodeName() == tag)
-            found.push_back(static_cast<Element*>(node));
+        if (node->nodeType() == Node::ELEMENT_NODE)
+            visit(static_cast<Element*>(node));
         if (node->firstChild()) {
             node = node->firstChild();
             continue;
@@ -92,6 +92,31 @@ std::vector<Element*> allElements(const Element* parent, const std::string& tag)
             node = node->parentNode();
         node = node && node != parent ? node->nextSibling() : nullptr;
     }
+}
+
+/// Every descendant element of `parent` named `tag`, in document order.
+std::vector<Element*> allElements(const Element* parent, const std::string& tag)
+{
+    std::vector<Element*> found;
+    forEachDescendant(parent, [&](Element* element) {
+        if (element->nodeName() == tag)
+            found.push_back(element);
+    });
+    return found;
+}
+
+/// The descendants of `parent` named `first` and those named `second`, in one walk.
+std::pair<std::vector<Element*>, std::vector<Element*>> allElements(const Element* parent, const std::string& first,
+                                                                    const std::string& second)
+{
+    std::pair<std::vector<Element*>, std::vector<Element*>> found;
+    forEachDescendant(parent, [&](Element* element) {
+        const auto& name = element->nodeName();
+        if (name == first)
+            found.first.push_back(element);
+        else if (name == second)
+            found.second.push_back(element);
+    });
     return found;
 }
 
@@ -128,9 +153,9 @@ void forEachCopy(const Element* element, const Make& make)
         make(name + std::to_string(index), static_cast<std::uint32_t>(index), count);
 }
 
-void readRegisters(const Element* groupElement, RegisterGroupDefinition& group)
+void readRegisters(const std::vector<Element*>& elements, RegisterGroupDefinition& group)
 {
-    for (const auto* element : allElements(groupElement, "register")) {
+    for (const auto* element : elements) {
         DIList<DIBitfield> bitfields;
         for (const auto* field : allElements(element, "bitfield")) {
             auto bitfield = std::make_shared<Bitfield>();
@@ -159,11 +184,11 @@ void readRegisters(const Element* groupElement, RegisterGroupDefinition& group)
     }
 }
 
-/// The register-group references of an instance or a definition: placements of definitions.
-DIList<RegisterGroup> readGroupReferences(const Element* parent)
+/// Register-group references, of an instance or a definition: placements of definitions.
+DIList<RegisterGroup> readGroupReferences(const std::vector<Element*>& elements)
 {
     DIList<RegisterGroup> references;
-    for (const auto* element : allElements(parent, "register-group")) {
+    for (const auto* element : elements) {
         forEachCopy(element, [&](const std::string& name, std::uint32_t index, std::int32_t) {
             auto group = std::make_shared<RegisterGroup>();
             group->name = name;
@@ -184,7 +209,8 @@ std::shared_ptr<ModuleDefinition> readModuleDefinition(const Element* element)
     module->name = attribute(element, "name");
     module->id = attribute(element, "id");
     module->version = attribute(element, "version");
-    for (const auto* groupElement : allElements(element, "value-group")) {
+    const auto [valueGroupElements, groupElements] = allElements(element, "value-group", "register-group");
+    for (const auto* groupElement : valueGroupElements) {
         auto group = std::make_shared<ValueGroup>();
         group->name = attribute(groupElement, "name");
         for (const auto* valueElement : allElements(groupElement, "value")) {
@@ -196,12 +222,13 @@ std::shared_ptr<ModuleDefinition> readModuleDefinition(const Element* element)
         module->valueGroups.push_back(std::move(group));
     }
     std::vector<std::shared_ptr<RegisterGroupDefinition>> definitions;
-    for (const auto* groupElement : allElements(element, "register-group")) {
+    for (const auto* groupElement : groupElements) {
         auto group = std::make_shared<RegisterGroupDefinition>();
         group->name = attribute(groupElement, "name");
         group->size = parseUnsigned32(attribute(groupElement, "size"));
-        readRegisters(groupElement, *group);
-        group->nested = readGroupReferences(groupElement);
+        const auto [registerElements, nestedElements] = allElements(groupElement, "register", "register-group");
+        readRegisters(registerElements, *group);
+        group->nested = readGroupReferences(nestedElements);
         definitions.push_back(group);
         module->registerGroups.push_back(std::move(group));
     }
@@ -270,7 +297,7 @@ void readPeripherals(const Element* peripherals, DIDeviceImpl& device)
             instance->version = attribute(moduleElement, "version");
             for (const auto* parameters : allElements(instanceElement, "parameters"))
                 instance->propertyGroups.push_back(readParameters(parameters));
-            instance->registerGroups = readGroupReferences(instanceElement);
+            instance->registerGroups = readGroupReferences(allElements(instanceElement, "register-group"));
             instance->moduleDefinition = device.getModuleDefinition(definitionName);
             if (!instance->moduleDefinition)
                 CoreException::createAndThrow("xml", ErrorCode::ModelMisuse, "Cannot find module def %s in %s module",
@@ -287,6 +314,10 @@ void readDocument(const std::string& text, const std::string& deviceName, DIDevi
 {
     checkDocumentShape(text);
     Poco::XML::DOMParser parser;
+    // Description files use no namespaces, and the text between elements means nothing to us:
+    // leaving both out makes a smaller tree, built and walked faster.
+    parser.setFeature(Poco::XML::XMLReader::FEATURE_NAMESPACES, false);
+    parser.setFeature(Poco::XML::DOMParser::FEATURE_FILTER_WHITESPACE, true);
     parser.setFeature(Poco::XML::XMLReader::FEATURE_EXTERNAL_GENERAL_ENTITIES, false);
     parser.setFeature(Poco::XML::XMLReader::FEATURE_EXTERNAL_PARAMETER_ENTITIES, false);
     Poco::AutoPtr<Poco::XML::Document> document = parser.parseMemory(text.data(), text.size());

@@ -33,7 +33,8 @@ public:
     /// The default options of the tests: the bundle directory with the core and Echo bundles.
     static std::vector<std::string> withTestBundles(std::vector<std::string> options = {});
     /// The test bundles, with preferences written into `directory` that point the simulator's
-    /// virtual probes at `directory`/probes (created empty).
+    /// virtual probes at `directory`/probes (created empty) and the device search at the sample
+    /// devices.
     static std::vector<std::string> withProbeDirectory(const std::filesystem::path& directory);
 
 private:
