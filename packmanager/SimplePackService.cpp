@@ -1,0 +1,185 @@
+#include "packmanager/SimplePackService.h"
+
+#include <algorithm>
+#include <fstream>
+
+#include <Poco/AutoPtr.h>
+#include <Poco/DOM/DOMParser.h>
+#include <Poco/DOM/DOMWriter.h>
+#include <Poco/DOM/Document.h>
+#include <Poco/DOM/Element.h>
+#include <Poco/SAX/XMLReader.h>
+#include <Poco/XML/XMLWriter.h>
+#include <boost/algorithm/string.hpp>
+
+namespace hil::packs {
+
+namespace fs = std::filesystem;
+using Poco::AutoPtr;
+using Poco::XML::Document;
+using Poco::XML::Element;
+using Poco::XML::Node;
+
+namespace {
+
+std::string trimmed(const std::string& text) { return boost::algorithm::trim_copy(text); }
+
+/// The element children of `parent`, in order; none for a null parent.
+std::vector<Element*> childElements(const Element* parent)
+{
+    std::vector<Element*> children;
+    for (Node* node = parent ? parent->firstChild() : nullptr; node; node = node->nextSibling())
+        if (node->nodeType() == Node::ELEMENT_NODE)
+            children.push_back(static_cast<Element*>(node));
+    return children;
+}
+
+/// The device element's containers whose entries add up over the files, in the order the
+/// assembled device holds them.
+const std::vector<std::string> kDeviceLists{"address-spaces", "peripherals", "interfaces", "tools", "property-groups"};
+
+} // namespace
+
+SimplePackService::SimplePackService(fs::path packDirectory, fs::path assemblyDirectory)
+    : packDirectory_(std::move(packDirectory)), assemblyDirectory_(std::move(assemblyDirectory))
+{
+    std::ifstream index(packDirectory_ / kIndexFile);
+    std::string line;
+    while (std::getline(index, line)) {
+        line = trimmed(line);
+        if (line.empty() || line[0] == '#')
+            continue;
+        if (line.front() == '[' && line.back() == ']') {
+            devices_.push_back({trimmed(line.substr(1, line.size() - 2)), {}, {}});
+            continue;
+        }
+        const auto equals = line.find('=');
+        if (equals == std::string::npos || devices_.empty())
+            continue; // not an entry of a device: a pack written by hand may have stray lines
+        const std::string key = trimmed(line.substr(0, equals));
+        const std::string value = trimmed(line.substr(equals + 1));
+        auto& device = devices_.back();
+        if (key == "files") {
+            boost::algorithm::split(device.files, value, [](char c) { return c == ','; });
+            for (auto& file : device.files)
+                file = trimmed(file);
+            std::erase(device.files, std::string());
+        } else {
+            device.properties[key] = value;
+        }
+    }
+}
+
+std::vector<std::string> SimplePackService::getDevices() const
+{
+    std::vector<std::string> names;
+    for (const auto& device : devices_)
+        names.push_back(device.name);
+    return names;
+}
+
+const SimplePackService::Device* SimplePackService::find(const std::string& deviceName) const
+{
+    for (const auto& device : devices_)
+        if (boost::algorithm::iequals(device.name, deviceName))
+            return &device;
+    return nullptr;
+}
+
+std::string SimplePackService::getDeviceFile(const std::string& deviceName) const
+{
+    const auto* device = find(deviceName);
+    if (!device || device->files.empty())
+        return {};
+    if (device->files.size() == 1)
+        return (packDirectory_ / device->files.front()).string();
+    try {
+        return assemble(*device);
+    } catch (const std::exception&) {
+        // (Poco's exceptions are standard ones.) A part that cannot be read or written leaves
+        // the device without a file; the caller then looks elsewhere, and reports the device as
+        // not found when nothing else has it.
+        return {};
+    }
+}
+
+std::string SimplePackService::assemble(const Device& device) const
+{
+    AutoPtr<Document> assembled = new Document;
+    AutoPtr<Element> root = assembled->createElement("hil-device-file");
+    assembled->appendChild(root);
+    AutoPtr<Element> modules = assembled->createElement("modules");
+    AutoPtr<Element> devices = assembled->createElement("devices");
+    AutoPtr<Element> deviceElement = assembled->createElement("device");
+    AutoPtr<Element> variants = assembled->createElement("variants");
+    std::map<std::string, AutoPtr<Element>> lists;
+    for (const auto& name : kDeviceLists)
+        lists[name] = assembled->createElement(name);
+    AutoPtr<Node> parameters;
+
+    const auto importChildren = [&](const Element* from, Element* into) {
+        for (const auto* child : childElements(from)) {
+            AutoPtr<Node> copy = assembled->importNode(const_cast<Element*>(child), true);
+            into->appendChild(copy);
+        }
+    };
+    for (const auto& file : device.files) {
+        Poco::XML::DOMParser parser;
+        parser.setFeature(Poco::XML::XMLReader::FEATURE_NAMESPACES, false);
+        parser.setFeature(Poco::XML::DOMParser::FEATURE_FILTER_WHITESPACE, true);
+        AutoPtr<Document> part = parser.parse((packDirectory_ / file).string());
+        const Element* partRoot = part->documentElement();
+        importChildren(partRoot->getChildElement("modules"), modules);
+        importChildren(partRoot->getChildElement("variants"), variants);
+        const Element* partDevices = partRoot->getChildElement("devices");
+        const Element* partDevice = partDevices ? partDevices->getChildElement("device") : nullptr;
+        if (!partDevice)
+            continue;
+        for (const char* attribute : {"architecture", "series"})
+            if (partDevice->hasAttribute(attribute))
+                deviceElement->setAttribute(attribute, partDevice->getAttribute(attribute));
+        for (const auto& name : kDeviceLists)
+            importChildren(partDevice->getChildElement(name), lists[name]);
+        if (const Element* partParameters = partDevice->getChildElement("parameters"))
+            parameters = assembled->importNode(const_cast<Element*>(partParameters), true);
+    }
+    root->appendChild(modules);
+    root->appendChild(devices);
+    devices->appendChild(deviceElement);
+    for (const auto& name : kDeviceLists)
+        deviceElement->appendChild(lists[name]);
+    if (parameters)
+        deviceElement->appendChild(parameters);
+    root->appendChild(variants);
+
+    fs::create_directories(assemblyDirectory_);
+    const fs::path target = assemblyDirectory_ / (device.name + ".tdesc");
+    const fs::path partial = target.string() + ".partial";
+    {
+        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
+        Poco::XML::DOMWriter writer;
+        writer.setOptions(Poco::XML::XMLWriter::WRITE_XML_DECLARATION | Poco::XML::XMLWriter::PRETTY_PRINT);
+        writer.writeNode(out, assembled);
+        if (!out)
+            throw std::runtime_error("cannot write " + partial.string());
+    }
+    // Readers of an earlier assembly see either it or this one whole, never a half-written file.
+    fs::rename(partial, target);
+    return target.string();
+}
+
+std::string SimplePackService::lookupDeviceProperty(const std::string& deviceName, const std::string& key) const
+{
+    const auto* device = find(deviceName);
+    if (!device)
+        return {};
+    const auto entry = device->properties.find(key);
+    return entry == device->properties.end() ? std::string() : entry->second;
+}
+
+std::string SimplePackService::lookupDevicePropertyAlt(const std::string& deviceName, const std::string& key) const
+{
+    return lookupDeviceProperty(deviceName, "alt." + key);
+}
+
+} // namespace hil::packs
