@@ -41,18 +41,20 @@ TEST(RegistryConcurrency, WritersReadersAndCleanupDoNotRace)
         });
     }
     std::atomic<std::size_t> reads{0};
+    // At least one pass each, even when the writers are done before these threads start.
     threads.emplace_back([&] {
-        while (!stop) {
+        do {
             for (const auto& root : service->getChildren(nullptr)) {
                 service->getChildren(root);
                 service->getContextFromId(root->getId());
             }
             ++reads;
-        }
+        } while (!stop);
     });
     threads.emplace_back([&] {
-        while (!stop)
+        do
             service->cleanup(kWriters);
+        while (!stop);
     });
     for (int writer = 0; writer < kWriters; ++writer)
         threads[writer].join();
