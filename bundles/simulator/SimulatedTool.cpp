@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cmath>
 
+#include "core/interfaces/IDeviceService.h"
 #include "core/interfaces/PropertyKeys.h"
 
 namespace hil::simulator {
@@ -20,9 +21,9 @@ enum RawCommand : std::uint8_t { Echo = 0x01, Version = 0x02, Voltage = 0x03 };
 
 } // namespace
 
-SimulatedTool::SimulatedTool(std::string id, std::string name, std::string toolType,
+SimulatedTool::SimulatedTool(IOrixDebugger& debugger, std::string id, std::string name, std::string toolType,
                              std::shared_ptr<IConnection> connection)
-    : id_(std::move(id)), connection_(std::move(connection))
+    : debugger_(debugger), id_(std::move(id)), connection_(std::move(connection))
 {
     properties_[keys::ToolKey::ID] = id_;
     properties_[ToolKey::Name] = name;
@@ -83,9 +84,53 @@ double SimulatedTool::getTargetVoltage()
     return error ? std::nan("") : value;
 }
 
-void SimulatedTool::connect(Status&) { setState(keys::ToolState::Ready); }
+void SimulatedTool::connect(Status& status)
+{
+    const auto deviceService = debugger_.getDeviceService();
+    if (!deviceService) {
+        status.setError(ErrorCode::RequiredObjectMissing, "No Device service to register the simulated device with");
+        return;
+    }
+    dropDevice();
+    const std::string deviceName = text(ToolKey::DeviceName);
+    try {
+        Status read;
+        auto description = deviceService->getDeviceInfo(read, deviceName);
+        if (!description) {
+            status.setError(ErrorCode::NotFound, "No description of the device %s", deviceName.c_str());
+            return;
+        }
+        auto device = std::make_shared<SimulatedDevice>(id_, std::move(description));
+        {
+            std::lock_guard lock(mutex_);
+            device_ = device;
+        }
+        deviceService->addContext(device);
+    } catch (const std::exception& error) {
+        status.setError(ErrorCode::NotFound, "Cannot simulate %s: %s", deviceName.c_str(), error.what());
+        return;
+    }
+    setState(keys::ToolState::Ready);
+}
 
-void SimulatedTool::disconnect(Status&) { setState(keys::ToolState::Idle); }
+void SimulatedTool::dropDevice()
+{
+    std::shared_ptr<SimulatedDevice> device;
+    {
+        std::lock_guard lock(mutex_);
+        device.swap(device_);
+    }
+    const auto deviceService = debugger_.getDeviceService();
+    // The Device service may have dropped it already, when its client went away.
+    if (device && deviceService && deviceService->getContextFromId(device->getId()) == device)
+        deviceService->removeContext(device);
+}
+
+void SimulatedTool::disconnect(Status&)
+{
+    dropDevice();
+    setState(keys::ToolState::Idle);
+}
 
 std::vector<boost::json::object> SimulatedTool::detectDevices(Status& status)
 {
@@ -179,6 +224,7 @@ void SimulatedTool::specialOperation(Status& status, const std::string& operatio
         const auto* reason = parameters.if_contains("Reason");
         const std::string why = reason && reason->is_string() ? std::string(reason->get_string())
                                                               : "Connection to " + id_ + " lost";
+        dropDevice();
         setState(keys::ToolState::Idle);
         if (lossReporter_.joinable())
             lossReporter_.join();

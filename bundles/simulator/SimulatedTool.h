@@ -4,7 +4,9 @@
 #include <mutex>
 #include <thread>
 
+#include "bundles/simulator/SimulatedDevice.h"
 #include "core/interfaces/IConnection.h"
+#include "core/interfaces/IOrixDebugger.h"
 #include "core/interfaces/IToolContext.h"
 
 namespace hil::simulator {
@@ -16,6 +18,9 @@ namespace hil::simulator {
 /// simulate, default "DEMO8"), "TargetVoltage" (volts, default 3.3), "FirmwareVersion"; plus
 /// whatever `setToolProperties` adds.
 ///
+/// `connect` builds the device named by "DeviceName" from its description (through the Device
+/// service) and registers it with the Device service; `disconnect` unregisters it.
+///
 /// Raw commands ("cmd"), by their first byte: 0x01 echo (the rest comes back), 0x02 version (the
 /// ASCII text "SIM1.1" or "SIM1.0"), 0x03 target voltage (millivolts, two bytes, big-endian).
 /// Text commands: "version", "echo TEXT", "state", "help".
@@ -25,7 +30,8 @@ class SimulatedTool : public IToolContext {
 public:
     static constexpr const char* kLatestFirmware = "1.1";
 
-    SimulatedTool(std::string id, std::string name, std::string toolType, std::shared_ptr<IConnection> connection);
+    SimulatedTool(IOrixDebugger& debugger, std::string id, std::string name, std::string toolType,
+                  std::shared_ptr<IConnection> connection);
     ~SimulatedTool() override;
 
     std::string getId() const override { return id_; }
@@ -57,12 +63,16 @@ private:
     std::string text(const std::string& key) const;
     void setState(const std::string& state);
     bool isConnected() const;
+    /// Unregisters the simulated device, when there is one.
+    void dropDevice();
 
+    IOrixDebugger& debugger_;
     const std::string id_;
     std::shared_ptr<IConnection> connection_;
     mutable std::mutex mutex_;
     boost::json::object properties_;
     std::atomic<int> ownerId_{0};
+    std::shared_ptr<SimulatedDevice> device_;
     ConnectionLostSignal connectionLost_;
     std::thread lossReporter_;
 };

@@ -10,18 +10,18 @@ SimulatedToolFactory::SimulatedToolFactory(std::string className, std::string to
 {
 }
 
-std::shared_ptr<IToolContext> SimulatedToolFactory::makeTool(std::shared_ptr<IConnection> connection)
+std::shared_ptr<IToolContext> SimulatedToolFactory::makeTool(IOrixDebugger& debugger, std::shared_ptr<IConnection> connection)
 {
     const std::string id = toolName_ + "-" + std::to_string(++created_);
-    return std::make_shared<SimulatedTool>(id, toolName_, className_, std::move(connection));
+    return std::make_shared<SimulatedTool>(debugger, id, toolName_, className_, std::move(connection));
 }
 
 SimulatorToolFactory::SimulatorToolFactory() : SimulatedToolFactory(kSimulatorToolType, "simulator") {}
 
-std::shared_ptr<IToolContext> SimulatorToolFactory::createTool(IOrixDebugger&, std::shared_ptr<IContextBase>,
+std::shared_ptr<IToolContext> SimulatorToolFactory::createTool(IOrixDebugger& debugger, std::shared_ptr<IContextBase>,
                                                                const std::string&, std::shared_ptr<IConnection>)
 {
-    return makeTool(nullptr);
+    return makeTool(debugger, nullptr);
 }
 
 VirtualProbeToolFactory::VirtualProbeToolFactory() : SimulatedToolFactory(kVirtualProbeToolType, "virtualprobe") {}
@@ -31,11 +31,11 @@ bool VirtualProbeToolFactory::acceptsConnection(std::shared_ptr<IConnection> con
     return connection && connection->getConnectionType() == kVirtualConnectionType;
 }
 
-std::shared_ptr<IToolContext> VirtualProbeToolFactory::createTool(IOrixDebugger&, std::shared_ptr<IContextBase>,
+std::shared_ptr<IToolContext> VirtualProbeToolFactory::createTool(IOrixDebugger& debugger, std::shared_ptr<IContextBase>,
                                                                   const std::string&,
                                                                   std::shared_ptr<IConnection> connection)
 {
-    return acceptsConnection(connection) ? makeTool(std::move(connection)) : nullptr;
+    return acceptsConnection(connection) ? makeTool(debugger, std::move(connection)) : nullptr;
 }
 
 } // namespace hil::simulator

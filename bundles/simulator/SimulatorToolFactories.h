@@ -21,7 +21,7 @@ public:
     std::string getToolName() const override { return toolName_; }
 
 protected:
-    std::shared_ptr<IToolContext> makeTool(std::shared_ptr<IConnection> connection);
+    std::shared_ptr<IToolContext> makeTool(IOrixDebugger& debugger, std::shared_ptr<IConnection> connection);
 
 private:
     const std::string className_;
@@ -35,7 +35,7 @@ public:
     SimulatorToolFactory();
     bool acceptsConnection(std::shared_ptr<IConnection>) override { return false; }
     /// Any connection given is ignored: the simulator talks to no probe.
-    std::shared_ptr<IToolContext> createTool(IOrixDebugger&, std::shared_ptr<IContextBase>, const std::string&,
+    std::shared_ptr<IToolContext> createTool(IOrixDebugger& debugger, std::shared_ptr<IContextBase>, const std::string&,
                                              std::shared_ptr<IConnection>) override;
 };
 
@@ -44,7 +44,7 @@ class VirtualProbeToolFactory : public SimulatedToolFactory {
 public:
     VirtualProbeToolFactory();
     bool acceptsConnection(std::shared_ptr<IConnection> connection) override;
-    std::shared_ptr<IToolContext> createTool(IOrixDebugger&, std::shared_ptr<IContextBase>, const std::string&,
+    std::shared_ptr<IToolContext> createTool(IOrixDebugger& debugger, std::shared_ptr<IContextBase>, const std::string&,
                                              std::shared_ptr<IConnection> connection) override;
 };
 

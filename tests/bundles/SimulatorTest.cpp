@@ -7,6 +7,8 @@
 #include <boost/json/serialize.hpp>
 
 #include "bundles/simulator/SimulatedTool.h"
+#include "core/device/DeviceService.h"
+#include "tests/fakes/FakeTools.h"
 #include "bundles/simulator/SimulatorToolFactories.h"
 #include "bundles/simulator/VirtualProbes.h"
 #include "tests/fakes/FakeDebugger.h"
@@ -111,7 +113,8 @@ TEST(SimulatorToolFactories, OnlyTheVirtualProbeNeedsAndAcceptsAVirtualConnectio
 
 class SimulatedToolTest : public testing::Test {
 protected:
-    SimulatedTool tool{"sim-1", "simulator", kSimulatorToolType, nullptr};
+    fakes::FakeDebugger debugger;
+    SimulatedTool tool{debugger, "sim-1", "simulator", kSimulatorToolType, nullptr};
     Status status;
 };
 
@@ -178,6 +181,99 @@ TEST_F(SimulatedToolTest, PropertiesMergeButTheIdStays)
     EXPECT_FALSE(status.isOk());
     tool.setToolProperties({{"TargetVoltage", "unknown"}});
     EXPECT_TRUE(std::isnan(tool.getTargetVoltage()));
+}
+
+/// A simulated tool with the real Device service and pack manager over the sample devices.
+class SimulatedDeviceTest : public testing::Test {
+protected:
+    SimulatedDeviceTest()
+    {
+        manager->preferences["packmanager.dir"] = HIL_PACK_LIBRARY_DIR;
+        debugger.factoryManager = manager;
+        // Made here: the service loads the pack manager the preferences name.
+        deviceService = std::make_shared<DeviceService>(debugger);
+        debugger.deviceService = deviceService;
+    }
+
+    std::shared_ptr<SimulatedDevice> connectedDevice()
+    {
+        Status connected;
+        tool.connect(connected);
+        EXPECT_TRUE(connected.isOk()) << connected.getMessage();
+        const auto devices = deviceService->getChildren(nullptr);
+        return devices.empty() ? nullptr : std::dynamic_pointer_cast<SimulatedDevice>(devices.front());
+    }
+
+    fakes::FakeDebugger debugger;
+    std::shared_ptr<fakes::FakeFactoryManager> manager = std::make_shared<fakes::FakeFactoryManager>();
+    std::shared_ptr<DeviceService> deviceService;
+    SimulatedTool tool{debugger, "sim-1", "simulator", kSimulatorToolType, nullptr};
+    Status status;
+};
+
+TEST_F(SimulatedDeviceTest, ConnectRegistersTheNamedDeviceAndDisconnectRemovesIt)
+{
+    const auto device = connectedDevice();
+    ASSERT_NE(device, nullptr);
+    EXPECT_EQ(device->getId(), "sim-1.DEMO8");
+    const auto properties = device->getProperties();
+    EXPECT_EQ(properties.at("Signature"), 0x1E950D);
+    EXPECT_EQ(properties.at("Session"), "None");
+    tool.disconnect(status);
+    EXPECT_TRUE(deviceService->getChildren(nullptr).empty());
+
+    tool.setToolProperties({{"DeviceName", "DEMO99"}});
+    Status failed;
+    tool.connect(failed);
+    EXPECT_THAT(failed.getMessage(), HasSubstr("Cannot simulate DEMO99: No device files were found"));
+    EXPECT_EQ(tool.getProperties().at("State"), "Idle");
+}
+
+TEST_F(SimulatedDeviceTest, SessionsRunOneAtATimeAndReportTheSignature)
+{
+    tool.setToolProperties({{"DeviceName", "DEMO32"}});
+    const auto device = connectedDevice();
+    ASSERT_NE(device, nullptr);
+    const auto started = device->startSession(status, IDeviceContext::kDebuggingSession, true, nullptr);
+    ASSERT_NE(started, nullptr);
+    EXPECT_EQ(started->signature, 0x0D320001u);
+    EXPECT_EQ(started->jtagId, 0x4BA00477u);
+    Status second;
+    EXPECT_EQ(device->startSession(second, IDeviceContext::kProgrammingSession, true, nullptr), nullptr);
+    EXPECT_FALSE(second.isOk());
+    EXPECT_TRUE(device->endSession());
+    EXPECT_FALSE(device->endSession());
+}
+
+TEST_F(SimulatedDeviceTest, EraseBlanksTheFlash)
+{
+    const auto device = connectedDevice();
+    ASSERT_NE(device, nullptr);
+    boost::json::value info;
+    device->getInfo(info, 1);
+    EXPECT_EQ(info.at("FlashBlank"), false);
+    device->erase(2, true, 0x0, 1); // one page only
+    device->getInfo(info, 1);
+    EXPECT_EQ(info.at("FlashBlank"), false);
+    device->erase(11, true, 0, 0);
+    device->getInfo(info, 1);
+    EXPECT_EQ(info.at("FlashBlank"), true);
+    boost::json::value flashSize;
+    device->getProperty(flashSize, 2);
+    EXPECT_EQ(flashSize, 0x8000);
+}
+
+TEST_F(SimulatedDeviceTest, SpecialOperationsFireTheTargetSignalsFromTheDeviceThread)
+{
+    const auto device = connectedDevice();
+    ASSERT_NE(device, nullptr);
+    std::promise<std::vector<std::uint8_t>> event;
+    device->connectTargetEventSlot(boost::signals2::at_back,
+                                   [&](const std::vector<std::uint8_t>& bytes) { event.set_value(bytes); });
+    device->runSpecialOperation(status, 4);
+    EXPECT_THAT(event.get_future().get(), ElementsAre(0x01, 0x02, 0x03));
+    device->runSpecialOperation(status, 99);
+    EXPECT_FALSE(status.isOk());
 }
 
 } // namespace

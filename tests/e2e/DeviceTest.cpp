@@ -50,5 +50,39 @@ TEST_F(DeviceTest, UnknownDeviceAndUnknownModuleAreClearErrors)
                 ElementsAre(R"({"Code":131120,"Format":"Could not get Module DMA for DEMO8"})"));
 }
 
+TEST_F(DeviceTest, SimulatorDeviceGoesThroughADebuggingSession)
+{
+    EventLog events;
+    events.attach(*client);
+    const auto made = client->call("Tool", "setupTool", {R"("com.velmora.hil.simulator")", R"("")", "{}"});
+    ASSERT_THAT(made.values, ElementsAre("", R"("simulator-1")"));
+    ASSERT_THAT(client->call("Tool", "connect", {R"("simulator-1")"}).values, ElementsAre(""));
+    EXPECT_TRUE(events.waitUntil([](const std::string& event) {
+        return event.rfind(R"(Device contextAdded [{"ID":"simulator-1.DEMO8","Name":"DEMO8")", 0) == 0;
+    }));
+    const std::string device = R"("simulator-1.DEMO8")";
+    EXPECT_THAT(client->call("Device", "getChildren", {R"("")"}).values, ElementsAre("", "[" + device + "]"));
+    EXPECT_THAT(client->call("Device", "startSession", {device, R"("DebuggingSession")"}).values,
+                ElementsAre("", R"({"signature":2004237})"));
+    EXPECT_THAT(client->call("Device", "getInfo", {device, "0"}).values,
+                ElementsAre("", R"({"Name":"DEMO8","Architecture":"ORIX8","Series":"demo8","Session":"DebuggingSession"})"));
+
+    for (const auto operation : {"1", "2", "4"})
+        EXPECT_THAT(client->call("Device", "specialOperation", {device, operation}).values, ElementsAre(""));
+    EXPECT_TRUE(events.waitFor("Device externalReset " + device));
+    EXPECT_TRUE(events.waitFor("Device powerStateChanged " + device));
+    EXPECT_TRUE(events.waitFor("Device targetEvent " + device));
+
+    EXPECT_THAT(client->call("Device", "erase", {device}).values, ElementsAre(""));
+    EXPECT_THAT(client->call("Device", "getInfo", {device, "1"}).values, ElementsAre("", R"({"FlashBlank":true})"));
+    EXPECT_THAT(client->call("Device", "endSession", {device}).values, ElementsAre(""));
+    EXPECT_THAT(client->call("Device", "endSession", {device}).values,
+                ElementsAre(R"({"Code":1,"Format":"Unable to end session."})"));
+
+    EXPECT_THAT(client->call("Tool", "disconnect", {R"("simulator-1")"}).values, ElementsAre(""));
+    EXPECT_TRUE(events.waitFor("Device contextRemoved [" + device + "]"));
+    EXPECT_THAT(client->call("Device", "getChildren", {R"("")"}).values, ElementsAre("", "[]"));
+}
+
 } // namespace
 } // namespace hil::e2e

@@ -1,0 +1,86 @@
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "core/devicedescription/DeviceModel.h"
+#include "core/interfaces/IDeviceContext.h"
+
+namespace hil::simulator {
+
+/// The target behind a simulated tool: a device of the sample pack, built from its description.
+///
+/// Its id is TOOL-ID + "." + DEVICE-NAME; it has no parent (the tool lives in another service)
+/// and names its tool under "Tool". Properties: "ID", "Name", "Tool", "Session" ("None",
+/// "DebuggingSession" or "ProgrammingSession"), "Signature" and "JtagId" (from the description's
+/// "SIGNATURES" property group: "DEVICEID", or the bytes "SIGNATURE0".."SIGNATURE2"; "JTAGID"),
+/// "MemoryIDs" and "RegistersID".
+///
+/// Each memory segment of the description is backed by bytes (at most 1 MiB a segment); flash
+/// starts with a program in it (not blank).
+///
+/// Erase types: 0, 11 and 12 erase every flash segment, 1 every EEPROM segment, 2 the flash
+/// pages from `address` on (`count` pages of the segment's page size). Erased memory reads 0xFF.
+/// Info selectors (`getInfo`): 0 a summary {"Name", "Architecture", "Series", "Session"}; 1
+/// {"FlashBlank": whether every flash byte is 0xFF}. Property selectors (`getProperty`): 0 the
+/// signature, 1 the JTAG id, 2 the device parameter "FlashSize" as a number.
+/// Special operations, reported from the device's own thread as a real target would: 1 an
+/// external reset (externalReset true, then false), 2 power off, 3 power on (powerState), 4 a
+/// target event with the bytes 01 02 03.
+class SimulatedDevice : public IDeviceContext {
+public:
+    SimulatedDevice(std::string toolId, std::shared_ptr<DIDevice> description);
+    ~SimulatedDevice() override;
+
+    std::string getId() const override { return id_; }
+    std::shared_ptr<IContextBase> getParent() const override { return nullptr; }
+    boost::json::object getProperties() const override;
+    void setProperties(const boost::json::object& properties) override;
+    std::string getKind() const override { return "device"; }
+    int getOwnerId() const override { return ownerId_; }
+    void setOwnerId(int ownerId) override { ownerId_ = ownerId; }
+
+    std::shared_ptr<SessionStartInfo> startSession(Status& status, int kind, bool resetTarget,
+                                                   std::shared_ptr<void> options) override;
+    bool endSession() override;
+    void erase(int eraseType, bool verify, std::uint64_t address, int count) override;
+    void getInfo(boost::json::value& info, int selector) override;
+    void runSpecialOperation(Status& status, int operation) override;
+    boost::signals2::connection connectExternalResetSlot(boost::signals2::connect_position position,
+                                                         const FlagSignal::slot_type& slot) override;
+    boost::signals2::connection connectPowerStateSlot(boost::signals2::connect_position position,
+                                                      const FlagSignal::slot_type& slot) override;
+    boost::signals2::connection connectTargetEventSlot(boost::signals2::connect_position position,
+                                                       const TargetEventSignal::slot_type& slot) override;
+    void getProperty(boost::json::value& property, int selector) override;
+
+    std::shared_ptr<DIDevice> description() const { return description_; }
+
+private:
+    struct Segment {
+        std::shared_ptr<DIMemorySegment> description;
+        std::vector<std::uint8_t> bytes;
+    };
+
+    std::uint32_t signatureProperty(const std::string& key) const;
+    /// Runs `report` on the device's reporting thread, after the previous report ended.
+    void report(std::function<void()> report);
+
+    const std::string id_;
+    const std::string toolId_;
+    const std::shared_ptr<DIDevice> description_;
+    const std::uint32_t signature_;
+    const std::uint32_t jtagId_;
+    mutable std::mutex mutex_;
+    boost::json::object extraProperties_;
+    std::string session_ = "None";
+    std::vector<Segment> segments_;
+    std::atomic<int> ownerId_{0};
+    FlagSignal externalReset_;
+    FlagSignal powerState_;
+    TargetEventSignal targetEvent_;
+    std::thread reporter_;
+};
+
+} // namespace hil::simulator
