@@ -99,6 +99,40 @@ int printReply(CliContext& context, const tcf::TcfClient::Reply& reply, const st
     return result;
 }
 
+int runVerb(CliContext& context, const Verb& verb, const std::vector<std::string>& arguments)
+{
+    try {
+        return verb.run(context, arguments);
+    } catch (const UsageError& error) {
+        context.err << "error: " << error.what() << "\n";
+        return ExitCode::Usage;
+    } catch (const ReplyError& error) {
+        context.err << "error: " << error.what() << "\n";
+        return ExitCode::ErrorReply;
+    } catch (const tcf::TcfClient::Error& error) {
+        context.err << "error: " << error.what() << "\n";
+        return ExitCode::Connection;
+    }
+}
+
+boost::json::array callForValues(CliContext& context, const std::string& service, const std::string& command,
+                                 const std::vector<std::string>& arguments)
+{
+    const auto reply = context.client.call(service, command, arguments);
+    if (!reply.recognised)
+        throw ReplyError("the back-end does not offer " + service + " " + command);
+    boost::json::array values;
+    for (const auto& text : reply.values) {
+        auto value = parseOrNull(text);
+        if (const auto message = errorReportMessage(value); !message.empty())
+            throw ReplyError(command + " failed: " + message);
+        values.push_back(std::move(value));
+    }
+    if (values.size() < 2)
+        throw ReplyError(service + " " + command + " answered no data");
+    return values;
+}
+
 int callAndPrint(CliContext& context, const std::string& service, const std::string& command,
                  const std::vector<std::string>& arguments, const HumanPrinter& human)
 {
@@ -227,6 +261,27 @@ std::vector<std::string> splitWords(const std::string& line)
     return words;
 }
 
+std::string substituteVariables(const std::string& word, const std::map<std::string, std::string>& variables)
+{
+    std::string result;
+    for (std::size_t at = 0; at < word.size();) {
+        const std::size_t end = word[at] == '$' ? word.find_first_not_of(
+                                                      "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_", at + 1)
+                                                : at;
+        const std::string name = word.substr(at + 1, (end == std::string::npos ? word.size() : end) - at - 1);
+        if (word[at] != '$' || name.empty()) {
+            result += word[at++];
+            continue;
+        }
+        const auto variable = variables.find(name);
+        if (variable == variables.end())
+            throw UsageError("$" + name + " is not set (setup sets $tool)");
+        result += variable->second;
+        at = end == std::string::npos ? word.size() : end;
+    }
+    return result;
+}
+
 int runShell(CliContext& context, std::istream& input, bool interactive)
 {
     int lastFailure = ExitCode::Ok;
@@ -242,13 +297,8 @@ int runShell(CliContext& context, std::istream& input, bool interactive)
                 throw UsageError("unknown verb " + words[0] + " (try: help)");
             words.erase(words.begin());
             for (auto& word : words)
-                if (word.size() > 1 && word[0] == '$') {
-                    const auto variable = context.variables.find(word.substr(1));
-                    if (variable == context.variables.end())
-                        throw UsageError(word + " is not set (setup sets $tool)");
-                    word = variable->second;
-                }
-            result = verb->second.run(context, words);
+                word = substituteVariables(word, context.variables);
+            result = runVerb(context, verb->second, words);
         } catch (const UsageError& error) {
             context.err << "error: " << error.what() << "\n";
             result = ExitCode::Usage;
@@ -276,6 +326,7 @@ const VerbTable& verbTable()
                        shellVerb}},
         };
         addToolVerbs(verbs);
+        addDeviceVerbs(verbs);
         return verbs;
     }();
     return table;

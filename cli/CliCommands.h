@@ -38,6 +38,13 @@ public:
     using std::runtime_error::runtime_error;
 };
 
+/// Thrown by a verb when the back-end answered a command it needed with an error; the text says
+/// which command and why.
+class ReplyError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
 struct Verb {
     std::string arguments;
     std::string help;
@@ -54,6 +61,17 @@ std::string usageText();
 
 /// The Tool verbs: tools, attached, setup, teardown, tool, upgrade, poll.
 void addToolVerbs(VerbTable& table);
+/// The Device verbs: device, session, erase.
+void addDeviceVerbs(VerbTable& table);
+
+/// The one error boundary of the verbs: runs `verb`, and turns a wrong command line, an error
+/// reply and a lost connection into "error: ..." on the error stream and their exit codes.
+int runVerb(CliContext& context, const Verb& verb, const std::vector<std::string>& arguments);
+
+/// The data values of a reply that must succeed (the error slot first, then at least one value);
+/// throws `ReplyError` otherwise.
+boost::json::array callForValues(CliContext& context, const std::string& service, const std::string& command,
+                                 const std::vector<std::string>& arguments);
 
 /// Runs one verb line by line from `input` over the one connection, so that what a line sets up
 /// lives until the input ends. See the "shell" help text.
@@ -63,6 +81,10 @@ int runShell(CliContext& context, std::istream& input, bool interactive);
 /// double quotes keep text but let backslash escape the next character. Throws `UsageError` for
 /// an unterminated quote.
 std::vector<std::string> splitWords(const std::string& line);
+
+/// `word` with each "$NAME" (letters, digits, '_') replaced by the variable's value; a lone "$"
+/// stays. Throws `UsageError` for a variable that is not set.
+std::string substituteVariables(const std::string& word, const std::map<std::string, std::string>& variables);
 
 /// Throws `UsageError` ("VERB needs USAGE") unless there are between `least` and `most` arguments.
 void requireArguments(const std::vector<std::string>& arguments, std::size_t least, std::size_t most,

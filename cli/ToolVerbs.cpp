@@ -39,25 +39,9 @@ std::string resolveType(const std::string& typed, const std::vector<std::string>
                      " (known: " + (list.empty() ? "none" : list) + ")");
 }
 
-/// The data values of a reply that must succeed; throws `UsageError` with the error otherwise.
-boost::json::array valuesOf(CliContext& context, const std::string& command, const std::vector<std::string>& arguments)
-{
-    const auto reply = context.client.call(kTool, command, arguments);
-    boost::json::array values;
-    for (const auto& text : reply.values) {
-        auto value = parseOrNull(text);
-        if (const auto message = errorReportMessage(value); !message.empty())
-            throw UsageError(command + " failed: " + message);
-        values.push_back(std::move(value));
-    }
-    if (!reply.recognised || values.size() < 2)
-        throw UsageError("the back-end does not offer " + kTool + " " + command);
-    return values;
-}
-
 std::vector<std::string> supportedToolTypes(CliContext& context)
 {
-    const auto values = valuesOf(context, "getSupportedToolTypes", {});
+    const auto values = callForValues(context, kTool, "getSupportedToolTypes", {});
     std::vector<std::string> types;
     for (const auto& type : values.at(1).as_array())
         types.emplace_back(type.as_string());
@@ -66,7 +50,7 @@ std::vector<std::string> supportedToolTypes(CliContext& context)
 
 std::vector<std::string> attachedConnectionTypes(CliContext& context)
 {
-    const auto values = valuesOf(context, "getAttachedTools", {jsonString("")});
+    const auto values = callForValues(context, kTool, "getAttachedTools", {jsonString("")});
     std::vector<std::string> types;
     for (const auto& tool : values.at(1).as_array())
         types.emplace_back(tool.at("ConnectionType").as_string());

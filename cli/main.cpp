@@ -55,12 +55,9 @@ int main(int argc, char** argv)
     hil::cli::CliContext context{client, json, std::cout, std::cerr};
     try {
         client.connect(host, port);
-        return verb->second.run(context, arguments);
-    } catch (const hil::cli::UsageError& error) {
-        std::cerr << "hilcore-cli: " << error.what() << "\n";
-        return ExitCode::Usage;
     } catch (const hil::tcf::TcfClient::Error& error) {
-        std::cerr << "hilcore-cli: " << error.what() << "\n";
+        std::cerr << "error: " << error.what() << "\n";
         return ExitCode::Connection;
     }
+    return hil::cli::runVerb(context, verb->second, arguments);
 }

@@ -19,6 +19,16 @@ TEST(CliWords, SplitLikeAShell)
     EXPECT_THROW(splitWords("\"open"), UsageError);
 }
 
+TEST(CliWords, VariablesAreReplacedInsideWords)
+{
+    const std::map<std::string, std::string> variables{{"tool", "simulator-1"}};
+    EXPECT_EQ(substituteVariables("$tool", variables), "simulator-1");
+    EXPECT_EQ(substituteVariables("$tool.DEMO8", variables), "simulator-1.DEMO8");
+    EXPECT_EQ(substituteVariables("a$tool-$tool", variables), "asimulator-1-simulator-1");
+    EXPECT_EQ(substituteVariables("cost: 5$", variables), "cost: 5$");
+    EXPECT_THROW(substituteVariables("$device", variables), UsageError);
+}
+
 TEST(CliOutput, NumbersReadAsTheyWereMeant)
 {
     EXPECT_EQ(prettyJson(boost::json::parse(R"({"Volts":3.3E0,"Count":2})")), "{\n  \"Volts\": 3.3,\n  \"Count\": 2\n}");

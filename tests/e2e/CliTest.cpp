@@ -137,6 +137,28 @@ TEST_F(CliToolTest, AttachedListsPluggedInProbesAndSetupTakesShortNames)
     EXPECT_THAT(unknown.output, HasSubstr("no tool type is called nosuchtool (known: com.velmora.hil.simulator, "));
 }
 
+TEST_F(CliToolTest, DeviceVerbsDescribeAndDriveTheSimulatedDevice)
+{
+    const auto run = runShell("device DEMO8 props SIGNATURES\n"
+                              "device DEMO8 group PORT PORT2\n"
+                              "setup simulator\n"
+                              "tool $tool connect\n"
+                              "session start $tool.DEMO8 debug\n"
+                              "erase $tool.DEMO8\n"
+                              "session end $tool.DEMO8\n");
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_EQ(run.output, "SIGNATURE0 = 0x1E\nSIGNATURE1 = 0x95\nSIGNATURE2 = 0x0D\n"
+                          "PORT2: 3 bytes at 0x29 in data\n"
+                          "  0x29        PIN         1 byte(s)  PIN=0xFF\n"
+                          "  0x2A        DDR         1 byte(s)  DDR=0xFF\n"
+                          "  0x2B        PORT        1 byte(s)  PORT=0xFF\n"
+                          "simulator-1\nconnected\nDebuggingSession started, signature 0x1E950D\nerased\nsession ended\n");
+    const auto missing = runShell("device DEMO8 module DMA\n");
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_EQ(missing.output, "error: Could not get Module DMA for DEMO8 (code 0x20030)\n");
+    EXPECT_EQ(runShell("device DEMO8 frobnicate\n").exitCode, 2);
+}
+
 TEST(CliWithoutBackend, ConnectionRefusedExitsThree)
 {
     // Port 1 on loopback is never ours.

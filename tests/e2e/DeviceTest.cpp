@@ -50,6 +50,20 @@ TEST_F(DeviceTest, UnknownDeviceAndUnknownModuleAreClearErrors)
                 ElementsAre(R"({"Code":131120,"Format":"Could not get Module DMA for DEMO8"})"));
 }
 
+TEST_F(DeviceTest, SampleAppletsAreFoundForTheirDevice)
+{
+    const auto reply = client->call("Device", "getAvailableApplets", {R"("DEMO8")"});
+    ASSERT_EQ(reply.values.at(0), "");
+    const auto kinds = boost::json::parse(reply.values.at(1)).as_array();
+    ASSERT_EQ(kinds.size(), 1u);
+    EXPECT_EQ(kinds[0].at("type"), "Floka");
+    std::vector<std::string> names;
+    for (const auto& applet : kinds[0].at("applets").as_array())
+        names.emplace_back(applet.at("name").as_string());
+    // The folder lists in no fixed order; the low-level init file is no applet.
+    EXPECT_THAT(names, testing::UnorderedElementsAre("flash", "eeprom", "fuses"));
+}
+
 TEST_F(DeviceTest, SimulatorDeviceGoesThroughADebuggingSession)
 {
     EventLog events;
