@@ -5,7 +5,9 @@
 namespace hil {
 
 // The classes the reader fills. Their fields are public: the reader builds each object field by
-// field, and afterwards everyone sees it only through the DI interfaces.
+// field, and afterwards everyone sees it only through the DI interfaces. Each object is destroyed
+// as the class it was made as: the leaves are final, and the two classes others derive from
+// have virtual destructors.
 
 /// The first element of `list` whose `getName` is `name`, or null.
 template <class T>
@@ -29,7 +31,7 @@ inline bool readableAccess(const std::string& rw) { return rw == "R" || rw == "R
 /// True when `rw` is exactly "W" or "RW".
 inline bool writableAccess(const std::string& rw) { return rw == "W" || rw == "RW"; }
 
-class DIVariantImpl : public DIVariant {
+class DIVariantImpl final : public DIVariant {
 public:
     std::string getOrderCode() const override { return orderCode; }
     double getVccMin() const override { return vccMin; }
@@ -40,7 +42,7 @@ public:
     double vccMax = 0;
 };
 
-class MemoryAccessor : public DIMemoryAccessor {
+class MemoryAccessor final : public DIMemoryAccessor {
 public:
     std::uint64_t getStart() const override { return start; }
     std::uint64_t getSize() const override { return size; }
@@ -57,6 +59,7 @@ public:
 
 class MemorySegment : public DIMemorySegment {
 public:
+    virtual ~MemorySegment() = default;
     std::string getName() const override { return name; }
     std::uint64_t getStart() const override { return start; }
     std::uint64_t getSize() const override { return size; }
@@ -85,9 +88,9 @@ public:
 };
 
 /// A memory segment read from a description file.
-class XmlMemorySegment : public MemorySegment, public std::enable_shared_from_this<XmlMemorySegment> {};
+class XmlMemorySegment final : public MemorySegment, public std::enable_shared_from_this<XmlMemorySegment> {};
 
-class AddressSpace : public DIAddressSpace {
+class AddressSpace final : public DIAddressSpace {
 public:
     std::string getId() const override { return id; }
     std::uint64_t getStart() const override { return start; }
@@ -107,7 +110,7 @@ public:
     std::string endianness;
 };
 
-class _Value : public DIValue {
+class _Value final : public DIValue {
 public:
     std::string getName() const override { return name; }
     std::uint64_t getValue() const override { return value; }
@@ -118,7 +121,7 @@ public:
     std::shared_ptr<void> ref;
 };
 
-class ValueGroup : public DIValueGroup {
+class ValueGroup final : public DIValueGroup {
 public:
     std::string getName() const override { return name; }
     DIList<DIValue> getValues() const override { return values; }
@@ -128,7 +131,7 @@ public:
     DIList<DIValue> values;
 };
 
-class Bitfield : public DIBitfield {
+class Bitfield final : public DIBitfield {
 public:
     std::string getName() const override { return name; }
     std::uint64_t getMask() const override { return mask; }
@@ -149,7 +152,7 @@ public:
     std::string valuesName;
 };
 
-class Register : public DIRegister {
+class Register final : public DIRegister {
 public:
     std::string getName() const override { return name; }
     /// A misuse: a register alone has no address.
@@ -184,7 +187,7 @@ public:
 };
 
 /// A register reached through a register group: its address is the group's plus its offset.
-class RegisterWrapper : public DIRegister {
+class RegisterWrapper final : public DIRegister {
 public:
     RegisterWrapper(std::uint64_t base, std::shared_ptr<DIRegister> wrapped) : base_(base), wrapped_(std::move(wrapped)) {}
 
@@ -212,7 +215,7 @@ class ModuleDefinition;
 
 /// A register group of a module instance, or one nested in a register-group definition: a
 /// placement (offset, index, address space) of the definition named "name-in-module".
-class RegisterGroup : public DIRegisterGroup {
+class RegisterGroup final : public DIRegisterGroup {
 public:
     std::string getName() const override { return name; }
     std::string getAddressSpace() const override { return addressSpaceName; }
@@ -239,7 +242,7 @@ public:
 };
 
 /// A register group seen from its parent: its address is the parent's plus its own offset.
-class RegisterGroupWrapper : public DIRegisterGroup {
+class RegisterGroupWrapper final : public DIRegisterGroup {
 public:
     RegisterGroupWrapper(std::string addressSpaceName, std::uint64_t base, std::shared_ptr<DIRegisterGroup> wrapped)
         : addressSpaceName_(std::move(addressSpaceName)), base_(base), wrapped_(std::move(wrapped))
@@ -268,7 +271,7 @@ private:
 };
 
 /// A register group as a module defines it: its registers and nested groups, without a place.
-class RegisterGroupDefinition : public DIRegisterGroup {
+class RegisterGroupDefinition final : public DIRegisterGroup {
 public:
     std::string getName() const override { return name; }
     std::string getAddressSpace() const override;
@@ -301,6 +304,7 @@ public:
 
 class PropertyGroup : public DIPropertyGroup {
 public:
+    virtual ~PropertyGroup() = default;
     std::string getName() const override { return name; }
     DIList<DIProperty> getProperties() const override { return properties; }
     std::shared_ptr<DIProperty> getProperty(const std::string& propertyName) const override
@@ -313,9 +317,9 @@ public:
 };
 
 /// The "param" entries of a "parameters" element; it has no name.
-class _Parameters : public PropertyGroup {};
+class _Parameters final : public PropertyGroup {};
 
-class _Property : public DIProperty {
+class _Property final : public DIProperty {
 public:
     std::string getName() const override { return name; }
     std::string getValue() const override { return value; }
@@ -329,7 +333,7 @@ public:
 };
 
 /// A module as a description file defines it: value groups and register-group definitions.
-class ModuleDefinition : public DIModule {
+class ModuleDefinition final : public DIModule {
 public:
     std::string getName() const override { return name; }
     std::string getId() const override { return id; }
@@ -358,7 +362,7 @@ public:
 };
 
 /// A module instance: a named placement of a module definition's register groups.
-class _Module : public DIModule {
+class _Module final : public DIModule {
 public:
     std::string getName() const override { return name; }
     std::string getId() const override { return id; }
@@ -384,7 +388,7 @@ public:
     std::shared_ptr<DIModule> moduleDefinition;
 };
 
-class _Interface : public DIInterface {
+class _Interface final : public DIInterface {
 public:
     std::string getName() const override { return name; }
     std::string getType() const override { return type; }
@@ -393,14 +397,14 @@ public:
     std::string type;
 };
 
-class Tool : public DITool {
+class Tool final : public DITool {
 public:
     std::string getName() const override { return name; }
 
     std::string name;
 };
 
-class DIDeviceImpl : public DIDevice, public std::enable_shared_from_this<DIDeviceImpl> {
+class DIDeviceImpl final : public DIDevice, public std::enable_shared_from_this<DIDeviceImpl> {
 public:
     std::string getName() const override { return name; }
     std::string getArchitecture() const override { return architecture; }

@@ -1,6 +1,8 @@
 #include "core/devicedescription/OrixToolsDeviceFileReader.h"
 
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <fstream>
 #include <sstream>
 
@@ -203,6 +205,39 @@ DIList<RegisterGroup> readGroupReferences(const std::vector<Element*>& elements)
     return references;
 }
 
+/// Refuses register-group definitions that nest themselves, directly or through others: such a
+/// group has no end, and its objects would hold each other forever. The links are cut before
+/// the read fails.
+void checkNestingEnds(const std::vector<std::shared_ptr<RegisterGroupDefinition>>& definitions)
+{
+    enum class Mark { Unseen, OnPath, Done };
+    std::map<const DIRegisterGroup*, Mark> marks;
+    std::string looping;
+    const std::function<void(const RegisterGroupDefinition&)> visit = [&](const RegisterGroupDefinition& group) {
+        marks[&group] = Mark::OnPath;
+        for (const auto& reference : group.nested) {
+            const auto* definition = dynamic_cast<const RegisterGroupDefinition*>(reference->definition.get());
+            if (!definition || !looping.empty())
+                continue;
+            const Mark mark = marks[definition];
+            if (mark == Mark::OnPath)
+                looping = definition->name;
+            else if (mark == Mark::Unseen)
+                visit(*definition);
+        }
+        marks[&group] = Mark::Done;
+    };
+    for (const auto& definition : definitions)
+        if (marks[definition.get()] == Mark::Unseen && looping.empty())
+            visit(*definition);
+    if (looping.empty())
+        return;
+    for (const auto& definition : definitions)
+        for (const auto& reference : definition->nested)
+            reference->definition.reset();
+    throw std::runtime_error("register group " + looping + " contains itself");
+}
+
 std::shared_ptr<ModuleDefinition> readModuleDefinition(const Element* element)
 {
     auto module = std::make_shared<ModuleDefinition>();
@@ -234,6 +269,7 @@ std::shared_ptr<ModuleDefinition> readModuleDefinition(const Element* element)
     }
     for (const auto& definition : definitions)
         definition->linkDefinitions(*module);
+    checkNestingEnds(definitions);
     return module;
 }
 

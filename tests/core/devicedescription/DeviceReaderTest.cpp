@@ -308,6 +308,16 @@ TEST(DeviceReader, LinkingFailuresAndBadDocumentsAreReadErrors)
                                  R"(</register-group></module>)",
                                  "")),
               "Failed to parse XML string. Cannot find register group X in M module");
+    // A group placed inside itself, directly or through another, would never end.
+    EXPECT_EQ(readError(document(R"(<module name="M"><register-group name="A" size="8">)"
+                                 R"(<register-group name="INNER" name-in-module="A"/></register-group></module>)",
+                                 "")),
+              "Failed to parse XML string. register group A contains itself");
+    EXPECT_EQ(readError(document(R"(<module name="M"><register-group name="A"><register-group name="TO_B" name-in-module="B"/>)"
+                                 R"(</register-group><register-group name="B"><register-group name="TO_A" name-in-module="A"/>)"
+                                 R"(</register-group></module>)",
+                                 "")),
+              "Failed to parse XML string. register group A contains itself");
     EXPECT_THAT(readError("<f><modules/></f>"), HasSubstr("no \"devices\" element with a \"device\""));
     EXPECT_THAT(readError("<f><devices/></f>"), HasSubstr("no \"devices\" element with a \"device\""));
     EXPECT_THAT(readError("this is not XML"), HasSubstr("Failed to parse XML string. "));

@@ -1,0 +1,90 @@
+// Random command names and argument lists against the Tool and Device command servers, over the
+// test fakes: every command must produce exactly one reply, and nothing may crash.
+//
+// Input: fields separated by NUL bytes. The first byte of the first field picks the server (even:
+// Tool, odd: Device); the second field is the command name; the rest are the argument texts.
+
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "core/device/DeviceCommandServer.h"
+#include "core/device/DeviceService.h"
+#include "core/tools/ToolCommandServer.h"
+#include "core/tools/ToolService.h"
+#include "tests/fakes/FakeDebugger.h"
+#include "tests/fakes/FakeDevices.h"
+#include "tests/fakes/FakeTools.h"
+#include "tests/fakes/RecordingChannel.h"
+
+namespace {
+
+using testing::NiceMock;
+
+struct Servers {
+    Servers()
+    {
+        manager->preferences["application.dir"] = HIL_DEVICES_DIR;
+        factory->create = [this](const std::string&, const auto&) { return tool; };
+        factory->accepts = [](const auto&) { return true; };
+        connections->setAttached({std::make_shared<hil::fakes::FakeConnection>("conn.usb", boost::json::object{{"SerialNumber", "S1"}})});
+        manager->add(factory);
+        manager->add(connections);
+        debugger.factoryManager = manager;
+        toolService = std::make_shared<hil::ToolService>(debugger);
+        deviceService = std::make_shared<hil::DeviceService>(debugger);
+        debugger.deviceService = deviceService;
+        toolServer = std::make_shared<hil::ToolCommandServer>(debugger, toolService);
+        deviceServer = std::make_shared<hil::DeviceCommandServer>(debugger, deviceService);
+    }
+
+    hil::fakes::FakeDebugger debugger;
+    std::shared_ptr<hil::fakes::FakeFactoryManager> manager = std::make_shared<hil::fakes::FakeFactoryManager>();
+    std::shared_ptr<hil::fakes::FakeToolFactory> factory = std::make_shared<hil::fakes::FakeToolFactory>("tool.sim", "simulator");
+    std::shared_ptr<hil::fakes::FakeConnectionFactory> connections = std::make_shared<hil::fakes::FakeConnectionFactory>("conn.usb");
+    std::shared_ptr<NiceMock<hil::fakes::FakeToolContext>> tool = std::make_shared<NiceMock<hil::fakes::FakeToolContext>>("tool-1");
+    std::shared_ptr<NiceMock<hil::fakes::FakeDeviceContext>> device =
+        std::make_shared<NiceMock<hil::fakes::FakeDeviceContext>>("dev-1");
+    std::shared_ptr<hil::ToolService> toolService;
+    std::shared_ptr<hil::DeviceService> deviceService;
+    std::shared_ptr<hil::ToolCommandServer> toolServer;
+    std::shared_ptr<hil::DeviceCommandServer> deviceServer;
+};
+
+Servers& servers()
+{
+    static Servers* instance = new Servers; // lives for the whole run, like the back-end's
+    return *instance;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
+{
+    std::vector<std::string> fields(1);
+    for (std::size_t i = 0; i < size; ++i) {
+        if (data[i] == 0)
+            fields.emplace_back();
+        else
+            fields.back() += static_cast<char>(data[i]);
+    }
+    if (fields.size() < 2 || fields[0].empty())
+        return 0;
+    auto& all = servers();
+    // The contexts a command may address, back after any command that removed them. Only then:
+    // every announcement subscribes the servers to the context's signals once more.
+    if (!all.toolService->getContextFromId("tool-1"))
+        all.toolService->addContext(all.tool);
+    if (!all.deviceService->getContextFromId("dev-1"))
+        all.deviceService->addContext(all.device);
+    hil::ICommandServer& server = (fields[0][0] & 1) ? static_cast<hil::ICommandServer&>(*all.deviceServer)
+                                                     : static_cast<hil::ICommandServer&>(*all.toolServer);
+    const std::vector<std::string> arguments(fields.begin() + 2, fields.end());
+    hil::fakes::RecordingChannel channel;
+    server.handleCommand(channel, hil::tcf::Token("1"), fields[1], arguments);
+    if (channel.replies.size() != 1)
+        std::abort();
+    all.toolService->startPollingForTools(false);
+    return 0;
+}
