@@ -90,6 +90,17 @@ std::string substituteVariables(const std::string& word, const std::map<std::str
 void requireArguments(const std::vector<std::string>& arguments, std::size_t least, std::size_t most,
                       const std::string& verb, const std::string& usage);
 
+/// `intro`, then a line per entry of `table` (a map from name to entries with `arguments` and
+/// `help`): "NAME ARGUMENTS: HELP".
+template <class Table>
+std::string tableUsage(const std::string& intro, const Table& table)
+{
+    std::string text = intro;
+    for (const auto& [name, entry] : table)
+        text += "\n    " + name + (entry.arguments.empty() ? "" : " " + entry.arguments) + ": " + entry.help;
+    return text;
+}
+
 /// Parses JSON text; null when it is not JSON (such as the bare word NaN).
 boost::json::value parseOrNull(const std::string& text);
 

@@ -112,13 +112,7 @@ const std::map<std::string, DevicePart>& deviceParts()
     return table;
 }
 
-std::string deviceUsage()
-{
-    std::string usage = "NAME [PART ...], where PART is one of:";
-    for (const auto& [name, part] : deviceParts())
-        usage += "\n    " + name + (part.arguments.empty() ? "" : " " + part.arguments) + ": " + part.help;
-    return usage;
-}
+std::string deviceUsage() { return tableUsage("NAME [PART ...], where PART is one of:", deviceParts()); }
 
 int deviceVerb(CliContext& context, const std::vector<std::string>& arguments)
 {

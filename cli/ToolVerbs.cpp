@@ -235,13 +235,7 @@ const std::map<std::string, ToolOperation>& toolOperations()
     return table;
 }
 
-std::string toolUsage()
-{
-    std::string text = "ID OPERATION, where OPERATION is one of:";
-    for (const auto& [name, operation] : toolOperations())
-        text += "\n    " + name + (operation.arguments.empty() ? "" : " " + operation.arguments) + ": " + operation.help;
-    return text;
-}
+std::string toolUsage() { return tableUsage("ID OPERATION, where OPERATION is one of:", toolOperations()); }
 
 int toolVerb(CliContext& context, const std::vector<std::string>& arguments)
 {

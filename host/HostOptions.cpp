@@ -41,15 +41,15 @@ void parseListen(const std::string& text, HostOptions& options)
 
 using Setter = std::function<void(const std::string&, HostOptions&)>;
 
-struct OptionSpec {
+struct OptionEntry {
     std::string argument; ///< empty for a flag
     std::string help;
     Setter set;
 };
 
-const std::map<std::string, OptionSpec>& optionTable()
+const std::map<std::string, OptionEntry>& optionTable()
 {
-    static const std::map<std::string, OptionSpec> table{
+    static const std::map<std::string, OptionEntry> table{
         {"--listen", {"ADDRESS:PORT", "where to listen (default 127.0.0.1:1534; port 0 picks a free port)", parseListen}},
         {"--bundles", {"DIR", "the bundle directory", [](const std::string& v, HostOptions& o) { o.bundles = v; }}},
         {"--preferences", {"FILE", "the platform preferences (properties file)",

@@ -68,8 +68,14 @@ DeviceCommandServer::DeviceCommandServer(IOrixDebugger& debugger, std::shared_pt
     addCommand("getAddresspaceInfo", &DeviceCommandServer::handleGetAddressSpaceInfo);
     addCommand("getModule", &DeviceCommandServer::handleGetModule);
     addCommand("getModuleInstance", &DeviceCommandServer::handleGetModuleInstance);
-    addCommand("getRegisterGroup", &DeviceCommandServer::handleGetRegisterGroup);
-    addCommand("getRegisterGroupInstance", &DeviceCommandServer::handleGetRegisterGroupInstance);
+    // The same reply for a group of a module definition and of a module instance.
+    addCommand("getRegisterGroup", [this](const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results) {
+        replyRegisterGroup(arguments, &DIDevice::getModuleDefinition, results);
+    });
+    addCommand("getRegisterGroupInstance",
+               [this](const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results) {
+                   replyRegisterGroup(arguments, &DIDevice::getModule, results);
+               });
     // What it should answer was never settled; it is known and replies nothing.
     addCommand("getRegisterGroupParameters", [](const CommandArguments&, tcf::IIntermediateResult&, Results&) {});
     addCommand("getPropertyGroup", &DeviceCommandServer::handleGetPropertyGroup);
@@ -363,29 +369,14 @@ boost::json::object DeviceCommandServer::registerGroupToJson(const DIRegisterGro
     return object;
 }
 
-void DeviceCommandServer::handleGetRegisterGroup(const CommandArguments& arguments, tcf::IIntermediateResult&,
-                                                 Results& results)
+void DeviceCommandServer::replyRegisterGroup(const CommandArguments& arguments, ModuleLookup lookup, Results& results) const
 {
     arguments.requireCount(3);
     const std::string deviceName = nameArgument(arguments, 0);
     const std::string moduleName = nameArgument(arguments, 1);
     const std::string groupName = nameArgument(arguments, 2);
-    const auto module =
-        requireObject(requireDevice(deviceName)->getModuleDefinition(moduleName), moduleMissing(moduleName, deviceName));
-    const auto group = requireObject(module->getRegisterGroup(groupName),
-                                     "Could not get register group " + groupName + " for " + deviceName);
-    results.push_back(emptyError());
-    results.push_back(jsonText(registerGroupToJson(*group)));
-}
-
-void DeviceCommandServer::handleGetRegisterGroupInstance(const CommandArguments& arguments, tcf::IIntermediateResult&,
-                                                         Results& results)
-{
-    arguments.requireCount(3);
-    const std::string deviceName = nameArgument(arguments, 0);
-    const std::string moduleName = nameArgument(arguments, 1);
-    const std::string groupName = nameArgument(arguments, 2);
-    const auto module = requireObject(requireDevice(deviceName)->getModule(moduleName), moduleMissing(moduleName, deviceName));
+    const auto device = requireDevice(deviceName);
+    const auto module = requireObject(((*device).*lookup)(moduleName), moduleMissing(moduleName, deviceName));
     const auto group = requireObject(module->getRegisterGroup(groupName),
                                      "Could not get register group " + groupName + " for " + deviceName);
     results.push_back(emptyError());

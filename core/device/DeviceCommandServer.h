@@ -44,8 +44,9 @@ private:
     void handleGetAddressSpaceInfo(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
     void handleGetModule(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
     void handleGetModuleInstance(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
-    void handleGetRegisterGroup(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
-    void handleGetRegisterGroupInstance(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
+    using ModuleLookup = std::shared_ptr<DIModule> (DIDevice::*)(const std::string&) const;
+    /// (device, module, group): the group of the module `lookup` finds, as `registerGroupToJson`.
+    void replyRegisterGroup(const CommandArguments& arguments, ModuleLookup lookup, Results& results) const;
     void handleGetPropertyGroup(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
     void handleGetAvailableApplets(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
 

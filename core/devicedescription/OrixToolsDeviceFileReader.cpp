@@ -408,14 +408,20 @@ void readDocument(const std::string& text, const std::string& deviceName, DIDevi
     }
 }
 
-[[noreturn]] void throwReadError(const char* prefix, const std::string& cause)
+/// Runs `read`, turning whatever it throws into the read error (component "HIL", code 1):
+/// `prefix` followed by the cause.
+template <class Read>
+void reportingReadErrors(const char* prefix, const Read& read)
 {
-    CoreException::createAndThrow(L_HIL, ErrorCode::ReadFailure, "%s%s", prefix, cause.c_str());
-}
-
-[[noreturn]] void throwUnknownCause()
-{
-    CoreException::createAndThrow(L_HIL, ErrorCode::ReadFailure, "Failed to parse XML device file string. Cause unknown.");
+    try {
+        read();
+    } catch (const Poco::Exception& failure) {
+        CoreException::createAndThrow(L_HIL, ErrorCode::ReadFailure, "%s%s", prefix, failure.displayText().c_str());
+    } catch (const std::exception& failure) {
+        CoreException::createAndThrow(L_HIL, ErrorCode::ReadFailure, "%s%s", prefix, failure.what());
+    } catch (...) {
+        CoreException::createAndThrow(L_HIL, ErrorCode::ReadFailure, "Failed to parse XML device file string. Cause unknown.");
+    }
 }
 
 std::string readWholeFile(const std::string& path)
@@ -439,21 +445,13 @@ std::string readWholeFile(const std::string& path)
 /// Reads the files into `device`, turning every failure into the read error.
 void readFilesInto(const std::vector<std::string>& paths, const std::string& deviceName, DIDeviceImpl& device)
 {
-    static constexpr const char* kReadFailed = "Failed to read device description file. ";
     for (const auto& path : paths) {
         std::error_code error;
         if (!std::filesystem::exists(path, error) || error)
             CoreException::createAndThrow(L_HIL, ErrorCode::ReadFailure, "Device could not be recognized, check spelling: %s",
                                           deviceName.c_str());
-        try {
-            readDocument(readWholeFile(path), deviceName, device);
-        } catch (const Poco::Exception& failure) {
-            throwReadError(kReadFailed, failure.displayText());
-        } catch (const std::exception& failure) {
-            throwReadError(kReadFailed, failure.what());
-        } catch (...) {
-            throwUnknownCause();
-        }
+        reportingReadErrors("Failed to read device description file. ",
+                            [&] { readDocument(readWholeFile(path), deviceName, device); });
     }
 }
 
@@ -476,17 +474,8 @@ std::shared_ptr<DIDevice> OrixToolsDeviceFileReader::parseFiles(Status&, const s
 
 std::shared_ptr<DIDevice> OrixToolsDeviceFileReader::parseText(Status&, const std::string& xml, const std::string& deviceName)
 {
-    static constexpr const char* kParseFailed = "Failed to parse XML string. ";
     auto device = std::make_shared<DIDeviceImpl>();
-    try {
-        readDocument(xml, deviceName, *device);
-    } catch (const Poco::Exception& failure) {
-        throwReadError(kParseFailed, failure.displayText());
-    } catch (const std::exception& failure) {
-        throwReadError(kParseFailed, failure.what());
-    } catch (...) {
-        throwUnknownCause();
-    }
+    reportingReadErrors("Failed to parse XML string. ", [&] { readDocument(xml, deviceName, *device); });
     return device;
 }
 

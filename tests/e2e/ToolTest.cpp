@@ -169,10 +169,15 @@ TEST_F(ToolTest, ProbeWithANumericSerialFailsTheListingButNotThePolling)
     client->call("Tool", "pollForTools", {"true"});
     const auto listing = client->call("Tool", "getAttachedTools", {"\"\""});
     EXPECT_THAT(listing.values.at(0), HasSubstr("Property SerialNumber is not of expected type"));
-    // The polling thread meets the same failure every pass and goes on: fixing the file is seen.
+    // The polling thread meets the same failure every pass, logs it and goes on...
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (backend.log().find("Polling the attached tools failed") == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(50ms);
+    EXPECT_THAT(backend.log(), HasSubstr("Polling the attached tools failed"));
+    // ...so fixing the file is seen.
     plugIn("bad", R"({"SerialNumber":"VP-42"})");
     EXPECT_TRUE(events.waitUntil([](const std::string& event) { return event.find("VP-42") != std::string::npos; }, 3s));
-    EXPECT_THAT(backend.log(), HasSubstr("Polling the attached tools failed"));
 }
 
 TEST_F(ToolTest, ToolsOfADisconnectedClientAreTornDown)
