@@ -1,0 +1,106 @@
+// Faults end to end: clients that come and go by the thousand, and a client that vanishes in
+// the middle of a command. The back-end must give back what they took and keep serving.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <utility>
+
+#include "tests/e2e/EventLog.h"
+#include "tests/fakes/TempDirectory.h"
+
+namespace hil::e2e {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ElementsAre;
+
+std::size_t openDescriptors(pid_t pid)
+{
+    const auto directory = std::filesystem::path("/proc") / std::to_string(pid) / "fd";
+    return static_cast<std::size_t>(std::distance(std::filesystem::directory_iterator(directory), {}));
+}
+
+/// The resident memory of `pid` in KiB.
+std::size_t residentKiB(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stoul(line.substr(6));
+    return 0;
+}
+
+/// Waits until `done` holds or `timeout` passed; returns whether it held.
+template <class Condition>
+bool eventually(const Condition& done, std::chrono::milliseconds timeout = 5s)
+{
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+class FaultTest : public testing::Test {
+protected:
+    fakes::TempDirectory directory;
+    BackendProcess backend{BackendProcess::withProbeDirectory(directory.path())};
+};
+
+TEST_F(FaultTest, ThousandClientsComingAndGoingLeaveNoDescriptorsOrMemoryBehind)
+{
+    // A first round settles what a served client leaves for good (thread-local buffers, caches).
+    for (int i = 0; i < 50; ++i)
+        connect(backend)->call("Tool", "getChildren", {R"("")"});
+    // Closed channels are cleaned up just after; wait until the count holds still.
+    std::size_t descriptors = openDescriptors(backend.pid());
+    ASSERT_TRUE(eventually([&] {
+        std::this_thread::sleep_for(100ms);
+        const std::size_t now = openDescriptors(backend.pid());
+        return std::exchange(descriptors, now) == now;
+    }));
+    const std::size_t memory = residentKiB(backend.pid());
+
+    for (int i = 0; i < 1000; ++i) {
+        auto client = connect(backend);
+        if (i % 10 == 0)
+            client->call("Tool", "getChildren", {R"("")"});
+    }
+    EXPECT_TRUE(eventually([&] { return openDescriptors(backend.pid()) <= descriptors; }))
+        << openDescriptors(backend.pid()) << " descriptors open, " << descriptors << " before";
+    // Allocators keep some memory for later; a leak of even 1 KiB a client would pass 8 MiB.
+    EXPECT_LT(residentKiB(backend.pid()), memory + 8 * 1024) << "KiB resident, " << memory << " before";
+    RecordProperty("descriptors_before", static_cast<int>(descriptors));
+    RecordProperty("descriptors_after", static_cast<int>(openDescriptors(backend.pid())));
+    RecordProperty("resident_kib_before", static_cast<int>(memory));
+    RecordProperty("resident_kib_after", static_cast<int>(residentKiB(backend.pid())));
+    EXPECT_THAT(connect(backend)->call("Locator", "sync").values, ElementsAre());
+}
+
+TEST_F(FaultTest, ClientGoneInTheMiddleOfACommandHasItsToolsTornDown)
+{
+    auto observer = connect(backend);
+    {
+        auto leaver = connect(backend);
+        ASSERT_THAT(leaver->call("Tool", "setupTool", {R"("com.velmora.hil.simulator")", R"("")", "{}"}).values,
+                    ElementsAre("", R"("simulator-1")"));
+        ASSERT_THAT(leaver->call("Tool", "connect", {R"("simulator-1")"}).values, ElementsAre(""));
+        // The upgrade runs for a while; the client does not wait for its reply.
+        (void)leaver->send("Tool", "startUpgrade", {R"("simulator-1")", "true"});
+        leaver->close();
+    }
+    EXPECT_TRUE(eventually([&] { return observer->call("Tool", "getChildren", {R"("")"}).values.at(1) == "[]"; }));
+    EXPECT_TRUE(eventually([&] { return observer->call("Device", "getChildren", {R"("")"}).values.at(1) == "[]"; }))
+        << "the simulated device goes with its tool";
+    EXPECT_THAT(observer->call("Tool", "setupTool", {R"("com.velmora.hil.simulator")", R"("")", "{}"}).values,
+                ElementsAre("", R"("simulator-2")"));
+}
+
+} // namespace
+} // namespace hil::e2e
