@@ -93,6 +93,18 @@ std::shared_ptr<IDeviceContext> DeviceCommandServer::getTargetContext(const Comm
     return context;
 }
 
+template <class Part>
+std::shared_ptr<Part> DeviceCommandServer::requirePart(const CommandArguments& arguments,
+                                                      std::shared_ptr<Part> (DIDevice::*lookup)(const std::string&) const,
+                                                      const std::string& what) const
+{
+    arguments.requireCount(2);
+    const std::string deviceName = nameArgument(arguments, 0);
+    const std::string name = nameArgument(arguments, 1);
+    return requireObject(((*requireDevice(deviceName)).*lookup)(name),
+                         "Could not get " + what + " " + name + " for " + deviceName);
+}
+
 std::shared_ptr<DIDevice> DeviceCommandServer::requireDevice(const std::string& deviceName) const
 {
     Status status;
@@ -290,11 +302,7 @@ void DeviceCommandServer::handleGetDeviceInfo(const CommandArguments& arguments,
 void DeviceCommandServer::handleGetAddressSpaceInfo(const CommandArguments& arguments, tcf::IIntermediateResult&,
                                                     Results& results)
 {
-    arguments.requireCount(2);
-    const std::string deviceName = nameArgument(arguments, 0);
-    const std::string id = nameArgument(arguments, 1);
-    const auto space = requireObject(requireDevice(deviceName)->getAddressSpace(id),
-                                     "Could not get address space " + id + " for " + deviceName);
+    const auto space = requirePart(arguments, &DIDevice::getAddressSpace, "address space");
     boost::json::array segments;
     for (const auto& segment : space->getMemorySegments())
         segments.push_back(boost::json::object{{"name", segment->getName()},
@@ -302,7 +310,7 @@ void DeviceCommandServer::handleGetAddressSpaceInfo(const CommandArguments& argu
                                                {"size", segment->getSize()},
                                                {"pagesize", segment->getPageSize()}});
     results.push_back(emptyError());
-    results.push_back(jsonText(boost::json::object{{"name", id},
+    results.push_back(jsonText(boost::json::object{{"name", space->getId()},
                                                    {"start", space->getStart()},
                                                    {"size", space->getSize()},
                                                    {"endianness", space->isBigEndian() ? "big" : "little"},
@@ -311,10 +319,7 @@ void DeviceCommandServer::handleGetAddressSpaceInfo(const CommandArguments& argu
 
 void DeviceCommandServer::handleGetModule(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results)
 {
-    arguments.requireCount(2);
-    const std::string deviceName = nameArgument(arguments, 0);
-    const std::string name = nameArgument(arguments, 1);
-    const auto module = requireObject(requireDevice(deviceName)->getModuleDefinition(name), moduleMissing(name, deviceName));
+    const auto module = requirePart(arguments, &DIDevice::getModuleDefinition, "Module");
     results.push_back(emptyError());
     results.push_back(jsonText(boost::json::object{{"name", module->getName()},
                                                    {"registerGroups", namesOf(module->getRegisterGroups())},
@@ -324,10 +329,7 @@ void DeviceCommandServer::handleGetModule(const CommandArguments& arguments, tcf
 void DeviceCommandServer::handleGetModuleInstance(const CommandArguments& arguments, tcf::IIntermediateResult&,
                                                   Results& results)
 {
-    arguments.requireCount(2);
-    const std::string deviceName = nameArgument(arguments, 0);
-    const std::string name = nameArgument(arguments, 1);
-    const auto module = requireObject(requireDevice(deviceName)->getModule(name), moduleMissing(name, deviceName));
+    const auto module = requirePart(arguments, &DIDevice::getModule, "Module");
     boost::json::array groups;
     for (const auto& group : module->getRegisterGroups())
         groups.push_back(boost::json::object{{"name", group->getName()},
@@ -386,11 +388,7 @@ void DeviceCommandServer::replyRegisterGroup(const CommandArguments& arguments, 
 void DeviceCommandServer::handleGetPropertyGroup(const CommandArguments& arguments, tcf::IIntermediateResult&,
                                                  Results& results)
 {
-    arguments.requireCount(2);
-    const std::string deviceName = nameArgument(arguments, 0);
-    const std::string name = nameArgument(arguments, 1);
-    const auto group = requireObject(requireDevice(deviceName)->getPropertyGroup(name),
-                                     "Could not get property group " + name + " for " + deviceName);
+    const auto group = requirePart(arguments, &DIDevice::getPropertyGroup, "property group");
     boost::json::array properties;
     for (const auto& property : group->getProperties())
         properties.push_back(boost::json::object{{"name", property->getName()}, {"value", property->getValue()}});

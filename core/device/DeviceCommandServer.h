@@ -31,6 +31,12 @@ protected:
 private:
     std::shared_ptr<IDeviceContext> getTargetContext(const CommandArguments& arguments, std::size_t index) const;
     std::shared_ptr<DIDevice> requireDevice(const std::string& deviceName) const;
+    /// (device, name): the part of the device `lookup` finds by name; "Could not get WHAT NAME for
+    /// DEVICE" when there is none.
+    template <class Part>
+    std::shared_ptr<Part> requirePart(const CommandArguments& arguments,
+                                      std::shared_ptr<Part> (DIDevice::*lookup)(const std::string&) const,
+                                      const std::string& what) const;
 
     void handleGetSupportedDevices(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
     void handleNotImplemented(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
