@@ -34,7 +34,7 @@ struct Servers {
         debugger.factoryManager = manager;
         toolService = std::make_shared<hil::ToolService>(debugger);
         deviceService = std::make_shared<hil::DeviceService>(debugger);
-        debugger.deviceService = deviceService;
+        debugger.addService(deviceService);
         toolServer = std::make_shared<hil::ToolCommandServer>(debugger, toolService);
         deviceServer = std::make_shared<hil::DeviceCommandServer>(debugger, deviceService);
     }

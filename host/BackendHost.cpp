@@ -8,7 +8,6 @@
 
 #include "core/frame/OspClassFactoryManager.h"
 #include "core/frame/TcfServiceFactory.h"
-#include "core/interfaces/IDeviceService.h"
 #include "platform/common/BackendLogger.h"
 #include "platform/osp/PreferencesService.h"
 #include "platform/tcf/Protocol.h"
@@ -55,7 +54,7 @@ BackendHost::~BackendHost()
     // Command servers first: they listen to their services' signals.
     for (auto& served : services_)
         served.commandServer.reset();
-    debugger_->setDeviceService(nullptr);
+    debugger_->clearServices();
     services_.clear();
 }
 
@@ -74,8 +73,7 @@ void BackendHost::createServices()
                                                     const std::string& command, const std::vector<std::string>& arguments) {
                                         commandServer->handleCommand(channel, token, command, arguments);
                                     });
-        if (auto deviceService = std::dynamic_pointer_cast<IDeviceService>(service))
-            debugger_->setDeviceService(deviceService);
+        debugger_->addService(service);
         services_.push_back({std::move(service), std::move(commandServer)});
     }
     // A client that goes away takes its contexts (and tools) with it.

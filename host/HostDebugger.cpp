@@ -2,25 +2,6 @@
 
 namespace hil::host {
 
-std::shared_ptr<IMemoryRegistersParent> ParentRegistry::findParent(const std::string& id) const
-{
-    std::lock_guard lock(mutex_);
-    const auto entry = parents_.find(id);
-    return entry == parents_.end() ? nullptr : entry->second;
-}
-
-void ParentRegistry::addParent(const std::string& id, std::shared_ptr<IMemoryRegistersParent> parent)
-{
-    std::lock_guard lock(mutex_);
-    parents_[id] = std::move(parent);
-}
-
-void ParentRegistry::removeParent(const std::string& id)
-{
-    std::lock_guard lock(mutex_);
-    parents_.erase(id);
-}
-
 HostDebugger::HostDebugger(std::shared_ptr<IAdClassFactoryManager> factoryManager,
                            Poco::AutoPtr<Poco::Util::AbstractConfiguration> settings)
     : factoryManager_(std::move(factoryManager)), settings_(std::move(settings))
@@ -29,14 +10,26 @@ HostDebugger::HostDebugger(std::shared_ptr<IAdClassFactoryManager> factoryManage
 
 std::shared_ptr<IDeviceService> HostDebugger::getDeviceService()
 {
-    std::lock_guard lock(deviceServiceMutex_);
-    return deviceService_;
+    return std::dynamic_pointer_cast<IDeviceService>(getService("Device"));
 }
 
-void HostDebugger::setDeviceService(std::shared_ptr<IDeviceService> service)
+std::shared_ptr<IService> HostDebugger::getService(const std::string& name)
 {
-    std::lock_guard lock(deviceServiceMutex_);
-    deviceService_ = std::move(service);
+    std::lock_guard lock(servicesMutex_);
+    const auto entry = services_.find(name);
+    return entry == services_.end() ? nullptr : entry->second;
+}
+
+void HostDebugger::addService(std::shared_ptr<IService> service)
+{
+    std::lock_guard lock(servicesMutex_);
+    services_[service->getName()] = std::move(service);
+}
+
+void HostDebugger::clearServices()
+{
+    std::lock_guard lock(servicesMutex_);
+    services_.clear();
 }
 
 std::string HostDebugger::getSetting(const std::string& key, const std::string& defaultValue)

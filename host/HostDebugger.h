@@ -11,22 +11,12 @@
 #include "core/interfaces/IAdClassFactoryManager.h"
 #include "core/interfaces/IDeviceService.h"
 #include "core/interfaces/IOrixDebugger.h"
+#include "host/ParentRegistry.h"
 
 namespace hil::host {
 
-/// The parents of memory and register contexts, registered by the bundles that make them.
-class ParentRegistry : public IParentRegistry {
-public:
-    std::shared_ptr<IMemoryRegistersParent> findParent(const std::string& id) const override;
-    void addParent(const std::string& id, std::shared_ptr<IMemoryRegistersParent> parent) override;
-    void removeParent(const std::string& id) override;
-
-private:
-    mutable std::mutex mutex_;
-    std::map<std::string, std::shared_ptr<IMemoryRegistersParent>> parents_;
-};
-
-/// The back-end's debugger object. Settings come from a properties file read at start-up.
+/// The back-end's debugger object. Settings come from a properties file read at start-up; the
+/// host hands it each service it creates.
 class HostDebugger : public IOrixDebugger {
 public:
     HostDebugger(std::shared_ptr<IAdClassFactoryManager> factoryManager,
@@ -34,17 +24,21 @@ public:
 
     std::shared_ptr<IAdClassFactoryManager> getClassFactoryManager() override { return factoryManager_; }
     std::shared_ptr<IDeviceService> getDeviceService() override;
-    IParentLookup& getParentLookup() override { return parents_; }
+    IParentRegistry& getParentLookup() override { return parents_; }
     OwnerSlot& getCurrentOwnerSlot() override { return ownerSlot_; }
     std::string getSetting(const std::string& key, const std::string& defaultValue) override;
+    std::shared_ptr<IService> getService(const std::string& name) override;
 
-    void setDeviceService(std::shared_ptr<IDeviceService> service);
+    /// Makes `service` known under its name, replacing one of the same name.
+    void addService(std::shared_ptr<IService> service);
+    /// Forgets every service; the host calls it before it lets them go.
+    void clearServices();
 
 private:
     std::shared_ptr<IAdClassFactoryManager> factoryManager_;
     Poco::AutoPtr<Poco::Util::AbstractConfiguration> settings_;
-    std::mutex deviceServiceMutex_;
-    std::shared_ptr<IDeviceService> deviceService_;
+    std::mutex servicesMutex_;
+    std::map<std::string, std::shared_ptr<IService>> services_;
     ParentRegistry parents_;
     OwnerSlot ownerSlot_;
 };

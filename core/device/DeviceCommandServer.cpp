@@ -30,8 +30,6 @@ std::shared_ptr<T> requireObject(std::shared_ptr<T> found, const std::string& mi
     return found;
 }
 
-std::string emptyError() { return ErrorDescr().toJson(); }
-
 std::string jsonText(const boost::json::value& value) { return boost::json::serialize(value); }
 
 template <class T>

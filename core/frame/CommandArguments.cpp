@@ -5,6 +5,7 @@
 #include <boost/json/parse.hpp>
 
 #include "core/frame/ErrorDescr.h"
+#include "platform/common/Base64.h"
 
 namespace hil {
 
@@ -30,14 +31,58 @@ boost::json::value CommandArguments::value(std::size_t index) const
     return error ? boost::json::value() : parsed;
 }
 
-std::string CommandArguments::string(std::size_t index) const
+namespace json_read {
+
+std::string string(const boost::json::value& value)
 {
-    const boost::json::value parsed = value(index);
-    if (!parsed.is_string())
+    if (!value.is_string())
         throwArgumentError();
-    const auto& text = parsed.get_string();
+    const auto& text = value.get_string();
     return std::string(text.data(), text.size());
 }
+
+std::int64_t int64(const boost::json::value& value)
+{
+    if (value.is_int64())
+        return value.get_int64();
+    // The parser stores only integers above the int64 range as uint64, so those never fit.
+    throwArgumentError();
+}
+
+std::int32_t int32(const boost::json::value& value)
+{
+    const std::int64_t wide = int64(value);
+    if (wide < std::numeric_limits<std::int32_t>::min() || wide > std::numeric_limits<std::int32_t>::max())
+        throwArgumentError();
+    return static_cast<std::int32_t>(wide);
+}
+
+std::uint64_t uint64(const boost::json::value& value)
+{
+    if (value.is_uint64())
+        return value.get_uint64();
+    if (value.is_int64() && value.get_int64() >= 0)
+        return static_cast<std::uint64_t>(value.get_int64());
+    throwArgumentError();
+}
+
+std::uint64_t bits64(const boost::json::value& value)
+{
+    if (value.is_uint64())
+        return value.get_uint64();
+    return static_cast<std::uint64_t>(int64(value));
+}
+
+const boost::json::array& array(const boost::json::value& value)
+{
+    if (!value.is_array())
+        throwArgumentError();
+    return value.get_array();
+}
+
+} // namespace json_read
+
+std::string CommandArguments::string(std::size_t index) const { return json_read::string(value(index)); }
 
 bool CommandArguments::boolean(std::size_t index) const
 {
@@ -47,31 +92,17 @@ bool CommandArguments::boolean(std::size_t index) const
     return parsed.get_bool();
 }
 
-std::int64_t CommandArguments::int64(std::size_t index) const
-{
-    const boost::json::value parsed = value(index);
-    if (parsed.is_int64())
-        return parsed.get_int64();
-    // The parser stores only integers above the int64 range as uint64, so those never fit.
-    throwArgumentError();
-}
+std::int64_t CommandArguments::int64(std::size_t index) const { return json_read::int64(value(index)); }
 
-std::int32_t CommandArguments::int32(std::size_t index) const
-{
-    const std::int64_t wide = int64(index);
-    if (wide < std::numeric_limits<std::int32_t>::min() || wide > std::numeric_limits<std::int32_t>::max())
-        throwArgumentError();
-    return static_cast<std::int32_t>(wide);
-}
+std::int32_t CommandArguments::int32(std::size_t index) const { return json_read::int32(value(index)); }
 
-std::uint64_t CommandArguments::uint64(std::size_t index) const
+std::uint64_t CommandArguments::uint64(std::size_t index) const { return json_read::uint64(value(index)); }
+
+std::uint64_t CommandArguments::bits64(std::size_t index) const { return json_read::bits64(value(index)); }
+
+std::int32_t CommandArguments::truncatedInt32(std::size_t index) const
 {
-    const boost::json::value parsed = value(index);
-    if (parsed.is_uint64())
-        return parsed.get_uint64();
-    if (parsed.is_int64() && parsed.get_int64() >= 0)
-        return static_cast<std::uint64_t>(parsed.get_int64());
-    throwArgumentError();
+    return static_cast<std::int32_t>(static_cast<std::uint32_t>(bits64(index)));
 }
 
 boost::json::object CommandArguments::object(std::size_t index) const
@@ -84,10 +115,15 @@ boost::json::object CommandArguments::object(std::size_t index) const
 
 boost::json::array CommandArguments::array(std::size_t index) const
 {
-    boost::json::value parsed = value(index);
-    if (!parsed.is_array())
+    return json_read::array(value(index));
+}
+
+std::vector<std::uint8_t> CommandArguments::bytes(std::size_t index) const
+{
+    std::vector<std::uint8_t> decoded;
+    if (!base64_decode(string(index), decoded))
         throwArgumentError();
-    return std::move(parsed.get_array());
+    return decoded;
 }
 
 std::string CommandArguments::stringUnchecked(std::size_t index) const

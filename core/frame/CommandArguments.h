@@ -35,8 +35,14 @@ public:
     std::int64_t int64(std::size_t index) const;
     /// A non-negative integer up to 2^64 - 1.
     std::uint64_t uint64(std::size_t index) const;
+    /// Any integer as 64 bits: a negative one wraps around (-1 reads as 2^64 - 1).
+    std::uint64_t bits64(std::size_t index) const;
+    /// Any integer cut to its low 32 bits, read as signed (2^31 reads as -2^31).
+    std::int32_t truncatedInt32(std::size_t index) const;
     boost::json::object object(std::size_t index) const;
     boost::json::array array(std::size_t index) const;
+    /// The bytes of a Base64 string; text that is not strict Base64 fails like a wrong kind.
+    std::vector<std::uint8_t> bytes(std::size_t index) const;
 
     /// Reads a string without the kind check: another kind throws the JSON library's own error,
     /// which the command boundary reports with code 1 and the library's message.
@@ -48,5 +54,16 @@ private:
 
 /// Throws the argument error {"Code":3}.
 [[noreturn]] void throwArgumentError();
+
+/// The typed reads of `CommandArguments`, for values nested inside an argument; each fails with
+/// the argument error like its twin.
+namespace json_read {
+std::string string(const boost::json::value& value);
+std::int64_t int64(const boost::json::value& value);
+std::int32_t int32(const boost::json::value& value);
+std::uint64_t uint64(const boost::json::value& value);
+std::uint64_t bits64(const boost::json::value& value);
+const boost::json::array& array(const boost::json::value& value);
+} // namespace json_read
 
 } // namespace hil

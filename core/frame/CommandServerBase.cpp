@@ -134,8 +134,13 @@ ContextPtr CommandServerBase::getContextOrThrow(const std::string& id) const
         throwNoContexts();
     ContextPtr context = registry_->getContextFromId(id);
     if (!id.empty() && !context)
-        CoreException::createAndThrow(kLibTcf, ErrorCode::InvalidContext, "Invalid context %s,", id.c_str());
+        throwInvalidContext(id);
     return context;
+}
+
+void CommandServerBase::throwInvalidContext(const std::string& id)
+{
+    CoreException::createAndThrow(kLibTcf, ErrorCode::InvalidContext, "Invalid context %s,", id.c_str());
 }
 
 void CommandServerBase::throwInvalidNumberOfArguments(const std::string& command, const CommandArguments& arguments) const

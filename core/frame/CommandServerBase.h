@@ -58,6 +58,8 @@ protected:
     /// The context registered under `id`; null for the empty id. Throws the "Invalid context"
     /// status (code 16) for an unknown id, and a status when the service keeps no contexts.
     ContextPtr getContextOrThrow(const std::string& id) const;
+    /// Throws the "Invalid context %s," status (code 16) naming `id`.
+    [[noreturn]] static void throwInvalidContext(const std::string& id);
     /// Throws the "Invalid number of arguments" status (code 3) for `command`.
     [[noreturn]] void throwInvalidNumberOfArguments(const std::string& command, const CommandArguments& arguments) const;
     /// Sends "contextChanged" with the context's properties.
@@ -87,6 +89,8 @@ protected:
         return slot;
     }
 
+    /// The error slot of a reply that succeeded.
+    static std::string emptyError() { return {}; }
     /// The service's name, for error objects.
     std::string serviceName() const { return service_->getName(); }
     /// The service as a registry, or null when it keeps no contexts.

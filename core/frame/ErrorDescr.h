@@ -38,6 +38,7 @@ private:
 namespace ErrorDescrCode {
 constexpr int Other = 1;           ///< anything thrown that is not an `ErrorDescr` or a status
 constexpr int InvalidArguments = 3; ///< wrong argument count or kind, unknown command
+constexpr int InvalidDataSize = 15; ///< a slice or a data length that does not fit
 } // namespace ErrorDescrCode
 
 } // namespace hil

@@ -6,6 +6,10 @@
 #include "core/device/DeviceServiceFactory.h"
 #include "core/frame/OspClassFactoryManager.h"
 #include "core/frame/TcfServiceFactory.h"
+#include "core/memory/MemoryCommandServer.h"
+#include "core/memory/MemoryService.h"
+#include "core/memory/RegistersCommandServer.h"
+#include "core/memory/RegistersService.h"
 #include "core/tools/ToolCommandServer.h"
 #include "core/tools/ToolService.h"
 #include "platform/osp/PreferencesService.h"
@@ -24,6 +28,12 @@ const std::vector<FactoryMaker> kServiceFactories{
         return std::make_shared<TcfServiceFactory<ToolService, ToolCommandServer>>("Tool");
     },
     [] () -> std::shared_ptr<IAdClassFactory> { return std::make_shared<DeviceServiceFactory>(); },
+    [] () -> std::shared_ptr<IAdClassFactory> {
+        return std::make_shared<TcfServiceFactory<MemoryService, MemoryCommandServer>>("Memory");
+    },
+    [] () -> std::shared_ptr<IAdClassFactory> {
+        return std::make_shared<TcfServiceFactory<RegistersService, RegistersCommandServer>>("Registers");
+    },
 };
 
 } // namespace

@@ -13,6 +13,7 @@ namespace hil {
 
 class IAdClassFactoryManager;
 class IDeviceService;
+class IService;
 
 /// A per-thread slot for the id of the client connection whose command the thread is handling.
 /// Each thread sees its own value; a thread that never handled a command sees none.
@@ -63,11 +64,16 @@ public:
     virtual std::shared_ptr<IAdClassFactoryManager> getClassFactoryManager() = 0;
     /// The service whose registry holds the device contexts, or null before it exists.
     virtual std::shared_ptr<IDeviceService> getDeviceService() = 0;
-    virtual IParentLookup& getParentLookup() = 0;
+    /// The parents of memory and register contexts; the bundles that make those contexts
+    /// register their parents here, the Memory and Registers servers look them up.
+    virtual IParentRegistry& getParentLookup() = 0;
     /// The calling thread's owner slot; safe from any thread.
     virtual OwnerSlot& getCurrentOwnerSlot() = 0;
     /// The setting stored for `key`, or `defaultValue` when there is none.
     virtual std::string getSetting(const std::string& key, const std::string& defaultValue) = 0;
+    /// The service the host runs under `name` ("Memory", "Registers", ...), or null. Driver
+    /// bundles find the registries of their contexts here.
+    virtual std::shared_ptr<IService> getService(const std::string& name) = 0;
 };
 
 } // namespace hil

@@ -54,6 +54,16 @@ std::string base64_encode(std::span<const std::uint8_t> bytes)
     return text;
 }
 
+std::string base64_json_string(std::span<const std::uint8_t> bytes)
+{
+    std::string text;
+    text.reserve((bytes.size() + 2) / 3 * 4 + 2);
+    text += '"';
+    base64_encode_append(bytes, text);
+    text += '"';
+    return text;
+}
+
 bool base64_decode(std::string_view text, std::vector<std::uint8_t>& bytes)
 {
     bytes.clear();

@@ -14,6 +14,10 @@ std::string base64_encode(std::span<const std::uint8_t> bytes);
 /// Appends the Base64 text of `bytes` to `out`; lets a caller build a reply without a copy.
 void base64_encode_append(std::span<const std::uint8_t> bytes, std::string& out);
 
+/// The Base64 text of `bytes` as a JSON string, quotes included. Base64 needs no escaping, so a
+/// large transfer is encoded once, straight into its reply.
+std::string base64_json_string(std::span<const std::uint8_t> bytes);
+
 /// Decodes standard Base64 into `bytes`, replacing what it held.
 ///
 /// Decoding is strict: the text's length must be a multiple of 4, every character must be of the

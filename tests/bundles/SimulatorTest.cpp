@@ -192,7 +192,7 @@ protected:
         debugger.factoryManager = manager;
         // Made here: the service loads the pack manager the preferences name.
         deviceService = std::make_shared<DeviceService>(debugger);
-        debugger.deviceService = deviceService;
+        debugger.addService(deviceService);
     }
 
     std::shared_ptr<SimulatedDevice> connectedDevice()

@@ -25,7 +25,7 @@ TEST(SimulatorThreads, TargetEventsWhileCommandsRun)
     manager->preferences["packmanager.dir"] = HIL_PACK_LIBRARY_DIR;
     debugger.factoryManager = manager;
     auto deviceService = std::make_shared<DeviceService>(debugger);
-    debugger.deviceService = deviceService;
+    debugger.addService(deviceService);
     fakes::ScopedEventRecorder events;
     DeviceCommandServer server(debugger, deviceService);
     SimulatedTool tool(debugger, "sim-1", "simulator", kSimulatorToolType, nullptr);

@@ -7,37 +7,38 @@
 #include "core/interfaces/IAdClassFactoryManager.h"
 #include "core/interfaces/IDeviceService.h"
 #include "core/interfaces/IOrixDebugger.h"
+#include "host/ParentRegistry.h"
 
 namespace hil::fakes {
 
-/// A parent lookup filled by the test: id -> parent object.
-class FakeParentLookup : public IParentLookup {
-public:
-    std::shared_ptr<IMemoryRegistersParent> findParent(const std::string& id) const override
-    {
-        const auto entry = parents.find(id);
-        return entry == parents.end() ? nullptr : entry->second;
-    }
-    std::map<std::string, std::shared_ptr<IMemoryRegistersParent>> parents;
-};
-
-/// The host's debugger object as tests need it: a real per-thread owner slot, settings from a
-/// map, and a factory manager and device service that a test may plug in.
+/// The host's debugger object as tests need it: a real per-thread owner slot and parent
+/// registry, settings from a map, and a factory manager and services that a test may plug in.
 class FakeDebugger : public IOrixDebugger {
 public:
     std::shared_ptr<IAdClassFactoryManager> getClassFactoryManager() override { return factoryManager; }
-    std::shared_ptr<IDeviceService> getDeviceService() override { return deviceService; }
-    IParentLookup& getParentLookup() override { return parentLookup; }
+    std::shared_ptr<IDeviceService> getDeviceService() override
+    {
+        return std::dynamic_pointer_cast<IDeviceService>(getService("Device"));
+    }
+    IParentRegistry& getParentLookup() override { return parents; }
     OwnerSlot& getCurrentOwnerSlot() override { return ownerSlot; }
     std::string getSetting(const std::string& key, const std::string& defaultValue) override
     {
         const auto entry = settings.find(key);
         return entry == settings.end() ? defaultValue : entry->second;
     }
+    std::shared_ptr<IService> getService(const std::string& name) override
+    {
+        const auto entry = services.find(name);
+        return entry == services.end() ? nullptr : entry->second;
+    }
+
+    /// Plugs `service` in under its name.
+    void addService(const std::shared_ptr<IService>& service) { services[service->getName()] = service; }
 
     std::shared_ptr<IAdClassFactoryManager> factoryManager;
-    std::shared_ptr<IDeviceService> deviceService;
-    FakeParentLookup parentLookup;
+    std::map<std::string, std::shared_ptr<IService>> services;
+    host::ParentRegistry parents;
     OwnerSlot ownerSlot;
     std::map<std::string, std::string> settings;
 };
