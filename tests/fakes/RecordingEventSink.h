@@ -59,6 +59,15 @@ public:
     ScopedEventRecorder& operator=(const ScopedEventRecorder&) = delete;
 
     std::vector<RecordingEventSink::Event> events() const { return sink_->events(); }
+    /// The events of that name, in the order they came.
+    std::vector<RecordingEventSink::Event> eventsNamed(const std::string& name) const
+    {
+        std::vector<RecordingEventSink::Event> named;
+        for (auto& event : sink_->events())
+            if (event.name == name)
+                named.push_back(std::move(event));
+        return named;
+    }
     std::vector<RecordingEventSink::Event> waitForEvents(std::size_t count,
                                                          std::chrono::milliseconds timeout = std::chrono::seconds(5)) const
     {

@@ -1,0 +1,169 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "core/memory/RegistersCommandServer.h"
+#include "core/memory/RegistersService.h"
+#include "tests/fakes/FakeDebugger.h"
+#include "tests/fakes/FakeMemory.h"
+#include "tests/fakes/RecordingChannel.h"
+#include "tests/fakes/RecordingEventSink.h"
+
+namespace hil {
+namespace {
+
+using fakes::call;
+using testing::ElementsAre;
+using testing::IsEmpty;
+
+const std::string kCode3 = R"({"Code":3})";
+const std::string kCode15 = R"({"Code":15})";
+
+using Bytes = std::vector<std::uint8_t>;
+
+class RegistersCommandServerTest : public testing::Test {
+protected:
+    RegistersCommandServerTest()
+    {
+        ContextList all{r2, r4};
+        service->addContexts(all);
+        r2->value = {0x11, 0x22};
+        r4->value = {0xA0, 0xA1, 0xA2, 0xA3};
+    }
+
+    std::vector<std::string> run(const std::string& command, const std::vector<std::string>& arguments)
+    {
+        return call(*server, channel, command, arguments);
+    }
+
+    fakes::FakeDebugger debugger;
+    std::shared_ptr<RegistersService> service = std::make_shared<RegistersService>(debugger);
+    fakes::ScopedEventRecorder events;
+    std::unique_ptr<RegistersCommandServer> server = std::make_unique<RegistersCommandServer>(debugger, service);
+    std::shared_ptr<fakes::FakeRegister> r2 = std::make_shared<fakes::FakeRegister>("r2", 2);
+    std::shared_ptr<fakes::FakeRegister> r4 = std::make_shared<fakes::FakeRegister>("r4", 4);
+    fakes::RecordingChannel channel;
+};
+
+TEST_F(RegistersCommandServerTest, GetAndSetWholeValues)
+{
+    EXPECT_THAT(run("get", {R"("r4")"}), ElementsAre("", R"("oKGiow==")"));
+    EXPECT_THAT(run("set", {R"("r2")", R"("qrs=")"}), ElementsAre(""));
+    EXPECT_THAT(r2->writes, ElementsAre(Bytes{0xAA, 0xBB}));
+    // A value shorter than the register reaches the context as it was sent.
+    EXPECT_THAT(run("set", {R"("r4")", R"("AQ==")"}), ElementsAre(""));
+    EXPECT_THAT(r4->writes, ElementsAre(Bytes{0x01}));
+}
+
+TEST_F(RegistersCommandServerTest, SetNamesItselfSetWhenItsArgumentsMiscount)
+{
+    EXPECT_THAT(run("set", {R"("r2")", R"("qrs=")", "1"}),
+                ElementsAre(R"({"Code":3,"Service":"Registers","Format":"Invalid number of arguments, (3), passed to Set )"
+                            R"(command. argument list was \", \"r2\", \"qrs=\", 1\".","AltOrg":"libtcf"})"));
+    EXPECT_THAT(run("get", {R"("r2")", R"("r2")"}), ElementsAre(kCode3));
+    EXPECT_THAT(r2->writes, IsEmpty());
+}
+
+TEST_F(RegistersCommandServerTest, EmptyLocationListsReadAndWriteNothing)
+{
+    EXPECT_THAT(run("getm", {"[]"}), ElementsAre("", R"("")"));
+    EXPECT_THAT(run("setm", {"[]", R"("")"}), ElementsAre(""));
+    EXPECT_EQ(r2->reads + r4->reads, 0);
+    EXPECT_THAT(r2->writes, IsEmpty());
+}
+
+TEST_F(RegistersCommandServerTest, GetmConcatenatesSlicesInListOrderReadingTwiceWhenNamedTwice)
+{
+    EXPECT_THAT(run("getm", {R"([["r4",2,2],["r2",0,1],["r4",0,1]])"}), ElementsAre("", R"("oqMRoA==")"));
+    EXPECT_EQ(r4->reads, 2);
+}
+
+TEST_F(RegistersCommandServerTest, SetmWritesWholeRegistersWithZeroOutsideTheSlice)
+{
+    EXPECT_THAT(run("setm", {R"([["r2",1,1],["r4",0,2],["r4",2,2]])", R"("/wECAwQ=")"}), ElementsAre(""));
+    EXPECT_THAT(r2->writes, ElementsAre(Bytes{0x00, 0xFF}));
+    // Named twice, written twice; the second write wins.
+    EXPECT_THAT(r4->writes, ElementsAre(Bytes{0x01, 0x02, 0x00, 0x00}, Bytes{0x00, 0x00, 0x03, 0x04}));
+    EXPECT_EQ(r4->value, (Bytes{0x00, 0x00, 0x03, 0x04}));
+}
+
+TEST_F(RegistersCommandServerTest, FailureInTheMiddleOfSetmLeavesEarlierRegistersWritten)
+{
+    r4->failWrites = true;
+    EXPECT_THAT(run("setm", {R"([["r2",0,1],["r4",0,1]])", R"("AQI=")"}),
+                ElementsAre(R"({"Code":1,"Service":"Registers","Format":"register r4 refuses writes"})"));
+    EXPECT_THAT(r2->writes, ElementsAre(Bytes{0x01, 0x00}));
+}
+
+struct LocationCase {
+    std::string name;
+    friend void PrintTo(const LocationCase& value, std::ostream* out) { *out << value.name; }
+    std::string locations;
+    std::string reply;
+};
+
+class LocationChecks : public RegistersCommandServerTest, public testing::WithParamInterface<LocationCase> {};
+
+TEST_P(LocationChecks, HappenBeforeAnyRegisterIsTouched)
+{
+    const std::string data = R"("AAAAAAAA")";
+    EXPECT_THAT(run("getm", {GetParam().locations}), ElementsAre(GetParam().reply));
+    EXPECT_THAT(run("setm", {GetParam().locations, data}), ElementsAre(GetParam().reply));
+    EXPECT_EQ(r2->reads + r4->reads, 0);
+    EXPECT_THAT(r2->writes, IsEmpty());
+    EXPECT_THAT(r4->writes, IsEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Locations, LocationChecks,
+    testing::Values(LocationCase{"EndBeyondTheRegister", R"([["r2",0,1],["r4",3,2]])", kCode15},
+                    LocationCase{"NegativeOffset", R"([["r4",-1,1]])", kCode15},
+                    LocationCase{"NegativeSize", R"([["r4",2,-1]])", kCode15},
+                    LocationCase{"EndOverflowsInt", R"([["r4",2147483647,2]])", kCode15},
+                    LocationCase{"TwoValues", R"([["r2",0,1],["r4",0]])", kCode3},
+                    LocationCase{"FourValues", R"([["r4",0,1,1]])", kCode3},
+                    LocationCase{"NotAnArray", R"(["r4"])", kCode3},
+                    LocationCase{"OffsetAsText", R"([["r4","0",1]])", kCode3},
+                    LocationCase{"ListNotJson", R"([["r4",0,1])", kCode3},
+                    LocationCase{"LaterIdUnknown", R"([["r2",0,1],["rx",0,1]])",
+                                 R"({"Code":16,"Format":"Invalid context rx,","AltOrg":"libtcf"})"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(RegistersCommandServerTest, SliceReachingTheEndIsAccepted)
+{
+    EXPECT_THAT(run("getm", {R"([["r4",2,2]])"}), ElementsAre("", R"("oqM=")"));
+}
+
+TEST_F(RegistersCommandServerTest, SetmDataOfAnotherLengthWritesNothing)
+{
+    EXPECT_THAT(run("setm", {R"([["r4",0,2]])", R"("AQID")"}), ElementsAre(kCode15));
+    EXPECT_THAT(run("setm", {R"([["r4",0,2]])", R"("AQ==")"}), ElementsAre(kCode15));
+    EXPECT_THAT(r4->writes, IsEmpty());
+}
+
+TEST_F(RegistersCommandServerTest, EveryRegisterChangeIsAnnounced)
+{
+    r4->registerChanged(r4);
+    const auto sent = events.eventsNamed("registerChanged");
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0].service, "Registers");
+    EXPECT_THAT(sent[0].arguments, ElementsAre(R"("r4")"));
+}
+
+TEST_F(RegistersCommandServerTest, GetChildrenListsTheParentsRegistersInItsOrder)
+{
+    auto parent = std::make_shared<fakes::FakeParent>();
+    parent->registers = {r4, r2};
+    debugger.parents.addParent("dev", parent);
+    EXPECT_THAT(run("getChildren", {R"("dev")"}), ElementsAre("", R"(["r4","r2"])"));
+    EXPECT_THAT(run("getChildren", {R"("")"}), ElementsAre("", R"(["r2","r4"])"));
+}
+
+TEST_F(RegistersCommandServerTest, RegisterReportingANegativeSizeIsRefused)
+{
+    auto broken = std::make_shared<fakes::FakeRegister>("broken", -4);
+    service->addContext(broken);
+    EXPECT_THAT(run("get", {R"("broken")"}), ElementsAre(testing::HasSubstr("reports the size -4")));
+}
+
+} // namespace
+} // namespace hil
