@@ -9,7 +9,6 @@ namespace hil::simulator {
 namespace {
 
 namespace DeviceKey = keys::DeviceKey;
-constexpr std::uint64_t kMaxSegmentBytes = 1u << 20;
 const std::string kNoSession = "None";
 
 enum EraseType { ChipErase = 0, EepromErase = 1, PageErase = 2, ChipEraseA = 11, ChipEraseB = 12 };
@@ -18,6 +17,7 @@ enum PropertySelector { SignatureSelector = 0, JtagIdSelector = 1, FlashSizeSele
 enum SpecialOperation { ExternalReset = 1, PowerOff = 2, PowerOn = 3, TargetEvent = 4 };
 
 bool isFlash(const DIMemorySegment& segment) { return segment.getType() == "flash"; }
+bool isEeprom(const DIMemorySegment& segment) { return segment.getType() == "eeprom"; }
 
 } // namespace
 
@@ -30,16 +30,41 @@ SimulatedDevice::SimulatedDevice(std::string toolId, std::shared_ptr<DIDevice> d
                                                       (signatureProperty("SIGNATURE1") << 8) | signatureProperty("SIGNATURE2")),
       jtagId_(signatureProperty("JTAGID"))
 {
+}
+
+std::shared_ptr<SimulatedDevice> SimulatedDevice::create(std::string toolId, std::shared_ptr<DIDevice> description)
+{
+    auto device = std::make_shared<SimulatedDevice>(std::move(toolId), std::move(description));
+    device->buildContexts();
+    return device;
+}
+
+void SimulatedDevice::buildContexts()
+{
+    const std::weak_ptr<IContextBase> self = std::static_pointer_cast<IDeviceContext>(shared_from_this());
+    const std::vector<std::uint8_t> signatureBytes{static_cast<std::uint8_t>(signature_ >> 16),
+                                                   static_cast<std::uint8_t>(signature_ >> 8),
+                                                   static_cast<std::uint8_t>(signature_)};
     for (const auto& space : description_->getAddressSpaces()) {
-        for (const auto& segment : space->getMemorySegments()) {
-            Segment backed{segment, std::vector<std::uint8_t>(std::min(segment->getSize(), kMaxSegmentBytes), 0x00)};
-            // A program is in the flash when the device comes: it is not blank.
-            if (isFlash(*segment))
-                for (std::size_t i = 0; i < backed.bytes.size(); ++i)
-                    backed.bytes[i] = static_cast<std::uint8_t>(i * 7 + 1);
-            segments_.push_back(std::move(backed));
-        }
+        auto memory = std::make_shared<SimulatedMemory>(id_ + "." + space->getId(), self, id_, *space);
+        for (const auto& segment : space->getMemorySegmentsByType("signatures"))
+            memory->load(segment->getStart(), signatureBytes);
+        memories_.push_back(std::move(memory));
     }
+    for (auto& layout : cpuRegistersOf(description_->getArchitecture())) {
+        const std::string registerId = id_ + "." + layout.name;
+        registers_.push_back(std::make_shared<SimulatedRegister>(registerId, self, id_, std::move(layout)));
+    }
+}
+
+std::vector<std::shared_ptr<IMemoryContext>> SimulatedDevice::listMemoryContexts() const
+{
+    return {memories_.begin(), memories_.end()};
+}
+
+std::vector<std::shared_ptr<IRegistersContext>> SimulatedDevice::listRegistersContexts() const
+{
+    return {registers_.begin(), registers_.end()};
 }
 
 SimulatedDevice::~SimulatedDevice()
@@ -65,7 +90,10 @@ boost::json::object SimulatedDevice::getProperties() const
                                    {DeviceKey::Signature, signature_},
                                    {DeviceKey::JtagId, jtagId_},
                                    {DeviceKey::MemoryIDs, boost::json::array{}},
-                                   {DeviceKey::RegistersID, ""}};
+                                   {DeviceKey::RegistersID, id_}};
+    auto& memoryIds = properties[DeviceKey::MemoryIDs].as_array();
+    for (const auto& memory : memories_)
+        memoryIds.emplace_back(memory->getId());
     for (const auto& [key, value] : extraProperties_)
         properties[key] = value;
     return properties;
@@ -105,23 +133,24 @@ bool SimulatedDevice::endSession()
 
 void SimulatedDevice::erase(int eraseType, bool, std::uint64_t address, int count)
 {
-    std::lock_guard lock(mutex_);
-    for (auto& segment : segments_) {
-        const auto& described = *segment.description;
-        if (eraseType == EepromErase) {
-            if (described.getType() == "eeprom")
-                std::fill(segment.bytes.begin(), segment.bytes.end(), 0xFF);
-        } else if (eraseType == PageErase) {
-            const auto pageSize = static_cast<std::uint64_t>(std::max(described.getPageSize(), 1));
-            if (!isFlash(described) || address < described.getStart())
-                continue;
-            const std::uint64_t from = address - described.getStart();
-            const std::uint64_t to = std::min<std::uint64_t>(segment.bytes.size(), from + pageSize * static_cast<std::uint64_t>(std::max(count, 0)));
-            if (from < to)
-                std::fill(segment.bytes.begin() + static_cast<std::ptrdiff_t>(from), segment.bytes.begin() + static_cast<std::ptrdiff_t>(to), 0xFF);
-        } else if (eraseType == ChipErase || eraseType == ChipEraseA || eraseType == ChipEraseB) {
-            if (isFlash(described))
-                std::fill(segment.bytes.begin(), segment.bytes.end(), 0xFF);
+    if (eraseType == EepromErase) {
+        for (const auto& memory : memories_)
+            memory->eraseSegments(isEeprom);
+    } else if (eraseType == ChipErase || eraseType == ChipEraseA || eraseType == ChipEraseB) {
+        for (const auto& memory : memories_)
+            memory->eraseSegments(isFlash);
+    } else if (eraseType == PageErase) {
+        // Pages of the flash segment that holds the address, in that segment's page size.
+        const auto spaces = description_->getAddressSpaces();
+        for (std::size_t index = 0; index < spaces.size(); ++index) {
+            for (const auto& segment : spaces[index]->getMemorySegmentsByType("flash")) {
+                if (address < segment->getStart() || address - segment->getStart() >= segment->getSize())
+                    continue;
+                const auto pageSize = static_cast<std::uint64_t>(std::max(segment->getPageSize(), 1));
+                const std::uint64_t end = address + pageSize * static_cast<std::uint64_t>(std::max(count, 0));
+                memories_[index]->eraseSegments(isFlash, address, end);
+                break;
+            }
         }
     }
 }
@@ -135,10 +164,8 @@ void SimulatedDevice::getInfo(boost::json::value& info, int selector)
                                    {"Series", description_->getSeries()},
                                    {"Session", session_}};
     } else if (selector == FlashBlank) {
-        bool blank = true;
-        for (const auto& segment : segments_)
-            if (isFlash(*segment.description))
-                blank = blank && std::all_of(segment.bytes.begin(), segment.bytes.end(), [](auto b) { return b == 0xFF; });
+        const bool blank = std::all_of(memories_.begin(), memories_.end(),
+                                       [](const auto& memory) { return memory->segmentsBlank(isFlash); });
         info = boost::json::object{{"FlashBlank", blank}};
     } else {
         info = nullptr;

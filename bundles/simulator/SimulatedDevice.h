@@ -4,8 +4,11 @@
 #include <mutex>
 #include <thread>
 
+#include "bundles/simulator/SimulatedMemory.h"
+#include "bundles/simulator/SimulatedRegister.h"
 #include "core/devicedescription/DeviceModel.h"
 #include "core/interfaces/IDeviceContext.h"
+#include "core/interfaces/IOrixDebugger.h"
 
 namespace hil::simulator {
 
@@ -15,10 +18,13 @@ namespace hil::simulator {
 /// and names its tool under "Tool". Properties: "ID", "Name", "Tool", "Session" ("None",
 /// "DebuggingSession" or "ProgrammingSession"), "Signature" and "JtagId" (from the description's
 /// "SIGNATURES" property group: "DEVICEID", or the bytes "SIGNATURE0".."SIGNATURE2"; "JTAGID"),
-/// "MemoryIDs" and "RegistersID".
+/// "MemoryIDs" (its memory contexts) and "RegistersID" (its own id: the parent its registers are
+/// listed under).
 ///
-/// Each memory segment of the description is backed by bytes (at most 1 MiB a segment); flash
-/// starts with a program in it (not blank).
+/// It is the parent of one memory context per address space of its description (id DEVICE-ID +
+/// "." + space id), and of a register context per CPU register of its architecture (id
+/// DEVICE-ID + "." + register name), listed in that order. A "signatures" segment holds the
+/// signature bytes, most significant first.
 ///
 /// Erase types: 0, 11 and 12 erase every flash segment, 1 every EEPROM segment, 2 the flash
 /// pages from `address` on (`count` pages of the segment's page size). Erased memory reads 0xFF.
@@ -28,8 +34,12 @@ namespace hil::simulator {
 /// Special operations, reported from the device's own thread as a real target would: 1 an
 /// external reset (externalReset true, then false), 2 power off, 3 power on (powerState), 4 a
 /// target event with the bytes 01 02 03.
-class SimulatedDevice : public IDeviceContext {
+class SimulatedDevice : public IDeviceContext,
+                        public IMemoryRegistersParent,
+                        public std::enable_shared_from_this<SimulatedDevice> {
 public:
+    /// The device with its memory and register contexts.
+    static std::shared_ptr<SimulatedDevice> create(std::string toolId, std::shared_ptr<DIDevice> description);
     SimulatedDevice(std::string toolId, std::shared_ptr<DIDevice> description);
     ~SimulatedDevice() override;
 
@@ -55,15 +65,16 @@ public:
                                                        const TargetEventSignal::slot_type& slot) override;
     void getProperty(boost::json::value& property, int selector) override;
 
+    std::vector<std::shared_ptr<IMemoryContext>> listMemoryContexts() const override;
+    std::vector<std::shared_ptr<IRegistersContext>> listRegistersContexts() const override;
+    const std::vector<std::shared_ptr<SimulatedMemory>>& memories() const { return memories_; }
+    const std::vector<std::shared_ptr<SimulatedRegister>>& registers() const { return registers_; }
+
     std::shared_ptr<DIDevice> description() const { return description_; }
 
 private:
-    struct Segment {
-        std::shared_ptr<DIMemorySegment> description;
-        std::vector<std::uint8_t> bytes;
-    };
-
     std::uint32_t signatureProperty(const std::string& key) const;
+    void buildContexts();
     /// Runs `report` on the device's reporting thread, after the previous report ended.
     void report(std::function<void()> report);
 
@@ -75,7 +86,9 @@ private:
     mutable std::mutex mutex_;
     boost::json::object extraProperties_;
     std::string session_ = "None";
-    std::vector<Segment> segments_;
+    // Built once by `create`, read-only after.
+    std::vector<std::shared_ptr<SimulatedMemory>> memories_;
+    std::vector<std::shared_ptr<SimulatedRegister>> registers_;
     std::atomic<int> ownerId_{0};
     FlagSignal externalReset_;
     FlagSignal powerState_;

@@ -19,6 +19,38 @@ constexpr double kDefaultVolts = 3.3;
 
 enum RawCommand : std::uint8_t { Echo = 0x01, Version = 0x02, Voltage = 0x03 };
 
+/// The registry of the service the host runs under `name`; null when it runs none.
+std::shared_ptr<IServiceBase> registryOf(IOrixDebugger& debugger, const std::string& name)
+{
+    return std::dynamic_pointer_cast<IServiceBase>(debugger.getService(name));
+}
+
+template <class List>
+ContextList contextsOf(const List& list)
+{
+    return ContextList(list.begin(), list.end());
+}
+
+void registerWith(const std::shared_ptr<IServiceBase>& service, ContextList contexts)
+{
+    if (service && !contexts.empty())
+        service->addContexts(contexts);
+}
+
+/// Removes those of `contexts` that `service` still holds: it drops a client's contexts by
+/// itself when the client goes away.
+void unregisterFrom(const std::shared_ptr<IServiceBase>& service, const ContextList& contexts)
+{
+    if (!service)
+        return;
+    ContextList registered;
+    for (const auto& context : contexts)
+        if (service->getContextFromId(context->getId()) == context)
+            registered.push_back(context);
+    if (!registered.empty())
+        service->removeContexts(registered);
+}
+
 } // namespace
 
 SimulatedTool::SimulatedTool(IOrixDebugger& debugger, std::string id, std::string name, std::string toolType,
@@ -100,12 +132,16 @@ void SimulatedTool::connect(Status& status)
             status.setError(ErrorCode::NotFound, "No description of the device %s", deviceName.c_str());
             return;
         }
-        auto device = std::make_shared<SimulatedDevice>(id_, std::move(description));
+        auto device = SimulatedDevice::create(id_, std::move(description));
         {
             std::lock_guard lock(mutex_);
             device_ = device;
         }
+        // The parent first: a client told of the new contexts may ask for the device's children.
+        debugger_.getParentLookup().addParent(device->getId(), device);
         deviceService->addContext(device);
+        registerWith(registryOf(debugger_, "Memory"), contextsOf(device->memories()));
+        registerWith(registryOf(debugger_, "Registers"), contextsOf(device->registers()));
     } catch (const std::exception& error) {
         status.setError(ErrorCode::NotFound, "Cannot simulate %s: %s", deviceName.c_str(), error.what());
         return;
@@ -120,10 +156,12 @@ void SimulatedTool::dropDevice()
         std::lock_guard lock(mutex_);
         device.swap(device_);
     }
-    const auto deviceService = debugger_.getDeviceService();
-    // The Device service may have dropped it already, when its client went away.
-    if (device && deviceService && deviceService->getContextFromId(device->getId()) == device)
-        deviceService->removeContext(device);
+    if (!device)
+        return;
+    unregisterFrom(registryOf(debugger_, "Registers"), contextsOf(device->registers()));
+    unregisterFrom(registryOf(debugger_, "Memory"), contextsOf(device->memories()));
+    unregisterFrom(debugger_.getDeviceService(), {device});
+    debugger_.getParentLookup().removeParent(device->getId());
 }
 
 void SimulatedTool::disconnect(Status&)

@@ -14,6 +14,7 @@
 #include "tests/fakes/FakeDebugger.h"
 #include "tests/fakes/LogRecorder.h"
 #include "tests/fakes/RecordingChannel.h"
+#include "tests/bundles/SimulatedDeviceFixture.h"
 #include "tests/fakes/TempDirectory.h"
 
 namespace hil::simulator {
@@ -183,34 +184,6 @@ TEST_F(SimulatedToolTest, PropertiesMergeButTheIdStays)
     EXPECT_TRUE(std::isnan(tool.getTargetVoltage()));
 }
 
-/// A simulated tool with the real Device service and pack manager over the sample devices.
-class SimulatedDeviceTest : public testing::Test {
-protected:
-    SimulatedDeviceTest()
-    {
-        manager->preferences["packmanager.dir"] = HIL_PACK_LIBRARY_DIR;
-        debugger.factoryManager = manager;
-        // Made here: the service loads the pack manager the preferences name.
-        deviceService = std::make_shared<DeviceService>(debugger);
-        debugger.addService(deviceService);
-    }
-
-    std::shared_ptr<SimulatedDevice> connectedDevice()
-    {
-        Status connected;
-        tool.connect(connected);
-        EXPECT_TRUE(connected.isOk()) << connected.getMessage();
-        const auto devices = deviceService->getChildren(nullptr);
-        return devices.empty() ? nullptr : std::dynamic_pointer_cast<SimulatedDevice>(devices.front());
-    }
-
-    fakes::FakeDebugger debugger;
-    std::shared_ptr<fakes::FakeFactoryManager> manager = std::make_shared<fakes::FakeFactoryManager>();
-    std::shared_ptr<DeviceService> deviceService;
-    SimulatedTool tool{debugger, "sim-1", "simulator", kSimulatorToolType, nullptr};
-    Status status;
-};
-
 TEST_F(SimulatedDeviceTest, ConnectRegistersTheNamedDeviceAndDisconnectRemovesIt)
 {
     const auto device = connectedDevice();
@@ -231,8 +204,7 @@ TEST_F(SimulatedDeviceTest, ConnectRegistersTheNamedDeviceAndDisconnectRemovesIt
 
 TEST_F(SimulatedDeviceTest, SessionsRunOneAtATimeAndReportTheSignature)
 {
-    tool.setToolProperties({{"DeviceName", "DEMO32"}});
-    const auto device = connectedDevice();
+    const auto device = connectedDevice("DEMO32");
     ASSERT_NE(device, nullptr);
     const auto started = device->startSession(status, IDeviceContext::kDebuggingSession, true, nullptr);
     ASSERT_NE(started, nullptr);
@@ -243,24 +215,6 @@ TEST_F(SimulatedDeviceTest, SessionsRunOneAtATimeAndReportTheSignature)
     EXPECT_FALSE(second.isOk());
     EXPECT_TRUE(device->endSession());
     EXPECT_FALSE(device->endSession());
-}
-
-TEST_F(SimulatedDeviceTest, EraseBlanksTheFlash)
-{
-    const auto device = connectedDevice();
-    ASSERT_NE(device, nullptr);
-    boost::json::value info;
-    device->getInfo(info, 1);
-    EXPECT_EQ(info.at("FlashBlank"), false);
-    device->erase(2, true, 0x0, 1); // one page only
-    device->getInfo(info, 1);
-    EXPECT_EQ(info.at("FlashBlank"), false);
-    device->erase(11, true, 0, 0);
-    device->getInfo(info, 1);
-    EXPECT_EQ(info.at("FlashBlank"), true);
-    boost::json::value flashSize;
-    device->getProperty(flashSize, 2);
-    EXPECT_EQ(flashSize, 0x8000);
 }
 
 TEST_F(SimulatedDeviceTest, SpecialOperationsFireTheTargetSignalsFromTheDeviceThread)

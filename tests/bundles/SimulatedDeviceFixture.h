@@ -1,0 +1,50 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include "bundles/simulator/SimulatedTool.h"
+#include "bundles/simulator/SimulatorToolFactories.h"
+#include "core/device/DeviceService.h"
+#include "core/memory/MemoryService.h"
+#include "core/memory/RegistersService.h"
+#include "tests/fakes/FakeDebugger.h"
+#include "tests/fakes/FakeTools.h"
+
+namespace hil::simulator {
+
+/// A simulated tool with the real Device, Memory and Registers services and the pack manager
+/// over the sample devices.
+class SimulatedDeviceTest : public testing::Test {
+protected:
+    SimulatedDeviceTest()
+    {
+        manager->preferences["packmanager.dir"] = HIL_PACK_LIBRARY_DIR;
+        debugger.factoryManager = manager;
+        // Made here: the service loads the pack manager the preferences name.
+        deviceService = std::make_shared<DeviceService>(debugger);
+        debugger.addService(deviceService);
+        debugger.addService(memoryService);
+        debugger.addService(registersService);
+    }
+
+    /// Connects the tool to `deviceName` and returns the device it registered.
+    std::shared_ptr<SimulatedDevice> connectedDevice(const std::string& deviceName = "DEMO8")
+    {
+        tool.setToolProperties({{"DeviceName", deviceName}});
+        Status connected;
+        tool.connect(connected);
+        EXPECT_TRUE(connected.isOk()) << connected.getMessage();
+        const auto devices = deviceService->getChildren(nullptr);
+        return devices.empty() ? nullptr : std::dynamic_pointer_cast<SimulatedDevice>(devices.front());
+    }
+
+    fakes::FakeDebugger debugger;
+    std::shared_ptr<fakes::FakeFactoryManager> manager = std::make_shared<fakes::FakeFactoryManager>();
+    std::shared_ptr<DeviceService> deviceService;
+    std::shared_ptr<MemoryService> memoryService = std::make_shared<MemoryService>(debugger);
+    std::shared_ptr<RegistersService> registersService = std::make_shared<RegistersService>(debugger);
+    SimulatedTool tool{debugger, "sim-1", "simulator", kSimulatorToolType, nullptr};
+    Status status;
+};
+
+} // namespace hil::simulator

@@ -1,0 +1,255 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <boost/json/serialize.hpp>
+
+#include "tests/bundles/SimulatedDeviceFixture.h"
+
+namespace hil::simulator {
+namespace {
+
+using testing::ElementsAre;
+using testing::IsEmpty;
+using Bytes = std::vector<std::uint8_t>;
+
+/// The memory and register contexts of a connected simulated device, with what they announce.
+class SimulatedTargetTest : public SimulatedDeviceTest {
+protected:
+    std::shared_ptr<SimulatedMemory> memory(const std::shared_ptr<SimulatedDevice>& device, const std::string& space)
+    {
+        auto found = std::dynamic_pointer_cast<SimulatedMemory>(memoryService->getContextFromId(device->getId() + "." + space));
+        if (found)
+            found->addMemoryChangedHandler([this](const std::shared_ptr<IMemoryContext>&, const MemoryRanges& ranges) {
+                changes.push_back(ranges);
+            });
+        return found;
+    }
+
+    Bytes read(IMemoryContext& memory, std::uint64_t address, std::size_t count, MemoryErrorMapPtr& errors, std::uint8_t fill = 0)
+    {
+        Bytes bytes(count, fill);
+        memory.readMemory(address, 1, bytes, 0, static_cast<std::int64_t>(count), 0, nullptr, errors);
+        return bytes;
+    }
+
+    Bytes read(IMemoryContext& memory, std::uint64_t address, std::size_t count)
+    {
+        MemoryErrorMapPtr errors;
+        return read(memory, address, count, errors);
+    }
+
+    void write(IMemoryContext& memory, std::uint64_t address, Bytes bytes, MemoryErrorMapPtr& errors)
+    {
+        memory.writeMemory(address, 1, bytes, 0, static_cast<std::int64_t>(bytes.size()), 0, nullptr, errors);
+    }
+
+    void write(IMemoryContext& memory, std::uint64_t address, Bytes bytes)
+    {
+        MemoryErrorMapPtr errors;
+        write(memory, address, std::move(bytes), errors);
+        EXPECT_EQ(errors, nullptr);
+    }
+
+    /// The failed runs a map reports over [start, start + count), as (address, length, status).
+    static std::vector<std::tuple<std::uint64_t, std::uint32_t, int>> failedRuns(const MemoryErrorMapPtr& errors,
+                                                                               std::uint64_t start, std::uint64_t count)
+    {
+        std::vector<std::tuple<std::uint64_t, std::uint32_t, int>> runs;
+        for (std::uint64_t address = start; errors && address < start + count;) {
+            std::uint32_t length = 0;
+            const int status = errors->getStatusAt(address, length);
+            if (length == 0)
+                break;
+            if (status != 0)
+                runs.emplace_back(address, length, status);
+            address += length;
+        }
+        return runs;
+    }
+
+    bool flashBlank(SimulatedDevice& device)
+    {
+        boost::json::value info;
+        device.getInfo(info, 1);
+        return info.at("FlashBlank").as_bool();
+    }
+
+    std::vector<MemoryRanges> changes;
+};
+
+TEST_F(SimulatedTargetTest, EachAddressSpaceIsAMemoryContextDescribedLikeTheSpace)
+{
+    const auto device = connectedDevice();
+    ASSERT_NE(device, nullptr);
+    std::vector<std::string> ids;
+    for (const auto& memory : device->listMemoryContexts())
+        ids.push_back(memory->getId());
+    EXPECT_THAT(ids, ElementsAre("sim-1.DEMO8.prog", "sim-1.DEMO8.data", "sim-1.DEMO8.eeprom", "sim-1.DEMO8.fuses",
+                                 "sim-1.DEMO8.lockbits", "sim-1.DEMO8.signatures"));
+    EXPECT_EQ(boost::json::serialize(memory(device, "prog")->getProperties()),
+              R"({"ID":"sim-1.DEMO8.prog","ParentID":"sim-1.DEMO8","Name":"prog","StartBound":0,"EndBound":32767,)"
+              R"("AddressSize":2,"BigEndian":false,"AccessTypes":["instruction"]})");
+    EXPECT_EQ(memory(device, "prog")->getParent(), device);
+    EXPECT_EQ(device->getProperties().at("MemoryIDs").as_array().size(), 6u);
+    const auto big = memory(connectedDevice("DEMO32"), "eeprom")->getProperties();
+    EXPECT_EQ(big.at("BigEndian"), true);
+}
+
+TEST_F(SimulatedTargetTest, FlashAndEepromStartErasedRamAtZeroAndSignaturesHoldTheSignature)
+{
+    const auto device = connectedDevice();
+    EXPECT_EQ(read(*memory(device, "prog"), 0x7FFE, 2), (Bytes{0xFF, 0xFF}));
+    EXPECT_EQ(read(*memory(device, "eeprom"), 0, 2), (Bytes{0xFF, 0xFF}));
+    EXPECT_EQ(read(*memory(device, "data"), 0x100, 2), (Bytes{0x00, 0x00}));
+    EXPECT_EQ(read(*memory(device, "signatures"), 0, 3), (Bytes{0x1E, 0x95, 0x0D}));
+    EXPECT_TRUE(flashBlank(*device));
+}
+
+TEST_F(SimulatedTargetTest, WritesReachTheTargetAndAnnounceWhatTheyWrote)
+{
+    const auto device = connectedDevice();
+    auto data = memory(device, "data");
+    write(*data, 0x200, {1, 2, 3});
+    EXPECT_EQ(read(*data, 0x1FF, 5), (Bytes{0, 1, 2, 3, 0}));
+    ASSERT_EQ(changes.size(), 1u);
+    EXPECT_THAT(changes[0], ElementsAre(MemoryRange{0x200, 3}));
+}
+
+TEST_F(SimulatedTargetTest, BytesOutOfReachAreReportedPerRunAndTheRestIsTransferred)
+{
+    const auto device = connectedDevice("DEMO32");
+    auto base = memory(device, "base");
+    MemoryErrorMapPtr errors;
+    // The flash ends at 0x40000; the peripherals start at 0x40000000.
+    const Bytes bytes = read(*base, 0x3FFFE, 4, errors, 0xAA);
+    EXPECT_EQ(bytes, (Bytes{0xFF, 0xFF, 0xAA, 0xAA}));
+    EXPECT_THAT(failedRuns(errors, 0x3FFFE, 4), ElementsAre(std::make_tuple(0x40000u, 2u, SimulatedMemory::kNoMemory)));
+
+    auto data = memory(connectedDevice(), "data");
+    write(*data, 0x8FE, {1, 2, 3, 4}, errors);
+    EXPECT_THAT(failedRuns(errors, 0x8FE, 4), ElementsAre(std::make_tuple(0x900u, 2u, SimulatedMemory::kOutsideSpace)));
+    EXPECT_EQ(read(*data, 0x8FE, 2), (Bytes{1, 2}));
+}
+
+TEST_F(SimulatedTargetTest, ReadOnlySegmentsRefuseWritesWithoutAnnouncingThem)
+{
+    const auto device = connectedDevice();
+    auto signatures = memory(device, "signatures");
+    MemoryErrorMapPtr errors;
+    write(*signatures, 0, {0, 0, 0}, errors);
+    EXPECT_THAT(failedRuns(errors, 0, 3), ElementsAre(std::make_tuple(0u, 3u, SimulatedMemory::kReadOnly)));
+    EXPECT_EQ(read(*signatures, 0, 3), (Bytes{0x1E, 0x95, 0x0D}));
+    EXPECT_THAT(changes, IsEmpty());
+}
+
+TEST_F(SimulatedTargetTest, FillRepeatsThePatternAndTakesSignExtendedAddressesInA32BitSpace)
+{
+    auto base = memory(connectedDevice("DEMO32"), "base");
+    Bytes pattern{0xAB, 0xCD, 0xEF};
+    MemoryErrorMapPtr errors;
+    base->fillMemory(0xFFFFFFFFE000E000u, 4, pattern, 7, 0, nullptr, errors);
+    EXPECT_EQ(errors, nullptr);
+    EXPECT_EQ(read(*base, 0xE000E000, 8), (Bytes{0xAB, 0xCD, 0xEF, 0xAB, 0xCD, 0xEF, 0xAB, 0x00}));
+    EXPECT_THAT(changes, ElementsAre(ElementsAre(MemoryRange{0xE000E000, 7})));
+}
+
+TEST_F(SimulatedTargetTest, TransfersThatCannotFitTheirBufferAreThrown)
+{
+    auto data = memory(connectedDevice(), "data");
+    MemoryErrorMapPtr errors;
+    Bytes two(2);
+    EXPECT_THROW(data->readMemory(0, 1, two, 0, -1, 0, nullptr, errors), std::invalid_argument);
+    EXPECT_THROW(data->readMemory(0, 1, two, 1, 2, 0, nullptr, errors), std::invalid_argument);
+    EXPECT_THROW(data->writeMemory(0, 1, two, 0, 3, 0, nullptr, errors), std::invalid_argument);
+    Bytes none;
+    EXPECT_THROW(data->fillMemory(0, 1, none, 4, 0, nullptr, errors), std::invalid_argument);
+    EXPECT_THROW(data->cacheMemoryRange(0, 0, 0), std::invalid_argument);
+}
+
+TEST_F(SimulatedTargetTest, CachedWritesWaitForTheCommitAndReadsSeeThem)
+{
+    const auto device = connectedDevice();
+    auto prog = memory(device, "prog");
+    prog->cacheMemoryRange(0x100, 0x100, 0);
+    write(*prog, 0xFE, {1, 2, 3, 4});
+    // The two bytes outside the cached range went through at once.
+    EXPECT_THAT(changes, ElementsAre(ElementsAre(MemoryRange{0xFE, 2})));
+    EXPECT_EQ(read(*prog, 0xFE, 4), (Bytes{1, 2, 3, 4}));
+    MemoryErrorMapPtr errors;
+    prog->commitMemoryCache(nullptr, errors);
+    EXPECT_THAT(changes.back(), ElementsAre(MemoryRange{0x100, 2}));
+    // Still cached after a commit; ending the caching writes through what it held.
+    write(*prog, 0x180, {9});
+    EXPECT_EQ(changes.size(), 2u);
+    prog->uncacheMemoryRange(0x100, 0x100);
+    EXPECT_THAT(changes.back(), ElementsAre(MemoryRange{0x180, 1}));
+    write(*prog, 0x181, {8});
+    EXPECT_THAT(changes.back(), ElementsAre(MemoryRange{0x181, 1}));
+}
+
+TEST_F(SimulatedTargetTest, ErasingBlanksTheFlashAndAnnouncesTheErasedRanges)
+{
+    const auto device = connectedDevice();
+    auto prog = memory(device, "prog");
+    write(*prog, 0x0, {0});
+    write(*prog, 0x100, {0});
+    EXPECT_FALSE(flashBlank(*device));
+    changes.clear();
+    device->erase(2, true, 0x0, 1); // the first page only
+    EXPECT_THAT(changes, ElementsAre(ElementsAre(MemoryRange{0x0, 0x80})));
+    EXPECT_FALSE(flashBlank(*device));
+    device->erase(11, true, 0, 0);
+    // The boot section lies inside the flash: one range.
+    EXPECT_THAT(changes.back(), ElementsAre(MemoryRange{0x0, 0x8000}));
+    EXPECT_TRUE(flashBlank(*device));
+    boost::json::value flashSize;
+    device->getProperty(flashSize, 2);
+    EXPECT_EQ(flashSize, 0x8000);
+}
+
+TEST_F(SimulatedTargetTest, CpuRegistersFollowTheArchitecture)
+{
+    const auto device = connectedDevice();
+    const auto registers = device->listRegistersContexts();
+    ASSERT_EQ(registers.size(), 35u);
+    EXPECT_EQ(registers[0]->getId(), "sim-1.DEMO8.R0");
+    EXPECT_EQ(registers[31]->getId(), "sim-1.DEMO8.R31");
+    std::vector<std::string> roles;
+    for (std::size_t index = 32; index < registers.size(); ++index)
+        roles.push_back(boost::json::serialize(registers[index]->getProperties()));
+    EXPECT_THAT(roles, ElementsAre(R"({"ID":"sim-1.DEMO8.SREG","ParentID":"sim-1.DEMO8","Name":"SREG","Size":1,)"
+                                   R"("Readable":true,"Writeable":true,"BigEndian":false,"Role":"SREG"})",
+                                   testing::HasSubstr(R"("Name":"SP","Size":2)"), testing::HasSubstr(R"("Name":"PC","Size":2)")));
+    EXPECT_EQ(connectedDevice("DEMO32")->listRegistersContexts().size(), 17u);
+    EXPECT_TRUE(cpuRegistersOf("UNKNOWN").empty());
+}
+
+TEST_F(SimulatedTargetTest, RegisterWritesAreStoredAndAnnounced)
+{
+    const auto device = connectedDevice();
+    const auto sp = device->registers()[33];
+    std::vector<std::string> announced;
+    sp->addRegisterChangedHandler([&](const std::shared_ptr<IRegistersContext>& changed) { announced.push_back(changed->getId()); });
+    sp->setValue({0xFF, 0x08});
+    Bytes value(2);
+    sp->getValue(value);
+    EXPECT_EQ(value, (Bytes{0xFF, 0x08}));
+    EXPECT_THAT(announced, ElementsAre("sim-1.DEMO8.SP"));
+    EXPECT_THROW(sp->setValue({0x01}), std::invalid_argument);
+    EXPECT_EQ(announced.size(), 1u);
+}
+
+TEST_F(SimulatedTargetTest, ConnectRegistersEveryContextAndTheParentAndDisconnectTakesThemAway)
+{
+    const auto device = connectedDevice();
+    EXPECT_EQ(debugger.getParentLookup().findParent("sim-1.DEMO8"), device);
+    EXPECT_EQ(memoryService->getChildren(device).size(), 6u);
+    EXPECT_EQ(registersService->getChildren(device).size(), 35u);
+    tool.disconnect(status);
+    EXPECT_EQ(debugger.getParentLookup().findParent("sim-1.DEMO8"), nullptr);
+    EXPECT_TRUE(memoryService->getChildren(nullptr).empty() && memoryService->getChildren(device).empty());
+    EXPECT_TRUE(registersService->getChildren(device).empty());
+}
+
+} // namespace
+} // namespace hil::simulator
