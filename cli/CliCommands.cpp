@@ -1,9 +1,11 @@
 #include "cli/CliCommands.h"
 
 #include <charconv>
+#include <iomanip>
 #include <csignal>
 #include <iostream>
 #include <mutex>
+#include <sstream>
 #include <unistd.h>
 
 #include <boost/json.hpp>
@@ -131,6 +133,35 @@ boost::json::array callForValues(CliContext& context, const std::string& service
     if (values.size() < 2)
         throw ReplyError(service + " " + command + " answered no data");
     return values;
+}
+
+std::string hexOf(const std::vector<std::uint8_t>& bytes)
+{
+    std::ostringstream out;
+    for (const auto byte : bytes)
+        out << std::hex << std::setw(2) << std::setfill('0') << static_cast<int>(byte);
+    return out.str();
+}
+
+std::vector<std::uint8_t> bytesOfHex(const std::string& hex, const std::string& verb)
+{
+    if (hex.size() % 2 != 0 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        throw UsageError(verb + " needs an even number of hex digits, such as 01ff");
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 0; i < hex.size(); i += 2)
+        bytes.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+    return bytes;
+}
+
+std::uint64_t numberArgument(const std::string& text, const std::string& verb, const std::string& what)
+{
+    const bool isHex = text.size() > 2 && (text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0);
+    const std::string digits = isHex ? text.substr(2) : text;
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value, isHex ? 16 : 10);
+    if (digits.empty() || error != std::errc() || end != digits.data() + digits.size())
+        throw UsageError(verb + " needs " + what + " as a number, such as 256 or 0x100, not '" + text + "'");
+    return value;
 }
 
 int callAndPrint(CliContext& context, const std::string& service, const std::string& command,
@@ -327,6 +358,7 @@ const VerbTable& verbTable()
         };
         addToolVerbs(verbs);
         addDeviceVerbs(verbs);
+        addMemoryVerbs(verbs);
         return verbs;
     }();
     return table;

@@ -63,6 +63,8 @@ std::string usageText();
 void addToolVerbs(VerbTable& table);
 /// The Device verbs: device, session, erase.
 void addDeviceVerbs(VerbTable& table);
+/// The Memory and Registers verbs: mem, regs, reg.
+void addMemoryVerbs(VerbTable& table);
 
 /// The one error boundary of the verbs: runs `verb`, and turns a wrong command line, an error
 /// reply and a lost connection into "error: ..." on the error stream and their exit codes.
@@ -117,6 +119,16 @@ int printReply(CliContext& context, const tcf::TcfClient::Reply& reply, const st
 /// Sends a command and prints its reply with `printReply`.
 int callAndPrint(CliContext& context, const std::string& service, const std::string& command,
                  const std::vector<std::string>& arguments, const HumanPrinter& human = {});
+
+/// The bytes as lower-case hex digits, two per byte.
+std::string hexOf(const std::vector<std::uint8_t>& bytes);
+
+/// The bytes an even number of hex digits spell; throws `UsageError` naming `verb` otherwise.
+std::vector<std::uint8_t> bytesOfHex(const std::string& hex, const std::string& verb);
+
+/// A whole number written in decimal or, after "0x", in hex; throws `UsageError` ("VERB needs
+/// WHAT as a number") otherwise.
+std::uint64_t numberArgument(const std::string& text, const std::string& verb, const std::string& what);
 
 /// A JSON string of `text`.
 std::string jsonString(const std::string& text);

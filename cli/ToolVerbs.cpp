@@ -126,24 +126,6 @@ int pollVerb(CliContext& context, const std::vector<std::string>& arguments)
                         });
 }
 
-std::string hexOf(const std::vector<std::uint8_t>& bytes)
-{
-    std::ostringstream out;
-    for (const auto byte : bytes)
-        out << std::hex << std::setw(2) << std::setfill('0') << static_cast<int>(byte);
-    return out.str();
-}
-
-std::vector<std::uint8_t> bytesOfHex(const std::string& hex)
-{
-    if (hex.size() % 2 != 0 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
-        throw UsageError("raw needs an even number of hex digits, such as 01ff");
-    std::vector<std::uint8_t> bytes;
-    for (std::size_t i = 0; i < hex.size(); i += 2)
-        bytes.push_back(static_cast<std::uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16)));
-    return bytes;
-}
-
 /// Prints a fixed text on success.
 HumanPrinter says(std::string text)
 {
@@ -199,7 +181,7 @@ const std::map<std::string, ToolOperation>& toolOperations()
                        }}},
         {"raw", {"HEX [TIMEOUT-MS]", "send raw bytes and print the answer in hex", 1, 2, "cmd",
                  [](const Texts& words) {
-                     std::vector<std::string> encoded{jsonString(base64_encode(bytesOfHex(words[0])))};
+                     std::vector<std::string> encoded{jsonString(base64_encode(bytesOfHex(words[0], "raw")))};
                      if (words.size() > 1) {
                          if (!parseOrNull(words[1]).is_int64())
                              throw UsageError("raw needs a whole number of milliseconds");

@@ -1,0 +1,257 @@
+// The verbs that read and write target memory ("Memory") and registers ("Registers").
+
+#include <iomanip>
+#include <sstream>
+
+#include <boost/json.hpp>
+
+#include "cli/CliCommands.h"
+#include "platform/common/Base64.h"
+
+namespace hil::cli {
+
+namespace {
+
+const std::string kMemory = "Memory";
+const std::string kRegisters = "Registers";
+constexpr std::size_t kDumpWidth = 16;
+
+using Values = boost::json::array;
+using Texts = std::vector<std::string>;
+using Bytes = std::vector<std::uint8_t>;
+
+std::string hexNumber(std::uint64_t number, int digits)
+{
+    std::ostringstream out;
+    out << "0x" << std::hex << std::uppercase << std::setw(digits) << std::setfill('0') << number;
+    return out.str();
+}
+
+Bytes bytesOf(const boost::json::value& base64)
+{
+    Bytes bytes;
+    if (base64.is_string())
+        base64_decode(base64.get_string(), bytes);
+    return bytes;
+}
+
+/// Whether the byte at `address` lies in a failed run of a range error list.
+bool failedAt(const boost::json::array& rangeErrors, std::uint64_t address)
+{
+    for (const auto& run : rangeErrors) {
+        const auto start = run.at("addr").to_number<std::uint64_t>();
+        if (address >= start && address - start < run.at("size").to_number<std::uint64_t>())
+            return true;
+    }
+    return false;
+}
+
+/// Sixteen bytes a line: the address, the bytes in hex ("--" where the read failed), then the
+/// printable ones.
+void printDump(std::ostream& out, std::uint64_t address, const Bytes& bytes, const boost::json::array& rangeErrors)
+{
+    for (std::size_t line = 0; line < bytes.size(); line += kDumpWidth) {
+        out << hexNumber(address + line, 8) << " ";
+        std::string printable;
+        for (std::size_t i = line; i < line + kDumpWidth; ++i) {
+            if (i < bytes.size() && failedAt(rangeErrors, address + i)) {
+                out << " --";
+                printable += ' ';
+            } else if (i < bytes.size()) {
+                out << " " << std::hex << std::setw(2) << std::setfill('0') << static_cast<int>(bytes[i]) << std::dec;
+                printable += (bytes[i] >= 0x20 && bytes[i] < 0x7F) ? static_cast<char>(bytes[i]) : '.';
+            } else {
+                out << "   ";
+            }
+        }
+        out << "  |" << printable << "|\n";
+    }
+}
+
+/// The failed runs of a range error list, one line each.
+void printRangeErrors(std::ostream& out, const boost::json::value& list)
+{
+    for (const auto& run : list.as_array())
+        out << "failed: " << run.at("size").to_number<std::uint64_t>() << " byte(s) at "
+            << hexNumber(run.at("addr").to_number<std::uint64_t>(), 8) << " (status " << run.at("stat").to_number<std::int64_t>()
+            << ")\n";
+}
+
+/// The reply of a transfer: `what` on success, then its failed runs.
+HumanPrinter transferred(std::string what)
+{
+    return [what](std::ostream& out, const Values& values, const Texts&) {
+        out << what << "\n";
+        printRangeErrors(out, values.at(1));
+    };
+}
+
+int readMemory(CliContext& context, const std::vector<std::string>& words)
+{
+    const std::uint64_t address = numberArgument(words[1], "mem read", "ADDRESS");
+    const std::uint64_t count = numberArgument(words[2], "mem read", "COUNT");
+    return callAndPrint(context, kMemory, "get",
+                        {jsonString(words[0]), std::to_string(address), "1", std::to_string(count), "0"},
+                        [address](std::ostream& out, const Values& values, const Texts&) {
+                            printDump(out, address, bytesOf(values.at(0)), values.at(2).as_array());
+                            printRangeErrors(out, values.at(2));
+                        });
+}
+
+int writeMemory(CliContext& context, const std::vector<std::string>& words)
+{
+    const std::uint64_t address = numberArgument(words[1], "mem write", "ADDRESS");
+    const Bytes bytes = bytesOfHex(words[2], "mem write");
+    return callAndPrint(context, kMemory, "set",
+                        {jsonString(words[0]), std::to_string(address), "1", std::to_string(bytes.size()), "0",
+                         base64_json_string(bytes)},
+                        transferred("wrote " + std::to_string(bytes.size()) + " byte(s)"));
+}
+
+int fillMemory(CliContext& context, const std::vector<std::string>& words)
+{
+    const std::uint64_t address = numberArgument(words[1], "mem fill", "ADDRESS");
+    const std::uint64_t count = numberArgument(words[2], "mem fill", "COUNT");
+    boost::json::array pattern;
+    for (std::size_t i = 3; i < words.size(); ++i) {
+        const std::uint64_t byte = numberArgument(words[i], "mem fill", "each BYTE");
+        if (byte > 0xFF)
+            throw UsageError("mem fill needs bytes from 0 to 255, not " + words[i]);
+        pattern.push_back(byte);
+    }
+    return callAndPrint(context, kMemory, "fill",
+                        {jsonString(words[0]), std::to_string(address), "1", std::to_string(count), "0",
+                         boost::json::serialize(pattern)},
+                        transferred("filled " + std::to_string(count) + " byte(s)"));
+}
+
+struct MemoryAction {
+    std::string arguments;
+    std::string help;
+    std::size_t least;
+    std::size_t most;
+    std::function<int(CliContext&, const std::vector<std::string>&)> run;
+};
+
+const std::map<std::string, MemoryAction>& memoryActions()
+{
+    static const std::map<std::string, MemoryAction> table{
+        {"read", {"ID ADDRESS COUNT", "read COUNT bytes and show them as a hex dump", 3, 3, readMemory}},
+        {"write", {"ID ADDRESS HEX", "write the bytes the hex digits spell", 3, 3, writeMemory}},
+        {"fill", {"ID ADDRESS COUNT BYTE...", "write COUNT bytes repeating the BYTE pattern", 4, SIZE_MAX, fillMemory}},
+    };
+    return table;
+}
+
+std::string memUsage() { return tableUsage("one of:", memoryActions()); }
+
+int memVerb(CliContext& context, const std::vector<std::string>& arguments)
+{
+    requireArguments(arguments, 1, SIZE_MAX, "mem", memUsage());
+    const auto entry = memoryActions().find(arguments[0]);
+    if (entry == memoryActions().end())
+        throw UsageError("mem has no action " + arguments[0] + "; it needs " + memUsage());
+    const auto& action = entry->second;
+    const std::vector<std::string> words(arguments.begin() + 1, arguments.end());
+    requireArguments(words, action.least, action.most, "mem " + arguments[0], action.arguments);
+    return action.run(context, words);
+}
+
+/// A register as the Registers service describes it.
+struct Register {
+    std::string id;
+    std::string name;
+    std::size_t size;
+    bool bigEndian;
+};
+
+Register describeRegister(CliContext& context, const std::string& id)
+{
+    const auto properties = callForValues(context, kRegisters, "getContext", {jsonString(id)}).at(1).as_object();
+    const auto* name = properties.if_contains("Name");
+    const auto* size = properties.if_contains("Size");
+    const auto* bigEndian = properties.if_contains("BigEndian");
+    return {id, name && name->is_string() ? std::string(name->get_string()) : id,
+            size && size->is_int64() ? static_cast<std::size_t>(size->get_int64()) : 0,
+            bigEndian && bigEndian->is_bool() && bigEndian->get_bool()};
+}
+
+/// The value as a number, in the register's byte order.
+std::uint64_t valueOf(const Register& reg, const Bytes& bytes)
+{
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < bytes.size() && i < 8; ++i) {
+        const std::uint8_t byte = reg.bigEndian ? bytes[i] : bytes[bytes.size() - 1 - i];
+        value = (value << 8) | byte;
+    }
+    return value;
+}
+
+Bytes bytesOfValue(const Register& reg, std::uint64_t value)
+{
+    if (reg.size < 8 && (value >> (8 * reg.size)) != 0)
+        throw UsageError("reg set: " + std::to_string(value) + " does not fit the " + std::to_string(reg.size) +
+                         " byte(s) of " + reg.name);
+    Bytes bytes(reg.size, 0);
+    for (std::size_t i = 0; i < reg.size && i < 8; ++i)
+        bytes[reg.bigEndian ? reg.size - 1 - i : i] = static_cast<std::uint8_t>(value >> (8 * i));
+    return bytes;
+}
+
+Bytes readRegister(CliContext& context, const std::string& id)
+{
+    return bytesOf(callForValues(context, kRegisters, "get", {jsonString(id)}).at(1));
+}
+
+int regsVerb(CliContext& context, const std::vector<std::string>& arguments)
+{
+    requireArguments(arguments, 1, 1, "regs", "ID (a device, or another parent of registers)");
+    const auto children = callForValues(context, kRegisters, "getChildren", {jsonString(arguments[0])}).at(1).as_array();
+    boost::json::array table;
+    for (const auto& child : children) {
+        const Register reg = describeRegister(context, std::string(child.as_string()));
+        const Bytes value = readRegister(context, reg.id);
+        if (context.json)
+            table.push_back({{"ID", reg.id}, {"Name", reg.name}, {"Value", base64_encode(value)}});
+        else
+            context.out << std::left << std::setw(8) << std::setfill(' ') << reg.name
+                        << hexNumber(valueOf(reg, value), static_cast<int>(2 * value.size())) << "\n";
+    }
+    if (context.json)
+        context.out << boost::json::serialize(table) << "\n";
+    return ExitCode::Ok;
+}
+
+int regVerb(CliContext& context, const std::vector<std::string>& arguments)
+{
+    const std::string usage = "get ID, or set ID VALUE";
+    requireArguments(arguments, 2, 3, "reg", usage);
+    const Register reg = describeRegister(context, arguments[1]);
+    if (arguments[0] == "get" && arguments.size() == 2) {
+        const Bytes value = readRegister(context, reg.id);
+        context.out << (context.json ? boost::json::serialize(boost::json::value(base64_encode(value)))
+                                     : hexNumber(valueOf(reg, value), static_cast<int>(2 * value.size())))
+                    << "\n";
+        return ExitCode::Ok;
+    }
+    if (arguments[0] != "set" || arguments.size() != 3)
+        throw UsageError("reg needs " + usage);
+    const Bytes value = bytesOfValue(reg, numberArgument(arguments[2], "reg set", "VALUE"));
+    return callAndPrint(context, kRegisters, "set", {jsonString(reg.id), base64_json_string(value)},
+                        [&](std::ostream& out, const Values&, const Texts&) {
+                            out << reg.name << " = " << hexNumber(valueOf(reg, value), static_cast<int>(2 * value.size()))
+                                << "\n";
+                        });
+}
+
+} // namespace
+
+void addMemoryVerbs(VerbTable& table)
+{
+    table.insert({"mem", {"read|write|fill ID ADDRESS ...",
+                          "read memory as a hex dump, write hex bytes, or fill with a byte pattern", memVerb}});
+    table.insert({"regs", {"ID", "list the registers below a device with their values", regsVerb}});
+    table.insert({"reg", {"get ID | set ID VALUE", "read or write one register as a number", regVerb}});
+}
+
+} // namespace hil::cli
