@@ -159,6 +159,31 @@ TEST_F(CliToolTest, DeviceVerbsDescribeAndDriveTheSimulatedDevice)
     EXPECT_EQ(runShell("device DEMO8 frobnicate\n").exitCode, 2);
 }
 
+TEST_F(CliToolTest, MemoryAndRegisterVerbsDumpWriteAndFill)
+{
+    const auto run = runShell("setup simulator\n"
+                              "tool $tool connect\n"
+                              "mem write $tool.DEMO8.data 0x100 48690a\n"
+                              "mem fill $tool.DEMO8.data 0x8FC 8 0xAA\n"
+                              "mem read $tool.DEMO8.data 0x8FC 8\n"
+                              "mem read $tool.DEMO8.data 0x100 3\n"
+                              "reg set $tool.DEMO8.SP 0x8FF\n"
+                              "reg get $tool.DEMO8.SP\n");
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_EQ(run.output, "simulator-1\nconnected\nwrote 3 byte(s)\n"
+                          "filled 8 byte(s)\nfailed: 4 byte(s) at 0x00000900 (status 2)\n"
+                          "0x000008FC  aa aa aa aa -- -- -- --                          |....    |\n"
+                          "failed: 4 byte(s) at 0x00000900 (status 2)\n"
+                          "0x00000100  48 69 0a                                         |Hi.|\n"
+                          "SP = 0x08FF\n0x08FF\n");
+    const auto regs = runShell("setup simulator\ntool $tool connect\nregs $tool.DEMO8\n");
+    EXPECT_THAT(regs.output, HasSubstr("R31     0x00\nSREG    0x00\nSP      0x0000\nPC      0x0000\n"));
+    const auto wide = runShell("setup simulator\ntool $tool connect\nreg set $tool.DEMO8.SREG 256\n");
+    EXPECT_EQ(wide.exitCode, 2);
+    EXPECT_THAT(wide.output, HasSubstr("error: reg set: 256 does not fit the 1 byte(s) of SREG"));
+    EXPECT_EQ(runShell("mem read x 0x zz\n").exitCode, 2);
+}
+
 TEST(CliWithoutBackend, ConnectionRefusedExitsThree)
 {
     // Port 1 on loopback is never ours.

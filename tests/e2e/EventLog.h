@@ -22,8 +22,8 @@ inline std::unique_ptr<tcf::TcfClient> connect(const BackendProcess& backend)
     return client;
 }
 
-/// Collects the events a client hears, each as "SERVICE NAME FIRST-ARGUMENT"; lets a test wait
-/// for one.
+/// Collects the events a client hears, each as "SERVICE NAME FIRST-ARGUMENT" and, in full, as
+/// "SERVICE NAME ARGUMENT..."; lets a test wait for one.
 class EventLog {
 public:
     void attach(tcf::TcfClient& client)
@@ -32,12 +32,24 @@ public:
                                       const std::vector<std::string>& arguments) {
             std::lock_guard lock(mutex_);
             events_.push_back(service + " " + name + (arguments.empty() ? "" : " " + arguments[0]));
+            std::string whole = service + " " + name;
+            for (const auto& argument : arguments)
+                whole += " " + argument;
+            wholeEvents_.push_back(std::move(whole));
             changed_.notify_all();
         });
     }
     bool waitFor(const std::string& event, std::chrono::milliseconds timeout = std::chrono::seconds(5))
     {
         return waitUntil([&](const std::string& heard) { return heard == event; }, timeout);
+    }
+    /// Waits for an event with every argument as given.
+    bool waitForWhole(const std::string& event, std::chrono::milliseconds timeout = std::chrono::seconds(5))
+    {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, timeout, [&] {
+            return std::find(wholeEvents_.begin(), wholeEvents_.end(), event) != wholeEvents_.end();
+        });
     }
     /// Waits for an event that `matches`; true when one arrived in time.
     bool waitUntil(const std::function<bool(const std::string&)>& matches,
@@ -61,6 +73,7 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<std::string> events_;
+    std::vector<std::string> wholeEvents_;
 };
 
 } // namespace hil::e2e
