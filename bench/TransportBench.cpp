@@ -7,8 +7,8 @@
 #include <memory>
 #include <thread>
 
+#include "bench/SyncTcfClient.h"
 #include "platform/tcf/MessageCodec.h"
-#include "platform/tcf/TcfClient.h"
 #include "tests/e2e/BackendProcess.h"
 
 namespace {
@@ -77,11 +77,11 @@ EchoServer& echoServer()
 
 void BM_SyncRoundTrip(benchmark::State& state)
 {
-    hil::tcf::TcfClient client;
-    client.connect("127.0.0.1", backend().port());
+    hil::bench::SyncTcfClient client(backend().port());
     for (auto _ : state) {
-        const auto reply = client.call("Locator", "sync");
-        benchmark::DoNotOptimize(reply.values.size());
+        client.send("Locator", "sync", {});
+        const auto reply = client.receive(hil::tcf::MessageKind::Reply);
+        benchmark::DoNotOptimize(reply.fields.size());
     }
     state.SetItemsProcessed(state.iterations());
 }

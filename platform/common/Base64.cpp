@@ -20,6 +20,17 @@ constexpr std::array<std::uint8_t, 256> makeDecodeTable()
 
 constexpr auto kDecode = makeDecodeTable();
 
+/// The two characters of every 12-bit value: three bytes encode with two lookups instead of four.
+constexpr std::array<std::array<char, 2>, 4096> makePairTable()
+{
+    std::array<std::array<char, 2>, 4096> table{};
+    for (std::size_t i = 0; i < table.size(); ++i)
+        table[i] = {kAlphabet[i >> 6], kAlphabet[i & 0x3F]};
+    return table;
+}
+
+constexpr auto kPairs = makePairTable();
+
 } // namespace
 
 void base64_encode_append(std::span<const std::uint8_t> bytes, std::string& out)
@@ -30,10 +41,13 @@ void base64_encode_append(std::span<const std::uint8_t> bytes, std::string& out)
     std::size_t i = 0;
     for (; i + 3 <= bytes.size(); i += 3) {
         const std::uint32_t group = (std::uint32_t(bytes[i]) << 16) | (std::uint32_t(bytes[i + 1]) << 8) | bytes[i + 2];
-        *dst++ = kAlphabet[(group >> 18) & 0x3F];
-        *dst++ = kAlphabet[(group >> 12) & 0x3F];
-        *dst++ = kAlphabet[(group >> 6) & 0x3F];
-        *dst++ = kAlphabet[group & 0x3F];
+        const auto& high = kPairs[group >> 12];
+        const auto& low = kPairs[group & 0xFFF];
+        dst[0] = high[0];
+        dst[1] = high[1];
+        dst[2] = low[0];
+        dst[3] = low[1];
+        dst += 4;
     }
     const std::size_t rest = bytes.size() - i;
     if (rest != 0) {

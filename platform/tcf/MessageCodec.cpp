@@ -49,6 +49,12 @@ bool isKnownKind(char c)
 
 void appendEncodedMessage(MessageKind kind, const std::vector<std::string>& fields, std::string& out)
 {
+    const std::vector<std::string_view> views(fields.begin(), fields.end());
+    appendEncodedMessage(kind, views, out);
+}
+
+void appendEncodedMessage(MessageKind kind, std::span<const std::string_view> fields, std::string& out)
+{
     std::size_t size = 4;
     for (const auto& field : fields)
         size += field.size() + 1;
@@ -117,8 +123,20 @@ void MessageDecoder::feed(std::string_view bytes, const MessageHandler& onMessag
 
 Message MessageDecoder::finishMessage()
 {
-    std::string raw;
-    raw.swap(pending_);
+    // The buffer is kept for the next message, unless an unusually large one grew it: large
+    // transfers then do not allocate it afresh each time, and a single huge message does not
+    // pin its size for the life of the channel.
+    constexpr std::size_t kKeptCapacity = 1 << 20;
+    struct ClearPending {
+        std::string& pending;
+        ~ClearPending()
+        {
+            pending.clear();
+            if (pending.capacity() > kKeptCapacity)
+                pending.shrink_to_fit();
+        }
+    } clearAfterwards{pending_};
+    const std::string& raw = pending_;
     if (raw.empty())
         failWith("empty message");
     if (raw.back() != '\0')

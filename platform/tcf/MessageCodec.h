@@ -3,7 +3,9 @@
 #include <cstddef>
 #include <functional>
 #include <stdexcept>
+#include <span>
 #include <string>
+#include <string_view>
 #include <string_view>
 #include <vector>
 
@@ -38,6 +40,7 @@ constexpr std::size_t DefaultMaxMessageBytes = 16u << 20;
 
 /// Appends the wire form of one message: the kind byte, then each field, each followed by a
 /// zero byte, then the end-of-message marker; data bytes 3 are escaped.
+void appendEncodedMessage(MessageKind kind, std::span<const std::string_view> fields, std::string& out);
 void appendEncodedMessage(MessageKind kind, const std::vector<std::string>& fields, std::string& out);
 
 /// The wire form of one message.

@@ -1,5 +1,7 @@
 #include "platform/tcf/ServerChannel.h"
 
+#include <sys/socket.h>
+
 #include <boost/asio/post.hpp>
 #include <boost/asio/write.hpp>
 
@@ -33,16 +35,18 @@ void ServerChannel::sendProgress(const Token& token, const std::vector<std::stri
 
 void ServerChannel::sendTokenMessage(MessageKind kind, const Token& token, const std::vector<std::string>& values)
 {
-    std::vector<std::string> fields;
+    // Views, not copies: a reply may carry megabytes of memory contents.
+    const std::string tokenText = token.text();
+    std::vector<std::string_view> fields;
     fields.reserve(values.size() + 1);
-    fields.push_back(token.text());
+    fields.push_back(tokenText);
     fields.insert(fields.end(), values.begin(), values.end());
     std::string bytes;
     appendEncodedMessage(kind, fields, bytes);
-    send(bytes);
+    send(std::move(bytes));
 }
 
-void ServerChannel::send(std::string_view bytes)
+void ServerChannel::send(std::string bytes)
 {
     if (closed_)
         return;
@@ -50,7 +54,21 @@ void ServerChannel::send(std::string_view bytes)
     bool startWriter = false;
     {
         std::lock_guard lock(outgoingMutex_);
-        outgoing_.append(bytes);
+        if (!writeInProgress_ && !closed_) {
+            // Nothing queued: the calling thread writes what the socket takes at once, which
+            // spares a hand-over to the network thread. The socket is closed under this lock,
+            // so its descriptor cannot change meanwhile.
+            const ssize_t sent = ::send(socket_.native_handle(), bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (sent > 0)
+                bytes.erase(0, static_cast<std::size_t>(sent));
+            if (bytes.empty())
+                return;
+        }
+        // An empty queue takes the message as it is, without a copy.
+        if (outgoing_.empty())
+            outgoing_.swap(bytes);
+        else
+            outgoing_.append(bytes);
         overflow = outgoing_.size() + writing_.size() > server_.limits_.maxOutgoingBytes;
         if (!overflow && !writeInProgress_)
             startWriter = writeInProgress_ = true;
@@ -127,6 +145,7 @@ void ServerChannel::close(const std::string& reason)
     // The socket belongs to the network thread; closing it there cancels the pending read.
     boost::asio::post(server_.network_, [self = shared_from_this()] {
         boost::system::error_code ignored;
+        std::lock_guard lock(self->outgoingMutex_);
         self->socket_.shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
         self->socket_.close(ignored);
         self->server_.onChannelClosed(self);

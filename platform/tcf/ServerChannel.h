@@ -25,7 +25,7 @@ public:
     void sendProgress(const Token& token, const std::vector<std::string>& values) override;
 
     /// Queues encoded bytes; drops the client when its queue passes the cap. Any thread.
-    void send(std::string_view bytes);
+    void send(std::string bytes);
     /// Starts reading. Network thread.
     void startReading();
     /// Closes the socket and tells the server, once. Any thread.

@@ -1,0 +1,59 @@
+#pragma once
+
+#include <array>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include <boost/asio.hpp>
+
+#include "platform/tcf/MessageCodec.h"
+
+namespace hil::bench {
+
+/// A TCF client on the calling thread: it writes commands and decodes the replies itself. The
+/// benchmarks compare the back-end with plain TCP servers read the same way, so that a ratio
+/// shows the back-end and not the hand-overs between a client's threads.
+class SyncTcfClient {
+public:
+    explicit SyncTcfClient(std::uint16_t port) : socket_(io_)
+    {
+        socket_.connect({boost::asio::ip::make_address("127.0.0.1"), port});
+        socket_.set_option(boost::asio::ip::tcp::no_delay(true));
+        boost::asio::write(socket_, boost::asio::buffer(hil::tcf::encodeMessage(
+                                        {hil::tcf::MessageKind::Event, {"Locator", "Hello", "[]"}})));
+        receive(hil::tcf::MessageKind::Event);
+    }
+
+    void send(const std::string& service, const std::string& command, const std::vector<std::string>& arguments)
+    {
+        std::vector<std::string> fields{std::to_string(++token_), service, command};
+        fields.insert(fields.end(), arguments.begin(), arguments.end());
+        boost::asio::write(socket_, boost::asio::buffer(hil::tcf::encodeMessage({hil::tcf::MessageKind::Command, fields})));
+    }
+
+    /// The next message of that kind; others (events) are passed over.
+    hil::tcf::Message receive(hil::tcf::MessageKind kind)
+    {
+        while (received_.empty()) {
+            const std::size_t count = socket_.read_some(boost::asio::buffer(buffer_));
+            decoder_.feed({buffer_.data(), count}, [&](hil::tcf::Message&& message) {
+                if (message.kind == kind)
+                    received_.push_back(std::move(message));
+            });
+        }
+        auto message = std::move(received_.front());
+        received_.pop_front();
+        return message;
+    }
+
+private:
+    boost::asio::io_context io_;
+    boost::asio::ip::tcp::socket socket_;
+    hil::tcf::MessageDecoder decoder_;
+    std::array<char, 1 << 17> buffer_;
+    std::deque<hil::tcf::Message> received_;
+    int token_ = 0;
+};
+
+} // namespace hil::bench
