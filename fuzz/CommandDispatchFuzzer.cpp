@@ -1,16 +1,24 @@
-// Random command names and argument lists against the Tool and Device command servers, over the
-// test fakes: every command must produce exactly one reply, and nothing may crash.
+// Random command names and argument lists against the Tool, Device, Memory and Registers command
+// servers: every command must produce exactly one reply, and nothing may crash. Tools and devices
+// are test fakes; memories and registers are those of a simulated DEMO8 ("fz.DEMO8.data",
+// "fz.DEMO8.SP", ...), so that transfers reach real buffers.
 //
-// Input: fields separated by NUL bytes. The first byte of the first field picks the server (even:
-// Tool, odd: Device); the second field is the command name; the rest are the argument texts.
+// Input: fields separated by NUL bytes. The first byte of the first field picks the server (its
+// value modulo 4: 0 Tool, 1 Device, 2 Memory, 3 Registers); the second field is the command
+// name; the rest are the argument texts.
 
 #include <cstdint>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "bundles/simulator/SimulatedDevice.h"
 #include "core/device/DeviceCommandServer.h"
 #include "core/device/DeviceService.h"
+#include "core/memory/MemoryCommandServer.h"
+#include "core/memory/MemoryService.h"
+#include "core/memory/RegistersCommandServer.h"
+#include "core/memory/RegistersService.h"
 #include "core/tools/ToolCommandServer.h"
 #include "core/tools/ToolService.h"
 #include "tests/fakes/FakeDebugger.h"
@@ -37,6 +45,15 @@ struct Servers {
         debugger.addService(deviceService);
         toolServer = std::make_shared<hil::ToolCommandServer>(debugger, toolService);
         deviceServer = std::make_shared<hil::DeviceCommandServer>(debugger, deviceService);
+        memoryServer = std::make_shared<hil::MemoryCommandServer>(debugger, memoryService);
+        registersServer = std::make_shared<hil::RegistersCommandServer>(debugger, registersService);
+        hil::Status status;
+        target = hil::simulator::SimulatedDevice::create("fz", deviceService->getDeviceInfo(status, "DEMO8"));
+        debugger.parents.addParent(target->getId(), target);
+        hil::ContextList memories(target->memories().begin(), target->memories().end());
+        memoryService->addContexts(memories);
+        hil::ContextList registers(target->registers().begin(), target->registers().end());
+        registersService->addContexts(registers);
     }
 
     hil::fakes::FakeDebugger debugger;
@@ -50,6 +67,11 @@ struct Servers {
     std::shared_ptr<hil::DeviceService> deviceService;
     std::shared_ptr<hil::ToolCommandServer> toolServer;
     std::shared_ptr<hil::DeviceCommandServer> deviceServer;
+    std::shared_ptr<hil::MemoryService> memoryService = std::make_shared<hil::MemoryService>(debugger);
+    std::shared_ptr<hil::RegistersService> registersService = std::make_shared<hil::RegistersService>(debugger);
+    std::shared_ptr<hil::MemoryCommandServer> memoryServer;
+    std::shared_ptr<hil::RegistersCommandServer> registersServer;
+    std::shared_ptr<hil::simulator::SimulatedDevice> target;
 };
 
 Servers& servers()
@@ -78,8 +100,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         all.toolService->addContext(all.tool);
     if (!all.deviceService->getContextFromId("dev-1"))
         all.deviceService->addContext(all.device);
-    hil::ICommandServer& server = (fields[0][0] & 1) ? static_cast<hil::ICommandServer&>(*all.deviceServer)
-                                                     : static_cast<hil::ICommandServer&>(*all.toolServer);
+    hil::ICommandServer* const byChoice[] = {all.toolServer.get(), all.deviceServer.get(), all.memoryServer.get(),
+                                             all.registersServer.get()};
+    hil::ICommandServer& server = *byChoice[static_cast<unsigned char>(fields[0][0]) % 4];
     const std::vector<std::string> arguments(fields.begin() + 2, fields.end());
     hil::fakes::RecordingChannel channel;
     server.handleCommand(channel, hil::tcf::Token("1"), fields[1], arguments);
