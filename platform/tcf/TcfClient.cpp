@@ -120,8 +120,10 @@ void TcfClient::onMessage(Message&& message)
     case MessageKind::NotRecognised: {
         std::unique_lock lock(stateMutex_);
         const auto entry = pending_.find(message.fields[0]);
-        if (entry == pending_.end())
+        if (entry == pending_.end()) {
+            ++strayReplies_;
             return;
+        }
         auto promise = std::move(entry->second.reply);
         pending_.erase(entry);
         lock.unlock();
@@ -135,6 +137,12 @@ void TcfClient::onMessage(Message&& message)
     case MessageKind::Flow:
         return; // we offer no services and take no flow control
     }
+}
+
+std::size_t TcfClient::strayReplies() const
+{
+    std::lock_guard lock(stateMutex_);
+    return strayReplies_;
 }
 
 void TcfClient::failPending(const std::string& reason)

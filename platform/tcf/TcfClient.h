@@ -64,6 +64,9 @@ public:
     void sendRaw(const std::string& bytes);
     /// Waits until the peer closes the connection; true when it did in time.
     bool waitUntilClosed(std::chrono::milliseconds timeout);
+    /// Replies whose token no command was waiting for: a peer that answered twice, or answered
+    /// what was never asked.
+    std::size_t strayReplies() const;
     /// Closes the connection; pending commands fail. Idempotent.
     void close();
 
@@ -81,11 +84,12 @@ private:
     boost::asio::ip::tcp::socket socket_;
     std::thread reader_;
     std::mutex writeMutex_;
-    std::mutex stateMutex_;
+    mutable std::mutex stateMutex_;
     std::condition_variable stateChanged_;
     bool helloReceived_ = false;
     bool closed_ = false;
     std::map<std::string, Pending> pending_;
+    std::size_t strayReplies_ = 0;
     std::uint64_t nextToken_ = 1;
     std::vector<std::string> peerServices_;
     EventHandler eventHandler_;

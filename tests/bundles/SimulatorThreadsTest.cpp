@@ -1,5 +1,6 @@
-// Target events fired from the simulated device's own thread while commands run on the command
-// thread: every event arrives whole and every command replies once. Run under tsan.
+// Target events fired from the simulated device's own thread, and memory written by other
+// threads, while commands run on the command thread: every event arrives whole and every command
+// replies once. Run under tsan.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -8,6 +9,9 @@
 #include "bundles/simulator/SimulatorToolFactories.h"
 #include "core/device/DeviceCommandServer.h"
 #include "core/device/DeviceService.h"
+#include "core/memory/MemoryCommandServer.h"
+#include "core/memory/MemoryService.h"
+#include "platform/common/Base64.h"
 #include "tests/fakes/FakeDebugger.h"
 #include "tests/fakes/FakeTools.h"
 #include "tests/fakes/RecordingChannel.h"
@@ -52,6 +56,53 @@ TEST(SimulatorThreads, TargetEventsWhileCommandsRun)
     const auto sent = events.waitForEvents(expected);
     EXPECT_EQ(sent.size(), expected);
     EXPECT_EQ(channel.replies.size(), static_cast<std::size_t>(2 * kRounds));
+}
+
+TEST(SimulatorThreads, MemoryWrittenFromOtherThreadsWhileCommandsReadIt)
+{
+    fakes::FakeDebugger debugger;
+    auto manager = std::make_shared<fakes::FakeFactoryManager>();
+    manager->preferences["packmanager.dir"] = HIL_PACK_LIBRARY_DIR;
+    debugger.factoryManager = manager;
+    auto deviceService = std::make_shared<DeviceService>(debugger);
+    auto memoryService = std::make_shared<MemoryService>(debugger);
+    debugger.addService(deviceService);
+    debugger.addService(memoryService);
+    fakes::ScopedEventRecorder events;
+    MemoryCommandServer server(debugger, memoryService);
+    SimulatedTool tool(debugger, "sim-1", "simulator", kSimulatorToolType, nullptr);
+    Status connected;
+    tool.connect(connected);
+    ASSERT_TRUE(connected.isOk()) << connected.getMessage();
+    const auto data = std::dynamic_pointer_cast<IMemoryContext>(memoryService->getContextFromId("sim-1.DEMO8.data"));
+    ASSERT_NE(data, nullptr);
+
+    constexpr int kWrites = 200;
+    // Two driver threads: one writes straight through, one through a cached range it commits.
+    std::thread direct([&] {
+        for (int i = 0; i < kWrites; ++i) {
+            std::vector<std::uint8_t> bytes{static_cast<std::uint8_t>(i)};
+            MemoryErrorMapPtr errors;
+            data->writeMemory(0x100, 1, bytes, 0, 1, 0, nullptr, errors);
+        }
+    });
+    std::thread cached([&] {
+        data->cacheMemoryRange(0x200, 16, 0);
+        for (int i = 0; i < kWrites; ++i) {
+            std::vector<std::uint8_t> bytes{static_cast<std::uint8_t>(i)};
+            MemoryErrorMapPtr errors;
+            data->writeMemory(0x200, 1, bytes, 0, 1, 0, nullptr, errors);
+            data->commitMemoryCache(nullptr, errors);
+        }
+    });
+    fakes::RecordingChannel channel;
+    for (int i = 0; i < kWrites; ++i)
+        EXPECT_EQ(fakes::call(server, channel, "get", {R"("sim-1.DEMO8.data")", "256", "1", "512", "0"}).size(), 3u);
+    direct.join();
+    cached.join();
+    EXPECT_EQ(events.eventsNamed("memoryChanged").size(), static_cast<std::size_t>(2 * kWrites));
+    EXPECT_THAT(fakes::call(server, channel, "get", {R"("sim-1.DEMO8.data")", "512", "1", "1", "0"}),
+                ElementsAre(base64_json_string(std::vector<std::uint8_t>{kWrites - 1}), "", "[]"));
 }
 
 } // namespace
