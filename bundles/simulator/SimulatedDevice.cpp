@@ -1,6 +1,8 @@
 #include "bundles/simulator/SimulatedDevice.h"
 
 #include <algorithm>
+#include <sstream>
+#include <utility>
 
 #include "core/interfaces/PropertyKeys.h"
 
@@ -51,6 +53,18 @@ void SimulatedDevice::buildContexts()
             memory->load(segment->getStart(), signatureBytes);
         memories_.push_back(std::move(memory));
     }
+    messages_ = std::make_shared<SimulatedMessages>(id_ + ".messages", self, id_, description_->getName());
+    // The port outlives nothing of the device: it finds the memories through a weak reference.
+    const std::weak_ptr<SimulatedDevice> device = shared_from_this();
+    stimuliPort_ = std::make_shared<SimulatedStimuliPort>(id_, [device](const std::string& space) -> std::shared_ptr<IMemoryContext> {
+        const auto owner = device.lock();
+        if (!owner)
+            return nullptr;
+        for (const auto& memory : owner->memories_)
+            if (memory->name() == space)
+                return memory;
+        return nullptr;
+    });
     for (auto& layout : cpuRegistersOf(description_->getArchitecture())) {
         const std::string registerId = id_ + "." + layout.name;
         registers_.push_back(std::make_shared<SimulatedRegister>(registerId, self, id_, std::move(layout)));
@@ -109,25 +123,33 @@ void SimulatedDevice::setProperties(const boost::json::object& properties)
 
 std::shared_ptr<SessionStartInfo> SimulatedDevice::startSession(Status& status, int kind, bool, std::shared_ptr<void>)
 {
-    std::lock_guard lock(mutex_);
-    if (session_ != kNoSession) {
-        status.setError(ErrorCode::InvalidArguments, "A %s is already running on %s", session_.c_str(), id_.c_str());
-        return nullptr;
+    std::string started;
+    {
+        std::lock_guard lock(mutex_);
+        if (session_ != kNoSession) {
+            status.setError(ErrorCode::InvalidArguments, "A %s is already running on %s", session_.c_str(), id_.c_str());
+            return nullptr;
+        }
+        if (kind != kDebuggingSession && kind != kProgrammingSession) {
+            status.setError(ErrorCode::InvalidArguments, "Unknown session kind %d", kind);
+            return nullptr;
+        }
+        session_ = started = kind == kDebuggingSession ? "DebuggingSession" : "ProgrammingSession";
     }
-    if (kind != kDebuggingSession && kind != kProgrammingSession) {
-        status.setError(ErrorCode::InvalidArguments, "Unknown session kind %d", kind);
-        return nullptr;
-    }
-    session_ = kind == kDebuggingSession ? "DebuggingSession" : "ProgrammingSession";
+    messages_->report(Severity::Info, started + " started on " + id_);
     return std::make_shared<SessionStartInfo>(SessionStartInfo{jtagId_, signature_, 0, 0xFF, 0});
 }
 
 bool SimulatedDevice::endSession()
 {
-    std::lock_guard lock(mutex_);
-    if (session_ == kNoSession)
-        return false;
-    session_ = kNoSession;
+    std::string ended;
+    {
+        std::lock_guard lock(mutex_);
+        if (session_ == kNoSession)
+            return false;
+        ended = std::exchange(session_, kNoSession);
+    }
+    messages_->report(Severity::Info, ended + " ended on " + id_);
     return true;
 }
 
@@ -136,9 +158,11 @@ void SimulatedDevice::erase(int eraseType, bool, std::uint64_t address, int coun
     if (eraseType == EepromErase) {
         for (const auto& memory : memories_)
             memory->eraseSegments(isEeprom);
+        messages_->report(Severity::Info, "EEPROM erased on " + id_);
     } else if (eraseType == ChipErase || eraseType == ChipEraseA || eraseType == ChipEraseB) {
         for (const auto& memory : memories_)
             memory->eraseSegments(isFlash);
+        messages_->report(Severity::Info, "Flash erased on " + id_);
     } else if (eraseType == PageErase) {
         // Pages of the flash segment that holds the address, in that segment's page size.
         const auto spaces = description_->getAddressSpaces();
@@ -149,6 +173,9 @@ void SimulatedDevice::erase(int eraseType, bool, std::uint64_t address, int coun
                 const auto pageSize = static_cast<std::uint64_t>(std::max(segment->getPageSize(), 1));
                 const std::uint64_t end = address + pageSize * static_cast<std::uint64_t>(std::max(count, 0));
                 memories_[index]->eraseSegments(isFlash, address, end);
+                std::ostringstream text;
+                text << count << " flash page(s) erased from 0x" << std::hex << std::uppercase << address << " on " << id_;
+                messages_->report(Severity::Info, text.str());
                 break;
             }
         }
@@ -200,6 +227,7 @@ void SimulatedDevice::runSpecialOperation(Status& status, int operation)
     case ExternalReset:
         report([this] {
             externalReset_(true);
+            messages_->report(Severity::Warning, "External reset of " + id_);
             externalReset_(false);
         });
         break;

@@ -5,6 +5,8 @@
 #include <thread>
 
 #include "bundles/simulator/SimulatedMemory.h"
+#include "bundles/simulator/SimulatedMessages.h"
+#include "bundles/simulator/SimulatedStimuli.h"
 #include "bundles/simulator/SimulatedRegister.h"
 #include "core/devicedescription/DeviceModel.h"
 #include "core/interfaces/IDeviceContext.h"
@@ -24,7 +26,9 @@ namespace hil::simulator {
 /// It is the parent of one memory context per address space of its description (id DEVICE-ID +
 /// "." + space id), and of a register context per CPU register of its architecture (id
 /// DEVICE-ID + "." + register name), listed in that order. A "signatures" segment holds the
-/// signature bytes, most significant first.
+/// signature bytes, most significant first. Its message context (DEVICE-ID + ".messages")
+/// reports sessions started and ended, erases and external resets; its stimuli port drives the
+/// values of simulated stimuli channels into its memories.
 ///
 /// Erase types: 0, 11 and 12 erase every flash segment, 1 every EEPROM segment, 2 the flash
 /// pages from `address` on (`count` pages of the segment's page size). Erased memory reads 0xFF.
@@ -64,11 +68,13 @@ public:
     boost::signals2::connection connectTargetEventSlot(boost::signals2::connect_position position,
                                                        const TargetEventSignal::slot_type& slot) override;
     void getProperty(boost::json::value& property, int selector) override;
+    std::shared_ptr<IStimuliPort> getStimuliPort() override { return stimuliPort_; }
 
     std::vector<std::shared_ptr<IMemoryContext>> listMemoryContexts() const override;
     std::vector<std::shared_ptr<IRegistersContext>> listRegistersContexts() const override;
     const std::vector<std::shared_ptr<SimulatedMemory>>& memories() const { return memories_; }
     const std::vector<std::shared_ptr<SimulatedRegister>>& registers() const { return registers_; }
+    const std::shared_ptr<SimulatedMessages>& messages() const { return messages_; }
 
     std::shared_ptr<DIDevice> description() const { return description_; }
 
@@ -89,6 +95,8 @@ private:
     // Built once by `create`, read-only after.
     std::vector<std::shared_ptr<SimulatedMemory>> memories_;
     std::vector<std::shared_ptr<SimulatedRegister>> registers_;
+    std::shared_ptr<SimulatedMessages> messages_;
+    std::shared_ptr<SimulatedStimuliPort> stimuliPort_;
     std::atomic<int> ownerId_{0};
     FlagSignal externalReset_;
     FlagSignal powerState_;

@@ -43,6 +43,8 @@ public:
 
     boost::json::object getProperties() const override;
     std::string getKind() const override { return "memory"; }
+    /// The address space's id ("data").
+    const std::string& name() const { return name_; }
 
     void writeMemory(std::uint64_t address, int wordSize, std::vector<std::uint8_t>& bytes, std::uint64_t offset,
                      std::int64_t count, int mode, tcf::IIntermediateResult* progress, MemoryErrorMapPtr& errors) override;

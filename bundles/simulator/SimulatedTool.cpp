@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "core/interfaces/IDeviceService.h"
+#include "core/interfaces/IStimuliService.h"
 #include "core/interfaces/PropertyKeys.h"
 
 namespace hil::simulator {
@@ -142,6 +143,7 @@ void SimulatedTool::connect(Status& status)
         deviceService->addContext(device);
         registerWith(registryOf(debugger_, "Memory"), contextsOf(device->memories()));
         registerWith(registryOf(debugger_, "Registers"), contextsOf(device->registers()));
+        registerWith(registryOf(debugger_, "Message"), {device->messages()});
     } catch (const std::exception& error) {
         status.setError(ErrorCode::NotFound, "Cannot simulate %s: %s", deviceName.c_str(), error.what());
         return;
@@ -158,6 +160,8 @@ void SimulatedTool::dropDevice()
     }
     if (!device)
         return;
+    releaseStimuli();
+    unregisterFrom(registryOf(debugger_, "Message"), {device->messages()});
     unregisterFrom(registryOf(debugger_, "Registers"), contextsOf(device->registers()));
     unregisterFrom(registryOf(debugger_, "Memory"), contextsOf(device->memories()));
     unregisterFrom(debugger_.getDeviceService(), {device});
@@ -251,6 +255,53 @@ boost::json::object SimulatedTool::selfTest(Status&)
 
 bool SimulatedTool::calibrate(Status&) { return true; }
 
+void SimulatedTool::stimulate(Status& status, const boost::json::object& parameters)
+{
+    const auto stimuli = std::dynamic_pointer_cast<IStimuliService>(debugger_.getService("Stimuli"));
+    if (!stimuli) {
+        status.setError(ErrorCode::RequiredObjectMissing, "No Stimuli service to set up a provider with");
+        return;
+    }
+    const auto* type = parameters.if_contains("Provider");
+    const auto* configuration = parameters.if_contains("Configuration");
+    if ((type && !type->is_string()) || !configuration || !configuration->is_object()) {
+        status.setError(ErrorCode::InvalidArguments,
+                        "stimulate needs {\"Configuration\": {...}} and may name a \"Provider\" type");
+        return;
+    }
+    const std::string providerType = type ? std::string(type->get_string()) : SimulatedStimuliProviderFactory::kClassName;
+    const auto provider = stimuli->setupProvider(status, providerType, configuration->get_object());
+    if (!status.isOk())
+        return;
+    if (!provider) {
+        status.setError(ErrorCode::NotFound, "No %s provider could be made from that configuration", providerType.c_str());
+        return;
+    }
+    if (!stimuli->connect(provider)) {
+        stimuli->removeStimuliProvider(provider);
+        status.setError(ErrorCode::NotFound, "No device port takes the channels of that provider: check the designators");
+        return;
+    }
+    std::lock_guard lock(mutex_);
+    providers_.push_back(provider);
+}
+
+void SimulatedTool::releaseStimuli()
+{
+    std::vector<std::shared_ptr<IStimuliProvider>> providers;
+    {
+        std::lock_guard lock(mutex_);
+        providers.swap(providers_);
+    }
+    const auto stimuli = std::dynamic_pointer_cast<IStimuliService>(debugger_.getService("Stimuli"));
+    for (const auto& provider : providers) {
+        if (!stimuli)
+            break;
+        stimuli->disconnect(provider);
+        stimuli->removeStimuliProvider(provider);
+    }
+}
+
 boost::signals2::connection SimulatedTool::addConnectionLostHandler(const ConnectionLostSignal::slot_type& slot)
 {
     return connectionLost_.connect(slot);
@@ -268,6 +319,10 @@ void SimulatedTool::specialOperation(Status& status, const std::string& operatio
             lossReporter_.join();
         // A real probe reports its loss from its own driver thread, not from the command.
         lossReporter_ = std::thread([this, why] { connectionLost_(why); });
+    } else if (operation == "stimulate") {
+        stimulate(status, parameters);
+    } else if (operation == "release") {
+        releaseStimuli();
     } else if (operation == "setVoltage") {
         const auto* volts = parameters.if_contains("Volts");
         if (!volts || !volts->is_number()) {

@@ -25,7 +25,11 @@ namespace hil::simulator {
 /// ASCII text "SIM1.1" or "SIM1.0"), 0x03 target voltage (millivolts, two bytes, big-endian).
 /// Text commands: "version", "echo TEXT", "state", "help".
 /// Special operations: "loseConnection" {"Reason": text} drops the probe connection, as a pulled
-/// cable would; "setVoltage" {"Volts": number} changes the target voltage.
+/// cable would; "setVoltage" {"Volts": number} changes the target voltage; "stimulate"
+/// {"Provider": type (default the simulator's), "Configuration": {...}} sets up a stimuli
+/// provider through the Stimuli service and connects it to the device ports of its designators
+/// (all or nothing); "release" disconnects and removes every provider the tool set up, as
+/// dropping the device does.
 class SimulatedTool : public IToolContext {
 public:
     static constexpr const char* kLatestFirmware = "1.1";
@@ -65,6 +69,8 @@ private:
     bool isConnected() const;
     /// Unregisters the simulated device, when there is one.
     void dropDevice();
+    void stimulate(Status& status, const boost::json::object& parameters);
+    void releaseStimuli();
 
     IOrixDebugger& debugger_;
     const std::string id_;
@@ -73,6 +79,7 @@ private:
     boost::json::object properties_;
     std::atomic<int> ownerId_{0};
     std::shared_ptr<SimulatedDevice> device_;
+    std::vector<std::shared_ptr<IStimuliProvider>> providers_;
     ConnectionLostSignal connectionLost_;
     std::thread lossReporter_;
 };

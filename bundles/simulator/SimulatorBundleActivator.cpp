@@ -1,8 +1,9 @@
-// The simulator bundle: a probe-less tool, and virtual probes that are plugged in and pulled out
-// through files in a directory (preference "simulator.probedir").
+// The simulator bundle: a probe-less tool, virtual probes that are plugged in and pulled out
+// through files in a directory (preference "simulator.probedir"), and simulated stimuli.
 
 #include <Poco/ClassLibrary.h>
 
+#include "bundles/simulator/SimulatedStimuli.h"
 #include "bundles/simulator/SimulatorToolFactories.h"
 #include "bundles/simulator/VirtualProbes.h"
 #include "core/frame/OspClassFactoryManager.h"
@@ -20,6 +21,7 @@ public:
         OspClassFactoryManager manager(context);
         manager.registerFactory(std::make_shared<SimulatorToolFactory>());
         manager.registerFactory(std::make_shared<VirtualProbeToolFactory>());
+        manager.registerFactory(std::make_shared<SimulatedStimuliProviderFactory>());
         manager.registerFactory(
             std::make_shared<VirtualConnectionFactory>(manager.getPreference(kProbeDirectoryPreference)));
     }

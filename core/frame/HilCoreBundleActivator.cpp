@@ -10,6 +10,10 @@
 #include "core/memory/MemoryService.h"
 #include "core/memory/RegistersCommandServer.h"
 #include "core/memory/RegistersService.h"
+#include "core/stimuli/MessageCommandServer.h"
+#include "core/stimuli/MessageService.h"
+#include "core/stimuli/StimuliCommandServer.h"
+#include "core/stimuli/StimuliService.h"
 #include "core/tools/ToolCommandServer.h"
 #include "core/tools/ToolService.h"
 #include "platform/osp/PreferencesService.h"
@@ -22,7 +26,7 @@ namespace {
 using FactoryMaker = std::shared_ptr<IAdClassFactory> (*)();
 
 /// The service factories, in the order the host creates their services: "Tool", "Device",
-/// "Memory", "Registers", "Message", "Stimuli". Each service adds its row as it is built.
+/// "Memory", "Registers", "Message", "Stimuli".
 const std::vector<FactoryMaker> kServiceFactories{
     [] () -> std::shared_ptr<IAdClassFactory> {
         return std::make_shared<TcfServiceFactory<ToolService, ToolCommandServer>>("Tool");
@@ -33,6 +37,12 @@ const std::vector<FactoryMaker> kServiceFactories{
     },
     [] () -> std::shared_ptr<IAdClassFactory> {
         return std::make_shared<TcfServiceFactory<RegistersService, RegistersCommandServer>>("Registers");
+    },
+    [] () -> std::shared_ptr<IAdClassFactory> {
+        return std::make_shared<TcfServiceFactory<MessageService, MessageCommandServer>>("Message");
+    },
+    [] () -> std::shared_ptr<IAdClassFactory> {
+        return std::make_shared<TcfServiceFactory<StimuliService, StimuliCommandServer>>("Stimuli");
     },
 };
 

@@ -8,6 +8,7 @@
 #include <boost/signals2/signal.hpp>
 
 #include "core/interfaces/IContextBase.h"
+#include "core/interfaces/IStimuliProvider.h"
 #include "platform/common/Status.h"
 
 namespace hil {
@@ -51,6 +52,8 @@ public:
     virtual boost::signals2::connection connectTargetEventSlot(boost::signals2::connect_position position,
                                                                const TargetEventSignal::slot_type& slot) = 0;
     virtual void getProperty(boost::json::value& property, int selector) = 0;
+    /// The device's input for stimuli; null when it has none.
+    virtual std::shared_ptr<IStimuliPort> getStimuliPort() = 0;
 };
 
 } // namespace hil

@@ -10,7 +10,7 @@ namespace hil::e2e {
 
 /// The services the back-end with the test bundles announces: the locator first, then the
 /// bundles' services in name order.
-inline const std::vector<std::string> kTestBundleServices{"Locator", "Device", "Echo", "Memory", "Registers", "Tool"};
+inline const std::vector<std::string> kTestBundleServices{"Locator", "Device", "Echo", "Memory", "Message", "Registers", "Stimuli", "Tool"};
 
 /// The real back-end executable, started on a free loopback port for one test.
 class BackendProcess {

@@ -18,6 +18,7 @@ public:
     MOCK_METHOD(void, getInfo, (boost::json::value&, int), (override));
     MOCK_METHOD(void, runSpecialOperation, (Status&, int), (override));
     MOCK_METHOD(void, getProperty, (boost::json::value&, int), (override));
+    MOCK_METHOD(std::shared_ptr<IStimuliPort>, getStimuliPort, (), (override));
 
     boost::signals2::connection connectExternalResetSlot(boost::signals2::connect_position position,
                                                          const FlagSignal::slot_type& slot) override

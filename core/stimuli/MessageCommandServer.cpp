@@ -1,0 +1,65 @@
+#include "core/stimuli/MessageCommandServer.h"
+
+#include <stdexcept>
+
+#include <boost/json.hpp>
+
+#include "core/frame/ErrorDescr.h"
+#include "platform/tcf/Protocol.h"
+
+namespace hil {
+
+namespace {
+std::string jsonString(const std::string& text) { return boost::json::serialize(boost::json::value(text)); }
+} // namespace
+
+MessageCommandServer::MessageCommandServer(IOrixDebugger& debugger, std::shared_ptr<IService> service)
+    : CommandServerBase(debugger, service), messageService_(std::dynamic_pointer_cast<IMessageService>(service))
+{
+    if (!messageService_)
+        throw std::invalid_argument("MessageCommandServer needs the Message service");
+    addCommand("setProperties", &MessageCommandServer::handleSetProperties);
+    registerServiceSignalHandlers();
+}
+
+bool MessageCommandServer::dispatchCommand(const std::string& command, const std::vector<std::string>& arguments,
+                                           tcf::IIntermediateResult& progress, Results& results)
+{
+    if (!CommandServerBase::dispatchCommand(command, arguments, progress, results))
+        throw ErrorDescr(ErrorDescrCode::InvalidArguments, serviceName(), "Unknown command");
+    return true;
+}
+
+void MessageCommandServer::handleSetProperties(const CommandArguments& arguments, tcf::IIntermediateResult&,
+                                               Results& results)
+{
+    arguments.requireCount(2);
+    const std::string id = arguments.string(0);
+    const boost::json::object properties = arguments.object(1);
+    // An empty id names no context: it is a wrong argument, not a context to look for.
+    if (id.empty())
+        throwArgumentError();
+    getContextOrThrow(id)->setProperties(properties);
+    results.push_back(emptyError());
+}
+
+void MessageCommandServer::registerContextSignalHandlers(const ContextPtr& context)
+{
+    const auto messages = std::dynamic_pointer_cast<IMessageContext>(context);
+    if (!messages)
+        return;
+    // Held weakly: the slot lives in the context's own signal.
+    const std::weak_ptr<IMessageContext> source = messages;
+    messages->addMessageHandler(tracked(MessageSignal::slot_type([this, source](const IStatus& status) {
+        if (const auto context = source.lock())
+            onMessage(context, status);
+    })));
+}
+
+void MessageCommandServer::onMessage(const std::shared_ptr<IMessageContext>& context, const IStatus& status) const
+{
+    tcf::Protocol::sendEvent(serviceName(), "message",
+                             {jsonString(context->getId()), jsonString(context->getSourceName()), jsonString(status.getMessage())});
+}
+
+} // namespace hil

@@ -1,0 +1,42 @@
+#include "core/stimuli/StimuliCommandServer.h"
+
+#include <stdexcept>
+
+#include <boost/json.hpp>
+
+namespace hil {
+
+StimuliCommandServer::StimuliCommandServer(IOrixDebugger& debugger, std::shared_ptr<IService> service)
+    : CommandServerBase(debugger, service), stimuliService_(std::dynamic_pointer_cast<IStimuliService>(service))
+{
+    if (!stimuliService_)
+        throw std::invalid_argument("StimuliCommandServer needs the Stimuli service");
+    removeCommand("getContext");
+    removeCommand("getChildren");
+    addCommand("getStimuliTypes", &StimuliCommandServer::dispatchGetSupportedStimuliTypes);
+    addCommand("setDesignator", &StimuliCommandServer::dispatchSetDesignator);
+    addCommand("addStimuliProvider", [](const CommandArguments&, tcf::IIntermediateResult&, Results&) {});
+}
+
+void StimuliCommandServer::dispatchGetSupportedStimuliTypes(const CommandArguments& arguments,
+                                                            tcf::IIntermediateResult&, Results& results)
+{
+    arguments.requireCount(0);
+    boost::json::array types;
+    for (const auto& type : stimuliService_->getSupportedStimuliTypes())
+        types.emplace_back(type);
+    results.push_back(emptyError());
+    results.push_back(boost::json::serialize(types));
+}
+
+void StimuliCommandServer::dispatchSetDesignator(const CommandArguments& arguments, tcf::IIntermediateResult&,
+                                                 Results& results)
+{
+    arguments.requireCount(2);
+    const std::string deviceId = arguments.string(0);
+    const std::string designator = arguments.string(1);
+    stimuliService_->setDesignator(deviceId, designator);
+    results.push_back(emptyError());
+}
+
+} // namespace hil
