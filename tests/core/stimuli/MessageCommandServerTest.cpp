@@ -1,0 +1,81 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include "core/stimuli/MessageCommandServer.h"
+#include "core/stimuli/MessageService.h"
+#include "tests/fakes/FakeDebugger.h"
+#include "tests/fakes/FakeStimuli.h"
+#include "tests/fakes/RecordingChannel.h"
+#include "tests/fakes/RecordingEventSink.h"
+
+namespace hil {
+namespace {
+
+using fakes::call;
+using testing::ElementsAre;
+
+class MessageCommandServerTest : public testing::Test {
+protected:
+    MessageCommandServerTest()
+    {
+        context->sourceName = "DEMO8";
+        service->addContext(context);
+    }
+
+    std::vector<std::string> run(const std::string& command, const std::vector<std::string>& arguments)
+    {
+        return call(*server, channel, command, arguments);
+    }
+
+    fakes::FakeDebugger debugger;
+    std::shared_ptr<MessageService> service = std::make_shared<MessageService>(debugger);
+    fakes::ScopedEventRecorder events;
+    std::unique_ptr<MessageCommandServer> server = std::make_unique<MessageCommandServer>(debugger, service);
+    std::shared_ptr<fakes::FakeMessageContext> context = std::make_shared<fakes::FakeMessageContext>("msg-1");
+    fakes::RecordingChannel channel;
+};
+
+TEST_F(MessageCommandServerTest, SetPropertiesHandsTheObjectToAnyRegisteredContext)
+{
+    EXPECT_THAT(run("setProperties", {R"("msg-1")", R"({"ReportingActive":false})"}), ElementsAre(""));
+    EXPECT_EQ(context->properties.at("ReportingActive"), false);
+    EXPECT_THAT(run("setProperties", {R"("msg-1")", "{}"}), ElementsAre(""));
+    auto plain = fakes::makeContext("plain");
+    service->addContext(plain);
+    EXPECT_THAT(run("setProperties", {R"("plain")", R"({"X":1})"}), ElementsAre(""));
+    EXPECT_EQ(plain->properties.at("X"), 1);
+}
+
+TEST_F(MessageCommandServerTest, SetPropertiesRefusesWhatNamesNoContextOrIsNoObject)
+{
+    const std::string code3 = R"({"Code":3})";
+    EXPECT_THAT(run("setProperties", {R"("msg-1")", "[1]"}), ElementsAre(code3));
+    EXPECT_THAT(run("setProperties", {R"("")", "{}"}), ElementsAre(code3));
+    EXPECT_THAT(run("setProperties", {R"("msg-1")"}), ElementsAre(code3));
+    EXPECT_THAT(run("setProperties", {"1", "{}"}), ElementsAre(code3));
+    EXPECT_THAT(run("setProperties", {R"("gone")", "{}"}),
+                ElementsAre(R"({"Code":16,"Format":"Invalid context gone,","AltOrg":"libtcf"})"));
+}
+
+TEST_F(MessageCommandServerTest, UnknownCommandsGetTheServicesOwnError)
+{
+    EXPECT_THAT(run("frobnicate", {}), ElementsAre(R"({"Code":3,"Service":"Message","Format":"Unknown command"})"));
+    EXPECT_THAT(run("getChildren", {R"("")"}), ElementsAre("", R"(["msg-1"])"));
+}
+
+TEST_F(MessageCommandServerTest, EachReportedStatusIsAMessageEventEvenAnEmptyOne)
+{
+    context->messages(Status(Severity::Info, "sim", ErrorCode::Ok, "Session started"));
+    context->messages(Status());
+    const auto sent = events.eventsNamed("message");
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0].service, "Message");
+    EXPECT_THAT(sent[0].arguments, ElementsAre(R"("msg-1")", R"("DEMO8")", R"("Session started")"));
+    EXPECT_THAT(sent[1].arguments, ElementsAre(R"("msg-1")", R"("DEMO8")", R"("")"));
+    server.reset();
+    context->messages(Status(Severity::Info, "sim", ErrorCode::Ok, "late"));
+    EXPECT_EQ(events.eventsNamed("message").size(), 2u);
+}
+
+} // namespace
+} // namespace hil
