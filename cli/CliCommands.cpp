@@ -203,6 +203,51 @@ int callVerb(CliContext& context, const std::vector<std::string>& arguments)
     return callAndPrint(context, arguments[0], arguments[1], jsonArguments);
 }
 
+/// Events with a form of their own on screen, by "SERVICE EVENT"; the rest print their JSON.
+using EventPrinter = std::function<void(std::ostream& out, const boost::json::array& arguments)>;
+
+const std::map<std::string, EventPrinter>& eventPrinters()
+{
+    static const std::map<std::string, EventPrinter> printers{
+        {"Message message",
+         [](std::ostream& out, const boost::json::array& arguments) {
+             const auto text = [&](std::size_t index) {
+                 return index < arguments.size() && arguments[index].is_string() ? std::string(arguments[index].get_string())
+                                                                                 : std::string();
+             };
+             out << "[" << text(1) << "] " << text(2) << "  (" << text(0) << ")";
+         }},
+    };
+    return printers;
+}
+
+} // namespace
+
+void printEvent(std::ostream& out, bool json, const std::string& service, const std::string& name,
+                const std::vector<std::string>& arguments)
+{
+    boost::json::array values;
+    for (const auto& text : arguments)
+        values.push_back(parseOrNull(text));
+    if (json) {
+        out << boost::json::serialize(boost::json::object{{"service", service}, {"event", name}, {"arguments", values}})
+            << std::endl;
+        return;
+    }
+    out << service << " " << name;
+    const auto printer = eventPrinters().find(service + " " + name);
+    if (printer != eventPrinters().end()) {
+        out << " ";
+        printer->second(out, values);
+    } else {
+        for (const auto& value : values)
+            out << " " << boost::json::serialize(value);
+    }
+    out << std::endl;
+}
+
+namespace {
+
 int watchVerb(CliContext& context, const std::vector<std::string>& arguments)
 {
     // Set up before the handler can run, so the reader thread never sees it half made.
@@ -213,18 +258,7 @@ int watchVerb(CliContext& context, const std::vector<std::string>& arguments)
         if (!wanted.empty() && std::find(wanted.begin(), wanted.end(), service) == wanted.end())
             return;
         std::lock_guard lock(printMutex);
-        boost::json::array values;
-        for (const auto& text : eventArguments)
-            values.push_back(parseOrNull(text));
-        if (context.json) {
-            boost::json::object event{{"service", service}, {"event", name}, {"arguments", values}};
-            context.out << boost::json::serialize(event) << std::endl;
-            return;
-        }
-        context.out << service << " " << name;
-        for (const auto& value : values)
-            context.out << " " << boost::json::serialize(value);
-        context.out << std::endl;
+        printEvent(context.out, context.json, service, name, eventArguments);
     });
     // Runs until Ctrl-C, SIGTERM, or the back-end going away.
     const sigset_t stopSignals = blockStopSignals();
@@ -359,6 +393,7 @@ const VerbTable& verbTable()
         addToolVerbs(verbs);
         addDeviceVerbs(verbs);
         addMemoryVerbs(verbs);
+        addStimuliVerbs(verbs);
         return verbs;
     }();
     return table;

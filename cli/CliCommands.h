@@ -65,6 +65,8 @@ void addToolVerbs(VerbTable& table);
 void addDeviceVerbs(VerbTable& table);
 /// The Memory and Registers verbs: mem, regs, reg.
 void addMemoryVerbs(VerbTable& table);
+/// The Stimuli verb: stimuli.
+void addStimuliVerbs(VerbTable& table);
 
 /// The one error boundary of the verbs: runs `verb`, and turns a wrong command line, an error
 /// reply and a lost connection into "error: ..." on the error stream and their exit codes.
@@ -129,6 +131,12 @@ std::vector<std::uint8_t> bytesOfHex(const std::string& hex, const std::string& 
 /// A whole number written in decimal or, after "0x", in hex; throws `UsageError` ("VERB needs
 /// WHAT as a number") otherwise.
 std::uint64_t numberArgument(const std::string& text, const std::string& verb, const std::string& what);
+
+/// Prints one event as `watch` does: with `json`, one JSON object {"service", "event",
+/// "arguments"}; otherwise "SERVICE EVENT" and its arguments, in a readable form for the events
+/// that have one ("Message message": "[SOURCE] TEXT  (CONTEXT-ID)").
+void printEvent(std::ostream& out, bool json, const std::string& service, const std::string& name,
+                const std::vector<std::string>& arguments);
 
 /// A JSON string of `text`.
 std::string jsonString(const std::string& text);

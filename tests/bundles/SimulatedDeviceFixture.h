@@ -7,13 +7,15 @@
 #include "core/device/DeviceService.h"
 #include "core/memory/MemoryService.h"
 #include "core/memory/RegistersService.h"
+#include "core/stimuli/MessageService.h"
+#include "core/stimuli/StimuliService.h"
 #include "tests/fakes/FakeDebugger.h"
 #include "tests/fakes/FakeTools.h"
 
 namespace hil::simulator {
 
-/// A simulated tool with the real Device, Memory and Registers services and the pack manager
-/// over the sample devices.
+/// A simulated tool with the real Device, Memory, Registers, Message and Stimuli services (the
+/// simulator's stimuli provider factory plugged in) and the pack manager over the sample devices.
 class SimulatedDeviceTest : public testing::Test {
 protected:
     SimulatedDeviceTest()
@@ -25,6 +27,9 @@ protected:
         debugger.addService(deviceService);
         debugger.addService(memoryService);
         debugger.addService(registersService);
+        debugger.addService(messageService);
+        debugger.addService(stimuliService);
+        manager->add(std::make_shared<SimulatedStimuliProviderFactory>());
     }
 
     /// Connects the tool to `deviceName` and returns the device it registered.
@@ -43,6 +48,8 @@ protected:
     std::shared_ptr<DeviceService> deviceService;
     std::shared_ptr<MemoryService> memoryService = std::make_shared<MemoryService>(debugger);
     std::shared_ptr<RegistersService> registersService = std::make_shared<RegistersService>(debugger);
+    std::shared_ptr<MessageService> messageService = std::make_shared<MessageService>(debugger);
+    std::shared_ptr<StimuliService> stimuliService = std::make_shared<StimuliService>(debugger);
     SimulatedTool tool{debugger, "sim-1", "simulator", kSimulatorToolType, nullptr};
     Status status;
 };

@@ -1,7 +1,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <boost/json/serialize.hpp>
+#include <boost/json.hpp>
 
 #include "tests/bundles/SimulatedDeviceFixture.h"
 
@@ -72,6 +72,14 @@ protected:
         boost::json::value info;
         device.getInfo(info, 1);
         return info.at("FlashBlank").as_bool();
+    }
+
+    /// The parameters of a "stimulate" with one channel.
+    static boost::json::object stimulusOn(const std::string& designator, const std::string& space, int address, int value)
+    {
+        return boost::json::parse(R"({"Configuration":{"Channels":[{"Designator":")" + designator + R"(","Space":")" + space +
+                                  R"(","Address":)" + std::to_string(address) + R"(,"Value":[)" + std::to_string(value) + "]}]}}")
+            .as_object();
     }
 
     std::vector<MemoryRanges> changes;
@@ -249,6 +257,72 @@ TEST_F(SimulatedTargetTest, ConnectRegistersEveryContextAndTheParentAndDisconnec
     EXPECT_EQ(debugger.getParentLookup().findParent("sim-1.DEMO8"), nullptr);
     EXPECT_TRUE(memoryService->getChildren(nullptr).empty() && memoryService->getChildren(device).empty());
     EXPECT_TRUE(registersService->getChildren(device).empty());
+}
+
+TEST_F(SimulatedTargetTest, TheDeviceReportsWhatItDoesWithinItsMessageSettings)
+{
+    const auto device = connectedDevice();
+    const auto messages = std::dynamic_pointer_cast<SimulatedMessages>(messageService->getContextFromId("sim-1.DEMO8.messages"));
+    ASSERT_NE(messages, nullptr);
+    std::vector<std::string> heard;
+    messages->addMessageHandler([&](const IStatus& status) { heard.push_back(messages->getSourceName() + ": " + status.getMessage()); });
+    device->startSession(status, IDeviceContext::kDebuggingSession, true, nullptr);
+    device->erase(1, false, 0, 0);
+    device->erase(2, false, 0x100, 2);
+    device->endSession();
+    EXPECT_THAT(heard, ElementsAre("DEMO8: DebuggingSession started on sim-1.DEMO8", "DEMO8: EEPROM erased on sim-1.DEMO8",
+                                   "DEMO8: 2 flash page(s) erased from 0x100 on sim-1.DEMO8",
+                                   "DEMO8: DebuggingSession ended on sim-1.DEMO8"));
+    heard.clear();
+    // Warnings and worse only, under another name; then nothing at all.
+    messages->setProperties({{"SeverityThreshold", 2}, {"ContextName", "bench"}});
+    device->startSession(status, IDeviceContext::kProgrammingSession, true, nullptr);
+    messages->report(Severity::Warning, "hot");
+    messages->setProperties({{"ReportingActive", false}});
+    messages->report(Severity::Error, "unheard");
+    EXPECT_THAT(heard, ElementsAre("bench: hot"));
+    EXPECT_THROW(messages->setProperties({{"ContextName", "x"}, {"ReportingActive", "yes"}}), std::invalid_argument);
+    EXPECT_EQ(boost::json::serialize(messages->getProperties()),
+              R"({"ID":"sim-1.DEMO8.messages","ParentID":"sim-1.DEMO8","ContextName":"bench","ReportingActive":false,)"
+              R"("SeverityThreshold":2})");
+}
+
+TEST_F(SimulatedTargetTest, AStimulusDrivesItsValueIntoMemoryUntilItIsReleased)
+{
+    const auto device = connectedDevice();
+    auto data = memory(device, "data");
+    write(*data, 0x23, {0x0F});
+    changes.clear();
+    device->getStimuliPort()->assignDesignator("bench");
+    const auto stimulus = stimulusOn("bench", "data", 0x23, 0xA5);
+    tool.specialOperation(status, "stimulate", stimulus);
+    ASSERT_TRUE(status.isOk()) << status.getMessage();
+    EXPECT_EQ(read(*data, 0x23, 1), (Bytes{0xA5}));
+    EXPECT_THAT(changes, ElementsAre(ElementsAre(MemoryRange{0x23, 1})));
+    EXPECT_EQ(stimuliService->getStimuliProviders().size(), 1u);
+    // The port holds one channel: a second provider for it is refused and not kept.
+    Status second;
+    tool.specialOperation(second, "stimulate", stimulus);
+    EXPECT_THAT(second.getMessage(), testing::HasSubstr("No device port takes the channels"));
+    EXPECT_EQ(stimuliService->getStimuliProviders().size(), 1u);
+    tool.specialOperation(status, "release", {});
+    EXPECT_EQ(read(*data, 0x23, 1), (Bytes{0x0F}));
+    EXPECT_TRUE(stimuliService->getStimuliProviders().empty());
+}
+
+TEST_F(SimulatedTargetTest, StimuliThatCannotBeMadeOrPlacedAreClearErrors)
+{
+    connectedDevice();
+    const auto stimulate = [this](boost::json::object parameters) {
+        Status result;
+        tool.specialOperation(result, "stimulate", parameters);
+        return result.getMessage();
+    };
+    EXPECT_THAT(stimulate({}), testing::HasSubstr("stimulate needs"));
+    EXPECT_THAT(stimulate({{"Configuration", {{"Channels", "none"}}}}), testing::HasSubstr("No com.velmora.hil.simulator.stimuli provider"));
+    // Designated by the device id until renamed; this space does not exist.
+    EXPECT_THAT(stimulate(stimulusOn("sim-1.DEMO8", "nowhere", 0, 1)), testing::HasSubstr("No device port takes"));
+    EXPECT_EQ(stimulate(stimulusOn("sim-1.DEMO8", "data", 0x100, 7)), "");
 }
 
 } // namespace

@@ -1,6 +1,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include <boost/json.hpp>
 
 #include "cli/CliCommands.h"
@@ -40,6 +42,26 @@ TEST(CliOutput, ErrorReportsShowLargeCodesInHex)
     EXPECT_EQ(errorReportMessage(boost::json::parse(R"({"Code":16,"Service":"Tool","Format":"x"})")),
               "x (code 16, service Tool)");
     EXPECT_EQ(errorReportMessage(boost::json::parse(R"("not a report")")), "");
+}
+
+TEST(CliOutput, EventsPrintReadablyWhereTheyHaveAFormAndAsJsonOtherwise)
+{
+    const auto printed = [](bool json, const std::string& service, const std::string& name,
+                            const std::vector<std::string>& arguments) {
+        std::ostringstream out;
+        printEvent(out, json, service, name, arguments);
+        return out.str();
+    };
+    const std::vector<std::string> message{R"("sim-1.DEMO8.messages")", R"("DEMO8")", R"("Flash erased")"};
+    EXPECT_EQ(printed(false, "Message", "message", message), "Message message [DEMO8] Flash erased  (sim-1.DEMO8.messages)\n");
+    EXPECT_EQ(printed(true, "Message", "message", message),
+              R"({"service":"Message","event":"message","arguments":["sim-1.DEMO8.messages","DEMO8","Flash erased"]})"
+              "\n");
+    EXPECT_EQ(printed(false, "Memory", "memoryChanged", {R"("m")", R"([{"addr":1,"size":2}])"}),
+              R"(Memory memoryChanged "m" [{"addr":1,"size":2}])"
+              "\n");
+    // A malformed message event still prints what it has.
+    EXPECT_EQ(printed(false, "Message", "message", {R"("id")"}), "Message message []   (id)\n");
 }
 
 } // namespace

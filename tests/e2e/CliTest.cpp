@@ -184,6 +184,18 @@ TEST_F(CliToolTest, MemoryAndRegisterVerbsDumpWriteAndFill)
     EXPECT_EQ(runShell("mem read x 0x zz\n").exitCode, 2);
 }
 
+TEST_F(CliToolTest, StimuliVerbsListTypesAndNamePorts)
+{
+    const auto run = runShell("stimuli types\nsetup simulator\ntool $tool connect\nstimuli designate $tool.DEMO8 bench\n");
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_EQ(run.output, "com.velmora.hil.simulator.stimuli\nsimulator-1\nconnected\n"
+                          "the stimuli port of simulator-1.DEMO8 is bench\n");
+    const auto missing = runShell("stimuli designate nothing bench\n");
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_THAT(missing.output, HasSubstr("error: Invalid context nothing,"));
+    EXPECT_EQ(runShell("stimuli frobnicate\n").exitCode, 2);
+}
+
 TEST(CliWithoutBackend, ConnectionRefusedExitsThree)
 {
     // Port 1 on loopback is never ours.

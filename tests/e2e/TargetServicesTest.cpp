@@ -1,4 +1,4 @@
-// The Memory and Registers services end to end, over the simulator.
+// The services of a target end to end over the simulator: memory, registers, messages, stimuli.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -14,9 +14,9 @@ namespace {
 using testing::ElementsAre;
 
 /// One client drives a simulated DEMO8; a second one only listens.
-class MemoryTest : public testing::Test {
+class TargetServicesTest : public testing::Test {
 protected:
-    MemoryTest()
+    TargetServicesTest()
     {
         listener.attach(*observer);
         EXPECT_THAT(client->call("Tool", "setupTool", {R"("com.velmora.hil.simulator")", R"("")", "{}"}).values,
@@ -34,7 +34,7 @@ protected:
 const std::string kDevice = R"("simulator-1.DEMO8")";
 const std::string kData = R"("simulator-1.DEMO8.data")";
 
-TEST_F(MemoryTest, DeviceListsItsMemoriesAndEachDescribesItsSpace)
+TEST_F(TargetServicesTest, DeviceListsItsMemoriesAndEachDescribesItsSpace)
 {
     EXPECT_TRUE(listener.waitFor(R"(Memory contextAdded [{"ID":"simulator-1.DEMO8.prog","ParentID":"simulator-1.DEMO8",)"
                                  R"("Name":"prog","StartBound":0,"EndBound":32767,"AddressSize":2,"BigEndian":false,)"
@@ -54,7 +54,7 @@ TEST_F(MemoryTest, DeviceListsItsMemoriesAndEachDescribesItsSpace)
                                 R"("simulator-1.DEMO8.fuses","simulator-1.DEMO8.lockbits","simulator-1.DEMO8.signatures"])"));
 }
 
-TEST_F(MemoryTest, WriteIsReadBackAndAnnouncedToEveryClient)
+TEST_F(TargetServicesTest, WriteIsReadBackAndAnnouncedToEveryClient)
 {
     EXPECT_THAT(client->call("Memory", "set", {kData, "256", "1", "5", "0", R"("SGVsbG8=")"}).values, ElementsAre("", "[]"));
     EXPECT_TRUE(listener.waitForWhole(R"(Memory memoryChanged "simulator-1.DEMO8.data" [{"addr":256,"size":5}])"));
@@ -65,7 +65,7 @@ TEST_F(MemoryTest, WriteIsReadBackAndAnnouncedToEveryClient)
                 ElementsAre(R"("AAAAAA==")", "", R"([{"addr":2304,"size":2,"stat":2,"msg":""}])"));
 }
 
-TEST_F(MemoryTest, FillAndCacheFollowTheStandardLayouts)
+TEST_F(TargetServicesTest, FillAndCacheFollowTheStandardLayouts)
 {
     EXPECT_THAT(client->call("Memory", "fill", {kData, "512", "1", "4", "0", "[1,2]"}).values, ElementsAre("", "[]"));
     EXPECT_THAT(client->call("Memory", "cacheRange", {kData, "512", "2", "0"}).values, ElementsAre(""));
@@ -75,7 +75,7 @@ TEST_F(MemoryTest, FillAndCacheFollowTheStandardLayouts)
     EXPECT_TRUE(listener.waitForWhole(R"(Memory memoryChanged "simulator-1.DEMO8.data" [{"addr":512,"size":2}])"));
 }
 
-TEST_F(MemoryTest, RegistersThroughGetmAndSetmAreAnnounced)
+TEST_F(TargetServicesTest, RegistersThroughGetmAndSetmAreAnnounced)
 {
     const std::string sp = R"("simulator-1.DEMO8.SP")";
     const auto children = client->call("Registers", "getChildren", {kDevice}).values;
@@ -98,7 +98,7 @@ TEST_F(MemoryTest, RegistersThroughGetmAndSetmAreAnnounced)
                 ElementsAre(R"({"Code":1,"Service":"Registers","Format":"register SP takes 2 bytes, not 1"})"));
 }
 
-TEST_F(MemoryTest, DisconnectTakesTheMemoriesAndRegistersAway)
+TEST_F(TargetServicesTest, DisconnectTakesTheMemoriesAndRegistersAway)
 {
     EXPECT_THAT(client->call("Tool", "disconnect", {R"("simulator-1")"}).values, ElementsAre(""));
     EXPECT_TRUE(listener.waitUntil([](const std::string& event) { return event.rfind("Memory contextRemoved", 0) == 0; }));
@@ -108,6 +108,35 @@ TEST_F(MemoryTest, DisconnectTakesTheMemoriesAndRegistersAway)
     // Once the parent is gone its id is just unknown.
     EXPECT_THAT(client->call("Registers", "getChildren", {kDevice}).values,
                 ElementsAre(R"({"Code":16,"Format":"Invalid context simulator-1.DEMO8,","AltOrg":"libtcf"})"));
+}
+
+TEST_F(TargetServicesTest, MessagesArriveAsASessionStartsAndFollowTheirSettings)
+{
+    const std::string messages = R"("simulator-1.DEMO8.messages")";
+    EXPECT_THAT(client->call("Device", "startSession", {kDevice, R"("ProgrammingSession")"}).values.at(0), "");
+    EXPECT_TRUE(listener.waitForWhole(
+        R"(Message message "simulator-1.DEMO8.messages" "DEMO8" "ProgrammingSession started on simulator-1.DEMO8")"));
+    EXPECT_THAT(client->call("Message", "setProperties", {messages, R"({"ContextName":"board 7"})"}).values, ElementsAre(""));
+    EXPECT_THAT(client->call("Device", "endSession", {kDevice}).values, ElementsAre(""));
+    EXPECT_TRUE(listener.waitForWhole(
+        R"(Message message "simulator-1.DEMO8.messages" "board 7" "ProgrammingSession ended on simulator-1.DEMO8")"));
+    EXPECT_THAT(client->call("Message", "setProperties", {messages, R"({"ReportingActive":"no"})"}).values,
+                ElementsAre(R"({"Code":1,"Service":"Message","Format":"ReportingActive must be true or false"})"));
+    EXPECT_THAT(client->call("Message", "setProperties", {R"("")", "{}"}).values, ElementsAre(R"({"Code":3})"));
+}
+
+TEST_F(TargetServicesTest, AStimulusOnADesignatedPortShowsUpInMemory)
+{
+    EXPECT_THAT(client->call("Stimuli", "getStimuliTypes").values, ElementsAre("", R"(["com.velmora.hil.simulator.stimuli"])"));
+    EXPECT_THAT(client->call("Stimuli", "setDesignator", {kDevice, R"("bench")"}).values, ElementsAre(""));
+    const std::string stimulus =
+        R"({"Configuration":{"Channels":[{"Designator":"bench","Space":"data","Address":35,"Value":[90]}]}})";
+    EXPECT_THAT(client->call("Tool", "SpecialOperation", {R"("simulator-1")", R"("stimulate")", stimulus}).values,
+                ElementsAre("", ""));
+    EXPECT_TRUE(listener.waitForWhole(R"(Memory memoryChanged "simulator-1.DEMO8.data" [{"addr":35,"size":1}])"));
+    EXPECT_THAT(client->call("Memory", "get", {kData, "35", "1", "1", "0"}).values, ElementsAre(R"("Wg==")", "", "[]"));
+    EXPECT_THAT(client->call("Stimuli", "setDesignator", {R"("simulator-1.DEMO8.data")", R"("x")"}).values,
+                ElementsAre(R"({"Code":16,"Format":"Invalid context simulator-1.DEMO8.data,","AltOrg":"libtcf"})"));
 }
 
 } // namespace
