@@ -1,11 +1,11 @@
-// Random command names and argument lists against the Tool, Device, Memory and Registers command
-// servers: every command must produce exactly one reply, and nothing may crash. Tools and devices
-// are test fakes; memories and registers are those of a simulated DEMO8 ("fz.DEMO8.data",
-// "fz.DEMO8.SP", ...), so that transfers reach real buffers.
+// Random command names and argument lists against every command server: every command must
+// produce exactly one reply, and nothing may crash. Tools and devices are test fakes; memories,
+// registers and messages are those of a simulated DEMO8 ("fz.DEMO8.data", "fz.DEMO8.SP",
+// "fz.DEMO8.messages"), so that transfers reach real buffers.
 //
 // Input: fields separated by NUL bytes. The first byte of the first field picks the server (its
-// value modulo 4: 0 Tool, 1 Device, 2 Memory, 3 Registers); the second field is the command
-// name; the rest are the argument texts.
+// value modulo 6: 0 Tool, 1 Device, 2 Memory, 3 Registers, 4 Message, 5 Stimuli; the seeds use
+// the digits '0' to '5'); the second field is the command name; the rest are the argument texts.
 
 #include <cstdint>
 #include <cstdlib>
@@ -19,6 +19,10 @@
 #include "core/memory/MemoryService.h"
 #include "core/memory/RegistersCommandServer.h"
 #include "core/memory/RegistersService.h"
+#include "core/stimuli/MessageCommandServer.h"
+#include "core/stimuli/MessageService.h"
+#include "core/stimuli/StimuliCommandServer.h"
+#include "core/stimuli/StimuliService.h"
 #include "core/tools/ToolCommandServer.h"
 #include "core/tools/ToolService.h"
 #include "tests/fakes/FakeDebugger.h"
@@ -47,6 +51,8 @@ struct Servers {
         deviceServer = std::make_shared<hil::DeviceCommandServer>(debugger, deviceService);
         memoryServer = std::make_shared<hil::MemoryCommandServer>(debugger, memoryService);
         registersServer = std::make_shared<hil::RegistersCommandServer>(debugger, registersService);
+        messageServer = std::make_shared<hil::MessageCommandServer>(debugger, messageService);
+        stimuliServer = std::make_shared<hil::StimuliCommandServer>(debugger, stimuliService);
         hil::Status status;
         target = hil::simulator::SimulatedDevice::create("fz", deviceService->getDeviceInfo(status, "DEMO8"));
         debugger.parents.addParent(target->getId(), target);
@@ -54,6 +60,7 @@ struct Servers {
         memoryService->addContexts(memories);
         hil::ContextList registers(target->registers().begin(), target->registers().end());
         registersService->addContexts(registers);
+        messageService->addContext(target->messages());
     }
 
     hil::fakes::FakeDebugger debugger;
@@ -71,6 +78,10 @@ struct Servers {
     std::shared_ptr<hil::RegistersService> registersService = std::make_shared<hil::RegistersService>(debugger);
     std::shared_ptr<hil::MemoryCommandServer> memoryServer;
     std::shared_ptr<hil::RegistersCommandServer> registersServer;
+    std::shared_ptr<hil::MessageService> messageService = std::make_shared<hil::MessageService>(debugger);
+    std::shared_ptr<hil::StimuliService> stimuliService = std::make_shared<hil::StimuliService>(debugger);
+    std::shared_ptr<hil::MessageCommandServer> messageServer;
+    std::shared_ptr<hil::StimuliCommandServer> stimuliServer;
     std::shared_ptr<hil::simulator::SimulatedDevice> target;
 };
 
@@ -100,9 +111,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         all.toolService->addContext(all.tool);
     if (!all.deviceService->getContextFromId("dev-1"))
         all.deviceService->addContext(all.device);
-    hil::ICommandServer* const byChoice[] = {all.toolServer.get(), all.deviceServer.get(), all.memoryServer.get(),
-                                             all.registersServer.get()};
-    hil::ICommandServer& server = *byChoice[static_cast<unsigned char>(fields[0][0]) % 4];
+    hil::ICommandServer* const byChoice[] = {all.toolServer.get(),      all.deviceServer.get(),  all.memoryServer.get(),
+                                             all.registersServer.get(), all.messageServer.get(), all.stimuliServer.get()};
+    hil::ICommandServer& server = *byChoice[static_cast<unsigned char>(fields[0][0]) % 6];
     const std::vector<std::string> arguments(fields.begin() + 2, fields.end());
     hil::fakes::RecordingChannel channel;
     server.handleCommand(channel, hil::tcf::Token("1"), fields[1], arguments);
