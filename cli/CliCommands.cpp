@@ -281,7 +281,38 @@ int helpVerb(CliContext& context, const std::vector<std::string>&)
 int shellVerb(CliContext& context, const std::vector<std::string>& arguments)
 {
     requireArguments(arguments, 0, 0, "shell", "no arguments");
-    return runShell(context, std::cin, isatty(STDIN_FILENO) != 0);
+    return runShell(context, std::cin, isatty(STDIN_FILENO) != 0 ? ShellMode::Interactive : ShellMode::Script);
+}
+
+/// The tour: what a newcomer does first, narrated by its comments.
+const char* const kTour = R"(# The tool types the back-end can drive, and the tools plugged in now:
+tools
+attached
+# Set up the simulator, simulating the 8-bit DEMO8, and connect it:
+setup simulator
+tool $tool set '{"DeviceName":"DEMO8"}'
+tool $tool connect
+# The device, from its description file:
+device DEMO8
+# A debugging session on the simulated device:
+session start $tool.DEMO8 debug
+# Five bytes into its RAM, read back:
+mem write $tool.DEMO8.data 0x100 48656c6c6f
+mem read $tool.DEMO8.data 0x100 16
+# Its CPU registers:
+reg set $tool.DEMO8.SP 0x08FF
+regs $tool.DEMO8
+# Done: end the session and let the tool go.
+session end $tool.DEMO8
+teardown $tool
+# Everything above was also sent as events: run `hilcore-cli watch` in a second terminal to see them.
+)";
+
+int tourVerb(CliContext& context, const std::vector<std::string>& arguments)
+{
+    requireArguments(arguments, 0, 0, "tour", "no arguments");
+    std::istringstream tour(kTour);
+    return runShell(context, tour, ShellMode::Tour);
 }
 
 } // namespace
@@ -309,6 +340,8 @@ std::vector<std::string> splitWords(const std::string& line)
         } else if (c == '\'' || c == '"') {
             quote = c;
             inWord = true;
+        } else if (c == '#' && !inWord) {
+            break; // a comment, to the end of the line
         } else if (c == ' ' || c == '\t') {
             if (inWord)
                 words.push_back(std::move(word));
@@ -347,18 +380,21 @@ std::string substituteVariables(const std::string& word, const std::map<std::str
     return result;
 }
 
-int runShell(CliContext& context, std::istream& input, bool interactive)
+int runShell(CliContext& context, std::istream& input, ShellMode mode)
 {
+    const bool interactive = mode == ShellMode::Interactive;
     int lastFailure = ExitCode::Ok;
     std::string line;
     while ((interactive && context.out << "hil> " << std::flush), std::getline(input, line)) {
         int result = ExitCode::Ok;
         try {
             auto words = splitWords(line);
-            if (words.empty() || words[0].front() == '#')
+            if (mode == ShellMode::Tour && !line.empty())
+                context.out << (line.front() == '#' ? "\n" + line : "$ " + substituteVariables(line, context.variables)) << "\n";
+            if (words.empty())
                 continue;
             const auto verb = verbTable().find(words[0]);
-            if (verb == verbTable().end() || words[0] == "shell")
+            if (verb == verbTable().end() || words[0] == "shell" || words[0] == "tour")
                 throw UsageError("unknown verb " + words[0] + " (try: help)");
             words.erase(words.begin());
             for (auto& word : words)
@@ -386,6 +422,9 @@ const VerbTable& verbTable()
             {"call", {"SERVICE COMMAND [JSON-ARG...]", "send one command and print its reply values", callVerb}},
             {"watch", {"[SERVICE...]", "print events as they arrive until Ctrl-C", watchVerb}},
             {"help", {"", "print this text", helpVerb}},
+            {"tour", {"", "a five-minute tour: sets up the simulator and runs the first verbs, printing each step; "
+                          "stops at the first failure",
+                      tourVerb}},
             {"shell", {"", "run verbs read from standard input, one per line, over one connection "
                            "(tools set up live until it ends; a script stops at its first failure)",
                        shellVerb}},

@@ -77,13 +77,18 @@ int runVerb(CliContext& context, const Verb& verb, const std::vector<std::string
 boost::json::array callForValues(CliContext& context, const std::string& service, const std::string& command,
                                  const std::vector<std::string>& arguments);
 
+/// How `runShell` treats its lines: a script stops at its first failure; a person at a prompt
+/// goes on; a tour prints each step ("$ LINE", with its variables) and its comments, and stops at
+/// its first failure.
+enum class ShellMode { Script, Interactive, Tour };
+
 /// Runs one verb line by line from `input` over the one connection, so that what a line sets up
 /// lives until the input ends. See the "shell" help text.
-int runShell(CliContext& context, std::istream& input, bool interactive);
+int runShell(CliContext& context, std::istream& input, ShellMode mode);
 
 /// Splits a line as a shell would: blanks separate words; single quotes keep text as it is;
-/// double quotes keep text but let backslash escape the next character. Throws `UsageError` for
-/// an unterminated quote.
+/// double quotes keep text but let backslash escape the next character; a '#' that starts a word
+/// starts a comment to the end of the line. Throws `UsageError` for an unterminated quote.
 std::vector<std::string> splitWords(const std::string& line);
 
 /// `word` with each "$NAME" (letters, digits, '_') replaced by the variable's value; a lone "$"

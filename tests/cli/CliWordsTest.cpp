@@ -17,6 +17,10 @@ TEST(CliWords, SplitLikeAShell)
     EXPECT_THAT(splitWords(R"(  a  'b c'  "d \" e"  f'g'h )"), ElementsAre("a", "b c", "d \" e", "fgh"));
     EXPECT_THAT(splitWords("x ''"), ElementsAre("x", ""));
     EXPECT_THAT(splitWords(R"(special setVoltage '{"Volts":1.8}')"), ElementsAre("special", "setVoltage", R"({"Volts":1.8})"));
+    // A word that starts with # starts a comment; one inside a word or quotes is text.
+    EXPECT_THAT(splitWords("mem read x 0x10 4   # a dump"), ElementsAre("mem", "read", "x", "0x10", "4"));
+    EXPECT_THAT(splitWords("echo a#b '#c'"), ElementsAre("echo", "a#b", "#c"));
+    EXPECT_THAT(splitWords("# only a comment"), testing::IsEmpty());
     EXPECT_THROW(splitWords("'open"), UsageError);
     EXPECT_THROW(splitWords("\"open"), UsageError);
 }

@@ -48,7 +48,8 @@ std::vector<std::string> BackendProcess::withProbeDirectory(const std::filesyste
     std::filesystem::create_directories(directory / "probes");
     const auto preferences = directory / "preferences.properties";
     std::ofstream(preferences) << "simulator.probedir = " << (directory / "probes").string() << "\n"
-                               << "application.dir = " << HIL_DEVICES_DIR << "\n";
+                               << "application.dir = " << HIL_DEVICES_DIR << "\n"
+                               << "packmanager.dir = " << HIL_PACK_LIBRARY_DIR << "\n";
     return withTestBundles({"--preferences", preferences.string()});
 }
 

@@ -34,7 +34,7 @@ public:
     static std::vector<std::string> withTestBundles(std::vector<std::string> options = {});
     /// The test bundles, with preferences written into `directory` that point the simulator's
     /// virtual probes at `directory`/probes (created empty) and the device search at the sample
-    /// devices.
+    /// devices and their pack manager, as the shipped preferences do.
     static std::vector<std::string> withProbeDirectory(const std::filesystem::path& directory);
 
 private:

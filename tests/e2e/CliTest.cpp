@@ -196,6 +196,19 @@ TEST_F(CliToolTest, StimuliVerbsListTypesAndNamePorts)
     EXPECT_EQ(runShell("stimuli frobnicate\n").exitCode, 2);
 }
 
+TEST_F(CliToolTest, TourNarratesEachStepAndItsResult)
+{
+    const auto run = runCli("--connect 127.0.0.1:" + std::to_string(backend.port()) + " tour");
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_THAT(run.output, HasSubstr("\n# Set up the simulator, simulating the 8-bit DEMO8, and connect it:\n"
+                                      "$ setup simulator\nsimulator-1\n"));
+    EXPECT_THAT(run.output, HasSubstr("$ mem read simulator-1.DEMO8.data 0x100 16\n"
+                                      "0x00000100  48 65 6c 6c 6f 00 00 00 00 00 00 00 00 00 00 00  |Hello...........|\n"));
+    EXPECT_THAT(run.output, HasSubstr("$ teardown simulator-1\nsimulator-1 torn down\n"));
+    // A second tour in the same back-end finds the session of the first gone with its tool.
+    EXPECT_EQ(runCli("--connect 127.0.0.1:" + std::to_string(backend.port()) + " tour").exitCode, 0);
+}
+
 TEST(CliWithoutBackend, ConnectionRefusedExitsThree)
 {
     // Port 1 on loopback is never ours.
