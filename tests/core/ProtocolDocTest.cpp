@@ -1,0 +1,72 @@
+// docs/protocol.md lists, per service, the commands of its server's command table: no more, no
+// fewer. A command added to a server without a line in the document fails here.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <regex>
+
+#include "core/device/DeviceCommandServer.h"
+#include "core/device/DeviceService.h"
+#include "core/memory/MemoryCommandServer.h"
+#include "core/memory/MemoryService.h"
+#include "core/memory/RegistersCommandServer.h"
+#include "core/memory/RegistersService.h"
+#include "core/stimuli/MessageCommandServer.h"
+#include "core/stimuli/MessageService.h"
+#include "core/stimuli/StimuliCommandServer.h"
+#include "core/stimuli/StimuliService.h"
+#include "core/tools/ToolCommandServer.h"
+#include "core/tools/ToolService.h"
+#include "tests/fakes/FakeDebugger.h"
+
+namespace hil {
+namespace {
+
+/// The commands of each "## SERVICE" section's "### Commands" table, sorted.
+std::map<std::string, std::vector<std::string>> documentedCommands()
+{
+    std::ifstream document(std::string(HIL_SOURCE_DIR) + "/docs/protocol.md");
+    std::map<std::string, std::vector<std::string>> commands;
+    const std::regex row(R"(^\| `([A-Za-z]+)` \|)");
+    std::string service;
+    bool inCommands = false;
+    for (std::string line; std::getline(document, line);) {
+        if (line.rfind("## ", 0) == 0) {
+            service = line.substr(3);
+            inCommands = false;
+        } else if (line.rfind("### ", 0) == 0) {
+            inCommands = line == "### Commands";
+        } else if (std::smatch match; inCommands && std::regex_search(line, match, row)) {
+            commands[service].push_back(match[1]);
+        }
+    }
+    for (auto& [name, list] : commands)
+        std::sort(list.begin(), list.end());
+    return commands;
+}
+
+template <class Server, class Service>
+std::vector<std::string> commandsOf(fakes::FakeDebugger& debugger)
+{
+    return Server(debugger, std::make_shared<Service>(debugger)).commandNames();
+}
+
+TEST(ProtocolDocument, ListsExactlyTheCommandsOfEveryServer)
+{
+    fakes::FakeDebugger debugger;
+    const std::map<std::string, std::vector<std::string>> served{
+        {"Tool", commandsOf<ToolCommandServer, ToolService>(debugger)},
+        {"Device", commandsOf<DeviceCommandServer, DeviceService>(debugger)},
+        {"Memory", commandsOf<MemoryCommandServer, MemoryService>(debugger)},
+        {"Registers", commandsOf<RegistersCommandServer, RegistersService>(debugger)},
+        {"Message", commandsOf<MessageCommandServer, MessageService>(debugger)},
+        {"Stimuli", commandsOf<StimuliCommandServer, StimuliService>(debugger)},
+    };
+    EXPECT_EQ(documentedCommands(), served);
+}
+
+} // namespace
+} // namespace hil
