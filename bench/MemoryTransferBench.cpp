@@ -50,7 +50,7 @@ SimulatedTarget& target()
 std::vector<std::string> getArguments(std::int64_t bytes) { return {kFlash, "0", "1", std::to_string(bytes), "0"}; }
 
 /// Answers each request of `requestSize` bytes with the reply message a "get" of that many bytes
-/// would bring, on one thread, like the back-end's network thread: the same bytes, no work.
+/// would bring, on one thread, like the back-end's own: the same bytes, no work.
 class BlobServer {
 public:
     BlobServer(std::size_t requestSize, std::string reply)

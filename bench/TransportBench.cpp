@@ -21,7 +21,7 @@ hil::e2e::BackendProcess& backend()
     return process;
 }
 
-/// Echoes whatever each connection sends, on one thread, like the back-end's network thread.
+/// Echoes whatever each connection sends, on one thread, like the back-end's own.
 class EchoServer {
 public:
     EchoServer() : acceptor_(io_, {boost::asio::ip::make_address("127.0.0.1"), 0})

@@ -56,7 +56,7 @@ void ServerChannel::send(std::string bytes)
         std::lock_guard lock(outgoingMutex_);
         if (!writeInProgress_ && !closed_) {
             // Nothing queued: the calling thread writes what the socket takes at once, which
-            // spares a hand-over to the network thread. The socket is closed under this lock,
+            // spares a wake-up of the server's thread. The socket is closed under this lock,
             // so its descriptor cannot change meanwhile.
             const ssize_t sent = ::send(socket_.native_handle(), bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
             if (sent > 0)
@@ -142,7 +142,7 @@ void ServerChannel::close(const std::string& reason)
     if (closed_.exchange(true))
         return;
     BackendLogger::info("tcf", "Channel " + std::to_string(id_) + " (" + peer_ + ") closed: " + reason);
-    // The socket belongs to the network thread; closing it there cancels the pending read.
+    // The socket belongs to the server's thread; closing it there cancels the pending read.
     boost::asio::post(server_.network_, [self = shared_from_this()] {
         boost::system::error_code ignored;
         std::lock_guard lock(self->outgoingMutex_);

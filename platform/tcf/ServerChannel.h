@@ -14,7 +14,7 @@ namespace hil::tcf {
 
 class TcfServer;
 
-/// One client connection of the server. Reads run on the network thread; `send` may be called
+/// One client connection of the server. Reads run on the server's thread; `send` may be called
 /// from any thread and only appends to the outgoing queue.
 class ServerChannel : public ICommandChannel, public std::enable_shared_from_this<ServerChannel> {
 public:

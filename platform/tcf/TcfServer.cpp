@@ -29,15 +29,10 @@ std::uint16_t TcfServer::start(const std::string& address, std::uint16_t port)
     acceptor_.bind(endpoint);
     acceptor_.listen();
     networkWork_ = std::make_unique<decltype(networkWork_)::element_type>(network_.get_executor());
-    dispatchWork_ = std::make_unique<decltype(dispatchWork_)::element_type>(dispatch_.get_executor());
     accept();
     networkThread_ = std::thread([this] {
-        setCurrentThreadName("TCF Network");
+        setCurrentThreadName("TCF");
         network_.run();
-    });
-    dispatchThread_ = std::thread([this] {
-        setCurrentThreadName("TCF Dispatch");
-        dispatch_.run();
     });
     return acceptor_.local_endpoint().port();
 }
@@ -54,12 +49,9 @@ void TcfServer::stop()
         for (auto& [id, channel] : channels_)
             channel->close("the back-end is shutting down");
     });
-    // The network thread ends once every socket is closed; the closed handlers it posted then
-    // still run on the dispatch thread before that one ends.
+    // The thread ends once every socket is closed and their closed handlers ran.
     networkWork_.reset();
     networkThread_.join();
-    dispatchWork_.reset();
-    dispatchThread_.join();
 }
 
 std::string TcfServer::helloMessage() const
@@ -114,16 +106,13 @@ void TcfServer::onMessage(const std::shared_ptr<ServerChannel>& channel, Message
         channel->send(encodeMessage({MessageKind::NotRecognised, {token}}));
         return;
     }
-    // Through the dispatch thread, so that "sync" replies after every command sent before it.
-    boost::asio::post(dispatch_, [this, channel, message = std::move(message), syncRequest] {
-        const Token token(message.fields[0]);
-        if (syncRequest) {
-            channel->sendReply(token, {});
-            return;
-        }
-        const std::vector<std::string> arguments(message.fields.begin() + 3, message.fields.end());
-        services_.at(message.fields[1])(*channel, token, message.fields[2], arguments);
-    });
+    // Run here, in arrival order: "sync" replies after every command sent before it.
+    if (syncRequest) {
+        channel->sendReply(Token(token), {});
+        return;
+    }
+    const std::vector<std::string> arguments(message.fields.begin() + 3, message.fields.end());
+    handler->second(*channel, Token(token), message.fields[2], arguments);
 }
 
 void TcfServer::onChannelClosed(const std::shared_ptr<ServerChannel>& channel)
@@ -132,10 +121,8 @@ void TcfServer::onChannelClosed(const std::shared_ptr<ServerChannel>& channel)
         std::lock_guard lock(channelsMutex_);
         channels_.erase(channel->getChannelId());
     }
-    boost::asio::post(dispatch_, [this, id = channel->getChannelId()] {
-        if (channelClosed_)
-            channelClosed_(id);
-    });
+    if (channelClosed_)
+        channelClosed_(channel->getChannelId());
 }
 
 void TcfServer::sendEvent(const std::string& service, const std::string& name, const std::vector<std::string>& arguments)

@@ -1,5 +1,5 @@
 // A bundle for end-to-end tests: the "Echo" service, whose commands let a test create contexts,
-// receive progress reports and events, and keep the dispatch thread busy.
+// receive progress reports and events, and keep the command thread busy.
 
 #include <chrono>
 #include <thread>
@@ -67,7 +67,7 @@ private:
         results.push_back("");
     }
 
-    /// (ms): holds the dispatch thread.
+    /// (ms): holds the command thread.
     void handleSleep(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results)
     {
         arguments.requireCount(1);
