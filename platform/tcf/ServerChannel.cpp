@@ -3,7 +3,6 @@
 #include <sys/socket.h>
 
 #include <boost/asio/post.hpp>
-#include <boost/asio/write.hpp>
 
 #include "platform/common/BackendLogger.h"
 #include "platform/tcf/TcfServer.h"
@@ -51,59 +50,62 @@ void ServerChannel::send(std::string bytes)
     if (closed_)
         return;
     bool overflow = false;
-    bool startWriter = false;
+    bool waitForRoom = false;
     {
         std::lock_guard lock(outgoingMutex_);
-        if (!writeInProgress_ && !closed_) {
-            // Nothing queued: the calling thread writes what the socket takes at once, which
-            // spares a wake-up of the server's thread. The socket is closed under this lock,
-            // so its descriptor cannot change meanwhile.
-            const ssize_t sent = ::send(socket_.native_handle(), bytes.data(), bytes.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
-            if (sent > 0)
-                bytes.erase(0, static_cast<std::size_t>(sent));
-            if (bytes.empty())
-                return;
-        }
+        if (closed_)
+            return;
         // An empty queue takes the message as it is, without a copy.
-        if (outgoing_.empty())
+        if (unsentBytes() == 0) {
             outgoing_.swap(bytes);
-        else
+            sentOffset_ = 0;
+        } else {
             outgoing_.append(bytes);
-        overflow = outgoing_.size() + writing_.size() > server_.limits_.maxOutgoingBytes;
-        if (!overflow && !writeInProgress_)
-            startWriter = writeInProgress_ = true;
+        }
+        // Whoever sends writes what the socket takes at once: no thread has to wake up for it.
+        flushLocked();
+        overflow = unsentBytes() > server_.limits_.maxOutgoingBytes;
+        if (!overflow && unsentBytes() != 0 && !waitingForRoom_)
+            waitForRoom = waitingForRoom_ = true;
     }
     if (overflow) {
         close("its unsent output passed " + std::to_string(server_.limits_.maxOutgoingBytes) +
               " bytes: it stopped reading");
         return;
     }
-    if (startWriter)
-        boost::asio::post(server_.network_, [self = shared_from_this()] { self->writeQueued(); });
+    if (waitForRoom)
+        boost::asio::post(server_.network_, [self = shared_from_this()] { self->waitForRoom(); });
 }
 
-void ServerChannel::writeQueued()
+void ServerChannel::flushLocked()
 {
-    {
-        std::lock_guard lock(outgoingMutex_);
-        if (outgoing_.empty() || closed_) {
-            writeInProgress_ = false;
+    // The socket is closed under the same lock, so its descriptor cannot change meanwhile.
+    while (unsentBytes() != 0) {
+        const ssize_t sent = ::send(socket_.native_handle(), outgoing_.data() + sentOffset_, unsentBytes(),
+                                    MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (sent <= 0)
+            break; // full, or failed: a failed socket also fails its read, which closes the channel
+        sentOffset_ += static_cast<std::size_t>(sent);
+    }
+    if (unsentBytes() == 0) {
+        outgoing_.clear();
+        sentOffset_ = 0;
+    }
+}
+
+void ServerChannel::waitForRoom()
+{
+    socket_.async_wait(boost::asio::ip::tcp::socket::wait_write, [self = shared_from_this()](const boost::system::error_code& error) {
+        if (error)
+            return; // closed
+        std::lock_guard lock(self->outgoingMutex_);
+        self->flushLocked();
+        if (self->unsentBytes() == 0 || self->closed_) {
+            self->waitingForRoom_ = false;
             return;
         }
-        writing_.swap(outgoing_);
-    }
-    boost::asio::async_write(socket_, boost::asio::buffer(writing_),
-                             [self = shared_from_this()](const boost::system::error_code& error, std::size_t) {
-                                 {
-                                     std::lock_guard lock(self->outgoingMutex_);
-                                     self->writing_.clear();
-                                 }
-                                 if (error) {
-                                     self->close("write failed: " + error.message());
-                                     return;
-                                 }
-                                 self->writeQueued();
-                             });
+        self->waitForRoom();
+    });
 }
 
 void ServerChannel::startReading()

@@ -15,7 +15,8 @@ namespace hil::tcf {
 class TcfServer;
 
 /// One client connection of the server. Reads run on the server's thread; `send` may be called
-/// from any thread and only appends to the outgoing queue.
+/// from any thread: it writes what the socket takes at once and queues the rest, which goes out
+/// as soon as the socket has room. Nothing waits for the client.
 class ServerChannel : public ICommandChannel, public std::enable_shared_from_this<ServerChannel> {
 public:
     ServerChannel(TcfServer& server, boost::asio::ip::tcp::socket socket, int id);
@@ -24,7 +25,8 @@ public:
     void sendReply(const Token& token, const std::vector<std::string>& values) override;
     void sendProgress(const Token& token, const std::vector<std::string>& values) override;
 
-    /// Queues encoded bytes; drops the client when its queue passes the cap. Any thread.
+    /// Sends encoded bytes, queueing what the socket does not take; drops the client when its
+    /// queue passes the cap. Any thread.
     void send(std::string bytes);
     /// Starts reading. Network thread.
     void startReading();
@@ -39,7 +41,11 @@ private:
     /// A reply or progress report: the token, then the values.
     void sendTokenMessage(MessageKind kind, const Token& token, const std::vector<std::string>& values);
     void read();
-    void writeQueued();
+    /// Writes queued bytes while the socket takes them. Call with the outgoing lock held.
+    void flushLocked();
+    /// Flushes each time the socket has room, until the queue is empty. Server's thread.
+    void waitForRoom();
+    std::size_t unsentBytes() const { return outgoing_.size() - sentOffset_; }
 
     TcfServer& server_;
     boost::asio::ip::tcp::socket socket_;
@@ -49,8 +55,8 @@ private:
     std::string readBuffer_;
     std::mutex outgoingMutex_;
     std::string outgoing_;
-    std::string writing_;
-    bool writeInProgress_ = false;
+    std::size_t sentOffset_ = 0; ///< the bytes of `outgoing_` already written
+    bool waitingForRoom_ = false;
     std::atomic<bool> closed_{false};
     std::atomic<bool> helloReceived_{false};
 };
