@@ -151,8 +151,7 @@ void BM_PlainTcp(benchmark::State& state)
     BlobServer server(request.size(), reply);
     boost::asio::io_context io;
     tcp::socket socket(io);
-    socket.connect({boost::asio::ip::make_address("127.0.0.1"), server.port()});
-    socket.set_option(tcp::no_delay(true));
+    hil::bench::connectBenchmarkSocket(socket, server.port());
     std::string back(reply.size(), '\0');
     for (std::size_t i = 0; i + 1 < depth; ++i)
         boost::asio::write(socket, boost::asio::buffer(request));

@@ -91,8 +91,7 @@ void BM_EchoRoundTrip(benchmark::State& state)
 {
     boost::asio::io_context io;
     tcp::socket socket(io);
-    socket.connect({boost::asio::ip::make_address("127.0.0.1"), echoServer().port()});
-    socket.set_option(tcp::no_delay(true));
+    hil::bench::connectBenchmarkSocket(socket, echoServer().port());
     const std::string command = hil::tcf::encodeMessage({hil::tcf::MessageKind::Command, {"1", "Locator", "sync"}});
     std::string back(command.size(), '\0');
     for (auto _ : state) {
