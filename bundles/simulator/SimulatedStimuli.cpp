@@ -35,18 +35,7 @@ bool readChannel(const boost::json::value& entry, std::string& designator, Stimu
 
 bool SimulatedStimuliChannel::attachPort(std::shared_ptr<IStimuliPort> port)
 {
-    auto simulated = std::dynamic_pointer_cast<SimulatedStimuliPort>(port);
-    if (!simulated)
-        return false;
-    std::lock_guard lock(mutex_);
-    port_ = std::move(simulated);
-    return true;
-}
-
-void SimulatedStimuliChannel::detachPort()
-{
-    std::lock_guard lock(mutex_);
-    port_.reset();
+    return std::dynamic_pointer_cast<SimulatedStimuliPort>(port) != nullptr;
 }
 
 bool SimulatedStimuliPort::attachChannel(std::shared_ptr<IStimuliChannel> channel)

@@ -18,7 +18,9 @@ struct Stimulus {
 };
 
 /// A channel of a simulated stimuli provider: a level held on a device input, such as the bits
-/// of a port's input register. It drives only ports of a simulated device.
+/// of a port's input register. It drives only ports of a simulated device. The port holds the
+/// channel while attached and does the driving; the channel keeps no hold on the port, so a
+/// stimulus left attached when its device goes away keeps neither alive.
 class SimulatedStimuliChannel : public IStimuliChannel {
 public:
     SimulatedStimuliChannel(std::string designator, Stimulus stimulus)
@@ -28,15 +30,13 @@ public:
 
     std::string getDesignator() const override { return designator_; }
     bool attachPort(std::shared_ptr<IStimuliPort> port) override;
-    void detachPort() override;
+    void detachPort() override {}
 
     const Stimulus& stimulus() const { return stimulus_; }
 
 private:
     const std::string designator_;
     const Stimulus stimulus_;
-    std::mutex mutex_;
-    std::shared_ptr<SimulatedStimuliPort> port_;
 };
 
 /// The stimuli input of a simulated device. Its designator is the device's id until one is
