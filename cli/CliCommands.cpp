@@ -421,7 +421,7 @@ const VerbTable& verbTable()
             {"services", {"", "list the services the back-end offers", servicesVerb}},
             {"call", {"SERVICE COMMAND [JSON-ARG...]", "send one command and print its reply values", callVerb}},
             {"watch", {"[SERVICE...]", "print events as they arrive until Ctrl-C", watchVerb}},
-            {"help", {"", "print this text", helpVerb}},
+            {"help", {"", "print this text", helpVerb, false}},
             {"tour", {"", "a five-minute tour: sets up the simulator and runs the first verbs, printing each step; "
                           "stops at the first failure",
                       tourVerb}},

@@ -49,6 +49,8 @@ struct Verb {
     std::string arguments;
     std::string help;
     std::function<int(CliContext&, const std::vector<std::string>&)> run;
+    /// False for the verbs that talk to no back-end ("help"): they run without connecting.
+    bool needsConnection = true;
 };
 
 using VerbTable = std::map<std::string, Verb>;

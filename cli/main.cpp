@@ -54,7 +54,8 @@ int main(int argc, char** argv)
     hil::tcf::TcfClient client;
     hil::cli::CliContext context{client, json, std::cout, std::cerr};
     try {
-        client.connect(host, port);
+        if (verb->second.needsConnection)
+            client.connect(host, port);
     } catch (const hil::tcf::TcfClient::Error& error) {
         std::cerr << "error: " << error.what() << "\n";
         return ExitCode::Connection;

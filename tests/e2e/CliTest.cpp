@@ -215,6 +215,10 @@ TEST(CliWithoutBackend, ConnectionRefusedExitsThree)
     const auto run = runCli("--connect 127.0.0.1:1 services");
     EXPECT_EQ(run.exitCode, 3);
     EXPECT_THAT(run.output, HasSubstr("cannot connect to 127.0.0.1:1"));
+    // Help needs no back-end.
+    const auto help = runCli("--connect 127.0.0.1:1 help");
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_THAT(help.output, HasSubstr("a five-minute tour"));
 }
 
 } // namespace
