@@ -70,10 +70,14 @@ const std::map<std::string, OptionEntry>& optionTable()
                                   [](const std::string& v, HostOptions& o) {
                                       o.limits.maxOutgoingBytes = parsePositive("--max-outgoing-bytes", v);
                                   }}},
-        {"--max-clients", {"N", "most clients at once; more are refused (default 32)",
+        {"--max-clients", {"N", "most clients at once that said Hello; more are refused (default 32)",
                            [](const std::string& v, HostOptions& o) {
                                o.limits.maxClients = parsePositive("--max-clients", v);
                            }}},
+        {"--hello-timeout", {"MS", "a connection that sends no Hello within this is closed (default 5000)",
+                             [](const std::string& v, HostOptions& o) {
+                                 o.limits.helloTimeout = std::chrono::milliseconds(parsePositive("--hello-timeout", v));
+                             }}},
         {"--help", {"", "print this text", [](const std::string&, HostOptions& o) { o.help = true; }}},
     };
     return table;

@@ -1,5 +1,6 @@
 #include "platform/tcf/MessageCodec.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace hil::tcf {
@@ -82,7 +83,10 @@ void appendEndOfStream(std::string& out)
     out.push_back(wire::EndOfStream);
 }
 
-MessageDecoder::MessageDecoder(std::size_t maxMessageBytes) : maxMessageBytes_(maxMessageBytes) {}
+MessageDecoder::MessageDecoder(std::size_t maxMessageBytes, std::size_t maxFields)
+    : maxMessageBytes_(maxMessageBytes), maxFields_(maxFields)
+{
+}
 
 void MessageDecoder::failWith(const std::string& reason)
 {
@@ -93,6 +97,12 @@ void MessageDecoder::failWith(const std::string& reason)
 
 void MessageDecoder::feed(std::string_view bytes, const MessageHandler& onMessage)
 {
+    feedWhile(bytes, onMessage, [] { return true; });
+}
+
+std::size_t MessageDecoder::feedWhile(std::string_view bytes, const MessageHandler& onMessage,
+                                      const std::function<bool()>& keepGoing)
+{
     if (failed_)
         throw DecodeError("the stream already failed");
     std::size_t at = 0;
@@ -101,7 +111,11 @@ void MessageDecoder::feed(std::string_view bytes, const MessageHandler& onMessag
             escapePending_ = false;
             switch (bytes[at++]) {
             case wire::EscapedData: pending_.push_back(wire::Escape); break;
-            case wire::EndOfMessage: onMessage(finishMessage()); break;
+            case wire::EndOfMessage:
+                onMessage(finishMessage());
+                if (!keepGoing())
+                    return at;
+                break;
             case wire::EndOfStream: endOfStream_ = true; break;
             default: failWith("invalid escape sequence");
             }
@@ -119,6 +133,7 @@ void MessageDecoder::feed(std::string_view bytes, const MessageHandler& onMessag
         if (pending_.size() > maxMessageBytes_)
             failWith("message larger than " + std::to_string(maxMessageBytes_) + " bytes");
     }
+    return at;
 }
 
 Message MessageDecoder::finishMessage()
@@ -143,8 +158,13 @@ Message MessageDecoder::finishMessage()
         failWith("message does not end with a field separator");
     if (raw.size() < 2 || raw[1] != '\0' || !isKnownKind(raw[0]))
         failWith("unknown message kind");
+    // Counted before anything is allocated: each field costs a string of its own.
+    const auto fieldCount = static_cast<std::size_t>(std::count(raw.begin() + 2, raw.end(), '\0'));
+    if (fieldCount > maxFields_)
+        failWith("message has more than " + std::to_string(maxFields_) + " fields");
     Message message;
     message.kind = static_cast<MessageKind>(raw[0]);
+    message.fields.reserve(fieldCount);
     std::size_t start = 2;
     while (start < raw.size()) {
         const std::size_t end = raw.find('\0', start);

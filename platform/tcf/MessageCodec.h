@@ -6,7 +6,6 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <string_view>
 #include <vector>
 
 namespace hil::tcf {
@@ -36,6 +35,9 @@ constexpr char EscapedData = 0;     ///< 3 0: a data byte 3
 constexpr char EndOfMessage = 1;    ///< 3 1
 constexpr char EndOfStream = 2;     ///< 3 2
 constexpr std::size_t DefaultMaxMessageBytes = 16u << 20;
+/// No command or event of any service has more than a handful of fields; a cap keeps a message
+/// of millions of empty fields from costing gigabytes as separate strings.
+constexpr std::size_t DefaultMaxMessageFields = 1024;
 } // namespace wire
 
 /// Appends the wire form of one message: the kind byte, then each field, each followed by a
@@ -59,16 +61,21 @@ public:
 ///
 /// A stream is refused with `DecodeError` when a byte 3 is followed by anything but 0, 1 or 2;
 /// when a message is empty, has an unknown kind, does not end its last field with a zero byte, or
-/// has too few fields for its kind; or when one message grows past the byte cap. After an error
-/// or the end-of-stream marker the decoder takes no more bytes.
+/// has too few fields for its kind or more than the field cap; or when one message grows past the
+/// byte cap. After an error or the end-of-stream marker the decoder takes no more bytes.
 class MessageDecoder {
 public:
     using MessageHandler = std::function<void(Message&&)>;
 
-    explicit MessageDecoder(std::size_t maxMessageBytes = wire::DefaultMaxMessageBytes);
+    explicit MessageDecoder(std::size_t maxMessageBytes = wire::DefaultMaxMessageBytes,
+                            std::size_t maxFields = wire::DefaultMaxMessageFields);
 
     /// Decodes `bytes`, calling `onMessage` for each message completed. Throws `DecodeError`.
     void feed(std::string_view bytes, const MessageHandler& onMessage);
+    /// Like `feed`, but after each message stops when `keepGoing` says no, so that a reader can
+    /// hold back the rest; returns how many bytes of `bytes` it took.
+    std::size_t feedWhile(std::string_view bytes, const MessageHandler& onMessage,
+                          const std::function<bool()>& keepGoing);
 
     /// True once the end-of-stream marker was read.
     bool atEndOfStream() const { return endOfStream_; }
@@ -78,6 +85,7 @@ private:
     void failWith(const std::string& reason);
 
     std::size_t maxMessageBytes_;
+    std::size_t maxFields_;
     std::string pending_;
     bool escapePending_ = false;
     bool endOfStream_ = false;

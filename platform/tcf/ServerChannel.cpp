@@ -1,6 +1,7 @@
 #include "platform/tcf/ServerChannel.h"
 
 #include <sys/socket.h>
+#include <sys/uio.h>
 
 #include <boost/asio/post.hpp>
 
@@ -11,10 +12,13 @@ namespace hil::tcf {
 
 namespace {
 constexpr std::size_t kReadChunk = 64 * 1024;
-}
+/// Queued messages handed to one system call: many small events go out in one write.
+constexpr std::size_t kMessagesPerWrite = 64;
+} // namespace
 
 ServerChannel::ServerChannel(TcfServer& server, boost::asio::ip::tcp::socket socket, int id)
-    : server_(server), socket_(std::move(socket)), id_(id), decoder_(server.limits_.maxMessageBytes)
+    : server_(server), socket_(std::move(socket)), helloTimer_(server.network_), id_(id),
+      decoder_(server.limits_.maxMessageBytes, server.limits_.maxMessageFields)
 {
     boost::system::error_code error;
     const auto endpoint = socket_.remote_endpoint(error);
@@ -47,71 +51,105 @@ void ServerChannel::sendTokenMessage(MessageKind kind, const Token& token, const
 
 void ServerChannel::send(std::string bytes)
 {
-    if (closed_)
+    if (closed_ || bytes.empty())
         return;
     bool overflow = false;
-    bool waitForRoom = false;
+    bool startWaiting = false;
     {
         std::lock_guard lock(outgoingMutex_);
         if (closed_)
             return;
-        // An empty queue takes the message as it is, without a copy.
-        if (unsentBytes() == 0) {
-            outgoing_.swap(bytes);
-            sentOffset_ = 0;
-        } else {
-            outgoing_.append(bytes);
-        }
+        unsent_ += bytes.size();
+        outgoing_.push_back(std::move(bytes));
         // Whoever sends writes what the socket takes at once: no thread has to wake up for it.
         flushLocked();
-        overflow = unsentBytes() > server_.limits_.maxOutgoingBytes;
-        if (!overflow && unsentBytes() != 0 && !waitingForRoom_)
-            waitForRoom = waitingForRoom_ = true;
+        overflow = unsent_ > server_.limits_.maxOutgoingBytes;
+        if (!overflow && unsent_ != 0 && !waitingForRoom_)
+            startWaiting = waitingForRoom_ = true;
     }
     if (overflow) {
         close("its unsent output passed " + std::to_string(server_.limits_.maxOutgoingBytes) +
               " bytes: it stopped reading");
         return;
     }
-    if (waitForRoom)
+    if (startWaiting)
         boost::asio::post(server_.network_, [self = shared_from_this()] { self->waitForRoom(); });
 }
 
 void ServerChannel::flushLocked()
 {
     // The socket is closed under the same lock, so its descriptor cannot change meanwhile.
-    while (unsentBytes() != 0) {
-        const ssize_t sent = ::send(socket_.native_handle(), outgoing_.data() + sentOffset_, unsentBytes(),
-                                    MSG_DONTWAIT | MSG_NOSIGNAL);
-        if (sent <= 0)
-            break; // full, or failed: a failed socket also fails its read, which closes the channel
-        sentOffset_ += static_cast<std::size_t>(sent);
-    }
-    if (unsentBytes() == 0) {
-        outgoing_.clear();
-        sentOffset_ = 0;
+    while (!outgoing_.empty()) {
+        iovec parts[kMessagesPerWrite];
+        std::size_t count = 0;
+        std::size_t offered = 0;
+        for (auto message = outgoing_.begin(); message != outgoing_.end() && count < kMessagesPerWrite; ++message) {
+            const std::size_t skip = count == 0 ? frontWritten_ : 0;
+            parts[count++] = {message->data() + skip, message->size() - skip};
+            offered += message->size() - skip;
+        }
+        msghdr header{};
+        header.msg_iov = parts;
+        header.msg_iovlen = count;
+        const ssize_t written = ::sendmsg(socket_.native_handle(), &header, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (written <= 0)
+            return; // full, or failed: a failed socket also fails its read, which closes the channel
+        auto left = static_cast<std::size_t>(written);
+        unsent_ -= left;
+        // Each message is freed as soon as it is written whole.
+        while (left != 0) {
+            const std::size_t rest = outgoing_.front().size() - frontWritten_;
+            if (left < rest) {
+                frontWritten_ += left;
+                break;
+            }
+            left -= rest;
+            outgoing_.pop_front();
+            frontWritten_ = 0;
+        }
+        if (static_cast<std::size_t>(written) < offered)
+            return; // the socket is full
     }
 }
+
+bool ServerChannel::congested() const { return unsent_ > server_.limits_.readPauseBytes; }
 
 void ServerChannel::waitForRoom()
 {
     socket_.async_wait(boost::asio::ip::tcp::socket::wait_write, [self = shared_from_this()](const boost::system::error_code& error) {
         if (error)
             return; // closed
-        std::lock_guard lock(self->outgoingMutex_);
-        self->flushLocked();
-        if (self->unsentBytes() == 0 || self->closed_) {
-            self->waitingForRoom_ = false;
-            return;
+        bool more = false;
+        {
+            std::lock_guard lock(self->outgoingMutex_);
+            self->flushLocked();
+            more = !self->outgoing_.empty() && !self->closed_;
+            self->waitingForRoom_ = more;
         }
-        self->waitForRoom();
+        if (more)
+            self->waitForRoom();
+        if (self->readPaused_ && !self->congested() && !self->closed_) {
+            self->readPaused_ = false;
+            self->processInput();
+        }
     });
 }
 
 void ServerChannel::startReading()
 {
     readBuffer_.resize(kReadChunk);
+    helloTimer_.expires_after(server_.limits_.helloTimeout);
+    helloTimer_.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
+        if (!error && !self->helloReceived_)
+            self->close("it sent no Hello within " + std::to_string(self->server_.limits_.helloTimeout.count()) + " ms");
+    });
     read();
+}
+
+void ServerChannel::markHelloReceived()
+{
+    helloReceived_ = true;
+    helloTimer_.cancel();
 }
 
 void ServerChannel::read()
@@ -122,21 +160,36 @@ void ServerChannel::read()
                 self->close(error == boost::asio::error::eof ? "client closed the connection" : error.message());
                 return;
             }
-            try {
-                self->decoder_.feed(std::string_view(self->readBuffer_.data(), n), [&](Message&& message) {
-                    self->server_.onMessage(self, std::move(message));
-                });
-            } catch (const DecodeError& decodeError) {
-                self->close(std::string("malformed input: ") + decodeError.what());
-                return;
-            }
-            if (self->decoder_.atEndOfStream()) {
-                self->close("client ended the stream");
-                return;
-            }
-            if (!self->closed_)
-                self->read();
+            self->readStart_ = 0;
+            self->readEnd_ = n;
+            self->processInput();
         });
+}
+
+void ServerChannel::processInput()
+{
+    const auto self = shared_from_this();
+    try {
+        readStart_ += decoder_.feedWhile(
+            std::string_view(readBuffer_.data() + readStart_, readEnd_ - readStart_),
+            [&](Message&& message) { server_.onMessage(self, std::move(message)); },
+            [&] { return !closed_ && !congested(); });
+    } catch (const DecodeError& decodeError) {
+        close(std::string("malformed input: ") + decodeError.what());
+        return;
+    }
+    if (decoder_.atEndOfStream()) {
+        close("client ended the stream");
+        return;
+    }
+    if (closed_)
+        return;
+    // Replies pile up faster than the client reads them: run nothing more of it until they went.
+    if (congested()) {
+        readPaused_ = true;
+        return;
+    }
+    read();
 }
 
 void ServerChannel::close(const std::string& reason)
@@ -147,9 +200,14 @@ void ServerChannel::close(const std::string& reason)
     // The socket belongs to the server's thread; closing it there cancels the pending read.
     boost::asio::post(server_.network_, [self = shared_from_this()] {
         boost::system::error_code ignored;
-        std::lock_guard lock(self->outgoingMutex_);
-        self->socket_.shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
-        self->socket_.close(ignored);
+        self->helloTimer_.cancel();
+        {
+            std::lock_guard lock(self->outgoingMutex_);
+            self->socket_.shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
+            self->socket_.close(ignored);
+            self->outgoing_.clear();
+            self->unsent_ = 0;
+        }
         self->server_.onChannelClosed(self);
     });
 }

@@ -70,38 +70,66 @@ void TcfServer::accept()
         std::shared_ptr<ServerChannel> channel;
         {
             std::lock_guard lock(channelsMutex_);
+            limitWaitingForHelloLocked();
             channel = std::make_shared<ServerChannel>(*this, std::move(socket), nextChannelId_++);
-            if (channels_.size() >= limits_.maxClients) {
-                BackendLogger::error("tcf", "Refusing " + channel->peer() + ": already " +
-                                                std::to_string(limits_.maxClients) + " clients");
-                channel.reset(); // its socket closes with it
-            } else {
-                channels_.emplace(channel->getChannelId(), channel);
-            }
+            channels_.emplace(channel->getChannelId(), channel);
         }
-        if (channel) {
-            BackendLogger::info("tcf", "Channel " + std::to_string(channel->getChannelId()) + " opened by " + channel->peer());
-            // The Hello goes first: the channel gets no event before its client's Hello.
-            channel->send(helloMessage());
-            channel->startReading();
-        }
+        BackendLogger::info("tcf", "Channel " + std::to_string(channel->getChannelId()) + " opened by " + channel->peer());
+        // The Hello goes first: the channel gets no event before its client's Hello.
+        channel->send(helloMessage());
+        channel->startReading();
         accept();
     });
 }
 
+void TcfServer::limitWaitingForHelloLocked()
+{
+    std::shared_ptr<ServerChannel> oldest;
+    std::size_t waiting = 0;
+    for (const auto& [id, channel] : channels_) {
+        if (channel->helloReceived() || channel->isClosed())
+            continue;
+        if (!oldest)
+            oldest = channel; // ids grow, so the first is the oldest
+        ++waiting;
+    }
+    if (waiting >= limits_.maxClients)
+        oldest->close("it sent no Hello, and " + std::to_string(waiting) + " connections are waiting for theirs");
+}
+
+void TcfServer::onHello(const std::shared_ptr<ServerChannel>& channel)
+{
+    if (channel->helloReceived())
+        return;
+    std::size_t clients = 0;
+    {
+        std::lock_guard lock(channelsMutex_);
+        for (const auto& [id, other] : channels_)
+            clients += other->helloReceived() && !other->isClosed() ? 1 : 0;
+    }
+    if (clients >= limits_.maxClients) {
+        BackendLogger::error("tcf", "Refusing " + channel->peer() + ": already " + std::to_string(limits_.maxClients) +
+                                        " clients");
+        channel->close("the client limit is reached");
+        return;
+    }
+    channel->markHelloReceived();
+}
+
 void TcfServer::onMessage(const std::shared_ptr<ServerChannel>& channel, Message&& message)
 {
+    auto& fields = message.fields;
     if (message.kind == MessageKind::Event) {
-        if (message.fields[0] == kLocator && message.fields[1] == "Hello")
-            channel->markHelloReceived();
+        if (fields[0] == kLocator && fields[1] == "Hello")
+            onHello(channel);
         return;
     }
     if (message.kind != MessageKind::Command)
         return; // flow control, and replies to commands we never send
-    const std::string& token = message.fields[0];
-    const std::string& service = message.fields[1];
+    const std::string& token = fields[0];
+    const std::string& service = fields[1];
     const auto handler = services_.find(service);
-    const bool syncRequest = service == kLocator && message.fields[2] == "sync";
+    const bool syncRequest = service == kLocator && fields[2] == "sync";
     if (!channel->helloReceived() || (handler == services_.end() && !syncRequest)) {
         channel->send(encodeMessage({MessageKind::NotRecognised, {token}}));
         return;
@@ -111,8 +139,10 @@ void TcfServer::onMessage(const std::shared_ptr<ServerChannel>& channel, Message
         channel->sendReply(Token(token), {});
         return;
     }
-    const std::vector<std::string> arguments(message.fields.begin() + 3, message.fields.end());
-    handler->second(*channel, Token(token), message.fields[2], arguments);
+    // The arguments move on to the handler; only their pointers are copied.
+    const std::vector<std::string> arguments(std::make_move_iterator(fields.begin() + 3),
+                                             std::make_move_iterator(fields.end()));
+    handler->second(*channel, Token(token), fields[2], arguments);
 }
 
 void TcfServer::onChannelClosed(const std::shared_ptr<ServerChannel>& channel)

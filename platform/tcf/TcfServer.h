@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -32,6 +33,10 @@ class ServerChannel;
 /// Each side sends "E Locator Hello [services]" first; a command that arrives before the client's
 /// Hello, or names a service nobody registered, is answered "N". The server answers "Locator"
 /// "sync" itself.
+///
+/// Only a client that said Hello takes one of the `maxClients` slots. Connections still waiting
+/// for theirs are at most as many again; a new one closes the oldest of them, and each is closed
+/// when its Hello does not come in time. So connections that say nothing never lock clients out.
 class TcfServer : public IEventSink {
 public:
     using CommandHandler = std::function<void(ICommandChannel& channel, const Token& token, const std::string& command,
@@ -41,10 +46,17 @@ public:
     struct Limits {
         /// A larger incoming message closes its channel.
         std::size_t maxMessageBytes = wire::DefaultMaxMessageBytes;
-        /// A client whose unsent output passes this is dropped.
+        /// An incoming message of more fields closes its channel.
+        std::size_t maxMessageFields = wire::DefaultMaxMessageFields;
+        /// A client whose unsent output passes this is dropped. Only events can take it there:
+        /// replies stop at `readPauseBytes` plus one reply.
         std::size_t maxOutgoingBytes = 64u << 20;
-        /// Connections past this are closed at once.
+        /// While more than this is unsent to a client, none of its commands run.
+        std::size_t readPauseBytes = 1u << 20;
+        /// Clients that said Hello; one more is closed as its Hello arrives.
         std::size_t maxClients = 32;
+        /// A connection that sends no Hello within this is closed.
+        std::chrono::milliseconds helloTimeout{5000};
     };
 
     explicit TcfServer(Limits limits);
@@ -74,6 +86,9 @@ private:
     friend class ServerChannel;
 
     void accept();
+    /// Makes room for one more connection waiting for its Hello. Call with the channel lock held.
+    void limitWaitingForHelloLocked();
+    void onHello(const std::shared_ptr<ServerChannel>& channel);
     void onMessage(const std::shared_ptr<ServerChannel>& channel, Message&& message);
     void onChannelClosed(const std::shared_ptr<ServerChannel>& channel);
     std::string helloMessage() const;

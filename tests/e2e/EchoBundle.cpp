@@ -31,6 +31,7 @@ public:
         addCommand("progress", &EchoCommandServer::handleProgress);
         addCommand("emit", &EchoCommandServer::handleEmit);
         addCommand("sleep", &EchoCommandServer::handleSleep);
+        addCommand("blob", &EchoCommandServer::handleBlob);
         registerServiceSignalHandlers();
     }
 
@@ -65,6 +66,14 @@ private:
         for (int i = 0; i < count; ++i)
             tcf::Protocol::sendEvent("Echo", "tick", {std::to_string(i), payload});
         results.push_back("");
+    }
+
+    /// (size): replies a string of `size` bytes, as a big memory read would.
+    void handleBlob(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results)
+    {
+        arguments.requireCount(1);
+        results.push_back("");
+        results.push_back(boost::json::serialize(boost::json::value(std::string(arguments.int32(0), 'x'))));
     }
 
     /// (ms): holds the command thread.

@@ -4,9 +4,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <utility>
+
+#include <boost/asio.hpp>
+
+#include "platform/tcf/MessageCodec.h"
 
 #include "tests/e2e/EventLog.h"
 #include "tests/fakes/TempDirectory.h"
@@ -91,6 +96,47 @@ TEST_F(FaultTest, ThousandClientsComingAndGoingLeaveNoDescriptorsOrMemoryBehind)
     RecordProperty("resident_kib_before", static_cast<int>(memory));
     RecordProperty("resident_kib_after", static_cast<int>(residentKiB(backend.pid())));
     EXPECT_THAT(connect(backend)->call("Locator", "sync").values, ElementsAre());
+}
+
+TEST(SlowReaderTest, PipelinedBigRepliesAreAllDeliveredAndCostAtMostTheCap)
+{
+    BackendProcess backend(BackendProcess::withTestBundles());
+    // A raw client that sends its Hello and a hundred 1 MiB requests at once, then reads.
+    boost::asio::io_context io;
+    boost::asio::ip::tcp::socket socket(io);
+    socket.open(boost::asio::ip::tcp::v4());
+    socket.set_option(boost::asio::socket_base::receive_buffer_size(64 * 1024));
+    socket.connect({boost::asio::ip::make_address("127.0.0.1"), backend.port()});
+    constexpr int kRequests = 100;
+    std::string requests = tcf::encodeMessage({tcf::MessageKind::Event, {"Locator", "Hello", "[]"}});
+    for (int i = 0; i < kRequests; ++i)
+        requests += tcf::encodeMessage({tcf::MessageKind::Command, {std::to_string(i), "Echo", "blob", "1048576"}});
+    const std::size_t before = residentKiB(backend.pid());
+    boost::asio::write(socket, boost::asio::buffer(requests));
+
+    tcf::MessageDecoder decoder;
+    int replies = 0;
+    std::size_t peak = before;
+    std::array<char, 64 * 1024> buffer;
+    while (replies < kRequests) {
+        const auto n = socket.read_some(boost::asio::buffer(buffer));
+        decoder.feed({buffer.data(), n}, [&](tcf::Message&& message) {
+            if (message.kind == tcf::MessageKind::Reply && message.fields.at(0) == std::to_string(replies))
+                ++replies;
+        });
+        // Slower than the back-end writes: a pause now and then, as a busy client would.
+        if (replies % 10 == 0)
+            std::this_thread::sleep_for(1ms);
+        peak = std::max(peak, residentKiB(backend.pid()));
+    }
+    EXPECT_EQ(replies, kRequests) << "every reply arrives, in order";
+    // 100 MiB went out; what waited for the client never passed a few MiB.
+    if (kResidentMemoryTells) {
+        EXPECT_LT(peak, before + 32 * 1024) << "KiB resident at the peak, " << before << " before";
+    }
+    RecordProperty("resident_kib_before", static_cast<int>(before));
+    RecordProperty("resident_kib_peak", static_cast<int>(peak));
+    EXPECT_THAT(backend.log(), testing::Not(testing::HasSubstr("stopped reading")));
 }
 
 TEST_F(FaultTest, ClientGoneInTheMiddleOfACommandHasItsToolsTornDown)

@@ -123,7 +123,7 @@ class TransportRefuses : public testing::TestWithParam<BadInput> {};
 
 TEST_P(TransportRefuses, ClosesOnlyTheOffendingChannel)
 {
-    BackendProcess backend(BackendProcess::withTestBundles({"--max-message-bytes", "1024"}));
+    BackendProcess backend(BackendProcess::withTestBundles({"--max-message-bytes", "4096"}));
     auto bystander = connect(backend);
     auto offender = connect(backend);
     offender->sendRaw(GetParam().bytes);
@@ -135,7 +135,9 @@ TEST_P(TransportRefuses, ClosesOnlyTheOffendingChannel)
 INSTANTIATE_TEST_SUITE_P(
     Input, TransportRefuses,
     testing::Values(BadInput{"Oversized", tcf::encodeMessage({tcf::MessageKind::Command,
-                                                              {"1", "Echo", "getChildren", std::string(2000, ' ')}})},
+                                                              {"1", "Echo", "getChildren", std::string(5000, ' ')}})},
+                    // Small in bytes, but each field would cost a string of its own.
+                    BadInput{"ManyEmptyFields", "C" + std::string(2000, '\0') + "\x03\x01"},
                     BadInput{"BadEscape", std::string("C\0" "1\0" "\x03\x07", 7)},
                     BadInput{"MissingSeparator", std::string("C\0" "1\0" "Echo" "\x03\x01", 10)}),
     [](const auto& info) { return info.param.name; });
@@ -162,13 +164,46 @@ TEST(TransportLimits, ClientThatStopsReadingIsDroppedAndOthersKeepGoing)
     EXPECT_THAT(reader->call("Echo", "getChildren", {"\"\""}).values, ElementsAre("", "[]"));
 }
 
-TEST(TransportLimits, ClientsBeyondTheLimitAreRefused)
+TEST(TransportLimits, ClientsBeyondTheLimitAreRefusedAsTheirHelloArrives)
 {
     BackendProcess backend(BackendProcess::withTestBundles({"--max-clients", "1"}));
     auto first = connect(backend);
     TcfClient second;
-    EXPECT_THROW(second.connect("127.0.0.1", backend.port(), 2s), TcfClient::Error);
+    try {
+        second.connect("127.0.0.1", backend.port(), 2s);
+        EXPECT_TRUE(second.waitUntilClosed(5s));
+    } catch (const TcfClient::Error&) {
+        // closed before its Hello was read: refused all the same
+    }
     EXPECT_THAT(first->call("Echo", "getChildren", {"\"\""}).values, ElementsAre("", "[]"));
+    EXPECT_THAT(backend.log(), testing::HasSubstr("already 1 clients"));
+}
+
+TEST(TransportLimits, ConnectionsThatSayNothingLockNobodyOutAndAreClosedInTime)
+{
+    BackendProcess backend(BackendProcess::withTestBundles({"--max-clients", "4", "--hello-timeout", "1000"}));
+    boost::asio::io_context io;
+    std::vector<boost::asio::ip::tcp::socket> silent;
+    for (int i = 0; i < 12; ++i) {
+        silent.emplace_back(io);
+        silent.back().connect({boost::asio::ip::make_address("127.0.0.1"), backend.port()});
+    }
+    // Three times as many silent connections as client slots, and clients still get in.
+    std::vector<std::unique_ptr<TcfClient>> clients;
+    for (int i = 0; i < 4; ++i) {
+        clients.push_back(connect(backend));
+        EXPECT_THAT(clients.back()->call("Echo", "getChildren", {"\"\""}).values, ElementsAre("", "[]"));
+    }
+    // Each silent connection ends: closed for the newer ones, or for its silence.
+    for (auto& socket : silent) {
+        std::array<char, 4096> buffer;
+        boost::system::error_code error;
+        while (!error)
+            socket.read_some(boost::asio::buffer(buffer), error);
+        EXPECT_EQ(error, boost::asio::error::eof);
+    }
+    EXPECT_THAT(backend.log(), testing::HasSubstr("it sent no Hello within 1000 ms"));
+    EXPECT_THAT(clients.front()->call("Locator", "sync").values, ElementsAre());
 }
 
 TEST(BackendLifecycle, SigtermShutsDownCleanly)

@@ -75,7 +75,7 @@ class MessageCodecRefuses : public testing::TestWithParam<Malformed> {};
 
 TEST_P(MessageCodecRefuses, AndStaysFailed)
 {
-    MessageDecoder decoder(64);
+    MessageDecoder decoder(64, 8);
     EXPECT_THROW(decodeAll(decoder, GetParam().bytes), DecodeError);
     EXPECT_THROW(decodeAll(decoder, encodeMessage({MessageKind::Flow, {"0"}})), DecodeError);
 }
@@ -89,7 +89,8 @@ INSTANTIATE_TEST_SUITE_P(
                     Malformed{"Empty", "\x03\x01"s},
                     Malformed{"CommandWithoutName", "C\0" "1\0" "Svc\0" "\x03\x01"s},
                     Malformed{"NotRecognisedWithoutToken", "N\0" "\x03\x01"s},
-                    Malformed{"LargerThanCap", "E\0" + std::string(100, 'x')}),
+                    Malformed{"LargerThanCap", "E\0" + std::string(100, 'x')},
+                    Malformed{"MoreFieldsThanTheCap", "E\0"s + std::string(9, '\0') + "\x03\x01"s}),
     [](const auto& info) { return info.param.name; });
 
 TEST(MessageCodec, MessageExactlyAtTheCapIsAccepted)
@@ -98,6 +99,20 @@ TEST(MessageCodec, MessageExactlyAtTheCapIsAccepted)
     const Message event{MessageKind::Event, {std::string(58, 's'), "e"}};
     MessageDecoder decoder(64);
     EXPECT_EQ(decodeAll(decoder, encodeMessage(event)).size(), 1u);
+}
+
+TEST(MessageCodec, FeedWhileStopsAfterTheMessageThatSaidEnoughAndKeepsTheRest)
+{
+    const std::string wire = encodeMessage({MessageKind::Flow, {"0"}}) + encodeMessage({MessageKind::Flow, {"1"}});
+    MessageDecoder decoder;
+    std::vector<Message> seen;
+    const auto keep = [&](Message&& message) { seen.push_back(std::move(message)); };
+    const std::size_t taken = decoder.feedWhile(wire, keep, [] { return false; });
+    EXPECT_EQ(taken, wire.size() / 2);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_EQ(decoder.feedWhile(std::string_view(wire).substr(taken), keep, [] { return true; }), wire.size() - taken);
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[1].fields, std::vector<std::string>{"1"});
 }
 
 } // namespace
