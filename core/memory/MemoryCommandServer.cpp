@@ -7,9 +7,15 @@
 #include "core/frame/ErrorDescr.h"
 #include "platform/common/BackendLogger.h"
 #include "platform/common/Base64.h"
+#include "platform/tcf/MessageCodec.h"
 #include "platform/tcf/Protocol.h"
 
 namespace hil {
+
+// The reply to the largest "get": the Base64 text with its quotes, and room for the token, the
+// error slot and a range error list.
+static_assert((MemoryCommandServer::kDefaultTransferLimit + 2) / 3 * 4 + (1 << 20) <= tcf::wire::DefaultMaxMessageBytes,
+              "the largest memory read must fit in one message a standard client accepts");
 
 namespace {
 

@@ -13,11 +13,13 @@ namespace hil {
 ///
 /// Every argument is checked before a context is called, so a refused command leaves the target
 /// as it was. A "get" may ask for at most the transfer limit (the setting
-/// "com.velmora.hil.core.maxmemorytransfer", in bytes; 64 MiB when unset), so that a client cannot
-/// make the back-end allocate without bound.
+/// "com.velmora.hil.core.maxmemorytransfer", in bytes; 8 MiB when unset), so that a client cannot
+/// make the back-end allocate without bound. 8 MiB is 11.2 MB of Base64: the largest reply fits
+/// in the 16 MiB message a standard client accepts, so whatever the back-end agrees to send, a
+/// client receives. Larger reads take several "get"s.
 class MemoryCommandServer : public ParentLookupServer {
 public:
-    static constexpr std::int64_t kDefaultTransferLimit = std::int64_t{64} << 20;
+    static constexpr std::int64_t kDefaultTransferLimit = std::int64_t{8} << 20;
     static inline const std::string kTransferLimitSetting = "com.velmora.hil.core.maxmemorytransfer";
 
     MemoryCommandServer(IOrixDebugger& debugger, std::shared_ptr<IService> service);
