@@ -1,6 +1,7 @@
 #include "core/devicedescription/DescriptionNumbers.h"
 
 #include <cerrno>
+#include <cmath>
 #include <cstdlib>
 #include <limits>
 
@@ -42,7 +43,9 @@ std::int32_t parseSigned32(const std::string& text)
 
 double parseDecimal(const std::string& text)
 {
-    return std::strtod(text.c_str(), nullptr);
+    // "inf", "nan" and 1e400 read as a missing value: they have no JSON form to be replied in.
+    const double value = std::strtod(text.c_str(), nullptr);
+    return std::isfinite(value) ? value : 0.0;
 }
 
 } // namespace hil::description

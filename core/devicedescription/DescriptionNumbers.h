@@ -18,7 +18,7 @@ inline std::uint32_t parseLow32(const std::string& text) { return static_cast<st
 std::uint32_t parseUnsigned32(const std::string& text);
 /// A signed 32-bit number that saturates at the limits of its type.
 std::int32_t parseSigned32(const std::string& text);
-/// A decimal fraction such as "1.8"; 0 without digits.
+/// A decimal fraction such as "1.8"; 0 without digits, and 0 for what no double holds (1e400, "inf").
 double parseDecimal(const std::string& text);
 /// False only for the text "0"; every other text, the empty one and "false" included, is true.
 inline bool parseFlag(const std::string& text) { return text != "0"; }

@@ -1,5 +1,6 @@
 #include "core/frame/CommandArguments.h"
 
+#include <cmath>
 #include <limits>
 
 #include <boost/json/parse.hpp>
@@ -24,11 +25,36 @@ void CommandArguments::requireCount(std::size_t expected) const
         throwArgumentError();
 }
 
+namespace {
+
+/// True when no number in `value` is infinite or NaN. The parser turns a number too large for a
+/// double (1e400) into infinity, which has no JSON form: echoed, it would make every reply and
+/// event that carries it invalid JSON.
+bool allNumbersFinite(const boost::json::value& value)
+{
+    switch (value.kind()) {
+    case boost::json::kind::double_: return std::isfinite(value.get_double());
+    case boost::json::kind::array:
+        for (const auto& element : value.get_array())
+            if (!allNumbersFinite(element))
+                return false;
+        return true;
+    case boost::json::kind::object:
+        for (const auto& member : value.get_object())
+            if (!allNumbersFinite(member.value()))
+                return false;
+        return true;
+    default: return true;
+    }
+}
+
+} // namespace
+
 boost::json::value CommandArguments::value(std::size_t index) const
 {
     boost::system::error_code error;
     boost::json::value parsed = boost::json::parse(rawText(index), error);
-    return error ? boost::json::value() : parsed;
+    return error || !allNumbersFinite(parsed) ? boost::json::value() : parsed;
 }
 
 namespace json_read {

@@ -26,7 +26,7 @@ public:
     /// Fails with code 3 unless there are exactly `expected` arguments.
     void requireCount(std::size_t expected) const;
 
-    /// The parsed argument; null when it is not JSON.
+    /// The parsed argument; null when it is not JSON or holds a number no double can hold.
     boost::json::value value(std::size_t index) const;
 
     std::string string(std::size_t index) const;

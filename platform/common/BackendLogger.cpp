@@ -8,6 +8,9 @@
 #include <boost/algorithm/string/split.hpp>
 #include <boost/algorithm/string/trim.hpp>
 
+#include <mutex>
+#include <set>
+#include <shared_mutex>
 #include <vector>
 
 namespace hil {
@@ -40,11 +43,46 @@ Poco::Logger& loggerFor(const std::string& category)
 
 bool maskAllows(unsigned bit) { return (gLogMask.load(std::memory_order_relaxed) & bit) != 0; }
 
+/// The categories that may log, kept apart from Poco's logger levels: a Poco logger made later
+/// copies its level from its nearest ancestor, so opening the empty category (the root) would
+/// open every category nobody named.
+class CategoryFilter {
+public:
+    bool allows(const std::string& category) const
+    {
+        std::shared_lock lock(mutex_);
+        return all_ || enabled_.contains(category);
+    }
+    void allowAll()
+    {
+        std::unique_lock lock(mutex_);
+        all_ = true;
+        enabled_.clear();
+    }
+    void allowOnly(std::set<std::string> categories)
+    {
+        std::unique_lock lock(mutex_);
+        all_ = false;
+        enabled_ = std::move(categories);
+    }
+
+private:
+    mutable std::shared_mutex mutex_;
+    bool all_ = true;
+    std::set<std::string> enabled_;
+};
+
+CategoryFilter& categoryFilter()
+{
+    static CategoryFilter filter;
+    return filter;
+}
+
 } // namespace
 
-bool BackendLogger::debug_enabled(const std::string& category) { return loggerFor(category).debug(); }
-bool BackendLogger::info_enabled(const std::string& category) { return loggerFor(category).information(); }
-bool BackendLogger::error_enabled(const std::string& category) { return loggerFor(category).error(); }
+bool BackendLogger::debug_enabled(const std::string& category) { return categoryFilter().allows(category); }
+bool BackendLogger::info_enabled(const std::string& category) { return categoryFilter().allows(category); }
+bool BackendLogger::error_enabled(const std::string& category) { return categoryFilter().allows(category); }
 
 bool BackendLogger::debugOn(const std::string& category)
 {
@@ -71,29 +109,23 @@ void BackendLogger::error(const std::string& category, const std::string& messag
 
 void BackendLogger::errorUnfiltered(const std::string& category, const std::string& message)
 {
-    if (!maskAllows(LogMask::Error))
-        return;
-    // Written at fatal priority so that a category switched off still lets the line through.
-    loggerFor(category).fatal(message);
+    if (maskAllows(LogMask::Error))
+        loggerFor(category).error(message);
 }
 
 void BackendLogger::enableCategories(const std::string& commaSeparated)
 {
-    rootLogger();
     const std::string list = boost::algorithm::trim_copy(commaSeparated);
     if (list.empty() || list == "*") {
-        Poco::Logger::setLevel(kRootLogger, Poco::Message::PRIO_TRACE);
+        categoryFilter().allowAll();
         return;
     }
-    // Switch everything down to fatal first, which only `errorUnfiltered` writes at; each named
-    // category is then opened again.
-    Poco::Logger::setLevel(kRootLogger, Poco::Message::PRIO_FATAL);
-    std::vector<std::string> categories;
-    boost::algorithm::split(categories, list, [](char c) { return c == ','; });
-    for (auto& category : categories) {
-        boost::algorithm::trim(category);
-        loggerFor(category).setLevel(Poco::Message::PRIO_TRACE);
-    }
+    std::vector<std::string> names;
+    boost::algorithm::split(names, list, [](char c) { return c == ','; });
+    std::set<std::string> categories;
+    for (auto& name : names)
+        categories.insert(boost::algorithm::trim_copy(name));
+    categoryFilter().allowOnly(std::move(categories));
 }
 
 void BackendLogger::useConsole()

@@ -2,6 +2,8 @@
 
 #include <boost/json.hpp>
 
+#include "platform/common/Utf8.h"
+
 namespace hil {
 
 std::string ErrorReport::toJson() const
@@ -13,13 +15,13 @@ std::string ErrorReport::toJson() const
     if (time != 0)
         report["Time"] = time;
     if (!service.empty())
-        report["Service"] = service;
+        report["Service"] = validUtf8(service);
     if (!format.empty())
-        report["Format"] = format;
+        report["Format"] = validUtf8(format);
     if (!params.empty()) {
         boost::json::array list;
         for (const auto& param : params)
-            list.emplace_back(param);
+            list.emplace_back(validUtf8(param));
         report["Params"] = std::move(list);
     }
     if (severity != 0)
@@ -27,7 +29,7 @@ std::string ErrorReport::toJson() const
     if (altCode != 0)
         report["AltCode"] = altCode;
     if (!altOrg.empty())
-        report["AltOrg"] = altOrg;
+        report["AltOrg"] = validUtf8(altOrg);
     return boost::json::serialize(report);
 }
 

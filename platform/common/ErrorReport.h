@@ -20,7 +20,8 @@ struct ErrorReport {
 
     /// The empty text when `code` is 0. Otherwise a compact JSON object with the members "Code",
     /// "Time", "Service", "Format", "Params", "Severity", "AltCode", "AltOrg" in that order; every
-    /// member but "Code" is left out when it is 0 or empty.
+    /// member but "Code" is left out when it is 0 or empty. Texts that are not UTF-8 (a client's
+    /// bytes echoed into a message) are written with U+FFFD in place of the bad bytes.
     std::string toJson() const;
 };
 

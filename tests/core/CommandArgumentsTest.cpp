@@ -55,7 +55,10 @@ INSTANTIATE_TEST_SUITE_P(
                     Refusal{"ArrayIsNotObject", "[]", readObject},
                     Refusal{"ObjectIsNotArray", "{}", readArray},
                     Refusal{"NumberIsNotBool", "0", readBool},
-                    Refusal{"MissingArgument", "\"x\"", readSecond}),
+                    Refusal{"MissingArgument", "\"x\"", readSecond},
+                    // No double holds them: echoed they would come back as invalid JSON.
+                    Refusal{"NumberBeyondDoubleInAnObject", R"({"Volts":1e400})", readObject},
+                    Refusal{"HugeIntegerTextInAnArray", "[[" + std::string(400, '9') + "]]", readArray}),
     [](const auto& info) { return info.param.name; });
 
 TEST(CommandArguments, ReadsEachKind)

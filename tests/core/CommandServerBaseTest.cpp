@@ -175,6 +175,7 @@ TEST_F(CommandServerBaseTest, ErrorDescrIsLoggedEvenWhenTheEmptyCategoryIsOff)
     call(server, channel, "throw");
     call(server, channel, "nope");
     EXPECT_THAT(log.lines(), ElementsAre("|Exception: Code (3) Service: Test :Unknown command:nope"));
+    EXPECT_THAT(log.priorities(), ElementsAre(Poco::Message::PRIO_ERROR));
 }
 
 TEST_F(CommandServerBaseTest, InvalidNumberOfArgumentsListsEveryArgument)

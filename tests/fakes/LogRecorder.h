@@ -32,6 +32,8 @@ public:
     LogRecorder& operator=(const LogRecorder&) = delete;
 
     std::vector<std::string> lines() const { return channel_->lines(); }
+    /// The Poco priority of each line, in order.
+    std::vector<Poco::Message::Priority> priorities() const { return channel_->priorities(); }
 
 private:
     class Recorder : public Poco::Channel {
@@ -41,16 +43,23 @@ private:
             std::lock_guard lock(mutex_);
             std::string category = message.getSource() == "hil" ? "" : message.getSource().substr(4);
             lines_.push_back(category + "|" + message.getText());
+            priorities_.push_back(message.getPriority());
         }
         std::vector<std::string> lines() const
         {
             std::lock_guard lock(mutex_);
             return lines_;
         }
+        std::vector<Poco::Message::Priority> priorities() const
+        {
+            std::lock_guard lock(mutex_);
+            return priorities_;
+        }
 
     private:
         mutable std::mutex mutex_;
         std::vector<std::string> lines_;
+        std::vector<Poco::Message::Priority> priorities_;
     };
 
     unsigned previousMask_;

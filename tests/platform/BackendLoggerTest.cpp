@@ -36,7 +36,17 @@ TEST(BackendLogger, OnlyEnabledCategoriesWrite)
     EXPECT_THAT(log.lines(), ElementsAre("toolService|shown"));
 }
 
-TEST(BackendLogger, UnfilteredErrorsIgnoreCategoriesButNotTheMask)
+TEST(BackendLogger, TheEmptyCategoryOpensNoOtherCategory)
+{
+    fakes::LogRecorder log;
+    BackendLogger::enableCategories(",svc");
+    // Categories nobody logged to before the list was set, as well as those that had logged.
+    for (const std::string category : {"", "svc", "toolService", "neverSeenBefore", "HIL"})
+        BackendLogger::info(category, "x");
+    EXPECT_THAT(log.lines(), ElementsAre("|x", "svc|x"));
+}
+
+TEST(BackendLogger, UnfilteredErrorsIgnoreCategoriesButNotTheMaskAndAreErrors)
 {
     fakes::LogRecorder log(LogMask::Error);
     BackendLogger::enableCategories("svc");
@@ -44,6 +54,7 @@ TEST(BackendLogger, UnfilteredErrorsIgnoreCategoriesButNotTheMask)
     gLogMask = 0;
     BackendLogger::errorUnfiltered("", "blocked");
     EXPECT_THAT(log.lines(), ElementsAre("|through"));
+    EXPECT_THAT(log.priorities(), ElementsAre(Poco::Message::PRIO_ERROR));
 }
 
 TEST(BackendLogger, DebugOnNeedsBothMaskAndCategory)
