@@ -62,9 +62,12 @@ std::vector<OspClassFactoryManager::Declaration> OspClassFactoryManager::declara
         if (!properties.hasProperty("services"))
             continue;
         for (const auto& token : splitServices(properties.getString("services"))) {
-            if (properties.hasProperty(token + ".category") && properties.hasProperty(token + ".classname"))
-                found.push_back({bundle, properties.getString(token + ".category"),
-                                 properties.getString(token + ".classname")});
+            if (!properties.hasProperty(token + ".classname"))
+                continue;
+            std::optional<std::string> category;
+            if (properties.hasProperty(token + ".category"))
+                category = properties.getString(token + ".category");
+            found.push_back({bundle, std::move(category), properties.getString(token + ".classname")});
         }
     }
     return found;

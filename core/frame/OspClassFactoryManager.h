@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -39,7 +40,7 @@ public:
 private:
     struct Declaration {
         osp::Bundle::Ptr bundle;
-        std::string category;
+        std::optional<std::string> category; ///< a token may name its class without a category
         std::string className;
     };
 

@@ -24,16 +24,23 @@ std::vector<std::shared_ptr<Factory>> factoriesOfKind(IOrixDebugger& debugger, c
     return found;
 }
 
-/// The factory registered as `className`, when there is one of kind `Factory`. A declared
-/// factory whose bundle did not register it counts as absent; the bundle's failure was reported.
+/// The factory registered as `className` when it is of kind `Factory`, else null. `registered`
+/// turns false when nothing is registered under the name: a declared factory whose bundle did
+/// not start, which must fail the set-up rather than pass for "no factory wanted it".
 template <class Factory>
-std::shared_ptr<Factory> factoryNamed(IAdClassFactoryManager& manager, const std::string& className)
+std::shared_ptr<Factory> factoryNamed(IAdClassFactoryManager& manager, const std::string& className, bool& registered)
 {
     try {
         return std::dynamic_pointer_cast<Factory>(manager.getFactory(className));
     } catch (const Poco::NullPointerException&) {
+        registered = false;
         return nullptr;
     }
+}
+
+std::string unregisteredFactoryText(const std::string& className)
+{
+    return "The factory " + className + " is declared but not registered: its bundle did not start";
 }
 
 } // namespace
@@ -83,7 +90,10 @@ std::shared_ptr<IToolContext> ToolService::setupTool(Status& status, const std::
         for (const auto& className : manager->getClassNames(kConnectionFactoryCategory)) {
             if (className != connectionType)
                 continue;
-            const auto factory = factoryNamed<ConnectionFactory>(*manager, className);
+            bool registered = true;
+            const auto factory = factoryNamed<ConnectionFactory>(*manager, className, registered);
+            if (!registered)
+                return fail(status, ErrorCode::NotFound, unregisteredFactoryText(className));
             if (!factory)
                 continue;
             connection = factory->createConnection(connectionProperties);
@@ -98,7 +108,10 @@ std::shared_ptr<IToolContext> ToolService::setupTool(Status& status, const std::
     for (const auto& className : manager->getClassNames(kToolFactoryCategory)) {
         if (className != toolType)
             continue;
-        const auto factory = factoryNamed<ToolFactory>(*manager, className);
+        bool registered = true;
+        const auto factory = factoryNamed<ToolFactory>(*manager, className, registered);
+        if (!registered)
+            return fail(status, ErrorCode::NotFound, unregisteredFactoryText(className));
         if (!factory)
             continue;
         if (auto tool = factory->createTool(debugger_, nullptr, toolType, connection)) {

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include <Poco/Exception.h>
 #include <gmock/gmock.h>
 
 #include "core/interfaces/ConnectionFactory.h"
@@ -143,10 +144,16 @@ private:
 
 /// A class factory manager over a list of factories, each declared under its category and class
 /// name as a bundle would declare it. Several factories may share a class name: `getFactory`
-/// hands them out in turn, as a registry with several entries under one name would.
+/// hands them out in turn, as a registry with several entries under one name would. A class
+/// declared but never registered (its bundle did not start) fails `getFactory` as the platform
+/// does, with `Poco::NullPointerException`.
 class FakeFactoryManager : public IAdClassFactoryManager {
 public:
     void add(std::shared_ptr<IAdClassFactory> factory) { factories.push_back(std::move(factory)); }
+    void declareUnregistered(const std::string& category, const std::string& className)
+    {
+        unregistered.emplace_back(category, className);
+    }
 
     std::shared_ptr<IAdClassFactory> getFactory(const std::string& className) override
     {
@@ -155,7 +162,7 @@ public:
             if (factory->getClassName() == className)
                 named.push_back(factory);
         if (named.empty())
-            return nullptr;
+            throw Poco::NullPointerException("no class factory registered as", className);
         return named[handedOut_[className]++ % named.size()];
     }
     std::vector<std::shared_ptr<IAdClassFactory>> getFactories(const std::string& category) override
@@ -172,6 +179,9 @@ public:
         for (const auto& factory : factories)
             if (factory->getCategory() == category)
                 names.push_back(factory->getClassName());
+        for (const auto& [declaredCategory, className] : unregistered)
+            if (declaredCategory == category)
+                names.push_back(className);
         return names;
     }
     std::string getPreference(const std::string& key) override
@@ -182,6 +192,7 @@ public:
 
     std::vector<std::shared_ptr<IAdClassFactory>> factories;
     std::map<std::string, std::string> preferences;
+    std::vector<std::pair<std::string, std::string>> unregistered; ///< category, class name
 
 private:
     std::map<std::string, std::size_t> handedOut_;

@@ -32,9 +32,9 @@ public:
                        "bundle.activator = hil::e2e::EchoBundleActivator", "services = Echo",
                        "Echo.category = tcfservicefactory", "Echo.classname = tcfservicefactory.Echo"});
         write("broken", {"bundle.symbolicName = test.broken", "bundle.library = missing.so",
-                         "bundle.activator = Nothing", "services = Probe, Half",
+                         "bundle.activator = Nothing", "services = Probe, Half, Named",
                          "Probe.category = toolfactory", "Probe.classname = toolfactory.Probe",
-                         "Half.category = toolfactory"});
+                         "Half.category = toolfactory", "Named.classname = toolfactory.Named"});
         write("plain", {"bundle.symbolicName = test.plain"});
     }
     ~BundleDirectory() { std::filesystem::remove_all(root_); }
@@ -102,6 +102,15 @@ TEST_F(OspClassFactoryManagerTest, GetFactoryByClassName)
 {
     EXPECT_EQ(manager.getFactory("tcfservicefactory.Echo")->getClassName(), "tcfservicefactory.Echo");
     EXPECT_THROW(manager.getFactory("tcfservicefactory.Nothing"), Poco::NullPointerException);
+}
+
+TEST_F(OspClassFactoryManagerTest, GetFactoryStartsABundleThatNamesTheClassWithoutACategory)
+{
+    testing::internal::CaptureStdout();
+    EXPECT_THROW(manager.getFactory("toolfactory.Named"), Poco::NullPointerException);
+    EXPECT_THAT(testing::internal::GetCapturedStdout(), testing::StartsWith("Failed to start bundle test.broken: "));
+    // Without a category it is in no category's list.
+    EXPECT_THAT(manager.getClassNames("toolfactory"), ElementsAre("toolfactory.Probe"));
 }
 
 TEST_F(OspClassFactoryManagerTest, PreferencesNeedTheService)
