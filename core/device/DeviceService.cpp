@@ -18,6 +18,24 @@ namespace hil {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+/// The text of the exception being handled. Call inside a catch block.
+std::string currentErrorText()
+{
+    try {
+        throw;
+    } catch (const Poco::Exception& error) {
+        return error.displayText();
+    } catch (const std::exception& error) {
+        return error.what();
+    } catch (...) {
+        return "an exception of unknown type";
+    }
+}
+
+} // namespace
+
 DeviceService::DeviceService(IOrixDebugger& debugger)
     : ServiceBase(debugger, "Device"), cache_(std::make_shared<DeviceFileReaderCache>(1)), packService_(getPackService())
 {
@@ -96,7 +114,8 @@ std::shared_ptr<DIDevice> DeviceService::getDeviceInfo(Status& status, const std
             BackendLogger::debug(L_HIL, "Using device file " + file);
         return cache_->parseFiles(status, {file}, deviceName);
     } catch (...) {
-        // What went wrong is in the log of the read; the client learns which device failed.
+        // The client learns only which device failed; why it failed goes to the log first.
+        BackendLogger::error(L_HIL, "Reading " + file + " for device '" + deviceName + "' failed: " + currentErrorText());
         CoreException::createAndThrow(L_HIL, ErrorCode::UnknownDeviceError,
                                       "Unknown error when resolving device '" + deviceName + "'");
     }

@@ -153,7 +153,23 @@ std::shared_ptr<DIModule> ModuleDefinition::getModuleDefinition() const { throwM
 
 void ModuleDefinition::resolveValueGroup(const std::shared_ptr<DIBitfield>& bitfield) const
 {
-    bitfield->linkValueGroup(valueGroups);
+    // Linking against the one group the whole list would end on gives the same link, without a
+    // walk of every value group for every bit-field.
+    const auto* ours = dynamic_cast<const Bitfield*>(bitfield.get());
+    if (!ours || !lastValueGroupIndex_.built()) {
+        bitfield->linkValueGroup(valueGroups);
+        return;
+    }
+    DIList<DIValueGroup> match;
+    if (auto found = lastValueGroupIndex_.find(valueGroups, ours->valuesName))
+        match.push_back(std::move(found));
+    bitfield->linkValueGroup(match);
+}
+
+void ModuleDefinition::indexNames()
+{
+    groupIndex_.build(registerGroups);
+    lastValueGroupIndex_.build(valueGroups, true);
 }
 
 std::shared_ptr<DIRegisterGroup> ModuleDefinition::getRegisterGroupByAddress(std::uint64_t) const

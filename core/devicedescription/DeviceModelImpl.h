@@ -1,5 +1,7 @@
 #pragma once
 
+#include <unordered_map>
+
 #include "core/devicedescription/DeviceModel.h"
 
 namespace hil {
@@ -18,6 +20,38 @@ std::shared_ptr<T> findByName(const DIList<T>& list, const std::string& name)
             return element;
     return nullptr;
 }
+
+/// Constant-time lookups by name in a list that is complete: `build` it once the list no longer
+/// changes. It finds what `findByName` finds (the first of each name), or with `keepLast` the last
+/// of each name. Until it is built, lookups walk the list.
+template <class T>
+class NameIndex {
+public:
+    void build(const DIList<T>& list, bool keepLast = false)
+    {
+        byName_.clear();
+        byName_.reserve(list.size());
+        for (const auto& element : list) {
+            if (keepLast)
+                byName_[element->getName()] = element;
+            else
+                byName_.emplace(element->getName(), element);
+        }
+        built_ = true;
+    }
+    bool built() const { return built_; }
+    std::shared_ptr<T> find(const DIList<T>& list, const std::string& name) const
+    {
+        if (!built_)
+            return findByName(list, name);
+        const auto found = byName_.find(name);
+        return found == byName_.end() ? nullptr : found->second;
+    }
+
+private:
+    bool built_ = false;
+    std::unordered_map<std::string, std::shared_ptr<T>> byName_;
+};
 
 /// Offset + size × index, the product taken as 32 bits, as replicated registers and groups are
 /// laid out.
@@ -341,7 +375,7 @@ public:
     DIList<DIRegisterGroup> getRegisterGroups() const override { return registerGroups; }
     std::shared_ptr<DIRegisterGroup> getRegisterGroup(const std::string& groupName) const override
     {
-        return findByName(registerGroups, groupName);
+        return groupIndex_.find(registerGroups, groupName);
     }
     DIList<DIPropertyGroup> getPropertyGroups() const override { return {}; }
     std::shared_ptr<DIPropertyGroup> getPropertyGroup(const std::string& groupName) const override
@@ -352,6 +386,9 @@ public:
     std::shared_ptr<DIModule> getModuleDefinition() const override;
     void resolveValueGroup(const std::shared_ptr<DIBitfield>& bitfield) const override;
     virtual std::shared_ptr<DIRegisterGroup> getRegisterGroupByAddress(std::uint64_t address) const;
+    /// Makes lookups of register groups and value groups by name take constant time; call once
+    /// both lists are complete. Without it a file of many definitions reads in quadratic time.
+    void indexNames();
 
     std::string name;
     std::string id;
@@ -359,6 +396,10 @@ public:
     DIList<DIValueGroup> valueGroups;
     DIList<DIRegisterGroup> registerGroups;
     DIList<DIPropertyGroup> propertyGroups;
+
+private:
+    NameIndex<DIRegisterGroup> groupIndex_;
+    NameIndex<DIValueGroup> lastValueGroupIndex_;
 };
 
 /// A module instance: a named placement of a module definition's register groups.
@@ -429,8 +470,10 @@ public:
     DIList<DIModule> getModuleDefinitions() const override { return moduleDefinitions; }
     std::shared_ptr<DIModule> getModuleDefinition(const std::string& definitionName) const override
     {
-        return findByName(moduleDefinitions, definitionName);
+        return definitionIndex_.find(moduleDefinitions, definitionName);
     }
+    /// Makes `getModuleDefinition` take constant time; call again after adding definitions.
+    void indexModuleDefinitions() { definitionIndex_.build(moduleDefinitions); }
 
     std::string name;
     std::string architecture;
@@ -443,6 +486,9 @@ public:
     std::shared_ptr<DIPropertyGroup> parameters;
     DIList<DIVariant> variants;
     DIList<DIModule> moduleDefinitions;
+
+private:
+    NameIndex<DIModule> definitionIndex_;
 };
 
 } // namespace hil

@@ -1,10 +1,8 @@
 #include "core/devicedescription/OrixToolsDeviceFileReader.h"
 
 #include <filesystem>
-#include <functional>
-#include <map>
 #include <fstream>
-#include <sstream>
+#include <unordered_map>
 
 #include <Poco/AutoPtr.h>
 #include <Poco/DOM/DOMParser.h>
@@ -25,6 +23,19 @@ using Poco::XML::Element;
 using Poco::XML::Node;
 using namespace description;
 
+/// Accepts a document type declaration that only names the root ("<!DOCTYPE description>"): one
+/// with an internal subset could declare entities that expand without bound, and one with an
+/// external identifier would have the parser fetch a file.
+void checkDocumentType(const std::string& text, std::size_t at)
+{
+    const std::size_t end = text.find('>', at);
+    const std::string declaration = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    if (declaration.find('[') != std::string::npos)
+        throw std::runtime_error("a DOCTYPE with an internal subset (entity declarations) is not accepted");
+    if (declaration.find("SYSTEM") != std::string::npos || declaration.find("PUBLIC") != std::string::npos)
+        throw std::runtime_error("a DOCTYPE naming an external DTD is not accepted");
+}
+
 /// Refuses what could make the parse or the tree unbounded; see the class comment.
 void checkDocumentShape(const std::string& text)
 {
@@ -44,8 +55,11 @@ void checkDocumentShape(const std::string& text)
             skipPast("]]>");
         } else if (text.compare(at, 2, "<?") == 0) {
             skipPast("?>");
+        } else if (text.compare(at, 9, "<!DOCTYPE") == 0) {
+            checkDocumentType(text, at);
+            skipPast(">");
         } else if (text.compare(at, 2, "<!") == 0) {
-            throw std::runtime_error("document type declarations are not accepted");
+            throw std::runtime_error("declarations other than a plain DOCTYPE are not accepted");
         } else if (text.compare(at, 2, "</") == 0) {
             depth -= depth > 0 ? 1 : 0;
             skipPast(">");
@@ -207,29 +221,45 @@ DIList<RegisterGroup> readGroupReferences(const std::vector<Element*>& elements)
 
 /// Refuses register-group definitions that nest themselves, directly or through others: such a
 /// group has no end, and its objects would hold each other forever. The links are cut before
-/// the read fails.
+/// the read fails. A depth-first walk with its own stack: a chain of a hundred thousand
+/// definitions must not overflow the thread's.
 void checkNestingEnds(const std::vector<std::shared_ptr<RegisterGroupDefinition>>& definitions)
 {
     enum class Mark { Unseen, OnPath, Done };
-    std::map<const DIRegisterGroup*, Mark> marks;
-    std::string looping;
-    const std::function<void(const RegisterGroupDefinition&)> visit = [&](const RegisterGroupDefinition& group) {
-        marks[&group] = Mark::OnPath;
-        for (const auto& reference : group.nested) {
-            const auto* definition = dynamic_cast<const RegisterGroupDefinition*>(reference->definition.get());
-            if (!definition || !looping.empty())
-                continue;
-            const Mark mark = marks[definition];
-            if (mark == Mark::OnPath)
-                looping = definition->name;
-            else if (mark == Mark::Unseen)
-                visit(*definition);
-        }
-        marks[&group] = Mark::Done;
+    struct Step {
+        const RegisterGroupDefinition* group;
+        std::size_t nextReference;
     };
-    for (const auto& definition : definitions)
-        if (marks[definition.get()] == Mark::Unseen && looping.empty())
-            visit(*definition);
+    std::unordered_map<const RegisterGroupDefinition*, Mark> marks;
+    std::vector<Step> path;
+    std::string looping;
+    for (const auto& start : definitions) {
+        if (!looping.empty())
+            break;
+        if (marks[start.get()] != Mark::Unseen)
+            continue;
+        marks[start.get()] = Mark::OnPath;
+        path.push_back({start.get(), 0});
+        while (!path.empty() && looping.empty()) {
+            Step& step = path.back();
+            if (step.nextReference == step.group->nested.size()) {
+                marks[step.group] = Mark::Done;
+                path.pop_back();
+                continue;
+            }
+            const auto& reference = step.group->nested[step.nextReference++];
+            const auto* definition = dynamic_cast<const RegisterGroupDefinition*>(reference->definition.get());
+            if (!definition)
+                continue;
+            Mark& mark = marks[definition];
+            if (mark == Mark::OnPath) {
+                looping = definition->name;
+            } else if (mark == Mark::Unseen) {
+                mark = Mark::OnPath;
+                path.push_back({definition, 0});
+            }
+        }
+    }
     if (looping.empty())
         return;
     for (const auto& definition : definitions)
@@ -267,6 +297,7 @@ std::shared_ptr<ModuleDefinition> readModuleDefinition(const Element* element)
         definitions.push_back(group);
         module->registerGroups.push_back(std::move(group));
     }
+    module->indexNames();
     for (const auto& definition : definitions)
         definition->linkDefinitions(*module);
     checkNestingEnds(definitions);
@@ -363,6 +394,7 @@ void readDocument(const std::string& text, const std::string& deviceName, DIDevi
 
     for (const auto* moduleElement : allElements(root->getChildElement("modules"), "module"))
         device.moduleDefinitions.push_back(readModuleDefinition(moduleElement));
+    device.indexModuleDefinitions();
 
     const Element* devices = root->getChildElement("devices");
     const Element* deviceElement = devices ? devices->getChildElement("device") : nullptr;

@@ -14,8 +14,9 @@ namespace hil {
 ///
 /// Documents are checked before they are parsed, so that a hostile one ends in a read error in
 /// bounded time and memory: at most `kMaxDocumentBytes`, elements nested at most `kMaxDepth`
-/// deep, at most `kMaxElements` elements, and no document type declaration (description files
-/// need none, and without one no entity can expand).
+/// deep, at most `kMaxElements` elements, and no document type declaration but one that only
+/// names the root (without an internal subset no entity can be declared, so none can expand).
+/// Definitions are looked up by name in constant time, so reading grows with the size of the file.
 class OrixToolsDeviceFileReader {
 public:
     static constexpr std::size_t kMaxDocumentBytes = 32u << 20;

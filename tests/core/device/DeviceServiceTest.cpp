@@ -70,8 +70,13 @@ TEST_F(DeviceServiceTest, UnknownAndUnreadableDevicesFailWithTheirCodes)
     const auto service = makeService();
     EXPECT_EQ(failureOf([&] { service->getDeviceInfo(status, "NOPE"); }),
               std::make_pair(ErrorCode::NotFound, std::string("No device files were found for the specified device")));
+    fakes::LogRecorder log(LogMask::Error);
     EXPECT_EQ(failureOf([&] { service->getDeviceInfo(status, "broken"); }),
               std::make_pair(ErrorCode::UnknownDeviceError, std::string("Unknown error when resolving device 'broken'")));
+    // The reply hides the cause; the log keeps it.
+    EXPECT_THAT(log.lines(), ElementsAre("HIL|Reading " + (applications.path() / "BROKEN.tdesc").string() +
+                                         " for device 'broken' failed: Failed to read device description file. "
+                                         "Cannot find module def X in I module"));
     applications.write("BROKEN.tdesc", kDevice);
     EXPECT_NE(service->getDeviceInfo(status, "broken"), nullptr) << "a failed read cached nothing";
 }

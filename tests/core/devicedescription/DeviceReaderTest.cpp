@@ -328,7 +328,10 @@ TEST(DeviceReader, HostileDocumentsEndInReadErrors)
 {
     const std::string laughs = R"(<?xml version="1.0"?><!DOCTYPE f [<!ENTITY a "aaaaaaaaaa"><!ENTITY b "&a;&a;&a;&a;">]>)"
                                R"(<f><devices><device series="&b;"/></devices></f>)";
-    EXPECT_THAT(readError(laughs), HasSubstr("document type declarations are not accepted"));
+    EXPECT_THAT(readError(laughs), HasSubstr("a DOCTYPE with an internal subset (entity declarations) is not accepted"));
+    EXPECT_THAT(readError(R"(<!DOCTYPE f SYSTEM "file:///etc/passwd"><f><devices><device/></devices></f>)"),
+                HasSubstr("a DOCTYPE naming an external DTD is not accepted"));
+    EXPECT_THAT(readError(R"(<!ENTITY a "b"><f/>)"), HasSubstr("declarations other than a plain DOCTYPE"));
     std::string deep;
     for (int i = 0; i < 100000; ++i)
         deep += "<a>";
@@ -344,6 +347,35 @@ TEST(DeviceReader, HostileDocumentsEndInReadErrors)
     for (int i = 0; i < 1'000'001; ++i)
         many += "<e/>";
     EXPECT_THAT(readError(many + "</f>"), HasSubstr("more than 1000000 elements"));
+}
+
+TEST(DeviceReader, ADoctypeThatOnlyNamesTheRootIsRead)
+{
+    Status status;
+    const auto device = OrixToolsDeviceFileReader::parseText(
+        status, "<?xml version=\"1.0\"?>\n<!DOCTYPE file>\n" + document("", R"(<parameters><param name="P" value="1"/></parameters>)"),
+        "DOC");
+    EXPECT_EQ(device->getParameters()->getProperty("P")->getValue(), "1");
+}
+
+TEST(DeviceReader, ALongChainOfNestedDefinitionsIsLinkedAndCheckedWithoutRecursion)
+{
+    // Each group holds the next: far deeper than a recursive walk could go on a thread's stack.
+    constexpr int kChain = 100000;
+    std::string groups;
+    for (int i = 0; i < kChain; ++i) {
+        groups += "<register-group name=\"G" + std::to_string(i) + "\" size=\"4\">";
+        if (i + 1 < kChain)
+            groups += "<register-group name=\"N\" name-in-module=\"G" + std::to_string(i + 1) + "\"/>";
+        groups += "</register-group>";
+    }
+    Status status;
+    const auto device = OrixToolsDeviceFileReader::parseText(status, document("<module name=\"M\">" + groups + "</module>", ""), "LONG");
+    const auto module = device->getModuleDefinition("M");
+    ASSERT_NE(module, nullptr);
+    EXPECT_EQ(module->getRegisterGroups().size(), static_cast<std::size_t>(kChain) * 2 - 1);
+    EXPECT_EQ(module->getRegisterGroup("G0")->getRegisterGroup("N")->getRegisterGroupDefinition(),
+              module->getRegisterGroup("G1"));
 }
 
 class DeviceFilesTest : public testing::Test {
