@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "bundles/simulator/SimulatedTool.h"
 #include "bundles/simulator/SimulatorToolFactories.h"
 #include "core/device/DeviceService.h"
@@ -32,15 +34,18 @@ protected:
         manager->add(std::make_shared<SimulatedStimuliProviderFactory>());
     }
 
-    /// Connects the tool to `deviceName` and returns the device it registered.
+    /// Connects the tool to `deviceName` and returns the device it registered. A device that did
+    /// not connect fails the test by an exception, never by a null pointer for the test to follow.
     std::shared_ptr<SimulatedDevice> connectedDevice(const std::string& deviceName = "DEMO8")
     {
         tool.setToolProperties({{"DeviceName", deviceName}});
         Status connected;
         tool.connect(connected);
-        EXPECT_TRUE(connected.isOk()) << connected.getMessage();
         const auto devices = deviceService->getChildren(nullptr);
-        return devices.empty() ? nullptr : std::dynamic_pointer_cast<SimulatedDevice>(devices.front());
+        auto device = devices.empty() ? nullptr : std::dynamic_pointer_cast<SimulatedDevice>(devices.front());
+        if (!connected.isOk() || !device)
+            throw std::runtime_error("the simulated " + deviceName + " did not connect: " + connected.getMessage());
+        return device;
     }
 
     fakes::FakeDebugger debugger;

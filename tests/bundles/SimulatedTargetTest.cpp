@@ -18,10 +18,11 @@ protected:
     std::shared_ptr<SimulatedMemory> memory(const std::shared_ptr<SimulatedDevice>& device, const std::string& space)
     {
         auto found = std::dynamic_pointer_cast<SimulatedMemory>(memoryService->getContextFromId(device->getId() + "." + space));
-        if (found)
-            found->addMemoryChangedHandler([this](const std::shared_ptr<IMemoryContext>&, const MemoryRanges& ranges) {
-                changes.push_back(ranges);
-            });
+        if (!found)
+            throw std::runtime_error(device->getId() + " has no memory " + space);
+        found->addMemoryChangedHandler([this](const std::shared_ptr<IMemoryContext>&, const MemoryRanges& ranges) {
+            changes.push_back(ranges);
+        });
         return found;
     }
 

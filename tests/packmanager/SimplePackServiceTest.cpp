@@ -1,7 +1,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
+#include <filesystem>
+#include <thread>
 
 #include "core/device/DeviceService.h"
 #include "core/devicedescription/OrixToolsDeviceFileReader.h"
@@ -70,6 +73,27 @@ TEST_F(SimplePackServiceTest, SeveralFilesAreAssembledIntoOneThatReadsAsTheirSeq
         status, {devices + "/DEMO32.tdesc", devices + "/DEMO32.peripherals.tdesc"}, "DEMO32");
     EXPECT_EQ(fingerprint(*fromAssembly), fingerprint(*fromParts));
     EXPECT_GT(fingerprint(*fromAssembly).size(), 40u);
+}
+
+TEST_F(SimplePackServiceTest, WritersAssemblingTheSameDeviceAtOnceAllGetAWholeFile)
+{
+    // Back-ends (and test processes) share the assembly folder: each writer needs its own partial
+    // file, or one rename finds its file gone and that device cannot be resolved.
+    const SimplePackService pack(HIL_DEVICES_DIR, assembly.path());
+    const std::string target = (assembly.path() / "DEMO32.tdesc").string();
+    std::atomic<int> failures{0};
+    std::vector<std::thread> writers;
+    for (int writer = 0; writer < 4; ++writer)
+        writers.emplace_back([&] {
+            for (int round = 0; round < 25; ++round)
+                if (pack.getDeviceFile("DEMO32") != target)
+                    ++failures;
+        });
+    for (auto& writer : writers)
+        writer.join();
+    EXPECT_EQ(failures, 0);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(assembly.path()), {}), 1) << "no partial file left";
+    EXPECT_GT(fingerprint(*OrixToolsDeviceFileReader::parseFile(status, target, "DEMO32")).size(), 40u);
 }
 
 TEST_F(SimplePackServiceTest, MissingPartLeavesTheDeviceWithoutAFile)
