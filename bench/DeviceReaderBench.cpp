@@ -2,7 +2,9 @@
 // file, and the cached re-read.
 //
 // The description is generated at start: 300 module definitions with one instance each, 34
-// registers of three bit-fields per module (10,200 registers), 2.6 MB.
+// registers of three bit-fields per module (10,200 registers), 2.6 MB. A second shape has many
+// small definitions, each referenced by name (16,000 to 180,000 module definitions, up to 29 MiB, with an
+// instance each): the cost of every lookup by name shows there, as growth faster than the file.
 
 #include <benchmark/benchmark.h>
 
@@ -12,6 +14,8 @@
 #include <Poco/SAX/XMLReader.h>
 
 #include <fstream>
+#include <map>
+#include <memory>
 #include <sstream>
 
 #include "core/devicedescription/DeviceFileReaderCache.h"
@@ -50,38 +54,60 @@ std::string generateDescription()
     return xml.str();
 }
 
-struct LargeDescription {
+/// `definitions` module definitions of one empty register group each, and an instance of each; the
+/// instances come in reverse order, so that a walk of the definitions would find each late.
+std::string generateManyDefinitions(int definitions)
+{
+    std::ostringstream xml;
+    xml << "<?xml version=\"1.0\"?>\n<hil-device-file>\n<modules>\n";
+    for (int m = 0; m < definitions; ++m)
+        xml << "<module name=\"M" << m << "\"><register-group name=\"G\"/></module>\n";
+    xml << "</modules>\n<devices><device architecture=\"CORTEX-M4\">\n<peripherals>\n";
+    for (int m = definitions - 1; m >= 0; --m)
+        xml << "<module name=\"M" << m << "\"><instance name=\"I" << m << "\"><register-group name=\"R\" name-in-module=\"G\"/></instance></module>\n";
+    xml << "</peripherals>\n</device></devices>\n</hil-device-file>\n";
+    return xml.str();
+}
+
+struct GeneratedDescription {
     hil::fakes::TempDirectory directory;
     std::string path;
     std::size_t bytes = 0;
-    LargeDescription()
+    explicit GeneratedDescription(const std::string& text) : bytes(text.size())
     {
-        const std::string text = generateDescription();
-        bytes = text.size();
         path = directory.write("LARGE.tdesc", text).string();
     }
 };
 
-const LargeDescription& description()
+/// The description of a benchmark: the large one for `shape` 0, else `shape` small definitions.
+const GeneratedDescription& description(std::int64_t shape = 0)
 {
-    static const LargeDescription large;
-    return large;
+    static std::map<std::int64_t, std::unique_ptr<GeneratedDescription>> made;
+    auto& entry = made[shape];
+    if (!entry)
+        entry = std::make_unique<GeneratedDescription>(shape == 0 ? generateDescription()
+                                                                  : generateManyDefinitions(static_cast<int>(shape)));
+    return *entry;
 }
 
+/// The full read of the description `state.range(1)` names (see `description`).
 void BM_FullRead(benchmark::State& state)
 {
     hil::Status status;
+    const auto& file = description(state.range(1));
     for (auto _ : state)
-        benchmark::DoNotOptimize(hil::OrixToolsDeviceFileReader::parseFile(status, description().path, "LARGE"));
-    state.counters["bytes"] = static_cast<double>(description().bytes);
+        benchmark::DoNotOptimize(hil::OrixToolsDeviceFileReader::parseFile(status, file.path, "LARGE"));
+    state.counters["bytes"] = static_cast<double>(file.bytes);
 }
 
 /// The file read into memory and parsed by Poco's DOMParser, with its default settings when
-/// `state.range(0)` is 0, else with the reader's (no namespaces, no whitespace text).
+/// `state.range(0)` is 0, else with the reader's (no namespaces, no whitespace text); of the
+/// description `state.range(1)` names.
 void BM_BareDomParse(benchmark::State& state)
 {
+    const auto& file = description(state.range(1));
     for (auto _ : state) {
-        std::ifstream in(description().path, std::ios::binary);
+        std::ifstream in(file.path, std::ios::binary);
         const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         Poco::XML::DOMParser parser;
         if (state.range(0) != 0) {
@@ -102,8 +128,11 @@ void BM_CachedRead(benchmark::State& state)
         benchmark::DoNotOptimize(cache.parseFile(status, description().path, "large"));
 }
 
-BENCHMARK(BM_FullRead)->Unit(benchmark::kMillisecond)->MinTime(3);
-BENCHMARK(BM_BareDomParse)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->MinTime(3);
+BENCHMARK(BM_FullRead)->Args({0, 0})->Unit(benchmark::kMillisecond)->MinTime(3);
+BENCHMARK(BM_BareDomParse)->Args({0, 0})->Args({1, 0})->Unit(benchmark::kMillisecond)->MinTime(3);
+// Many definitions: the read against the bare parse with the reader's settings, at each size.
+BENCHMARK(BM_FullRead)->Args({0, 16000})->Args({0, 64000})->Args({0, 180000})->Unit(benchmark::kMillisecond)->MinTime(2);
+BENCHMARK(BM_BareDomParse)->Args({1, 16000})->Args({1, 64000})->Args({1, 180000})->Unit(benchmark::kMillisecond)->MinTime(2);
 BENCHMARK(BM_CachedRead)->Unit(benchmark::kNanosecond);
 
 } // namespace
