@@ -53,7 +53,7 @@ void SimulatedDevice::buildContexts()
             memory->load(segment->getStart(), signatureBytes);
         memories_.push_back(std::move(memory));
     }
-    messages_ = std::make_shared<SimulatedMessages>(id_ + ".messages", self, id_, description_->getName());
+    messages_ = std::make_shared<bundles::TargetMessages>(id_ + ".messages", self, id_, description_->getName(), "simulator");
     // The port outlives nothing of the device: it finds the memories through a weak reference.
     const std::weak_ptr<SimulatedDevice> device = shared_from_this();
     stimuliPort_ = std::make_shared<SimulatedStimuliPort>(id_, [device](const std::string& space) -> std::shared_ptr<IMemoryContext> {

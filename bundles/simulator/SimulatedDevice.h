@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "bundles/simulator/SimulatedMemory.h"
-#include "bundles/simulator/SimulatedMessages.h"
+#include "bundles/common/TargetMessages.h"
 #include "bundles/simulator/SimulatedStimuli.h"
 #include "bundles/simulator/SimulatedRegister.h"
 #include "core/devicedescription/DeviceModel.h"
@@ -74,7 +74,7 @@ public:
     std::vector<std::shared_ptr<IRegistersContext>> listRegistersContexts() const override;
     const std::vector<std::shared_ptr<SimulatedMemory>>& memories() const { return memories_; }
     const std::vector<std::shared_ptr<SimulatedRegister>>& registers() const { return registers_; }
-    const std::shared_ptr<SimulatedMessages>& messages() const { return messages_; }
+    const std::shared_ptr<bundles::TargetMessages>& messages() const { return messages_; }
 
     std::shared_ptr<DIDevice> description() const { return description_; }
 
@@ -95,7 +95,7 @@ private:
     // Built once by `create`, read-only after.
     std::vector<std::shared_ptr<SimulatedMemory>> memories_;
     std::vector<std::shared_ptr<SimulatedRegister>> registers_;
-    std::shared_ptr<SimulatedMessages> messages_;
+    std::shared_ptr<bundles::TargetMessages> messages_;
     std::shared_ptr<SimulatedStimuliPort> stimuliPort_;
     std::atomic<int> ownerId_{0};
     FlagSignal externalReset_;

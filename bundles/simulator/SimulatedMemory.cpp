@@ -4,6 +4,7 @@
 #include <limits>
 #include <stdexcept>
 
+#include "bundles/common/MemoryErrorRuns.h"
 #include "core/interfaces/PropertyKeys.h"
 
 namespace hil::simulator {
@@ -57,46 +58,9 @@ void checkRangeSize(std::int64_t size)
 
 } // namespace
 
-/// The failed runs of one transfer, at the addresses the client asked for.
-class SimulatedMemory::ErrorRuns : public IMemoryErrorMap {
-public:
-    struct Run {
-        std::uint64_t address;
-        std::uint64_t length;
-        int status;
-    };
-
-    explicit ErrorRuns(std::vector<Run> runs) : runs_(std::move(runs)) {}
-
-    int getStatusAt(std::uint64_t address, std::uint32_t& length) const override
-    {
-        for (const auto& run : runs_) {
-            if (address < run.address) {
-                length = clamp(run.address - address);
-                return 0;
-            }
-            if (address - run.address < run.length) {
-                length = clamp(run.length - (address - run.address));
-                return run.status;
-            }
-        }
-        // Nothing fails beyond the last run.
-        length = 0;
-        return 0;
-    }
-
-private:
-    static std::uint32_t clamp(std::uint64_t length)
-    {
-        return static_cast<std::uint32_t>(std::min<std::uint64_t>(length, std::numeric_limits<std::uint32_t>::max()));
-    }
-
-    std::vector<Run> runs_;
-};
-
 SimulatedMemory::SimulatedMemory(std::string id, std::weak_ptr<IContextBase> device, std::string deviceId,
                                  const DIAddressSpace& space)
-    : SimulatedContext(std::move(id), std::move(device), std::move(deviceId)),
+    : TargetContext(std::move(id), std::move(device), std::move(deviceId)),
       name_(space.getId()),
       spaceStart_(space.getStart()),
       spaceEnd_(space.getStart() + space.getSize()),
@@ -209,7 +173,7 @@ void SimulatedMemory::readMemory(std::uint64_t address, int, std::vector<std::ui
                                  std::int64_t count, int, tcf::IIntermediateResult*, MemoryErrorMapPtr& errors)
 {
     checkTransfer(count, offset, bytes.size());
-    std::vector<ErrorRuns::Run> failed;
+    std::vector<bundles::MemoryErrorRuns::Run> failed;
     std::lock_guard lock(mutex_);
     for (const auto& piece : piecesOf(address, static_cast<std::uint64_t>(count))) {
         if (!piece.region) {
@@ -223,13 +187,13 @@ void SimulatedMemory::readMemory(std::uint64_t address, int, std::vector<std::ui
         for (auto held = pending_.lower_bound(piece.address); held != pending_.end() && held->first - piece.address < piece.length; ++held)
             target[held->first - piece.address] = held->second;
     }
-    errors = failed.empty() ? nullptr : std::make_shared<ErrorRuns>(std::move(failed));
+    errors = bundles::MemoryErrorRuns::of(std::move(failed));
 }
 
 MemoryRanges SimulatedMemory::writePieces(std::uint64_t address, std::int64_t count, const Write& write,
                                           MemoryErrorMapPtr& errors)
 {
-    std::vector<ErrorRuns::Run> failed;
+    std::vector<bundles::MemoryErrorRuns::Run> failed;
     MemoryRanges written;
     std::vector<std::uint8_t> staged;
     for (const auto& piece : piecesOf(address, static_cast<std::uint64_t>(count))) {
@@ -254,7 +218,7 @@ MemoryRanges SimulatedMemory::writePieces(std::uint64_t address, std::int64_t co
             }
         }
     }
-    errors = failed.empty() ? nullptr : std::make_shared<ErrorRuns>(std::move(failed));
+    errors = bundles::MemoryErrorRuns::of(std::move(failed));
     return written;
 }
 

@@ -5,7 +5,7 @@
 #include <map>
 #include <mutex>
 
-#include "bundles/simulator/SimulatedContext.h"
+#include "bundles/common/TargetContext.h"
 #include "core/devicedescription/DeviceModel.h"
 #include "core/interfaces/IMemoryContext.h"
 
@@ -33,7 +33,7 @@ namespace hil::simulator {
 ///
 /// Every write that reaches the target (a transfer, a fill, a commit, an erase) fires
 /// memory-changed with the ranges it wrote, after the memory's lock is released.
-class SimulatedMemory : public SimulatedContext<IMemoryContext>, public std::enable_shared_from_this<SimulatedMemory> {
+class SimulatedMemory : public bundles::TargetContext<IMemoryContext>, public std::enable_shared_from_this<SimulatedMemory> {
 public:
     static constexpr int kNoMemory = 1;
     static constexpr int kOutsideSpace = 2;
@@ -86,7 +86,6 @@ private:
         std::uint64_t length;
         int status;
     };
-    class ErrorRuns;
     using Write = std::function<void(std::uint64_t index, std::uint64_t address, std::uint8_t* target, std::uint64_t length)>;
 
     std::uint64_t normalise(std::uint64_t address) const;

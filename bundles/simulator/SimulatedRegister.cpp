@@ -40,7 +40,7 @@ std::vector<RegisterLayout> cpuRegistersOf(const std::string& architecture)
 
 SimulatedRegister::SimulatedRegister(std::string id, std::weak_ptr<IContextBase> device, std::string deviceId,
                                      RegisterLayout layout)
-    : SimulatedContext(std::move(id), std::move(device), std::move(deviceId)),
+    : TargetContext(std::move(id), std::move(device), std::move(deviceId)),
       layout_(std::move(layout)),
       value_(static_cast<std::size_t>(layout_.size), 0)
 {

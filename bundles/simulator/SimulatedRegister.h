@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "bundles/simulator/SimulatedContext.h"
+#include "bundles/common/TargetContext.h"
 #include "core/interfaces/IRegistersContext.h"
 
 namespace hil::simulator {
@@ -21,7 +21,7 @@ std::vector<RegisterLayout> cpuRegistersOf(const std::string& architecture);
 /// One CPU register of a simulated device. Its value is `Size` bytes, least significant first,
 /// zero at the start; a write must give exactly `Size` bytes, and fires register-changed after
 /// the value is stored.
-class SimulatedRegister : public SimulatedContext<IRegistersContext>,
+class SimulatedRegister : public bundles::TargetContext<IRegistersContext>,
                           public std::enable_shared_from_this<SimulatedRegister> {
 public:
     SimulatedRegister(std::string id, std::weak_ptr<IContextBase> device, std::string deviceId, RegisterLayout layout);

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cmath>
 
+#include "bundles/common/TargetRegistration.h"
 #include "core/interfaces/IDeviceService.h"
 #include "core/interfaces/IStimuliService.h"
 #include "core/interfaces/PropertyKeys.h"
@@ -20,36 +21,9 @@ constexpr double kDefaultVolts = 3.3;
 
 enum RawCommand : std::uint8_t { Echo = 0x01, Version = 0x02, Voltage = 0x03 };
 
-/// The registry of the service the host runs under `name`; null when it runs none.
-std::shared_ptr<IServiceBase> registryOf(IOrixDebugger& debugger, const std::string& name)
+bundles::TargetContexts targetOf(SimulatedDevice& device)
 {
-    return std::dynamic_pointer_cast<IServiceBase>(debugger.getService(name));
-}
-
-template <class List>
-ContextList contextsOf(const List& list)
-{
-    return ContextList(list.begin(), list.end());
-}
-
-void registerWith(const std::shared_ptr<IServiceBase>& service, ContextList contexts)
-{
-    if (service && !contexts.empty())
-        service->addContexts(contexts);
-}
-
-/// Removes those of `contexts` that `service` still holds: it drops a client's contexts by
-/// itself when the client goes away.
-void unregisterFrom(const std::shared_ptr<IServiceBase>& service, const ContextList& contexts)
-{
-    if (!service)
-        return;
-    ContextList registered;
-    for (const auto& context : contexts)
-        if (service->getContextFromId(context->getId()) == context)
-            registered.push_back(context);
-    if (!registered.empty())
-        service->removeContexts(registered);
+    return bundles::targetContextsOf(device.shared_from_this(), {device.messages()});
 }
 
 } // namespace
@@ -138,12 +112,7 @@ void SimulatedTool::connect(Status& status)
             std::lock_guard lock(mutex_);
             device_ = device;
         }
-        // The parent first: a client told of the new contexts may ask for the device's children.
-        debugger_.getParentLookup().addParent(device->getId(), device);
-        deviceService->addContext(device);
-        registerWith(registryOf(debugger_, "Memory"), contextsOf(device->memories()));
-        registerWith(registryOf(debugger_, "Registers"), contextsOf(device->registers()));
-        registerWith(registryOf(debugger_, "Message"), {device->messages()});
+        bundles::registerTarget(debugger_, targetOf(*device));
     } catch (const std::exception& error) {
         status.setError(ErrorCode::NotFound, "Cannot simulate %s: %s", deviceName.c_str(), error.what());
         return;
@@ -161,11 +130,7 @@ void SimulatedTool::dropDevice()
     if (!device)
         return;
     releaseStimuli();
-    unregisterFrom(registryOf(debugger_, "Message"), {device->messages()});
-    unregisterFrom(registryOf(debugger_, "Registers"), contextsOf(device->registers()));
-    unregisterFrom(registryOf(debugger_, "Memory"), contextsOf(device->memories()));
-    unregisterFrom(debugger_.getDeviceService(), {device});
-    debugger_.getParentLookup().removeParent(device->getId());
+    bundles::unregisterTarget(debugger_, targetOf(*device));
 }
 
 void SimulatedTool::disconnect(Status&)

@@ -263,7 +263,7 @@ TEST_F(SimulatedTargetTest, ConnectRegistersEveryContextAndTheParentAndDisconnec
 TEST_F(SimulatedTargetTest, TheDeviceReportsWhatItDoesWithinItsMessageSettings)
 {
     const auto device = connectedDevice();
-    const auto messages = std::dynamic_pointer_cast<SimulatedMessages>(messageService->getContextFromId("sim-1.DEMO8.messages"));
+    const auto messages = std::dynamic_pointer_cast<bundles::TargetMessages>(messageService->getContextFromId("sim-1.DEMO8.messages"));
     ASSERT_NE(messages, nullptr);
     std::vector<std::string> heard;
     messages->addMessageHandler([&](const IStatus& status) { heard.push_back(messages->getSourceName() + ": " + status.getMessage()); });

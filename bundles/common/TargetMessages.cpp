@@ -1,21 +1,21 @@
-#include "bundles/simulator/SimulatedMessages.h"
+#include "bundles/common/TargetMessages.h"
 
 #include <stdexcept>
 
 #include "core/interfaces/PropertyKeys.h"
 #include "platform/common/Status.h"
 
-namespace hil::simulator {
+namespace hil::bundles {
 
 namespace MessageKey = keys::MessageKey;
 
-SimulatedMessages::SimulatedMessages(std::string id, std::weak_ptr<IContextBase> device, std::string deviceId,
-                                     std::string deviceName)
-    : SimulatedContext(std::move(id), std::move(device), std::move(deviceId)), contextName_(std::move(deviceName))
+TargetMessages::TargetMessages(std::string id, std::weak_ptr<IContextBase> device, std::string deviceId,
+                                     std::string deviceName, std::string component)
+    : TargetContext(std::move(id), std::move(device), std::move(deviceId)), component_(std::move(component)), contextName_(std::move(deviceName))
 {
 }
 
-boost::json::object SimulatedMessages::getProperties() const
+boost::json::object TargetMessages::getProperties() const
 {
     std::lock_guard lock(mutex_);
     return {{"ID", id_},
@@ -25,7 +25,7 @@ boost::json::object SimulatedMessages::getProperties() const
             {MessageKey::SeverityThreshold, severityThreshold_}};
 }
 
-void SimulatedMessages::setProperties(const boost::json::object& properties)
+void TargetMessages::setProperties(const boost::json::object& properties)
 {
     const auto* name = properties.if_contains(MessageKey::ContextName);
     const auto* active = properties.if_contains(MessageKey::ReportingActive);
@@ -45,25 +45,25 @@ void SimulatedMessages::setProperties(const boost::json::object& properties)
         severityThreshold_ = static_cast<int>(threshold->get_int64());
 }
 
-std::string SimulatedMessages::getSourceName() const
+std::string TargetMessages::getSourceName() const
 {
     std::lock_guard lock(mutex_);
     return contextName_;
 }
 
-boost::signals2::connection SimulatedMessages::addMessageHandler(const MessageSignal::slot_type& slot)
+boost::signals2::connection TargetMessages::addMessageHandler(const MessageSignal::slot_type& slot)
 {
     return messages_.connect(slot);
 }
 
-void SimulatedMessages::report(int severity, const std::string& text)
+void TargetMessages::report(int severity, const std::string& text)
 {
     {
         std::lock_guard lock(mutex_);
         if (!reportingActive_ || severity < severityThreshold_)
             return;
     }
-    messages_(Status(severity, "simulator", ErrorCode::Ok, "%s", text.c_str()));
+    messages_(Status(severity, component_, ErrorCode::Ok, "%s", text.c_str()));
 }
 
-} // namespace hil::simulator
+} // namespace hil::bundles

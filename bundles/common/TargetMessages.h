@@ -2,21 +2,23 @@
 
 #include <mutex>
 
-#include "bundles/simulator/SimulatedContext.h"
+#include "bundles/common/TargetContext.h"
 #include "core/interfaces/IMessageContext.h"
 
-namespace hil::simulator {
+namespace hil::bundles {
 
-/// What a simulated device reports about itself (sessions, erases, resets), as statuses.
+/// What a target device reports (sessions, erases, resets, its output, why it stopped), as
+/// statuses of the driver's log component.
 ///
 /// Properties: "ID", "ParentID", "ContextName" (the source name clients show; the device's
 /// name at first), "ReportingActive" (true at first: false silences it) and
 /// "SeverityThreshold" (1 at first: a status is reported when its severity is at least this;
 /// 1 information, 2 warning, 4 error). `setProperties` takes those three keys, refuses a value of
 /// the wrong kind with `std::invalid_argument` before it changes anything, and ignores others.
-class SimulatedMessages : public SimulatedContext<IMessageContext> {
+class TargetMessages : public TargetContext<IMessageContext> {
 public:
-    SimulatedMessages(std::string id, std::weak_ptr<IContextBase> device, std::string deviceId, std::string deviceName);
+    TargetMessages(std::string id, std::weak_ptr<IContextBase> device, std::string deviceId, std::string deviceName,
+                   std::string component);
 
     boost::json::object getProperties() const override;
     void setProperties(const boost::json::object& properties) override;
@@ -29,6 +31,7 @@ public:
     void report(int severity, const std::string& text);
 
 private:
+    const std::string component_;
     mutable std::mutex mutex_;
     std::string contextName_;
     bool reportingActive_ = true;
@@ -36,4 +39,4 @@ private:
     MessageSignal messages_;
 };
 
-} // namespace hil::simulator
+} // namespace hil::bundles

@@ -6,21 +6,21 @@
 
 #include "core/interfaces/IContextBase.h"
 
-namespace hil::simulator {
+namespace hil::bundles {
 
-/// What every context below a simulated device shares: its id, its device as parent (held
+/// What every context below a target device shares: its id, its device as parent (held
 /// weakly: the device owns its contexts), and the owner stamp of the registry.
 template <class Interface>
-class SimulatedContext : public Interface {
+class TargetContext : public Interface {
 public:
-    SimulatedContext(std::string id, std::weak_ptr<IContextBase> parent, std::string parentId)
+    TargetContext(std::string id, std::weak_ptr<IContextBase> parent, std::string parentId)
         : id_(std::move(id)), parentId_(std::move(parentId)), parent_(std::move(parent))
     {
     }
 
     std::string getId() const override { return id_; }
     std::shared_ptr<IContextBase> getParent() const override { return parent_.lock(); }
-    /// Simulated contexts take no settings.
+    /// These contexts take no settings unless they say otherwise.
     void setProperties(const boost::json::object&) override {}
     int getOwnerId() const override { return ownerId_; }
     void setOwnerId(int ownerId) override { ownerId_ = ownerId; }
@@ -34,4 +34,4 @@ private:
     std::atomic<int> ownerId_{0};
 };
 
-} // namespace hil::simulator
+} // namespace hil::bundles

@@ -1,0 +1,56 @@
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <vector>
+
+#include "core/interfaces/IMemoryContext.h"
+
+namespace hil::bundles {
+
+/// The failed runs of one memory transfer, at the addresses the client asked for, in address
+/// order; every byte outside them succeeded.
+class MemoryErrorRuns : public IMemoryErrorMap {
+public:
+    struct Run {
+        std::uint64_t address;
+        std::uint64_t length;
+        int status;
+    };
+
+    explicit MemoryErrorRuns(std::vector<Run> runs) : runs_(std::move(runs)) {}
+
+    /// The map of `runs`, or null when nothing failed (what a transfer hands back then).
+    static MemoryErrorMapPtr of(std::vector<Run> runs)
+    {
+        return runs.empty() ? nullptr : std::make_shared<MemoryErrorRuns>(std::move(runs));
+    }
+
+    int getStatusAt(std::uint64_t address, std::uint32_t& length) const override
+    {
+        for (const auto& run : runs_) {
+            if (address < run.address) {
+                length = clamp(run.address - address);
+                return 0;
+            }
+            if (address - run.address < run.length) {
+                length = clamp(run.length - (address - run.address));
+                return run.status;
+            }
+        }
+        // Nothing fails beyond the last run.
+        length = 0;
+        return 0;
+    }
+
+private:
+    static std::uint32_t clamp(std::uint64_t length)
+    {
+        return static_cast<std::uint32_t>(std::min<std::uint64_t>(length, std::numeric_limits<std::uint32_t>::max()));
+    }
+
+    std::vector<Run> runs_;
+};
+
+} // namespace hil::bundles
