@@ -4,14 +4,12 @@
 #include <limits>
 #include <stdexcept>
 
-#include "bundles/common/MemoryErrorRuns.h"
-#include "core/interfaces/PropertyKeys.h"
+#include "bundles/common/MemoryTransfer.h"
 
 namespace hil::simulator {
 
 namespace {
 
-namespace MemoryKey = keys::MemoryKey;
 constexpr std::uint64_t kMaxSegmentBytes = 1u << 20;
 constexpr std::uint8_t kErased = 0xFF;
 
@@ -19,13 +17,6 @@ bool startsErased(const DIMemorySegment& segment)
 {
     const std::string type = segment.getType();
     return type == "flash" || type == "eeprom" || type == "fuses" || type == "lockbits";
-}
-
-int addressSizeOf(std::uint64_t lastAddress)
-{
-    if (lastAddress <= 0xFFFF)
-        return 2;
-    return lastAddress <= 0xFFFFFFFF ? 4 : 8;
 }
 
 /// Appends [address, address + length) to `ranges`, joining it to the last range when it
@@ -42,14 +33,6 @@ void appendRange(MemoryRanges& ranges, std::uint64_t address, std::uint64_t leng
     ranges.emplace_back(address, length);
 }
 
-void checkTransfer(std::int64_t count, std::uint64_t offset, std::size_t bufferSize)
-{
-    if (count < 0)
-        throw std::invalid_argument("negative byte count " + std::to_string(count));
-    if (offset > bufferSize || static_cast<std::uint64_t>(count) > bufferSize - offset)
-        throw std::invalid_argument("a transfer of " + std::to_string(count) + " bytes does not fit its buffer");
-}
-
 void checkRangeSize(std::int64_t size)
 {
     if (size <= 0)
@@ -61,15 +44,11 @@ void checkRangeSize(std::int64_t size)
 SimulatedMemory::SimulatedMemory(std::string id, std::weak_ptr<IContextBase> device, std::string deviceId,
                                  const DIAddressSpace& space)
     : TargetContext(std::move(id), std::move(device), std::move(deviceId)),
-      name_(space.getId()),
-      spaceStart_(space.getStart()),
-      spaceEnd_(space.getStart() + space.getSize()),
-      bigEndian_(space.isBigEndian()),
-      addressSize_(addressSizeOf(spaceEnd_ > spaceStart_ ? spaceEnd_ - 1 : spaceStart_))
+      layout_(bundles::AddressSpaceLayout::of(space))
 {
     for (const auto& segment : space.getMemorySegments()) {
-        const std::uint64_t start = std::max(segment->getStart(), spaceStart_);
-        const std::uint64_t end = std::min(segment->getStart() + std::min(segment->getSize(), kMaxSegmentBytes), spaceEnd_);
+        const std::uint64_t start = std::max(segment->getStart(), layout_.start);
+        const std::uint64_t end = std::min(segment->getStart() + std::min(segment->getSize(), kMaxSegmentBytes), layout_.end);
         if (start < end)
             segments_.push_back({segment, start, end});
     }
@@ -96,36 +75,11 @@ SimulatedMemory::SimulatedMemory(std::string id, std::weak_ptr<IContextBase> dev
     }
 }
 
-boost::json::object SimulatedMemory::getProperties() const
-{
-    bool instructions = false;
-    bool data = false;
-    bool io = false;
-    for (const auto& segment : segments_) {
-        instructions = instructions || segment.description->isExecutable();
-        data = data || !segment.description->isExecutable();
-        io = io || segment.description->getType() == "io";
-    }
-    boost::json::array accessTypes;
-    if (instructions)
-        accessTypes.emplace_back(keys::MemoryAccessType::Instruction);
-    if (data)
-        accessTypes.emplace_back(keys::MemoryAccessType::Data);
-    if (io)
-        accessTypes.emplace_back(keys::MemoryAccessType::Io);
-    return {{MemoryKey::ID, id_},
-            {MemoryKey::ParentID, parentId_},
-            {MemoryKey::Name, name_},
-            {MemoryKey::StartBound, spaceStart_},
-            {MemoryKey::EndBound, spaceEnd_ > spaceStart_ ? spaceEnd_ - 1 : spaceStart_},
-            {MemoryKey::AddressSize, addressSize_},
-            {MemoryKey::BigEndian, bigEndian_},
-            {MemoryKey::AccessTypes, std::move(accessTypes)}};
-}
+boost::json::object SimulatedMemory::getProperties() const { return layout_.properties(id_, parentId_); }
 
 std::uint64_t SimulatedMemory::normalise(std::uint64_t address) const
 {
-    if (addressSize_ <= 4 && (address >> 32) == 0xFFFFFFFF)
+    if (layout_.addressSize() <= 4 && (address >> 32) == 0xFFFFFFFF)
         return address & 0xFFFFFFFF;
     return address;
 }
@@ -148,10 +102,10 @@ std::vector<SimulatedMemory::Piece> SimulatedMemory::piecesOf(std::uint64_t addr
         const std::uint64_t at = base + index;
         const std::uint64_t left = count - index;
         Piece piece{nullptr, at, index, left, 0};
-        if (at < base || at >= spaceEnd_) {
+        if (at < base || at >= layout_.end) {
             piece.status = kOutsideSpace;
-        } else if (at < spaceStart_) {
-            piece.length = std::min(left, spaceStart_ - at);
+        } else if (at < layout_.start) {
+            piece.length = std::min(left, layout_.start - at);
             piece.status = kOutsideSpace;
         } else if (Region* region = regionAt(at)) {
             piece.region = region;
@@ -159,7 +113,7 @@ std::vector<SimulatedMemory::Piece> SimulatedMemory::piecesOf(std::uint64_t addr
         } else {
             const auto next = std::upper_bound(regions_.begin(), regions_.end(), at,
                                                [](std::uint64_t value, const Region& r) { return value < r.start; });
-            const std::uint64_t gapEnd = next == regions_.end() ? spaceEnd_ : next->start;
+            const std::uint64_t gapEnd = next == regions_.end() ? layout_.end : next->start;
             piece.length = std::min(left, gapEnd - at);
             piece.status = kNoMemory;
         }
@@ -172,7 +126,7 @@ std::vector<SimulatedMemory::Piece> SimulatedMemory::piecesOf(std::uint64_t addr
 void SimulatedMemory::readMemory(std::uint64_t address, int, std::vector<std::uint8_t>& bytes, std::uint64_t offset,
                                  std::int64_t count, int, tcf::IIntermediateResult*, MemoryErrorMapPtr& errors)
 {
-    checkTransfer(count, offset, bytes.size());
+    bundles::checkTransfer(count, offset, bytes.size());
     std::vector<bundles::MemoryErrorRuns::Run> failed;
     std::lock_guard lock(mutex_);
     for (const auto& piece : piecesOf(address, static_cast<std::uint64_t>(count))) {
@@ -225,7 +179,7 @@ MemoryRanges SimulatedMemory::writePieces(std::uint64_t address, std::int64_t co
 void SimulatedMemory::writeMemory(std::uint64_t address, int, std::vector<std::uint8_t>& bytes, std::uint64_t offset,
                                   std::int64_t count, int, tcf::IIntermediateResult*, MemoryErrorMapPtr& errors)
 {
-    checkTransfer(count, offset, bytes.size());
+    bundles::checkTransfer(count, offset, bytes.size());
     MemoryRanges written;
     {
         std::lock_guard lock(mutex_);
@@ -239,7 +193,7 @@ void SimulatedMemory::writeMemory(std::uint64_t address, int, std::vector<std::u
 void SimulatedMemory::fillMemory(std::uint64_t address, int, std::vector<std::uint8_t>& pattern, std::int64_t count, int,
                                  tcf::IIntermediateResult*, MemoryErrorMapPtr& errors)
 {
-    checkTransfer(count, 0, std::numeric_limits<std::size_t>::max());
+    bundles::checkTransfer(count, 0, std::numeric_limits<std::size_t>::max());
     if (pattern.empty() && count > 0)
         throw std::invalid_argument("a fill needs a pattern of at least one byte");
     MemoryRanges written;

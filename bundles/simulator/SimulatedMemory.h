@@ -5,6 +5,7 @@
 #include <map>
 #include <mutex>
 
+#include "bundles/common/AddressSpaceLayout.h"
 #include "bundles/common/TargetContext.h"
 #include "core/devicedescription/DeviceModel.h"
 #include "core/interfaces/IMemoryContext.h"
@@ -44,7 +45,7 @@ public:
     boost::json::object getProperties() const override;
     std::string getKind() const override { return "memory"; }
     /// The address space's id ("data").
-    const std::string& name() const { return name_; }
+    const std::string& name() const { return layout_.name; }
 
     void writeMemory(std::uint64_t address, int wordSize, std::vector<std::uint8_t>& bytes, std::uint64_t offset,
                      std::int64_t count, int mode, tcf::IIntermediateResult* progress, MemoryErrorMapPtr& errors) override;
@@ -103,11 +104,7 @@ private:
     }
     void announce(const MemoryRanges& ranges);
 
-    const std::string name_;
-    const std::uint64_t spaceStart_;
-    const std::uint64_t spaceEnd_; ///< one past the last address
-    const bool bigEndian_;
-    const int addressSize_;
+    const bundles::AddressSpaceLayout layout_;
     std::vector<Segment> segments_;
     mutable std::mutex mutex_;
     std::vector<Region> regions_;

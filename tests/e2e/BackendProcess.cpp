@@ -43,14 +43,32 @@ std::vector<std::string> BackendProcess::withTestBundles(std::vector<std::string
     return options;
 }
 
+namespace {
+
+/// Preferences in `directory` that find the sample devices through their pack manager, plus
+/// `more` lines; the path of the file.
+std::string writePreferences(const std::filesystem::path& directory, const std::string& more)
+{
+    const auto preferences = directory / "preferences.properties";
+    std::ofstream(preferences) << "application.dir = " << HIL_DEVICES_DIR << "\n"
+                               << "packmanager.dir = " << HIL_PACK_LIBRARY_DIR << "\n"
+                               << more;
+    return preferences.string();
+}
+
+} // namespace
+
 std::vector<std::string> BackendProcess::withProbeDirectory(const std::filesystem::path& directory)
 {
     std::filesystem::create_directories(directory / "probes");
-    const auto preferences = directory / "preferences.properties";
-    std::ofstream(preferences) << "simulator.probedir = " << (directory / "probes").string() << "\n"
-                               << "application.dir = " << HIL_DEVICES_DIR << "\n"
-                               << "packmanager.dir = " << HIL_PACK_LIBRARY_DIR << "\n";
-    return withTestBundles({"--preferences", preferences.string()});
+    const auto preferences = writePreferences(directory, "simulator.probedir = " + (directory / "probes").string() + "\n");
+    return withTestBundles({"--preferences", preferences});
+}
+
+std::vector<std::string> BackendProcess::withGdbRemote(const std::filesystem::path& directory, const std::string& endpoints)
+{
+    const auto preferences = writePreferences(directory, "gdbremote.endpoints = " + endpoints + "\n");
+    return {"--bundles", HIL_E2E_GDB_BUNDLE_DIR, "--preferences", preferences};
 }
 
 BackendProcess::BackendProcess(std::vector<std::string> options)

@@ -36,6 +36,9 @@ public:
     /// virtual probes at `directory`/probes (created empty) and the device search at the sample
     /// devices and their pack manager, as the shipped preferences do.
     static std::vector<std::string> withProbeDirectory(const std::filesystem::path& directory);
+    /// The core and the GDB remote bundles, with preferences in `directory` that find the
+    /// sample devices and list `endpoints` as the GDB servers to poll.
+    static std::vector<std::string> withGdbRemote(const std::filesystem::path& directory, const std::string& endpoints = "");
 
 private:
     pid_t pid_ = -1;

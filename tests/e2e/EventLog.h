@@ -58,6 +58,14 @@ public:
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, timeout, [&] { return std::any_of(events_.begin(), events_.end(), matches); });
     }
+    /// Waits for an event whose whole text (every argument) `matches`.
+    bool waitUntilWhole(const std::function<bool(const std::string&)>& matches,
+                        std::chrono::milliseconds timeout = std::chrono::seconds(5))
+    {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, timeout,
+                                 [&] { return std::any_of(wholeEvents_.begin(), wholeEvents_.end(), matches); });
+    }
     std::vector<std::string> events()
     {
         std::lock_guard lock(mutex_);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "core/interfaces/IMemoryContext.h"
@@ -52,5 +54,15 @@ private:
 
     std::vector<Run> runs_;
 };
+
+/// Throws `std::invalid_argument` for a negative `count` or one that does not fit a buffer of
+/// `bufferSize` bytes from `offset` on: what every memory context checks before a transfer.
+inline void checkTransfer(std::int64_t count, std::uint64_t offset, std::size_t bufferSize)
+{
+    if (count < 0)
+        throw std::invalid_argument("negative byte count " + std::to_string(count));
+    if (offset > bufferSize || static_cast<std::uint64_t>(count) > bufferSize - offset)
+        throw std::invalid_argument("a transfer of " + std::to_string(count) + " bytes does not fit its buffer");
+}
 
 } // namespace hil::bundles

@@ -1,0 +1,304 @@
+#include "bundles/gdbremote/GdbDevice.h"
+
+#include "core/interfaces/PropertyKeys.h"
+
+namespace hil::gdbremote {
+
+namespace {
+
+const std::string kLeaveHalted = "LeaveHalted";
+const std::string kResetCommand = "ResetCommand";
+constexpr std::uint8_t kErased = 0xFF;
+
+std::string sessionName(int kind)
+{
+    return kind == IDeviceContext::kProgrammingSession ? "ProgrammingSession" : "DebuggingSession";
+}
+
+/// The 32-bit address space of a target nobody described.
+bundles::AddressSpaceLayout wholeAddressSpace()
+{
+    bundles::AddressSpaceLayout layout;
+    layout.name = "memory";
+    layout.end = 0x100000000ull;
+    layout.instructions = layout.data = true;
+    return layout;
+}
+
+} // namespace
+
+std::shared_ptr<GdbDevice> GdbDevice::create(std::string toolId, std::string deviceName, std::shared_ptr<DIDevice> description,
+                                             std::shared_ptr<TargetLink> link, std::string resetCommand)
+{
+    auto device = std::make_shared<GdbDevice>(std::move(toolId), std::move(deviceName), std::move(description),
+                                              std::move(link), std::move(resetCommand));
+    device->buildContexts();
+    return device;
+}
+
+GdbDevice::GdbDevice(std::string toolId, std::string deviceName, std::shared_ptr<DIDevice> description,
+                     std::shared_ptr<TargetLink> link, std::string resetCommand)
+    : id_(toolId + "." + deviceName),
+      toolId_(std::move(toolId)),
+      deviceName_(std::move(deviceName)),
+      description_(std::move(description)),
+      link_(std::move(link)),
+      resetCommand_(std::move(resetCommand))
+{
+}
+
+void GdbDevice::buildContexts()
+{
+    const std::weak_ptr<IContextBase> self = shared_from_this();
+    std::vector<bundles::AddressSpaceLayout> spaces;
+    if (description_)
+        for (const auto& space : description_->getAddressSpaces())
+            spaces.push_back(bundles::AddressSpaceLayout::of(*space));
+    if (spaces.empty())
+        spaces.push_back(wholeAddressSpace());
+    for (auto& space : spaces) {
+        const std::string id = id_ + "." + space.name;
+        memories_.push_back(std::make_shared<GdbMemory>(id, self, id_, std::move(space), link_));
+    }
+    for (const auto& described : link_->target.registers())
+        registers_.push_back(std::make_shared<GdbRegister>(id_ + "." + described.name, self, id_, described, link_));
+    messages_ = std::make_shared<bundles::TargetMessages>(id_ + ".messages", self, id_, deviceName_, "gdbremote");
+
+    // The handlers hold the device weakly: the client outlives no device, but its reader thread
+    // may be delivering while the device goes.
+    const std::weak_ptr<GdbDevice> device = shared_from_this();
+    auto& client = link_->target.client();
+    client.setStopHandler([device](const rsp::StopReply& stop) {
+        if (const auto owner = device.lock())
+            owner->onStop(stop);
+    });
+    client.setOutputHandler([device](const std::string& text) {
+        if (const auto owner = device.lock())
+            owner->onOutput(text);
+    });
+}
+
+boost::json::object GdbDevice::getProperties() const
+{
+    boost::json::array memoryIds;
+    for (const auto& memory : memories_)
+        memoryIds.emplace_back(memory->getId());
+    const bool running = link_->target.client().running();
+    std::lock_guard lock(mutex_);
+    return {{"ID", id_},
+            {"Name", deviceName_},
+            {"Tool", toolId_},
+            {"Session", session_},
+            {"State", running ? "Running" : "Halted"},
+            {kLeaveHalted, leaveHalted_},
+            {kResetCommand, resetCommand_},
+            {"MemoryIDs", std::move(memoryIds)},
+            {"RegistersID", id_}};
+}
+
+void GdbDevice::setProperties(const boost::json::object& properties)
+{
+    const auto* leave = properties.if_contains(kLeaveHalted);
+    if (leave && !leave->is_bool())
+        throw std::invalid_argument(kLeaveHalted + " must be true or false");
+    std::lock_guard lock(mutex_);
+    if (leave)
+        leaveHalted_ = leave->get_bool();
+}
+
+bool GdbDevice::leaveHalted() const
+{
+    std::lock_guard lock(mutex_);
+    return leaveHalted_;
+}
+
+std::vector<std::shared_ptr<IMemoryContext>> GdbDevice::listMemoryContexts() const
+{
+    return {memories_.begin(), memories_.end()};
+}
+
+std::vector<std::shared_ptr<IRegistersContext>> GdbDevice::listRegistersContexts() const
+{
+    return {registers_.begin(), registers_.end()};
+}
+
+std::shared_ptr<SessionStartInfo> GdbDevice::startSession(Status& status, int kind, bool resetTarget, std::shared_ptr<void>)
+{
+    try {
+        halt();
+        if (kind == kProgrammingSession || resetTarget)
+            reset();
+    } catch (const std::exception& error) {
+        status.setError(ErrorCode::NotFound, "Cannot start a session on %s: %s", id_.c_str(), error.what());
+        return nullptr;
+    }
+    {
+        std::lock_guard lock(mutex_);
+        session_ = sessionName(kind);
+    }
+    messages_->report(Severity::Info, sessionName(kind) + " started on " + id_);
+    return nullptr;
+}
+
+bool GdbDevice::endSession()
+{
+    std::string ended;
+    {
+        std::lock_guard lock(mutex_);
+        ended.swap(session_);
+        session_ = "None";
+    }
+    if (ended == "None")
+        return false;
+    try {
+        if (!leaveHalted())
+            resume();
+    } catch (const std::exception& error) {
+        messages_->report(Severity::Error, "Ending the session on " + id_ + ": " + error.what());
+        return false;
+    }
+    messages_->report(Severity::Info, ended + " ended on " + id_);
+    return true;
+}
+
+void GdbDevice::erase(int, bool, std::uint64_t, int)
+{
+    {
+        std::lock_guard lock(link_->mutex);
+        if (link_->target.hasFlash()) {
+            link_->target.eraseFlash();
+            messages_->report(Severity::Info, "Flash erased on " + id_);
+            return;
+        }
+    }
+    std::size_t erased = 0;
+    for (const auto& memory : memories_) {
+        const auto space = description_ ? description_->getAddressSpace(memory->layout().name) : nullptr;
+        for (const auto& segment : space ? space->getMemorySegmentsByType("flash") : DIList<DIMemorySegment>{}) {
+            std::vector<std::uint8_t> pattern{kErased};
+            MemoryErrorMapPtr errors;
+            memory->fillMemory(segment->getStart(), 1, pattern, static_cast<std::int64_t>(segment->getSize()), 0, nullptr,
+                               errors);
+            std::uint32_t length = 0;
+            if (errors && errors->getStatusAt(segment->getStart(), length) != 0)
+                throw std::runtime_error("Erasing " + segment->getName() + " of " + id_ + " failed");
+            ++erased;
+        }
+    }
+    if (erased == 0)
+        throw std::runtime_error("Nothing to erase: neither the server's memory map nor the description of " + id_ +
+                                 " declares flash");
+    messages_->report(Severity::Info, "Flash erased on " + id_);
+}
+
+void GdbDevice::getInfo(boost::json::value& info, int)
+{
+    info = {{"Name", deviceName_},
+            {"Architecture", description_ ? description_->getArchitecture() : std::string()},
+            {"Session", getProperties().at("Session")},
+            {"PacketSize", link_->target.client().packetSize()},
+            {"NoAckMode", link_->target.client().noAckMode()},
+            {"Flash", link_->target.hasFlash()}};
+}
+
+void GdbDevice::runSpecialOperation(Status& status, int operation)
+{
+    status.setError(ErrorCode::InvalidArguments,
+                    "Device %s has no special operation %d: run control is a special operation of its tool", id_.c_str(),
+                    operation);
+}
+
+boost::signals2::connection GdbDevice::connectExternalResetSlot(boost::signals2::connect_position position,
+                                                                const FlagSignal::slot_type& slot)
+{
+    return externalReset_.connect(slot, position);
+}
+
+boost::signals2::connection GdbDevice::connectPowerStateSlot(boost::signals2::connect_position position,
+                                                             const FlagSignal::slot_type& slot)
+{
+    return powerState_.connect(slot, position);
+}
+
+boost::signals2::connection GdbDevice::connectTargetEventSlot(boost::signals2::connect_position position,
+                                                              const TargetEventSignal::slot_type& slot)
+{
+    return targetEvent_.connect(slot, position);
+}
+
+void GdbDevice::halt()
+{
+    std::lock_guard lock(link_->mutex);
+    link_->target.halt();
+}
+
+void GdbDevice::resume()
+{
+    std::lock_guard lock(link_->mutex);
+    link_->target.resume();
+}
+
+void GdbDevice::step()
+{
+    std::lock_guard lock(link_->mutex);
+    stepping_ = true;
+    try {
+        link_->target.step();
+    } catch (...) {
+        stepping_ = false;
+        throw;
+    }
+}
+
+void GdbDevice::reset()
+{
+    std::lock_guard lock(link_->mutex);
+    link_->target.halt();
+    link_->target.monitor(resetCommand_);
+    messages_->report(Severity::Info, "Target reset");
+}
+
+void GdbDevice::setBreakpoint(std::uint64_t address, bool on)
+{
+    std::lock_guard lock(link_->mutex);
+    link_->target.setBreakpoint(address, on);
+}
+
+std::string GdbDevice::monitor(const std::string& command)
+{
+    std::lock_guard lock(link_->mutex);
+    return link_->target.monitor(command);
+}
+
+void GdbDevice::detach()
+{
+    link_->target.client().setLostHandler(nullptr);
+    std::lock_guard lock(link_->mutex);
+    link_->target.detach();
+}
+
+void GdbDevice::onStop(const rsp::StopReply& stop)
+{
+    std::string text;
+    if (stepping_.exchange(false))
+        text = "Target stepped";
+    else if (stop.kind == 'T' && stop.signal == 2 && stop.pairs.count("watch") == 0)
+        text = "Target halted";
+    else
+        text = "Target stopped: " + stop.describe();
+    messages_->report(Severity::Info, text);
+    targetEvent_(std::vector<std::uint8_t>(stop.packet.begin(), stop.packet.end()));
+}
+
+void GdbDevice::onOutput(const std::string& text)
+{
+    std::vector<std::string> lines;
+    {
+        std::lock_guard lock(mutex_);
+        lines = outputLines_.feed(text);
+    }
+    for (const auto& line : lines)
+        reportLine(line);
+}
+
+} // namespace hil::gdbremote

@@ -1,0 +1,114 @@
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+#include "bundles/common/TargetMessages.h"
+#include "bundles/gdbremote/GdbContexts.h"
+#include "bundles/gdbremote/LineAssembler.h"
+#include "core/devicedescription/DeviceModel.h"
+#include "core/interfaces/IDeviceContext.h"
+#include "core/interfaces/IOrixDebugger.h"
+
+namespace hil::gdbremote {
+
+/// The target device behind a connected GDB server tool.
+///
+/// Its id is TOOL-ID + "." + DEVICE-NAME. It is the parent of one memory context per address
+/// space of its description (without a description: one space "memory" over the 32-bit
+/// addresses) and of one register context per register the server describes (id DEVICE-ID +
+/// "." + register name), in the server's order. Its message context (DEVICE-ID + ".messages")
+/// reports each line the target prints (UART, console output of the server), why the target
+/// stopped ("Target stopped: breakpoint", "Target stopped: watchpoint at 0x20000004", "Target
+/// halted", "Target stepped"), sessions and erases.
+///
+/// Properties: "ID", "Name", "Tool", "Session" ("None", "DebuggingSession" or
+/// "ProgrammingSession"), "State" ("Halted" or "Running"), "LeaveHalted" (false: ending a
+/// session resumes the target; settable), "ResetCommand" (the monitor command of a reset),
+/// "MemoryIDs", "RegistersID".
+///
+/// A session start halts the target and, for a programming session or when asked, resets it.
+/// Erase: the flash areas of the server's memory map through `vFlashErase`; without such areas,
+/// the flash segments of the description written with 0xFF. Each stop is also a target event
+/// whose bytes are the server's stop reply.
+class GdbDevice : public IDeviceContext, public IMemoryRegistersParent, public std::enable_shared_from_this<GdbDevice> {
+public:
+    /// `description` may be null. `resetCommand` is the monitor command of a reset.
+    static std::shared_ptr<GdbDevice> create(std::string toolId, std::string deviceName,
+                                             std::shared_ptr<DIDevice> description, std::shared_ptr<TargetLink> link,
+                                             std::string resetCommand);
+    GdbDevice(std::string toolId, std::string deviceName, std::shared_ptr<DIDevice> description,
+              std::shared_ptr<TargetLink> link, std::string resetCommand);
+
+    std::string getId() const override { return id_; }
+    std::shared_ptr<IContextBase> getParent() const override { return nullptr; }
+    boost::json::object getProperties() const override;
+    void setProperties(const boost::json::object& properties) override;
+    std::string getKind() const override { return "device"; }
+    int getOwnerId() const override { return ownerId_; }
+    void setOwnerId(int ownerId) override { ownerId_ = ownerId; }
+
+    std::shared_ptr<SessionStartInfo> startSession(Status& status, int kind, bool resetTarget,
+                                                   std::shared_ptr<void> options) override;
+    bool endSession() override;
+    void erase(int eraseType, bool verify, std::uint64_t address, int count) override;
+    void getInfo(boost::json::value& info, int selector) override;
+    /// Takes none: run control is a tool special operation.
+    void runSpecialOperation(Status& status, int operation) override;
+    boost::signals2::connection connectExternalResetSlot(boost::signals2::connect_position position,
+                                                         const FlagSignal::slot_type& slot) override;
+    boost::signals2::connection connectPowerStateSlot(boost::signals2::connect_position position,
+                                                      const FlagSignal::slot_type& slot) override;
+    boost::signals2::connection connectTargetEventSlot(boost::signals2::connect_position position,
+                                                       const TargetEventSignal::slot_type& slot) override;
+    void getProperty(boost::json::value& property, int) override { property = nullptr; }
+    std::shared_ptr<IStimuliPort> getStimuliPort() override { return nullptr; }
+
+    std::vector<std::shared_ptr<IMemoryContext>> listMemoryContexts() const override;
+    std::vector<std::shared_ptr<IRegistersContext>> listRegistersContexts() const override;
+    const std::shared_ptr<bundles::TargetMessages>& messages() const { return messages_; }
+
+    /// Run control; each throws with a text for people when the server refuses.
+    void halt();
+    void resume();
+    void step();
+    void reset();
+    void setBreakpoint(std::uint64_t address, bool on);
+    std::string monitor(const std::string& command);
+    /// Leaves the server (the target runs on); a connection that breaks meanwhile is not
+    /// reported as lost.
+    void detach();
+
+    /// Reports a line the target printed.
+    void reportLine(const std::string& line) { messages_->report(Severity::Info, line); }
+
+private:
+    void buildContexts();
+    void onStop(const rsp::StopReply& stop);
+    void onOutput(const std::string& text);
+    bool leaveHalted() const;
+
+    const std::string id_;
+    const std::string toolId_;
+    const std::string deviceName_;
+    const std::shared_ptr<DIDevice> description_;
+    const std::shared_ptr<TargetLink> link_;
+    const std::string resetCommand_;
+    std::vector<std::shared_ptr<GdbMemory>> memories_;
+    std::vector<std::shared_ptr<GdbRegister>> registers_;
+    std::shared_ptr<bundles::TargetMessages> messages_;
+    std::atomic<int> ownerId_{0};
+    std::atomic<bool> stepping_{false};
+
+    mutable std::mutex mutex_;
+    std::string session_ = "None";
+    bool leaveHalted_ = false;
+    LineAssembler outputLines_;
+
+    FlagSignal externalReset_;
+    FlagSignal powerState_;
+    TargetEventSignal targetEvent_;
+};
+
+} // namespace hil::gdbremote

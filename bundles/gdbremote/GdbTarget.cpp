@@ -1,0 +1,302 @@
+#include "bundles/gdbremote/GdbTarget.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+namespace hil::gdbremote {
+
+namespace {
+
+/// The most one `m` reads: some servers refuse more (QEMU answers E22 above it).
+constexpr std::size_t kMaxReadChunk = 0x800;
+/// Room for a write packet's command, address, length and framing.
+constexpr std::size_t kWriteOverhead = 32;
+/// How much of an annex one `qXfer` asks for, and the most an annex may hold.
+constexpr std::size_t kAnnexChunk = 0x800;
+constexpr std::size_t kMaxAnnexBytes = 1u << 20;
+/// What to breakpoint: a Thumb instruction.
+constexpr int kThumbBreakpointKind = 2;
+/// What `writeChunk` answers when the chunk must be cut again for `M`.
+constexpr int kTryAgain = -1;
+
+std::string hex(std::uint64_t value)
+{
+    char text[17];
+    const int length = std::snprintf(text, sizeof text, "%llx", static_cast<unsigned long long>(value));
+    return std::string(text, static_cast<std::size_t>(length));
+}
+
+std::size_t largestPowerOfTwoAtMost(std::size_t value)
+{
+    std::size_t power = 1;
+    while (power * 2 <= value)
+        power *= 2;
+    return power;
+}
+
+int errorNumberOf(const std::string& reply) { return static_cast<int>(*rsp::parseHexNumber(reply.substr(1))); }
+
+/// The server's numbering of a running thread in multiprocess mode: "QCpPID.TID".
+std::string processIdOf(const std::string& qcReply)
+{
+    if (qcReply.rfind("QCp", 0) != 0)
+        return "1";
+    return qcReply.substr(3, qcReply.find('.') - 3);
+}
+
+} // namespace
+
+GdbTarget::GdbTarget(std::unique_ptr<RspClient> client)
+    : client_(std::move(client)),
+      readChunk_(largestPowerOfTwoAtMost(std::min(kMaxReadChunk, client_->packetSize() / 2))),
+      writeChunk_(std::max<std::size_t>(16, (client_->packetSize() - kWriteOverhead) / 2)),
+      binaryWrites_(true)
+{
+    if (client_->supports("qXfer:features:read")) {
+        registers_ = parseTargetDescription([this](const std::string& annex) { return readAnnex("features", annex); });
+    }
+    if (client_->supports("qXfer:memory-map:read"))
+        memoryMap_ = parseMemoryMap(readAnnex("memory-map", ""));
+    const std::string actions = client_->request("vCont?");
+    vContContinue_ = actions.find(";c") != std::string::npos;
+    vContStep_ = actions.find(";s") != std::string::npos;
+    client_->request("?");
+}
+
+std::string GdbTarget::readAnnex(const std::string& object, const std::string& annex)
+{
+    std::string text;
+    for (;;) {
+        const std::string reply = client_->request("qXfer:" + object + ":read:" + annex + ":" + hex(text.size()) + "," +
+                                                   hex(kAnnexChunk));
+        if (reply.empty() || (reply[0] != 'm' && reply[0] != 'l'))
+            throw std::runtime_error("The server cannot give its " + object + " " + annex + ": it answered \"" +
+                                     reply.substr(0, 40) + "\"");
+        text.append(reply, 1);
+        if (text.size() > kMaxAnnexBytes)
+            throw std::runtime_error("The server's " + object + " " + annex + " is larger than 1 MiB");
+        if (reply[0] == 'l' || reply.size() == 1)
+            return text;
+    }
+}
+
+bool GdbTarget::hasFlash() const
+{
+    return std::any_of(memoryMap_.begin(), memoryMap_.end(), [](const MemoryArea& area) { return area.type == "flash"; });
+}
+
+const MemoryArea* GdbTarget::flashAreaAt(std::uint64_t address) const
+{
+    for (const auto& area : memoryMap_)
+        if (area.type == "flash" && area.contains(address))
+            return &area;
+    return nullptr;
+}
+
+std::vector<GdbTarget::Run> GdbTarget::read(std::uint64_t address, std::uint8_t* bytes, std::uint64_t length)
+{
+    std::vector<Run> failed;
+    std::uint64_t done = 0;
+    while (done < length) {
+        const std::uint64_t at = address + done;
+        const std::uint64_t chunk = std::min<std::uint64_t>(length - done, readChunk_ - at % readChunk_);
+        const std::string reply = client_->request("m" + hex(at) + "," + hex(chunk));
+        const auto data = rsp::isErrorReply(reply) ? std::nullopt : rsp::fromHex(reply);
+        if (data && data->size() == chunk) {
+            std::copy(data->begin(), data->end(), bytes + done);
+        } else {
+            const int status = rsp::isErrorReply(reply) ? errorNumberOf(reply) : 1;
+            if (!failed.empty() && failed.back().address + failed.back().length == at && failed.back().status == status)
+                failed.back().length += chunk;
+            else
+                failed.push_back({at, chunk, status});
+        }
+        done += chunk;
+    }
+    return failed;
+}
+
+int GdbTarget::writeChunk(std::uint64_t address, const std::uint8_t* bytes, std::size_t length)
+{
+    if (binaryWrites_) {
+        const std::string reply = client_->request("X" + hex(address) + "," + hex(length) + ":" +
+                                                   std::string(reinterpret_cast<const char*>(bytes), length));
+        if (!reply.empty())
+            return reply == "OK" ? 0 : (rsp::isErrorReply(reply) ? errorNumberOf(reply) : 1);
+        binaryWrites_ = false; // not supported: `M` from now on, in chunks of its size
+        return kTryAgain;
+    }
+    const std::string reply = client_->request("M" + hex(address) + "," + hex(length) + ":" + rsp::toHex(bytes, length));
+    return reply == "OK" ? 0 : (rsp::isErrorReply(reply) ? errorNumberOf(reply) : 1);
+}
+
+std::vector<GdbTarget::Run> GdbTarget::writeRam(std::uint64_t address, const std::uint8_t* bytes, std::uint64_t length)
+{
+    std::vector<Run> failed;
+    std::uint64_t done = 0;
+    while (done < length) {
+        std::size_t chunk = static_cast<std::size_t>(std::min<std::uint64_t>(length - done, writeChunk_));
+        if (binaryWrites_) {
+            // Escapes take room: as many bytes as fit the packet once escaped.
+            const std::size_t room = 2 * writeChunk_;
+            std::size_t escaped = 0;
+            std::size_t fits = 0;
+            while (fits < length - done && fits < room) {
+                const std::uint8_t c = bytes[done + fits];
+                const std::size_t size = (c == '$' || c == '#' || c == '}' || c == '*') ? 2 : 1;
+                if (escaped + size > room)
+                    break;
+                escaped += size;
+                ++fits;
+            }
+            chunk = fits;
+        }
+        const int status = writeChunk(address + done, bytes + done, chunk);
+        if (status == kTryAgain)
+            continue;
+        if (status != 0)
+            failed.push_back({address + done, chunk, status});
+        done += chunk;
+    }
+    return failed;
+}
+
+std::vector<GdbTarget::Run> GdbTarget::writeFlash(const MemoryArea& area, std::uint64_t address, const std::uint8_t* bytes,
+                                                  std::uint64_t length)
+{
+    const std::uint64_t block = area.blockSize ? area.blockSize : area.length;
+    const std::uint64_t first = area.start + (address - area.start) / block * block;
+    const std::uint64_t last = std::min(area.start + area.length, area.start + ((address + length - area.start + block - 1) / block) * block);
+    std::vector<std::uint8_t> image(last - first);
+    auto failed = read(first, image.data(), image.size());
+    if (!failed.empty())
+        return {{address, length, failed.front().status}};
+    std::copy_n(bytes, length, image.begin() + static_cast<std::ptrdiff_t>(address - first));
+    const std::string erased = client_->request("vFlashErase:" + hex(first) + "," + hex(image.size()));
+    if (erased != "OK")
+        return {{address, length, rsp::isErrorReply(erased) ? errorNumberOf(erased) : 1}};
+    int status = 0;
+    for (std::uint64_t done = 0; done < image.size() && status == 0; done += writeChunk_) {
+        const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(writeChunk_, image.size() - done));
+        const std::string reply = client_->request("vFlashWrite:" + hex(first + done) + ":" +
+                                                   std::string(reinterpret_cast<const char*>(image.data() + done), chunk));
+        if (reply != "OK")
+            status = rsp::isErrorReply(reply) ? errorNumberOf(reply) : 1;
+    }
+    // Done even after a failure: a server that buffers writes must not keep half an image.
+    const std::string done = client_->request("vFlashDone");
+    if (status == 0 && done != "OK")
+        status = rsp::isErrorReply(done) ? errorNumberOf(done) : 1;
+    return status == 0 ? std::vector<Run>{} : std::vector<Run>{{address, length, status}};
+}
+
+std::vector<GdbTarget::Run> GdbTarget::write(std::uint64_t address, const std::uint8_t* bytes, std::uint64_t length)
+{
+    std::vector<Run> failed;
+    std::uint64_t done = 0;
+    while (done < length) {
+        const std::uint64_t at = address + done;
+        // The stretch up to the next change between flash and the rest.
+        const MemoryArea* flash = flashAreaAt(at);
+        std::uint64_t stretch = length - done;
+        if (flash) {
+            stretch = std::min(stretch, flash->start + flash->length - at);
+        } else {
+            for (const auto& area : memoryMap_)
+                if (area.type == "flash" && area.start > at)
+                    stretch = std::min(stretch, area.start - at);
+        }
+        auto runs = flash ? writeFlash(*flash, at, bytes + done, stretch) : writeRam(at, bytes + done, stretch);
+        failed.insert(failed.end(), runs.begin(), runs.end());
+        done += stretch;
+    }
+    return failed;
+}
+
+void GdbTarget::eraseFlash()
+{
+    for (const auto& area : memoryMap_)
+        if (area.type == "flash")
+            RspClient::checkOk(client_->request("vFlashErase:" + hex(area.start) + "," + hex(area.length)),
+                               "Erasing the flash at 0x" + hex(area.start));
+    RspClient::checkOk(client_->request("vFlashDone"), "Finishing the flash erase");
+}
+
+std::vector<std::uint8_t> GdbTarget::readAllRegisters(const RemoteRegister& reg)
+{
+    const std::string reply = client_->request("g");
+    const auto all = rsp::isErrorReply(reply) ? std::nullopt : rsp::fromHex(reply);
+    if (!all)
+        throw std::runtime_error("The server cannot read the registers: it answered \"" + reply.substr(0, 40) + "\"");
+    // `g` holds the registers in number order, each its own size.
+    std::map<int, int> sizes;
+    for (const auto& described : registers_)
+        sizes[described.number] = (described.bitSize + 7) / 8;
+    std::size_t offset = 0;
+    for (const auto& [number, size] : sizes) {
+        if (number == reg.number) {
+            if (offset + static_cast<std::size_t>(size) > all->size())
+                break;
+            return {all->begin() + static_cast<std::ptrdiff_t>(offset), all->begin() + static_cast<std::ptrdiff_t>(offset) + size};
+        }
+        offset += static_cast<std::size_t>(size);
+    }
+    throw std::runtime_error("The server's register block does not hold " + reg.name);
+}
+
+std::vector<std::uint8_t> GdbTarget::readRegister(const RemoteRegister& reg)
+{
+    const std::string reply = client_->request("p" + hex(static_cast<std::uint64_t>(reg.number)));
+    if (reply.empty())
+        return readAllRegisters(reg);
+    const auto value = rsp::isErrorReply(reply) ? std::nullopt : rsp::fromHex(reply);
+    const auto size = static_cast<std::size_t>((reg.bitSize + 7) / 8);
+    if (!value || value->size() != size)
+        throw std::runtime_error("The server cannot read register " + reg.name + ": it answered \"" + reply.substr(0, 40) + "\"");
+    return {value->begin(), value->end()};
+}
+
+void GdbTarget::writeRegister(const RemoteRegister& reg, const std::vector<std::uint8_t>& value)
+{
+    RspClient::checkOk(client_->request("P" + hex(static_cast<std::uint64_t>(reg.number)) + "=" +
+                                        rsp::toHex(value.data(), value.size())),
+                       "Writing register " + reg.name);
+}
+
+void GdbTarget::halt() { client_->interrupt(); }
+
+void GdbTarget::resume() { client_->resume(vContContinue_ ? "vCont;c" : "c"); }
+
+void GdbTarget::step()
+{
+    if (client_->running())
+        throw std::logic_error("The target is running: halt it before a step");
+    client_->resume(vContStep_ ? "vCont;s" : "s");
+    if (!client_->waitForStop(client_->timeout()))
+        throw std::runtime_error("The step did not end within " + std::to_string(client_->timeout().count()) + " ms");
+}
+
+void GdbTarget::setBreakpoint(std::uint64_t address, bool on)
+{
+    const std::string what = (on ? "Setting a breakpoint at 0x" : "Removing the breakpoint at 0x") + hex(address);
+    const std::string arguments = "," + hex(address) + "," + std::to_string(kThumbBreakpointKind);
+    std::string reply = client_->request((on ? "Z0" : "z0") + arguments);
+    if (reply.empty()) // no software breakpoints: a hardware one
+        reply = client_->request((on ? "Z1" : "z1") + arguments);
+    if (reply.empty())
+        throw std::runtime_error(what + " failed: the server has no breakpoints");
+    RspClient::checkOk(reply, what);
+}
+
+void GdbTarget::detach()
+{
+    if (client_->running())
+        client_->interrupt();
+    std::string packet = "D";
+    if (client_->supports("multiprocess"))
+        packet += ";" + processIdOf(client_->request("qC"));
+    client_->request(packet);
+}
+
+} // namespace hil::gdbremote

@@ -1,0 +1,354 @@
+#include "bundles/gdbremote/GdbTool.h"
+
+#include <cmath>
+
+#include "bundles/common/TargetRegistration.h"
+#include "core/interfaces/IDeviceService.h"
+#include "core/interfaces/PropertyKeys.h"
+#include "platform/common/BackendLogger.h"
+
+namespace hil::gdbremote {
+
+namespace {
+
+namespace ToolKey = keys::ToolDescriptionKey;
+const std::string kResetCommand = "ResetCommand";
+const std::string kTimeout = "Timeout";
+const std::string kGdbPort = "GdbPort";
+const std::string kQemuPid = "QemuPid";
+const std::string kMachine = "Machine";
+const std::string kKernel = "Kernel";
+/// The name of the device of a target nobody described.
+const std::string kUndescribedDevice = "target";
+constexpr std::int64_t kDefaultTimeoutMs = 3000;
+constexpr auto kStubOpenTimeout = std::chrono::seconds(10);
+
+/// The device descriptions we ship for QEMU machines.
+std::string deviceOfMachine(const std::string& machine)
+{
+    return machine == kDefaultQemuMachine ? "MPS2-AN385" : "";
+}
+
+std::optional<std::uint64_t> addressOf(const boost::json::object& parameters)
+{
+    const auto* address = parameters.if_contains("Address");
+    if (!address)
+        return std::nullopt;
+    if (address->is_uint64())
+        return address->get_uint64();
+    if (address->is_int64() && address->get_int64() >= 0)
+        return static_cast<std::uint64_t>(address->get_int64());
+    if (address->is_string()) {
+        try {
+            std::size_t used = 0;
+            const std::string text(address->get_string());
+            const auto value = std::stoull(text, &used, 0);
+            if (used == text.size())
+                return value;
+        } catch (const std::exception&) {
+        }
+    }
+    return std::nullopt;
+}
+
+bundles::TargetContexts targetOf(const std::shared_ptr<GdbDevice>& device)
+{
+    return bundles::targetContextsOf(device, {device->messages()});
+}
+
+} // namespace
+
+GdbTool::GdbTool(IOrixDebugger& debugger, std::string id, std::shared_ptr<GdbConnection> connection)
+    : debugger_(debugger), id_(std::move(id)), connection_(std::move(connection))
+{
+    properties_[keys::ToolKey::ID] = id_;
+    properties_[ToolKey::Name] = "gdbremote";
+    properties_["ToolType"] = kGdbRemoteToolType;
+    properties_["ConnectionType"] = connection_->getConnectionType();
+    for (const auto& [key, value] : connection_->getConnectionProperties())
+        properties_[key] = value;
+    properties_[ToolKey::State] = keys::ToolState::Idle;
+    properties_[ToolKey::DeviceName] = connection_->isQemu() ? deviceOfMachine(connection_->text(kMachine)) : "";
+    properties_[kResetCommand] = connection_->isQemu() ? "system_reset" : "reset halt";
+    properties_[kTimeout] = kDefaultTimeoutMs;
+}
+
+GdbTool::~GdbTool()
+{
+    release(false);
+    if (lossReporter_.joinable()) {
+        if (lossReporter_.get_id() == std::this_thread::get_id())
+            lossReporter_.detach();
+        else
+            lossReporter_.join();
+    }
+}
+
+boost::json::object GdbTool::getProperties() const
+{
+    std::lock_guard lock(mutex_);
+    return properties_;
+}
+
+std::string GdbTool::text(const std::string& key) const
+{
+    std::lock_guard lock(mutex_);
+    const auto* value = properties_.if_contains(key);
+    return value && value->is_string() ? std::string(value->get_string()) : std::string();
+}
+
+void GdbTool::setState(const std::string& state)
+{
+    std::lock_guard lock(mutex_);
+    properties_[ToolKey::State] = state;
+}
+
+std::chrono::milliseconds GdbTool::timeout() const
+{
+    std::lock_guard lock(mutex_);
+    const auto* value = properties_.if_contains(kTimeout);
+    const std::int64_t ms = value && value->is_int64() ? value->get_int64() : kDefaultTimeoutMs;
+    return std::chrono::milliseconds(std::clamp<std::int64_t>(ms, 50, 600000));
+}
+
+void GdbTool::setToolProperties(const boost::json::object& properties)
+{
+    std::lock_guard lock(mutex_);
+    for (const auto& [key, value] : properties)
+        if (key != keys::ToolKey::ID)
+            properties_[key] = value;
+}
+
+double GdbTool::getTargetVoltage() { return std::nan(""); }
+
+std::shared_ptr<GdbDevice> GdbTool::device() const
+{
+    std::lock_guard lock(mutex_);
+    return device_;
+}
+
+std::unique_ptr<RspClient> GdbTool::connectClient(const std::string& host, std::uint16_t port)
+{
+    const RspClient::Options options{timeout(), 1u << 20};
+    const auto deadline = std::chrono::steady_clock::now() + kStubOpenTimeout;
+    for (;;) {
+        try {
+            return std::make_unique<RspClient>(host, port, options);
+        } catch (const RspConnectionLost&) {
+            // A QEMU we started opens its stub a moment after its UART: wait for it.
+            const bool starting = qemu_ && qemu_->alive() && std::chrono::steady_clock::now() < deadline;
+            if (!starting)
+                throw;
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+}
+
+void GdbTool::connect(Status& status)
+{
+    const auto deviceService = debugger_.getDeviceService();
+    if (!deviceService) {
+        status.setError(ErrorCode::RequiredObjectMissing, "No Device service to register the target with");
+        return;
+    }
+    release(true);
+    const std::string deviceName = text(ToolKey::DeviceName);
+    try {
+        std::shared_ptr<DIDevice> description;
+        if (!deviceName.empty()) {
+            Status read;
+            description = deviceService->getDeviceInfo(read, deviceName);
+            if (!description) {
+                status.setError(ErrorCode::NotFound, "No description of the device %s: set the tool's DeviceName",
+                                deviceName.c_str());
+                return;
+            }
+        }
+        std::string host = connection_->text("Host", "127.0.0.1");
+        std::uint16_t port = connection_->port();
+        if (connection_->isQemu()) {
+            const std::weak_ptr<GdbTool> self = shared_from_this();
+            qemu_ = std::make_unique<QemuProcess>(connection_->text(kMachine, kDefaultQemuMachine), text(kKernel),
+                                                  [self](const std::string& line) {
+                                                      if (const auto tool = self.lock())
+                                                          if (const auto target = tool->device())
+                                                              target->reportLine(line);
+                                                  });
+            host = "127.0.0.1";
+            port = qemu_->gdbPort();
+        }
+        auto client = connectClient(host, port);
+        const std::weak_ptr<GdbTool> self = shared_from_this();
+        client->setLostHandler([self](const std::string& reason) {
+            if (const auto tool = self.lock())
+                tool->onLost(reason);
+        });
+        auto link = std::make_shared<TargetLink>(std::move(client));
+        auto device = GdbDevice::create(id_, deviceName.empty() ? kUndescribedDevice : deviceName, std::move(description),
+                                        link, text(kResetCommand));
+        {
+            std::lock_guard lock(mutex_);
+            device_ = device;
+            endpoint_ = host + ":" + std::to_string(port);
+            if (qemu_) {
+                properties_[kGdbPort] = port;
+                properties_[kQemuPid] = qemu_->pid();
+            }
+        }
+        EndpointsInUse::instance().add(endpoint_);
+        bundles::registerTarget(debugger_, targetOf(device));
+    } catch (const std::exception& error) {
+        release(false);
+        status.setError(ErrorCode::NotFound, "Cannot connect %s: %s", id_.c_str(), error.what());
+        return;
+    }
+    setState(keys::ToolState::Ready);
+}
+
+void GdbTool::release(bool detach)
+{
+    std::shared_ptr<GdbDevice> device;
+    std::unique_ptr<QemuProcess> qemu;
+    std::string endpoint;
+    {
+        std::lock_guard lock(mutex_);
+        device.swap(device_);
+        qemu.swap(qemu_);
+        endpoint.swap(endpoint_);
+        properties_.erase(kGdbPort);
+        properties_.erase(kQemuPid);
+    }
+    if (!endpoint.empty())
+        EndpointsInUse::instance().remove(endpoint);
+    if (device) {
+        bundles::unregisterTarget(debugger_, targetOf(device));
+        if (detach) {
+            try {
+                device->detach();
+            } catch (const std::exception& error) {
+                BackendLogger::info("gdbremote", "Detaching " + id_ + ": " + error.what());
+            }
+        }
+    }
+    // The QEMU goes before the device's last reference: its UART thread reports to the device.
+    qemu.reset();
+}
+
+void GdbTool::disconnect(Status&)
+{
+    release(true);
+    setState(keys::ToolState::Idle);
+}
+
+void GdbTool::onLost(const std::string& reason)
+{
+    BackendLogger::error("gdbremote", "Tool " + id_ + ": " + reason);
+    std::thread previous;
+    {
+        std::lock_guard lock(mutex_);
+        previous.swap(lossReporter_);
+    }
+    if (previous.joinable())
+        previous.join();
+    // Reported from a thread of its own: the lost connection's thread must not wait for itself.
+    std::thread reporter([this, reason] {
+        release(false);
+        setState(keys::ToolState::Idle);
+        connectionLost_(reason);
+    });
+    std::lock_guard lock(mutex_);
+    lossReporter_ = std::move(reporter);
+}
+
+std::vector<boost::json::object> GdbTool::detectDevices(Status& status)
+{
+    const auto target = device();
+    if (!target) {
+        status.setError(ErrorCode::NotFound, "Tool %s is not connected", id_.c_str());
+        return {};
+    }
+    return {{{"Name", target->getProperties().at("Name")}, {"Interface", "GDB remote"}}};
+}
+
+void GdbTool::unsupported(Status& status, const char* what) const
+{
+    status.setError(ErrorCode::InvalidArguments, "A GDB server tool has no %s", what);
+}
+
+void GdbTool::startUpgrade(bool, tcf::IIntermediateResult&, Status& status) { unsupported(status, "firmware to upgrade"); }
+void GdbTool::checkFirmware(Status& status) { unsupported(status, "firmware to check"); }
+void GdbTool::setBootMode(Status& status) { unsupported(status, "boot mode"); }
+void GdbTool::genericCommand(Status& status, std::vector<std::uint8_t>&, const std::vector<std::uint8_t>&, int)
+{
+    unsupported(status, "raw commands: send monitor commands as text");
+}
+boost::json::object GdbTool::selfTest(Status& status)
+{
+    unsupported(status, "self test");
+    return {};
+}
+bool GdbTool::calibrate(Status& status)
+{
+    unsupported(status, "calibration");
+    return false;
+}
+
+bool GdbTool::genericStringCommand(Status& status, std::string& response, const std::string& command)
+{
+    const auto target = device();
+    if (!target) {
+        status.setError(ErrorCode::NotFound, "Tool %s is not connected", id_.c_str());
+        return false;
+    }
+    try {
+        response = target->monitor(command);
+        return true;
+    } catch (const std::exception& error) {
+        status.setError(ErrorCode::InvalidArguments, "%s", error.what());
+        return false;
+    }
+}
+
+boost::signals2::connection GdbTool::addConnectionLostHandler(const ConnectionLostSignal::slot_type& slot)
+{
+    return connectionLost_.connect(slot);
+}
+
+void GdbTool::specialOperation(Status& status, const std::string& operation, const boost::json::object& parameters)
+{
+    using Operation = std::function<void(GdbDevice&)>;
+    const bool breakpoint = operation == "breakpoint" || operation == "unbreakpoint";
+    const auto address = addressOf(parameters);
+    const std::map<std::string, Operation> operations{
+        {"halt", [](GdbDevice& target) { target.halt(); }},
+        {"resume", [](GdbDevice& target) { target.resume(); }},
+        {"step", [](GdbDevice& target) { target.step(); }},
+        {"reset", [](GdbDevice& target) { target.reset(); }},
+        {"breakpoint", [&](GdbDevice& target) { target.setBreakpoint(*address, true); }},
+        {"unbreakpoint", [&](GdbDevice& target) { target.setBreakpoint(*address, false); }},
+    };
+    const auto found = operations.find(operation);
+    if (found == operations.end()) {
+        status.setError(ErrorCode::InvalidArguments,
+                        "Unknown special operation %s (halt, resume, step, reset, breakpoint, unbreakpoint)",
+                        operation.c_str());
+        return;
+    }
+    if (breakpoint && !address) {
+        status.setError(ErrorCode::InvalidArguments, "%s needs an \"Address\": a number or a text such as \"0x400\"",
+                        operation.c_str());
+        return;
+    }
+    const auto target = device();
+    if (!target) {
+        status.setError(ErrorCode::NotFound, "Tool %s is not connected", id_.c_str());
+        return;
+    }
+    try {
+        found->second(*target);
+    } catch (const std::exception& error) {
+        status.setError(ErrorCode::InvalidArguments, "%s failed: %s", operation.c_str(), error.what());
+    }
+}
+
+} // namespace hil::gdbremote

@@ -1,0 +1,93 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "bundles/gdbremote/GdbConnections.h"
+#include "bundles/gdbremote/GdbDevice.h"
+#include "bundles/gdbremote/QemuProcess.h"
+#include "core/interfaces/IOrixDebugger.h"
+#include "core/interfaces/IToolContext.h"
+
+namespace hil::gdbremote {
+
+/// The tool type of GDB server tools.
+inline const std::string kGdbRemoteToolType = "com.velmora.hil.gdbremote";
+
+/// A target behind a GDB remote protocol server: one on TCP, or a QEMU the tool starts.
+///
+/// Properties: "ID", "Name" ("gdbremote"), "ToolType", "ConnectionType", the connection's
+/// properties ("Host"/"Port", or "Machine"/"Kernel"), "State" ("Idle" until `connect`, then
+/// "Ready"), "DeviceName" (the description of the target: "MPS2-AN385" for QEMU's mps2-an385,
+/// else empty, which gives one memory "memory" over the 32-bit addresses), "ResetCommand" (the
+/// monitor command of a reset: "system_reset" for QEMU, "reset halt" for other servers),
+/// "Timeout" (milliseconds every request may take, default 3000), and, once connected,
+/// "GdbPort" and "QemuPid" of a QEMU.
+///
+/// `connect` starts QEMU (qemu connection), connects to the server, reads what it describes,
+/// and registers the device with its memories, registers and messages. `disconnect` detaches
+/// (which resumes the target), stops the QEMU it started, and unregisters the device. When
+/// the server goes away or stops answering, the tool says "connectionLost" once, with the
+/// reason, and is "Idle" again.
+///
+/// "genericStringCommand" is a monitor command (`qRcmd`); its output is the reply. Special
+/// operations: "halt", "resume", "step", "reset", "breakpoint" and "unbreakpoint" with
+/// {"Address": number or "0x..." text}.
+class GdbTool : public IToolContext, public std::enable_shared_from_this<GdbTool> {
+public:
+    GdbTool(IOrixDebugger& debugger, std::string id, std::shared_ptr<GdbConnection> connection);
+    ~GdbTool() override;
+
+    std::string getId() const override { return id_; }
+    std::shared_ptr<IContextBase> getParent() const override { return nullptr; }
+    boost::json::object getProperties() const override;
+    void setProperties(const boost::json::object& properties) override { setToolProperties(properties); }
+    std::string getKind() const override { return "tool"; }
+    int getOwnerId() const override { return ownerId_; }
+    void setOwnerId(int ownerId) override { ownerId_ = ownerId; }
+
+    std::vector<std::shared_ptr<IToolDependent>> getDependents() override { return {}; }
+    void setToolProperties(const boost::json::object& properties) override;
+    /// NaN: a GDB server does not tell the target's voltage.
+    double getTargetVoltage() override;
+    void connect(Status& status) override;
+    void disconnect(Status& status) override;
+    std::vector<boost::json::object> detectDevices(Status& status) override;
+    void startUpgrade(bool force, tcf::IIntermediateResult& progress, Status& status) override;
+    void checkFirmware(Status& status) override;
+    void setBootMode(Status& status) override;
+    void genericCommand(Status& status, std::vector<std::uint8_t>& response, const std::vector<std::uint8_t>& request,
+                        int timeoutMs) override;
+    bool genericStringCommand(Status& status, std::string& response, const std::string& command) override;
+    boost::json::object selfTest(Status& status) override;
+    bool calibrate(Status& status) override;
+    boost::signals2::connection addConnectionLostHandler(const ConnectionLostSignal::slot_type& slot) override;
+    void specialOperation(Status& status, const std::string& operation, const boost::json::object& parameters) override;
+
+private:
+    std::string text(const std::string& key) const;
+    void setState(const std::string& state);
+    std::chrono::milliseconds timeout() const;
+    /// Connects to the server, retrying while a QEMU we started is still opening its stub.
+    std::unique_ptr<RspClient> connectClient(const std::string& host, std::uint16_t port);
+    std::shared_ptr<GdbDevice> device() const;
+    /// Unregisters and drops the device, the connection and the QEMU; detaches when `detach`.
+    void release(bool detach);
+    void onLost(const std::string& reason);
+    void unsupported(Status& status, const char* what) const;
+
+    IOrixDebugger& debugger_;
+    const std::string id_;
+    const std::shared_ptr<GdbConnection> connection_;
+    mutable std::mutex mutex_;
+    boost::json::object properties_;
+    std::atomic<int> ownerId_{0};
+    std::unique_ptr<QemuProcess> qemu_;
+    std::shared_ptr<GdbDevice> device_;
+    std::string endpoint_;
+    ConnectionLostSignal connectionLost_;
+    std::thread lossReporter_;
+};
+
+} // namespace hil::gdbremote

@@ -1,0 +1,234 @@
+#include "bundles/gdbremote/QemuProcess.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <vector>
+
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "bundles/gdbremote/LineAssembler.h"
+
+namespace hil::gdbremote {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr auto kStartTimeout = std::chrono::seconds(10);
+constexpr auto kStopGrace = std::chrono::seconds(2);
+constexpr std::uint16_t kArmMachine = 40; // EM_ARM
+
+sockaddr_in loopback(std::uint16_t port)
+{
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(port);
+    return address;
+}
+
+/// A loopback port nobody listens on now. QEMU binds it a moment later; a clash makes it exit,
+/// which the start reports.
+std::uint16_t freeLoopbackPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    auto address = loopback(0);
+    socklen_t size = sizeof address;
+    if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        if (fd >= 0)
+            ::close(fd);
+        throw std::runtime_error(std::string("No free loopback port for QEMU: ") + std::strerror(errno));
+    }
+    ::close(fd);
+    return ntohs(address.sin_port);
+}
+
+/// A connected socket to the loopback `port`, or -1.
+int connectLoopback(std::uint16_t port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const auto address = loopback(port);
+    if (fd >= 0 && ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+        return fd;
+    if (fd >= 0)
+        ::close(fd);
+    return -1;
+}
+
+std::string readTail(const std::string& path)
+{
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    std::string all = text.str();
+    while (!all.empty() && (all.back() == '\n' || all.back() == '\r'))
+        all.pop_back();
+    return all.size() > 400 ? all.substr(all.size() - 400) : all;
+}
+
+} // namespace
+
+std::string QemuProcess::executable()
+{
+    if (const char* chosen = std::getenv("HIL_QEMU"); chosen && *chosen)
+        return ::access(chosen, X_OK) == 0 ? chosen : "";
+    const char* path = std::getenv("PATH");
+    std::stringstream folders(path ? path : "/usr/bin:/bin");
+    for (std::string folder; std::getline(folders, folder, ':');) {
+        const std::string candidate = (folder.empty() ? "." : folder) + "/qemu-system-arm";
+        if (::access(candidate.c_str(), X_OK) == 0)
+            return candidate;
+    }
+    return "";
+}
+
+void QemuProcess::checkKernel(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("The kernel " + path + " cannot be read");
+    unsigned char header[20] = {};
+    in.read(reinterpret_cast<char*>(header), sizeof header);
+    if (in.gcount() < static_cast<std::streamsize>(sizeof header) || std::memcmp(header, "\x7f" "ELF", 4) != 0)
+        throw std::runtime_error("The kernel " + path + " is not an ELF file");
+    const unsigned machine = header[5] == 2 ? (header[18] << 8 | header[19]) : (header[19] << 8 | header[18]);
+    if (header[4] != 1 || machine != kArmMachine)
+        throw std::runtime_error("The kernel " + path + " is an ELF file, but not for 32-bit ARM");
+}
+
+QemuProcess::QemuProcess(const std::string& machine, const std::string& kernel, LineHandler onLine)
+    : onLine_(std::move(onLine))
+{
+    if (!kernel.empty())
+        checkKernel(kernel);
+    const std::uint16_t uartPort = freeLoopbackPort();
+    gdbPort_ = freeLoopbackPort();
+    while (gdbPort_ == uartPort)
+        gdbPort_ = freeLoopbackPort();
+    char errorFile[] = "/tmp/hilcore-qemu-XXXXXX";
+    const int errorFd = ::mkstemp(errorFile);
+    if (errorFd < 0)
+        throw std::runtime_error(std::string("Cannot make a file for QEMU's messages: ") + std::strerror(errno));
+    ::close(errorFd);
+    errorFile_ = errorFile;
+    try {
+        start(machine, kernel, uartPort);
+    } catch (...) {
+        stop();
+        throw;
+    }
+    uartReader_ = std::thread([this] { readUart(); });
+}
+
+QemuProcess::~QemuProcess() { stop(); }
+
+void QemuProcess::start(const std::string& machine, const std::string& kernel, std::uint16_t uartPort)
+{
+    const std::string program = executable();
+    if (program.empty())
+        throw std::runtime_error("qemu-system-arm is not installed (looked on the PATH and in HIL_QEMU)");
+    std::vector<std::string> arguments{program, "-M", machine, "-display", "none", "-monitor", "none",
+                                       "-chardev",
+                                       "socket,id=uart0,host=127.0.0.1,port=" + std::to_string(uartPort) + ",server=on,wait=on",
+                                       "-serial", "chardev:uart0", "-S", "-gdb", "tcp:127.0.0.1:" + std::to_string(gdbPort_)};
+    if (!kernel.empty())
+        arguments.insert(arguments.end(), {"-kernel", kernel});
+    std::vector<char*> argv;
+    for (auto& argument : arguments)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    pid_ = ::fork();
+    if (pid_ < 0)
+        throw std::runtime_error(std::string("Cannot start QEMU: ") + std::strerror(errno));
+    if (pid_ == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        // The back-end's threads block the signals it waits for; QEMU must hear SIGTERM.
+        sigset_t none;
+        sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::signal(SIGPIPE, SIG_DFL);
+        const int output = ::open(errorFile_.c_str(), O_WRONLY | O_TRUNC);
+        const int input = ::open("/dev/null", O_RDONLY);
+        ::dup2(input, 0);
+        ::dup2(output, 1);
+        ::dup2(output, 2);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    // QEMU waits for the UART's client before the machine exists; its stub listens after that.
+    const auto deadline = Clock::now() + kStartTimeout;
+    while ((uart_ = connectLoopback(uartPort)) < 0) {
+        if (!alive())
+            throw std::runtime_error("qemu-system-arm could not start machine " + machine + ": " + readTail(errorFile_));
+        if (Clock::now() > deadline)
+            throw std::runtime_error("qemu-system-arm did not open its UART socket within 10 s");
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+bool QemuProcess::alive() const
+{
+    if (pid_ <= 0)
+        return false;
+    siginfo_t info{};
+    return ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
+}
+
+void QemuProcess::readUart()
+{
+    LineAssembler lines;
+    char buffer[4096];
+    for (;;) {
+        const auto received = ::recv(uart_, buffer, sizeof buffer, 0);
+        if (received < 0 && errno == EINTR)
+            continue;
+        if (received <= 0)
+            break;
+        for (const auto& line : lines.feed(std::string_view(buffer, static_cast<std::size_t>(received))))
+            if (onLine_)
+                onLine_(line);
+    }
+    if (auto rest = lines.rest(); !rest.empty() && onLine_)
+        onLine_(rest);
+}
+
+void QemuProcess::stop()
+{
+    // QEMU lingers on its way out while its UART has a client: that goes first.
+    if (uart_ >= 0)
+        ::shutdown(uart_, SHUT_RDWR);
+    if (pid_ > 0) {
+        ::kill(pid_, SIGTERM);
+        const auto deadline = Clock::now() + kStopGrace;
+        while (::waitpid(pid_, nullptr, WNOHANG) == 0) {
+            if (Clock::now() > deadline) {
+                ::kill(pid_, SIGKILL);
+                ::waitpid(pid_, nullptr, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        pid_ = -1;
+    }
+    if (uartReader_.joinable())
+        uartReader_.join();
+    if (uart_ >= 0)
+        ::close(uart_);
+    uart_ = -1;
+    if (!errorFile_.empty())
+        std::filesystem::remove(errorFile_);
+}
+
+} // namespace hil::gdbremote

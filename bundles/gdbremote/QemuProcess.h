@@ -1,0 +1,55 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <sys/types.h>
+#include <thread>
+
+namespace hil::gdbremote {
+
+/// One `qemu-system-arm` the back-end started: a machine halted before its first instruction,
+/// its GDB stub on a free loopback port, UART0 on a loopback socket the process reads.
+///
+/// The process dies with the back-end (it is told so by the kernel) and is stopped by the
+/// destructor: SIGTERM, then SIGKILL after 2 s. Every line of UART0 goes to the line handler,
+/// from the process's own reader thread.
+class QemuProcess {
+public:
+    using LineHandler = std::function<void(const std::string& line)>;
+
+    /// The QEMU executable: HIL_QEMU when set, else `qemu-system-arm` on the PATH; empty when
+    /// neither is there.
+    static std::string executable();
+
+    /// Starts `machine` with `kernel` (an ELF file; none when empty). Throws
+    /// `std::runtime_error` naming the problem: QEMU missing, a kernel that is not a readable
+    /// ELF file for ARM, a machine QEMU does not know (with what QEMU said), no socket in time.
+    QemuProcess(const std::string& machine, const std::string& kernel, LineHandler onLine);
+    ~QemuProcess();
+    QemuProcess(const QemuProcess&) = delete;
+    QemuProcess& operator=(const QemuProcess&) = delete;
+
+    std::uint16_t gdbPort() const { return gdbPort_; }
+    pid_t pid() const { return pid_; }
+    /// True while the process has not exited.
+    bool alive() const;
+
+    /// Throws `std::runtime_error` unless `path` is an ELF file for 32-bit ARM.
+    static void checkKernel(const std::string& path);
+
+private:
+    void start(const std::string& machine, const std::string& kernel, std::uint16_t uartPort);
+    void readUart();
+    void stop();
+
+    pid_t pid_ = -1;
+    std::uint16_t gdbPort_ = 0;
+    int uart_ = -1;
+    std::string errorFile_;
+    LineHandler onLine_;
+    std::thread uartReader_;
+};
+
+} // namespace hil::gdbremote

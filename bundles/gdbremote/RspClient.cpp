@@ -1,0 +1,436 @@
+#include "bundles/gdbremote/RspClient.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace hil::gdbremote {
+
+namespace {
+
+constexpr int kSendAttempts = 3;
+constexpr char kInterrupt = 0x03;
+/// What a client of a GDB server offers in `qSupported`.
+constexpr const char* kClientFeatures = "qSupported:multiprocess+;swbreak+;hwbreak+;vContSupported+;xmlRegisters=arm";
+
+/// The packet's name for messages: its text up to the first argument, at most 24 characters.
+std::string nameOf(const std::string& packet)
+{
+    const auto end = packet.find_first_of(":,;");
+    return packet.substr(0, std::min<std::size_t>(end == std::string::npos ? packet.size() : end, 24));
+}
+
+std::string millis(std::chrono::milliseconds duration) { return std::to_string(duration.count()) + " ms"; }
+
+/// Releases the waiting flag of a request however it ends.
+struct AwaitingReply {
+    bool& flag;
+    explicit AwaitingReply(bool& f) : flag(f) { flag = true; }
+    ~AwaitingReply() { flag = false; }
+};
+
+} // namespace
+
+RspClient::RspClient(const std::string& host, std::uint16_t port, Options options)
+    : options_(options), endpoint_(host + ":" + std::to_string(port))
+{
+    connectSocket(host, port);
+    reader_ = std::thread([this] { readLoop(); });
+    try {
+        negotiate();
+    } catch (...) {
+        markLost("closed during negotiation");
+        reader_.join();
+        ::close(socket_);
+        throw;
+    }
+}
+
+RspClient::~RspClient()
+{
+    {
+        std::lock_guard lock(mutex_);
+        lost_ = true;
+        onOutput_ = nullptr;
+        onStop_ = nullptr;
+        onLost_ = nullptr;
+    }
+    ::shutdown(socket_, SHUT_RDWR);
+    if (reader_.get_id() == std::this_thread::get_id())
+        reader_.detach();
+    else if (reader_.joinable())
+        reader_.join();
+    ::close(socket_);
+}
+
+void RspClient::connectSocket(const std::string& host, std::uint16_t port)
+{
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (const int error = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found); error != 0)
+        throw RspConnectionLost("Cannot resolve GDB server host " + host + ": " + gai_strerror(error));
+    std::string problem = "no address";
+    for (auto* address = found; address; address = address->ai_next) {
+        const int fd = ::socket(address->ai_family, address->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (fd < 0)
+            continue;
+        int result = ::connect(fd, address->ai_addr, address->ai_addrlen);
+        if (result < 0 && errno == EINPROGRESS) {
+            pollfd waiting{fd, POLLOUT, 0};
+            result = ::poll(&waiting, 1, static_cast<int>(options_.timeout.count()));
+            int error = result == 0 ? ETIMEDOUT : 0;
+            socklen_t size = sizeof error;
+            if (result > 0)
+                ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &size);
+            errno = error;
+            result = error == 0 ? 0 : -1;
+        }
+        if (result == 0) {
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+            const int on = 1;
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+            socket_ = fd;
+            break;
+        }
+        problem = std::strerror(errno);
+        ::close(fd);
+    }
+    ::freeaddrinfo(found);
+    if (socket_ < 0)
+        throw RspConnectionLost("Cannot connect to the GDB server at " + endpoint_ + ": " + problem);
+}
+
+void RspClient::negotiate()
+{
+    const std::string reply = request(kClientFeatures);
+    if (reply.empty() || rsp::isErrorReply(reply))
+        throw RspConnectionLost("The server at " + endpoint_ + " does not answer qSupported as a GDB server does");
+    features_ = rsp::parseFeatures(reply);
+    if (const auto size = features_.find("PacketSize"); size != features_.end())
+        if (const auto value = rsp::parseHexNumber(size->second); value && *value >= 64)
+            packetSize_ = static_cast<std::size_t>(std::min<std::uint64_t>(*value, options_.maxPacketBytes));
+    if (supports("QStartNoAckMode") && request("QStartNoAckMode") == "OK")
+        ackMode_ = false;
+}
+
+bool RspClient::supports(const std::string& feature) const
+{
+    const auto found = features_.find(feature);
+    return found != features_.end() && found->second == "+";
+}
+
+void RspClient::setOutputHandler(OutputHandler handler)
+{
+    std::lock_guard lock(mutex_);
+    onOutput_ = std::move(handler);
+}
+
+void RspClient::setStopHandler(StopHandler handler)
+{
+    std::lock_guard lock(mutex_);
+    onStop_ = std::move(handler);
+}
+
+void RspClient::setLostHandler(LostHandler handler)
+{
+    std::lock_guard lock(mutex_);
+    onLost_ = std::move(handler);
+}
+
+bool RspClient::running() const
+{
+    std::lock_guard lock(mutex_);
+    return running_;
+}
+
+bool RspClient::lost() const
+{
+    std::lock_guard lock(mutex_);
+    return lost_;
+}
+
+void RspClient::throwLost() const
+{
+    throw RspConnectionLost("The GDB server at " + endpoint_ + " is lost: " + lostReason_);
+}
+
+void RspClient::markLost(const std::string& reason)
+{
+    LostHandler handler;
+    {
+        std::lock_guard lock(mutex_);
+        if (lost_)
+            return;
+        lost_ = true;
+        lostReason_ = reason;
+        handler = onLost_;
+    }
+    changed_.notify_all();
+    ::shutdown(socket_, SHUT_RDWR);
+    if (handler)
+        handler(reason);
+}
+
+void RspClient::sendRaw(const std::string& bytes)
+{
+    std::lock_guard lock(sendMutex_);
+    std::size_t sent = 0;
+    while (sent < bytes.size()) {
+        const auto written = ::send(socket_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0)
+            return; // the reader sees the closed socket and reports it
+        sent += static_cast<std::size_t>(written);
+    }
+}
+
+void RspClient::transmit(const std::string& packet, std::unique_lock<std::mutex>& lock)
+{
+    const std::string framed = rsp::frame(packet);
+    for (int attempt = 1;; ++attempt) {
+        acks_ = naks_ = 0;
+        lock.unlock();
+        sendRaw(framed);
+        lock.lock();
+        if (!ackMode_)
+            return;
+        const bool answered = changed_.wait_for(lock, options_.timeout, [this] { return lost_ || acks_ > 0 || naks_ > 0; });
+        if (lost_)
+            throwLost();
+        std::string problem;
+        if (!answered)
+            problem = "no acknowledgement of " + nameOf(packet) + " within " + millis(options_.timeout);
+        else if (acks_ > 0)
+            return;
+        else if (attempt == kSendAttempts)
+            problem = nameOf(packet) + " was refused (NAK) " + std::to_string(kSendAttempts) + " times";
+        if (!problem.empty()) {
+            lock.unlock();
+            markLost(problem);
+            lock.lock();
+            throwLost();
+        }
+    }
+}
+
+std::string RspClient::awaitReply(const std::string& packet, std::unique_lock<std::mutex>& lock)
+{
+    if (!changed_.wait_for(lock, options_.timeout, [this] { return lost_ || !replies_.empty(); })) {
+        lock.unlock();
+        markLost("no reply to " + nameOf(packet) + " within " + millis(options_.timeout));
+        lock.lock();
+    }
+    if (replies_.empty())
+        throwLost();
+    std::string reply = std::move(replies_.front());
+    replies_.pop_front();
+    return reply;
+}
+
+std::string RspClient::request(const std::string& packet)
+{
+    std::lock_guard serial(requestMutex_);
+    std::unique_lock lock(mutex_);
+    if (lost_)
+        throwLost();
+    if (running_)
+        throw std::logic_error("The target is running: halt it before " + nameOf(packet));
+    replies_.clear();
+    AwaitingReply awaiting(awaitingReply_);
+    transmit(packet, lock);
+    return awaitReply(packet, lock);
+}
+
+std::string RspClient::monitor(const std::string& command)
+{
+    std::lock_guard serial(requestMutex_);
+    std::unique_lock lock(mutex_);
+    if (lost_)
+        throwLost();
+    if (running_)
+        throw std::logic_error("The target is running: halt it before a monitor command");
+    replies_.clear();
+    std::string output;
+    monitorOutput_ = &output;
+    AwaitingReply awaiting(awaitingReply_);
+    struct Release {
+        std::string*& slot;
+        ~Release() { slot = nullptr; }
+    } release{monitorOutput_};
+    transmit("qRcmd," + rsp::toHex(command), lock);
+    const std::string reply = awaitReply("qRcmd", lock);
+    if (reply == "OK")
+        return output;
+    if (reply.empty())
+        throw std::runtime_error("The GDB server at " + endpoint_ + " has no monitor commands");
+    if (rsp::isErrorReply(reply))
+        throw RspRefused("The monitor command \"" + command + "\" failed: error 0x" + reply.substr(1),
+                         static_cast<int>(*rsp::parseHexNumber(reply.substr(1))));
+    // Servers that answer in one packet send the hex of the whole output.
+    if (const auto text = rsp::fromHex(reply))
+        return output + *text;
+    return output + reply;
+}
+
+void RspClient::resume(const std::string& packet)
+{
+    std::lock_guard serial(requestMutex_);
+    std::unique_lock lock(mutex_);
+    if (lost_)
+        throwLost();
+    if (running_)
+        return;
+    // Running before the packet leaves: a quick stop reply must find it so.
+    running_ = true;
+    try {
+        transmit(packet, lock);
+    } catch (...) {
+        running_ = false;
+        throw;
+    }
+}
+
+void RspClient::interrupt()
+{
+    std::lock_guard serial(requestMutex_);
+    {
+        std::lock_guard lock(mutex_);
+        if (lost_)
+            throwLost();
+        if (!running_)
+            return;
+    }
+    sendRaw(std::string(1, kInterrupt));
+    if (!waitForStop(options_.timeout)) {
+        markLost("no stop reply within " + millis(options_.timeout) + " of an interrupt");
+        throwLost();
+    }
+}
+
+bool RspClient::waitForStop(std::chrono::milliseconds timeout)
+{
+    std::unique_lock lock(mutex_);
+    changed_.wait_for(lock, timeout, [this] { return lost_ || !running_; });
+    if (lost_)
+        throwLost();
+    return !running_;
+}
+
+void RspClient::checkOk(const std::string& reply, const std::string& what)
+{
+    if (reply == "OK")
+        return;
+    if (rsp::isErrorReply(reply))
+        throw RspRefused(what + " failed: error 0x" + reply.substr(1), static_cast<int>(*rsp::parseHexNumber(reply.substr(1))));
+    throw std::runtime_error(what + " failed: the server answered \"" + reply.substr(0, 40) + "\"");
+}
+
+void RspClient::readLoop()
+{
+    char buffer[16384];
+    for (;;) {
+        const auto received = ::recv(socket_, buffer, sizeof buffer, 0);
+        if (received < 0 && errno == EINTR)
+            continue;
+        if (received <= 0) {
+            markLost("the server closed the connection");
+            return;
+        }
+        try {
+            consume(buffer, static_cast<std::size_t>(received));
+        } catch (const std::exception& error) {
+            markLost(error.what());
+            return;
+        }
+        if (lost())
+            return;
+    }
+}
+
+void RspClient::consume(const char* bytes, std::size_t length)
+{
+    for (std::size_t i = 0; i < length; ++i) {
+        const char c = bytes[i];
+        switch (parseState_) {
+        case ParseState::Idle:
+            if (c == '$' || c == '%') {
+                notification_ = c == '%';
+                payload_.clear();
+                parseState_ = ParseState::Payload;
+            } else if (c == '+' || c == '-') {
+                std::lock_guard lock(mutex_);
+                ++(c == '+' ? acks_ : naks_);
+                changed_.notify_all();
+            } // anything else between packets is noise
+            break;
+        case ParseState::Payload:
+            if (c == '#') {
+                parseState_ = ParseState::Checksum1;
+            } else {
+                if (payload_.size() >= options_.maxPacketBytes)
+                    throw std::runtime_error("a packet longer than " + std::to_string(options_.maxPacketBytes) + " bytes");
+                payload_ += c;
+            }
+            break;
+        case ParseState::Checksum1:
+            checksumHigh_ = c;
+            parseState_ = ParseState::Checksum2;
+            break;
+        case ParseState::Checksum2: {
+            parseState_ = ParseState::Idle;
+            const auto sum = rsp::parseHexNumber(std::string{checksumHigh_, c});
+            const bool good = sum && *sum == rsp::checksum(payload_);
+            if (notification_)
+                break; // notifications are neither acknowledged nor used
+            if (ackMode_)
+                sendRaw(good ? "+" : "-");
+            if (good)
+                dispatch(rsp::decodePayload(payload_));
+            break;
+        }
+        }
+    }
+}
+
+void RspClient::dispatch(std::string packet)
+{
+    std::unique_lock lock(mutex_);
+    if (rsp::isOutputPacket(packet)) {
+        const std::string text = rsp::fromHex(std::string_view(packet).substr(1)).value_or("");
+        if (monitorOutput_) {
+            *monitorOutput_ += text;
+        } else if (auto handler = onOutput_) {
+            lock.unlock();
+            handler(text);
+        }
+        return;
+    }
+    if (running_) {
+        if (const auto stop = rsp::parseStopReply(packet)) {
+            running_ = false;
+            auto handler = onStop_;
+            lock.unlock();
+            changed_.notify_all();
+            if (handler)
+                handler(*stop);
+        }
+        return; // nothing else is expected while the target runs
+    }
+    if (!awaitingReply_)
+        return; // an unsolicited stop reply on connect, or a reply nobody waits for any more
+    replies_.push_back(std::move(packet));
+    changed_.notify_all();
+}
+
+} // namespace hil::gdbremote

@@ -1,0 +1,152 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+
+#include "bundles/gdbremote/RspCodec.h"
+
+namespace hil::gdbremote {
+
+/// The server refused a request with "Exx".
+class RspRefused : public std::runtime_error {
+public:
+    RspRefused(const std::string& what, int code) : std::runtime_error(what), code_(code) {}
+    int code() const { return code_; }
+
+private:
+    int code_;
+};
+
+/// The connection to the server is gone, or never was; every later request throws it too.
+class RspConnectionLost : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+/// A client of one GDB remote protocol server over TCP: the packet layer.
+///
+/// Opening connects within the time-out, asks `qSupported`, and turns no-ack mode on when the
+/// server offers it. One request runs at a time; each waits at most the time-out for its
+/// acknowledgement and its reply, and a NAK is answered by sending again (three times at most).
+/// A server that does not answer in time, closes, sends a packet longer than `maxPacketBytes`
+/// or a run-length code that cannot be expanded is taken as lost: the lost handler runs once,
+/// with the reason, and every request from then on throws `RspConnectionLost` at once. (A late
+/// reply would otherwise answer the next request.)
+///
+/// While the target runs (after `resume`), no packet is sent: a request throws
+/// `std::logic_error`; only `interrupt` (the raw byte 0x03) may be sent. The stop reply that
+/// ends the run goes to the stop handler. Console output (`O` packets) goes to the output
+/// handler, except during `monitor`, which returns it. A stop reply nobody waits for (a server
+/// that reports the state it was in on connect) is dropped.
+///
+/// Handlers run on the client's reader thread; they must not call back into the client and
+/// must not destroy it.
+class RspClient {
+public:
+    struct Options {
+        std::chrono::milliseconds timeout{3000};
+        std::size_t maxPacketBytes = 1u << 20;
+    };
+    using OutputHandler = std::function<void(const std::string& text)>;
+    using StopHandler = std::function<void(const rsp::StopReply& stop)>;
+    using LostHandler = std::function<void(const std::string& reason)>;
+
+    /// Throws `RspConnectionLost` naming host and port when it cannot connect or the server
+    /// does not answer `qSupported`.
+    RspClient(const std::string& host, std::uint16_t port, Options options);
+    RspClient(const std::string& host, std::uint16_t port) : RspClient(host, port, Options{}) {}
+    ~RspClient();
+    RspClient(const RspClient&) = delete;
+    RspClient& operator=(const RspClient&) = delete;
+
+    /// Set the handlers before resuming the target; they are not changed while it runs.
+    void setOutputHandler(OutputHandler handler);
+    void setStopHandler(StopHandler handler);
+    void setLostHandler(LostHandler handler);
+
+    /// The `qSupported` features ("PacketSize" its hex value, a feature "+" when offered).
+    const std::map<std::string, std::string>& features() const { return features_; }
+    bool supports(const std::string& feature) const;
+    /// The largest packet the server takes, from "PacketSize" (400 when it does not say).
+    std::size_t packetSize() const { return packetSize_; }
+    bool noAckMode() const { return !ackMode_; }
+    std::chrono::milliseconds timeout() const { return options_.timeout; }
+
+    /// Sends `packet` and returns the reply. `Exx` is returned like any reply: the caller names
+    /// what failed (see `checkOk`).
+    std::string request(const std::string& packet);
+    /// A monitor command (`qRcmd`) and its output, whether the server sends it in `O` packets
+    /// before "OK" or as the hex of the whole text in one reply. Throws `RspRefused` for Exx and
+    /// `std::runtime_error` when the server has no monitor commands.
+    std::string monitor(const std::string& command);
+
+    /// Sends a packet that starts the target running (`c`, `vCont;c`, `s`...) without waiting
+    /// for a reply: the stop reply comes when the target stops.
+    void resume(const std::string& packet);
+    /// Sends 0x03 if the target runs and waits for its stop reply.
+    void interrupt();
+    /// Waits up to `timeout` for a running target to stop; true when it is stopped.
+    bool waitForStop(std::chrono::milliseconds timeout);
+    bool running() const;
+    bool lost() const;
+
+    /// Throws `RspRefused` ("WHAT failed: error 0xNN") unless `reply` is "OK".
+    static void checkOk(const std::string& reply, const std::string& what);
+
+private:
+    void connectSocket(const std::string& host, std::uint16_t port);
+    void negotiate();
+    void readLoop();
+    /// Feeds received bytes to the packet parser.
+    void consume(const char* bytes, std::size_t length);
+    void dispatch(std::string packet);
+    void sendRaw(const std::string& bytes);
+    /// Sends `packet` and waits for its acknowledgement (in ack mode), sending again on a NAK.
+    void transmit(const std::string& packet, std::unique_lock<std::mutex>& lock);
+    std::string awaitReply(const std::string& packet, std::unique_lock<std::mutex>& lock);
+    /// Marks the connection lost (once) and wakes everyone who waits.
+    void markLost(const std::string& reason);
+    [[noreturn]] void throwLost() const;
+
+    const Options options_;
+    const std::string endpoint_;
+    int socket_ = -1;
+    std::map<std::string, std::string> features_;
+    std::size_t packetSize_ = 0x400;
+    std::atomic<bool> ackMode_{true};
+
+    std::mutex requestMutex_;  ///< one request at a time
+    std::mutex sendMutex_;     ///< whole frames on the wire
+    mutable std::mutex mutex_; ///< what follows
+    std::condition_variable changed_;
+    std::deque<std::string> replies_;
+    int acks_ = 0;
+    int naks_ = 0;
+    bool awaitingReply_ = false;
+    bool running_ = false;
+    bool lost_ = false;
+    std::string lostReason_;
+    std::string* monitorOutput_ = nullptr;
+    OutputHandler onOutput_;
+    StopHandler onStop_;
+    LostHandler onLost_;
+
+    // Parser state, touched by the reader thread only.
+    enum class ParseState { Idle, Payload, Checksum1, Checksum2 } parseState_ = ParseState::Idle;
+    std::string payload_;
+    char checksumHigh_ = 0;
+    bool notification_ = false;
+
+    std::thread reader_;
+};
+
+} // namespace hil::gdbremote

@@ -1,0 +1,202 @@
+#include "bundles/gdbremote/RspCodec.h"
+
+#include <charconv>
+#include <stdexcept>
+
+namespace hil::gdbremote::rsp {
+
+namespace {
+
+constexpr char kEscape = '}';
+constexpr char kRepeat = '*';
+constexpr char kHexDigits[] = "0123456789abcdef";
+/// A run-length count N stands for N - 29 more copies.
+constexpr int kRepeatBias = 29;
+
+bool needsEscape(char c) { return c == '$' || c == '#' || c == kEscape || c == kRepeat; }
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+bool isHexText(std::string_view text)
+{
+    for (char c : text)
+        if (hexValue(c) < 0)
+            return false;
+    return true;
+}
+
+std::string hexByte(int value)
+{
+    return {kHexDigits[(value >> 4) & 0xF], kHexDigits[value & 0xF]};
+}
+
+} // namespace
+
+std::uint8_t checksum(std::string_view data)
+{
+    unsigned sum = 0;
+    for (unsigned char c : data)
+        sum += c;
+    return static_cast<std::uint8_t>(sum);
+}
+
+std::string escapeBinary(std::string_view bytes)
+{
+    std::string escaped;
+    escaped.reserve(bytes.size() + bytes.size() / 8);
+    for (char c : bytes) {
+        if (needsEscape(c)) {
+            escaped += kEscape;
+            escaped += static_cast<char>(c ^ 0x20);
+        } else {
+            escaped += c;
+        }
+    }
+    return escaped;
+}
+
+std::string frame(std::string_view data)
+{
+    const std::string body = escapeBinary(data);
+    return "$" + body + "#" + hexByte(checksum(body));
+}
+
+std::string decodePayload(std::string_view payload)
+{
+    std::string decoded;
+    decoded.reserve(payload.size());
+    for (std::size_t i = 0; i < payload.size(); ++i) {
+        const char c = payload[i];
+        if (c == kEscape && i + 1 < payload.size()) {
+            decoded += static_cast<char>(payload[++i] ^ 0x20);
+        } else if (c == kRepeat) {
+            if (decoded.empty() || i + 1 >= payload.size())
+                throw std::runtime_error("a run-length repeat with nothing to repeat");
+            const int count = static_cast<unsigned char>(payload[++i]) - kRepeatBias;
+            if (count < 0 || payload[i] < ' ' || payload[i] > '~')
+                throw std::runtime_error("a run-length count that is not printable");
+            decoded.append(static_cast<std::size_t>(count), decoded.back());
+        } else {
+            decoded += c;
+        }
+    }
+    return decoded;
+}
+
+std::string toHex(const std::uint8_t* bytes, std::size_t length)
+{
+    std::string hex;
+    hex.reserve(length * 2);
+    for (std::size_t i = 0; i < length; ++i)
+        hex += hexByte(bytes[i]);
+    return hex;
+}
+
+std::string toHex(std::string_view bytes)
+{
+    return toHex(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+}
+
+std::optional<std::string> fromHex(std::string_view hex)
+{
+    if (hex.size() % 2 != 0)
+        return std::nullopt;
+    std::string bytes(hex.size() / 2, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        const int high = hexValue(hex[2 * i]);
+        const int low = hexValue(hex[2 * i + 1]);
+        if (high < 0 || low < 0)
+            return std::nullopt;
+        bytes[i] = static_cast<char>(high << 4 | low);
+    }
+    return bytes;
+}
+
+std::optional<std::uint64_t> parseHexNumber(std::string_view hex)
+{
+    std::uint64_t value = 0;
+    const auto [end, error] = std::from_chars(hex.data(), hex.data() + hex.size(), value, 16);
+    if (hex.empty() || error != std::errc() || end != hex.data() + hex.size())
+        return std::nullopt;
+    return value;
+}
+
+bool isOutputPacket(std::string_view packet)
+{
+    return packet.size() > 1 && packet[0] == 'O' && packet.size() % 2 == 1 && isHexText(packet.substr(1));
+}
+
+bool isStopReply(std::string_view packet)
+{
+    if (packet.size() < 3)
+        return false;
+    const char kind = packet[0];
+    return (kind == 'S' || kind == 'T' || kind == 'W' || kind == 'X') && isHexText(packet.substr(1, 2));
+}
+
+bool isErrorReply(std::string_view packet)
+{
+    return packet.size() == 3 && packet[0] == 'E' && isHexText(packet.substr(1));
+}
+
+std::optional<StopReply> parseStopReply(std::string_view packet)
+{
+    if (!isStopReply(packet))
+        return std::nullopt;
+    StopReply stop;
+    stop.kind = packet[0];
+    stop.packet = std::string(packet);
+    stop.signal = static_cast<int>(*parseHexNumber(packet.substr(1, 2)));
+    if (stop.kind == 'T') {
+        std::string_view rest = packet.substr(3);
+        while (!rest.empty()) {
+            const auto end = rest.find(';');
+            const auto pair = rest.substr(0, end);
+            const auto colon = pair.find(':');
+            if (colon != std::string_view::npos)
+                stop.pairs.emplace(std::string(pair.substr(0, colon)), std::string(pair.substr(colon + 1)));
+            rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        }
+    }
+    return stop;
+}
+
+std::string StopReply::describe() const
+{
+    if (kind == 'W')
+        return "exited with status " + std::to_string(signal);
+    if (kind == 'X')
+        return "killed by signal " + std::to_string(signal);
+    for (const char* key : {"watch", "rwatch", "awatch"})
+        if (const auto found = pairs.find(key); found != pairs.end())
+            return "watchpoint at 0x" + found->second;
+    if (pairs.count("swbreak") || pairs.count("hwbreak") || signal == 5)
+        return "breakpoint";
+    return "halted (signal " + std::to_string(signal) + ")";
+}
+
+std::map<std::string, std::string> parseFeatures(std::string_view reply)
+{
+    std::map<std::string, std::string> features;
+    while (!reply.empty()) {
+        const auto end = reply.find(';');
+        const auto item = reply.substr(0, end);
+        if (const auto equals = item.find('='); equals != std::string_view::npos)
+            features[std::string(item.substr(0, equals))] = std::string(item.substr(equals + 1));
+        else if (!item.empty() && (item.back() == '+' || item.back() == '-' || item.back() == '?'))
+            features[std::string(item.substr(0, item.size() - 1))] = std::string(1, item.back());
+        reply = end == std::string_view::npos ? std::string_view() : reply.substr(end + 1);
+    }
+    return features;
+}
+
+} // namespace hil::gdbremote::rsp
