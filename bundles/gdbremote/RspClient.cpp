@@ -112,9 +112,14 @@ void RspClient::connectSocket(const std::string& host, std::uint16_t port)
 
 void RspClient::negotiate()
 {
-    const std::string reply = request(kClientFeatures);
+    std::string reply;
+    try {
+        reply = request(kClientFeatures);
+    } catch (const RspConnectionLost&) {
+        throw RspConnectionLost("The server at " + endpoint_ + " is not a GDB server: " + lostReason_);
+    }
     if (reply.empty() || rsp::isErrorReply(reply))
-        throw RspConnectionLost("The server at " + endpoint_ + " does not answer qSupported as a GDB server does");
+        throw RspConnectionLost("The server at " + endpoint_ + " is not a GDB server: it does not answer qSupported");
     features_ = rsp::parseFeatures(reply);
     if (const auto size = features_.find("PacketSize"); size != features_.end())
         if (const auto value = rsp::parseHexNumber(size->second); value && *value >= 64)
@@ -175,10 +180,11 @@ void RspClient::markLost(const std::string& reason)
         lostReason_ = reason;
         handler = onLost_;
     }
-    changed_.notify_all();
     ::shutdown(socket_, SHUT_RDWR);
+    // The handler hears of the loss before any waiting request fails with it.
     if (handler)
         handler(reason);
+    changed_.notify_all();
 }
 
 void RspClient::sendRaw(const std::string& bytes)

@@ -1,0 +1,396 @@
+// The GDB remote protocol client and target layer against a scripted server.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <fstream>
+
+#include <boost/json/serialize.hpp>
+
+#include "bundles/gdbremote/GdbConnections.h"
+#include "bundles/gdbremote/GdbTarget.h"
+#include "bundles/gdbremote/QemuProcess.h"
+#include "tests/fakes/FakeGdbServer.h"
+#include "tests/fakes/TempDirectory.h"
+
+namespace hil::gdbremote {
+namespace {
+
+using fakes::FakeGdbServer;
+using testing::AllOf;
+using testing::ElementsAre;
+using testing::HasSubstr;
+using namespace std::chrono_literals;
+
+const RspClient::Options kQuick{300ms, 1u << 20};
+
+std::unique_ptr<RspClient> clientOf(const FakeGdbServer& server, RspClient::Options options = kQuick)
+{
+    return std::make_unique<RspClient>("127.0.0.1", server.port(), options);
+}
+
+std::string text(const std::vector<std::uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
+
+// --- the codec -------------------------------------------------------------------------------
+
+TEST(RspCodec, FramesEscapesAndDecodes)
+{
+    EXPECT_EQ(rsp::frame("g"), "$g#67");
+    EXPECT_EQ(rsp::frame("a$b#c}d*"), "$a}\x04" "b}\x03" "c}]d}\x0a#ec");
+    struct Case {
+        std::string received;
+        std::string decoded;
+    };
+    for (const auto& [received, decoded] : std::vector<Case>{
+             {"0* ", "0000"},          // ' ' is 32: three more
+             {"ab*\"c", "abbbbbbc"},   // '"' is 34: five more
+             {"}\x03}\x04", "#$"},
+             {"x*}", "x" + std::string(0x7d - 29, 'x')},
+         })
+        EXPECT_EQ(rsp::decodePayload(received), decoded) << received;
+    EXPECT_THROW(rsp::decodePayload("*!"), std::runtime_error);
+    EXPECT_THROW(rsp::decodePayload("a*\x05"), std::runtime_error);
+    EXPECT_EQ(rsp::fromHex("48690a").value(), "Hi\n");
+    EXPECT_FALSE(rsp::fromHex("4").has_value());
+    EXPECT_FALSE(rsp::fromHex("zz").has_value());
+    EXPECT_FALSE(rsp::parseHexNumber("12345678901234567").has_value());
+}
+
+TEST(RspCodec, TellsOutputStopAndErrorRepliesApart)
+{
+    struct Case {
+        std::string packet;
+        bool output, stop, error;
+        std::string described;
+    };
+    for (const auto& c : std::vector<Case>{
+             {"O48690a", true, false, false, ""},
+             {"OK", false, false, false, ""},
+             {"O123", false, false, false, ""},
+             {"E14", false, false, true, ""},
+             {"S05", false, true, false, "breakpoint"},
+             {"T02thread:p01.01;", false, true, false, "halted (signal 2)"},
+             {"T05thread:p01.01;watch:20000004;", false, true, false, "watchpoint at 0x20000004"},
+             {"T05swbreak:;thread:p01.01;", false, true, false, "breakpoint"},
+             {"W00", false, true, false, "exited with status 0"},
+             {"X09", false, true, false, "killed by signal 9"},
+             {"Tzz", false, false, false, ""},
+         }) {
+        EXPECT_EQ(rsp::isOutputPacket(c.packet), c.output) << c.packet;
+        EXPECT_EQ(rsp::isStopReply(c.packet), c.stop) << c.packet;
+        EXPECT_EQ(rsp::isErrorReply(c.packet), c.error) << c.packet;
+        if (c.stop) {
+            EXPECT_EQ(rsp::parseStopReply(c.packet)->describe(), c.described) << c.packet;
+        }
+    }
+    EXPECT_THAT(rsp::parseFeatures("PacketSize=1000;qXfer:features:read+;multiprocess-;x?"),
+                ElementsAre(std::pair<const std::string, std::string>{"PacketSize", "1000"},
+                            std::pair<const std::string, std::string>{"multiprocess", "-"},
+                            std::pair<const std::string, std::string>{"qXfer:features:read", "+"},
+                            std::pair<const std::string, std::string>{"x", "?"}));
+}
+
+// --- target descriptions ---------------------------------------------------------------------
+
+TEST(TargetDescription, FollowsIncludesAndNumbersOn)
+{
+    const std::map<std::string, std::string> annexes{
+        {"target.xml", R"(<?xml version="1.0"?><!DOCTYPE target SYSTEM "gdb-target.dtd"><target>)"
+                       R"(<xi:include href="core.xml"/><feature name="fpu"><reg name="s0" bitsize="32" regnum="40" group="float"/>)"
+                       R"(<reg name="s1" bitsize="32"/></feature></target>)"},
+        {"core.xml", R"(<feature name="core"><reg name="r0" bitsize="32"/><reg name="xpsr" bitsize="32" regnum="25"/></feature>)"}};
+    const auto registers = parseTargetDescription([&](const std::string& annex) { return annexes.at(annex); });
+    ASSERT_EQ(registers.size(), 4u);
+    std::vector<std::pair<std::string, int>> numbered;
+    for (const auto& reg : registers)
+        numbered.emplace_back(reg.name, reg.number);
+    EXPECT_THAT(numbered, ElementsAre(std::pair{"r0", 0}, std::pair{"xpsr", 25}, std::pair{"s0", 40}, std::pair{"s1", 41}));
+    EXPECT_EQ(registers[2].group, "float");
+}
+
+TEST(TargetDescription, RefusesWhatCannotBeARegisterList)
+{
+    std::string thousands = "<target><feature>";
+    for (int i = 0; i < 10000; ++i)
+        thousands += "<reg name=\"r" + std::to_string(i) + "\" bitsize=\"32\"/>";
+    thousands += "</feature></target>";
+    struct Case {
+        std::string xml;
+        std::string says;
+    };
+    for (const auto& [xml, says] : std::vector<Case>{
+             {"<target><reg bitsize=\"32\"/></target>", "without a name"},
+             {"<target><reg name=\"r0\" bitsize=\"0\"/></target>", "has 0 bits"},
+             {"<target><reg name=\"r0\" bitsize=\"wide\"/></target>", "is not a number"},
+             {thousands, "more than 4096 registers"},
+             {"<target><xi:include href=\"target.xml\"/></target>", "nested deeper than 8"},
+             {"<target", "is not XML"},
+             {"<!DOCTYPE t [<!ENTITY a \"b\">]><target/>", "DOCTYPE with declarations"},
+         }) {
+        try {
+            parseTargetDescription([&](const std::string&) { return xml; });
+            ADD_FAILURE() << "accepted " << xml.substr(0, 60);
+        } catch (const std::runtime_error& error) {
+            EXPECT_THAT(error.what(), HasSubstr(says));
+        }
+    }
+    EXPECT_THAT(parseMemoryMap(R"(<memory-map><memory type="flash" start="0x8000000" length="0x10000">)"
+                               R"(<property name="blocksize">0x800</property></memory><memory type="ram" start="0x20000000" length="0x5000"/></memory-map>)"),
+                ElementsAre(testing::Field(&MemoryArea::blockSize, 0x800u), testing::Field(&MemoryArea::type, "ram")));
+}
+
+// --- the packet layer ------------------------------------------------------------------------
+
+TEST(RspClient, NegotiatesNoAckModeWhenOffered)
+{
+    FakeGdbServer server({.offerNoAck = true});
+    auto client = clientOf(server);
+    EXPECT_TRUE(client->noAckMode());
+    EXPECT_EQ(client->packetSize(), 0x400u);
+    EXPECT_EQ(client->request("?"), "S05");
+    EXPECT_EQ(client->request("m0,4"), "00000000");
+    EXPECT_EQ(server.acksAfterNoAck(), 0);
+
+    FakeGdbServer acking;
+    EXPECT_FALSE(clientOf(acking)->noAckMode());
+}
+
+TEST(RspClient, ExpandsRunLengthAndResendsAfterABadChecksum)
+{
+    FakeGdbServer server({.escapeReplies = false, .corruptReplies = 0, .answer = [](const std::string& packet) {
+                              // "0*'": a zero and ten more ("'" is 39)
+                              return packet == "qRle" ? std::optional<std::string>("0*'") : std::nullopt;
+                          }});
+    EXPECT_EQ(clientOf(server)->request("qRle"), std::string(11, '0'));
+
+    // The first reply arrives damaged: the client answers '-' and takes the resent one.
+    FakeGdbServer damaged({.corruptReplies = 1});
+    auto client = clientOf(damaged);
+    EXPECT_EQ(client->request("m0,2"), "0000");
+    EXPECT_FALSE(client->lost());
+}
+
+TEST(RspClient, MonitorOutputInBothReplyStyles)
+{
+    FakeGdbServer packets;
+    EXPECT_EQ(clientOf(packets)->monitor("reset halt"), "did reset halt\n");
+    FakeGdbServer onePacket({.oneReplyMonitor = true});
+    EXPECT_EQ(clientOf(onePacket)->monitor("reset halt"), "did reset halt\n");
+    FakeGdbServer refusing({.answer = [](const std::string& p) -> std::optional<std::string> {
+        return p.rfind("qRcmd", 0) == 0 ? std::optional<std::string>("E05") : std::nullopt;
+    }});
+    EXPECT_THROW(clientOf(refusing)->monitor("x"), RspRefused);
+}
+
+TEST(RspClient, SilentOrRefusingOrClosingServersAreLostOnceInBoundedTime)
+{
+    struct Case {
+        const char* name;
+        FakeGdbServer::Behaviour behaviour;
+        std::string says;
+    };
+    std::vector<Case> cases;
+    cases.push_back({"reply never comes", {.silentOn = {"m"}}, "no reply to m0 within 300 ms"});
+    cases.push_back({"closes mid-transfer", {.closeAfter = 5}, "closed the connection"});
+    cases.push_back({"10 MB packet", {.answer = [](const std::string& p) -> std::optional<std::string> {
+                         return p[0] == 'm' ? std::optional<std::string>(std::string(10'000'000, 'a')) : std::nullopt;
+                     }},
+                     "a packet longer than 1048576 bytes"});
+    for (auto& c : cases) {
+        FakeGdbServer server(c.behaviour);
+        auto client = clientOf(server);
+        std::atomic<int> lost{0};
+        std::string reason;
+        client->setLostHandler([&](const std::string& why) {
+            reason = why;
+            ++lost;
+        });
+        const auto started = std::chrono::steady_clock::now();
+        try {
+            for (int i = 0; i < 10; ++i)
+                client->request("m0,4");
+            ADD_FAILURE() << c.name << ": no loss";
+        } catch (const RspConnectionLost& error) {
+            EXPECT_THAT(error.what(), HasSubstr(c.says)) << c.name;
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - started, 2s) << c.name;
+        EXPECT_THROW(client->request("?"), RspConnectionLost) << c.name;
+        EXPECT_EQ(lost.load(), 1) << c.name;
+        EXPECT_THAT(reason, HasSubstr(c.says)) << c.name;
+    }
+}
+
+TEST(RspClient, NakedOrSilentOrForeignServersAreNotConnected)
+{
+    FakeGdbServer naking({.nakEverything = true});
+    EXPECT_THAT([&] { clientOf(naking); },
+                testing::ThrowsMessage<RspConnectionLost>(HasSubstr("refused (NAK) 3 times")));
+    FakeGdbServer silent({.silentOn = {"qSupported"}});
+    EXPECT_THAT([&] { clientOf(silent); }, testing::ThrowsMessage<RspConnectionLost>(HasSubstr("is not a GDB server")));
+    FakeGdbServer foreign({.answer = [](const std::string&) { return std::optional<std::string>(""); }});
+    EXPECT_THAT([&] { clientOf(foreign); },
+                testing::ThrowsMessage<RspConnectionLost>(HasSubstr("does not answer qSupported")));
+    std::uint16_t unused;
+    {
+        FakeGdbServer gone;
+        unused = gone.port();
+    }
+    EXPECT_THAT([&] { RspClient("127.0.0.1", unused, kQuick); },
+                testing::ThrowsMessage<RspConnectionLost>(AllOf(HasSubstr("Cannot connect"), HasSubstr("refused"))));
+}
+
+TEST(RspClient, WhileRunningOnlyTheInterruptIsSent)
+{
+    FakeGdbServer server;
+    auto client = clientOf(server);
+    std::vector<std::string> heard;
+    std::mutex heardMutex;
+    client->setOutputHandler([&](const std::string& text) {
+        std::lock_guard lock(heardMutex);
+        heard.push_back(text);
+    });
+    std::atomic<int> stops{0};
+    client->setStopHandler([&](const rsp::StopReply&) { ++stops; });
+    client->resume("vCont;c");
+    EXPECT_TRUE(client->running());
+    EXPECT_THROW(client->request("m0,4"), std::logic_error);
+    server.sendPacket("O48690a"); // console output while running
+    client->interrupt();
+    EXPECT_FALSE(client->running());
+    EXPECT_EQ(server.interrupts(), 1);
+    EXPECT_EQ(stops.load(), 1);
+    EXPECT_EQ(client->request("?"), "S05");
+    std::lock_guard lock(heardMutex);
+    EXPECT_THAT(heard, ElementsAre("Hi\n"));
+    // Nothing but the interrupt went out between the resume and the stop.
+    const auto packets = server.packets();
+    const auto resumed = std::find(packets.begin(), packets.end(), "vCont;c");
+    ASSERT_NE(resumed, packets.end());
+    EXPECT_EQ(*(resumed + 1), "?");
+}
+
+// --- the target layer ------------------------------------------------------------------------
+
+TEST(GdbTarget, WritesFitThePacketSizeAndFallBackFromXToM)
+{
+    for (const bool binary : {true, false}) {
+        FakeGdbServer server({.binaryWrites = binary});
+        GdbTarget target(clientOf(server));
+        std::vector<std::uint8_t> bytes(3000);
+        for (std::size_t i = 0; i < bytes.size(); ++i)
+            bytes[i] = static_cast<std::uint8_t>("$#}*ab"[i % 6]); // half of them need an escape
+        EXPECT_TRUE(target.write(0x1000, bytes.data(), bytes.size()).empty());
+        EXPECT_EQ(server.memory(0x1000, bytes.size()), bytes);
+        for (const auto& packet : server.packets())
+            EXPECT_LT(rsp::frame(packet).size(), 0x400u) << packet.substr(0, 20);
+        std::vector<std::uint8_t> back(bytes.size());
+        EXPECT_TRUE(target.read(0x1000, back.data(), back.size()).empty());
+        EXPECT_EQ(back, bytes);
+    }
+}
+
+TEST(GdbTarget, RefusedChunksFailAsRunsAndTheRestIsRead)
+{
+    FakeGdbServer server({.answer = [](const std::string& p) -> std::optional<std::string> {
+        return p.rfind("m200,", 0) == 0 ? std::optional<std::string>("E14") : std::nullopt;
+    }});
+    GdbTarget target(clientOf(server));
+    ASSERT_EQ(target.readChunk(), 0x200u); // PacketSize 0x400 holds 0x200 bytes in hex
+    std::vector<std::uint8_t> bytes(0x600, 0xAA);
+    const auto failed = target.read(0x100, bytes.data(), bytes.size());
+    ASSERT_EQ(failed.size(), 1u);
+    EXPECT_EQ(failed[0].address, 0x200u);
+    EXPECT_EQ(failed[0].length, 0x200u);
+    EXPECT_EQ(failed[0].status, 0x14);
+    EXPECT_EQ(bytes[0], 0);       // read
+    EXPECT_EQ(bytes[0x100], 0xAA); // refused: kept
+}
+
+TEST(GdbTarget, FlashAreasAreRewrittenWholeBlocksThroughVFlash)
+{
+    FakeGdbServer server({.flash = {{0x8000, 0x1000, 0x400}}});
+    GdbTarget target(clientOf(server));
+    ASSERT_TRUE(target.hasFlash());
+    const std::string before = "keep";
+    ASSERT_TRUE(target.write(0x7FFC, reinterpret_cast<const std::uint8_t*>(before.data()), 4).empty());
+    const std::string image = "flash!";
+    ASSERT_TRUE(target.write(0x8402, reinterpret_cast<const std::uint8_t*>(image.data()), image.size()).empty());
+    EXPECT_EQ(text(server.memory(0x8402, 6)), image);
+    // The rest of the block was read first and written back, not left erased.
+    EXPECT_EQ(server.memory(0x8400, 2), (std::vector<std::uint8_t>{0, 0}));
+    EXPECT_EQ(text(server.memory(0x7FFC, 4)), before); // RAM before the area went through X
+    EXPECT_TRUE(server.waitForPacket("vFlashErase:8400,400"));
+    EXPECT_TRUE(server.waitForPacket("vFlashDone"));
+    target.eraseFlash();
+    EXPECT_EQ(server.memory(0x8402, 2), (std::vector<std::uint8_t>{0xFF, 0xFF}));
+}
+
+TEST(GdbTarget, RegistersByNumberOrFromTheWholeBlock)
+{
+    for (const bool byNumber : {true, false}) {
+        FakeGdbServer server({.registersByNumber = byNumber});
+        GdbTarget target(clientOf(server));
+        ASSERT_EQ(target.registers().size(), 3u);
+        const auto& pc = target.registers()[2];
+        EXPECT_EQ(pc.name, "pc");
+        target.writeRegister(pc, {0x00, 0x04, 0x00, 0x00});
+        EXPECT_EQ(target.readRegister(pc), (std::vector<std::uint8_t>{0x00, 0x04, 0x00, 0x00})) << byNumber;
+    }
+}
+
+// --- connections -----------------------------------------------------------------------------
+
+TEST(GdbConnections, EndpointsThatAnswerAreAttached)
+{
+    EXPECT_EQ(parseEndpoints(" 127.0.0.1:3333, bad, :1, host:70000,localhost:2331 ").size(), 2u);
+    FakeGdbServer server;
+    std::uint16_t closed;
+    {
+        FakeGdbServer gone;
+        closed = gone.port();
+    }
+    TcpConnectionFactory factory("127.0.0.1:" + std::to_string(server.port()) + ", 127.0.0.1:" + std::to_string(closed));
+    const auto attached = factory.getAttachedConnections();
+    ASSERT_EQ(attached.size(), 1u);
+    EXPECT_EQ(boost::json::serialize(attached[0]->getConnectionProperties()),
+              R"({"Host":"127.0.0.1","Port":)" + std::to_string(server.port()) + "}");
+    // In use by a tool of ours: listed without knocking.
+    server.stop();
+    EndpointsInUse::instance().add("127.0.0.1:" + std::to_string(server.port()));
+    EXPECT_EQ(factory.getAttachedConnections().size(), 1u);
+    EndpointsInUse::instance().remove("127.0.0.1:" + std::to_string(server.port()));
+    EXPECT_TRUE(factory.getAttachedConnections().empty());
+
+    EXPECT_EQ(factory.createConnection({{"Port", 0}}), nullptr);
+    EXPECT_EQ(factory.createConnection({{"Port", "3333"}, {"Host", 7}}), nullptr);
+    EXPECT_EQ(boost::json::serialize(factory.createConnection({{"Port", "3333"}})->getConnectionProperties()),
+              R"({"Host":"127.0.0.1","Port":3333})");
+}
+
+TEST(GdbConnections, KernelsThatAreNotArmElfFilesAreNamed)
+{
+    fakes::TempDirectory directory;
+    const auto write = [&](const std::string& name, const std::string& bytes) {
+        std::ofstream(directory.path() / name, std::ios::binary) << bytes;
+        return (directory.path() / name).string();
+    };
+    std::string x86(20, '\0');
+    x86.replace(0, 4, "\x7f" "ELF");
+    x86[4] = 1;
+    x86[5] = 1;
+    x86[18] = 3; // EM_386
+    struct Case {
+        std::string path;
+        std::string says;
+    };
+    for (const auto& [path, says] : std::vector<Case>{
+             {(directory.path() / "missing.elf").string(), "cannot be read"},
+             {write("text.elf", "not an image at all"), "is not an ELF file"},
+             {write("x86.elf", x86), "not for 32-bit ARM"},
+         })
+        EXPECT_THAT([&] { QemuProcess::checkKernel(path); }, testing::ThrowsMessage<std::runtime_error>(HasSubstr(says)));
+}
+
+} // namespace
+} // namespace hil::gdbremote
