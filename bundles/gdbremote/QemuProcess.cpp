@@ -110,6 +110,9 @@ void QemuProcess::checkKernel(const std::string& path)
 QemuProcess::QemuProcess(const std::string& machine, const std::string& kernel, LineHandler onLine)
     : onLine_(std::move(onLine))
 {
+    const std::string program = executable();
+    if (program.empty())
+        throw std::runtime_error("qemu-system-arm is not installed (looked on the PATH and in HIL_QEMU)");
     if (!kernel.empty())
         checkKernel(kernel);
     const std::uint16_t uartPort = freeLoopbackPort();
@@ -123,7 +126,7 @@ QemuProcess::QemuProcess(const std::string& machine, const std::string& kernel, 
     ::close(errorFd);
     errorFile_ = errorFile;
     try {
-        start(machine, kernel, uartPort);
+        start(program, machine, kernel, uartPort);
     } catch (...) {
         stop();
         throw;
@@ -133,11 +136,9 @@ QemuProcess::QemuProcess(const std::string& machine, const std::string& kernel, 
 
 QemuProcess::~QemuProcess() { stop(); }
 
-void QemuProcess::start(const std::string& machine, const std::string& kernel, std::uint16_t uartPort)
+void QemuProcess::start(const std::string& program, const std::string& machine, const std::string& kernel,
+                        std::uint16_t uartPort)
 {
-    const std::string program = executable();
-    if (program.empty())
-        throw std::runtime_error("qemu-system-arm is not installed (looked on the PATH and in HIL_QEMU)");
     std::vector<std::string> arguments{program, "-M", machine, "-display", "none", "-monitor", "none",
                                        "-chardev",
                                        "socket,id=uart0,host=127.0.0.1,port=" + std::to_string(uartPort) + ",server=on,wait=on",

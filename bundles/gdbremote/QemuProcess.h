@@ -40,7 +40,7 @@ public:
     static void checkKernel(const std::string& path);
 
 private:
-    void start(const std::string& machine, const std::string& kernel, std::uint16_t uartPort);
+    void start(const std::string& program, const std::string& machine, const std::string& kernel, std::uint16_t uartPort);
     void readUart();
     void stop();
 

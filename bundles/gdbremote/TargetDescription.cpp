@@ -10,13 +10,14 @@
 #include <Poco/Exception.h>
 #include <Poco/SAX/XMLReader.h>
 
-#include "bundles/gdbremote/RspCodec.h"
 
 namespace hil::gdbremote {
 
 namespace {
 
 constexpr int kMaxIncludeDepth = 8;
+/// Includes may fan out at each level: the annexes read in all are bounded too.
+constexpr int kMaxAnnexes = 64;
 constexpr int kMaxBitSize = 4096;
 
 /// Servers send `<!DOCTYPE target SYSTEM "gdb-target.dtd">`; the DTD is never fetched, so the
@@ -77,6 +78,8 @@ public:
     {
         if (depth > kMaxIncludeDepth)
             throw std::runtime_error(annex + ": includes nested deeper than " + std::to_string(kMaxIncludeDepth));
+        if (++annexesRead_ > kMaxAnnexes)
+            throw std::runtime_error(annex + ": more than " + std::to_string(kMaxAnnexes) + " annexes included");
         const auto document = parse(read_(annex), annex);
         walk(document->documentElement(), annex, depth);
     }
@@ -123,6 +126,7 @@ private:
     const AnnexReader& read_;
     const std::size_t maxRegisters_;
     int nextNumber_ = 0;
+    int annexesRead_ = 0;
 };
 
 } // namespace

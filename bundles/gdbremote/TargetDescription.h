@@ -31,8 +31,8 @@ using AnnexReader = std::function<std::string(const std::string& annex)>;
 /// The registers of target.xml and of the annexes it includes (`xi:include href=`), in document
 /// order. A register without "regnum" takes the number after the previous one. Throws
 /// `std::runtime_error` naming the annex for XML that does not parse, a register without a name
-/// or with a bit size outside 1..4096, more than `maxRegisters` registers, or includes nested
-/// deeper than 8.
+/// or with a bit size outside 1..4096, more than `maxRegisters` registers, includes nested
+/// deeper than 8, or more than 64 annexes in all.
 std::vector<RemoteRegister> parseTargetDescription(const AnnexReader& read, std::size_t maxRegisters = 4096);
 
 /// The areas of a memory map document, in document order. Throws `std::runtime_error` for XML

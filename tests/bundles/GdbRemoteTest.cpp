@@ -135,6 +135,12 @@ TEST(TargetDescription, RefusesWhatCannotBeARegisterList)
             EXPECT_THAT(error.what(), HasSubstr(says));
         }
     }
+    std::string wide = "<target>";
+    for (int i = 0; i < 70; ++i)
+        wide += "<xi:include href=\"f" + std::to_string(i) + ".xml\"/>";
+    wide += "</target>";
+    EXPECT_THAT([&] { parseTargetDescription([&](const std::string& annex) { return annex == "target.xml" ? wide : "<feature/>"; }); },
+                testing::ThrowsMessage<std::runtime_error>(HasSubstr("more than 64 annexes")));
     EXPECT_THAT(parseMemoryMap(R"(<memory-map><memory type="flash" start="0x8000000" length="0x10000">)"
                                R"(<property name="blocksize">0x800</property></memory><memory type="ram" start="0x20000000" length="0x5000"/></memory-map>)"),
                 ElementsAre(testing::Field(&MemoryArea::blockSize, 0x800u), testing::Field(&MemoryArea::type, "ram")));

@@ -88,7 +88,10 @@ FakeGdbServer::FakeGdbServer(Behaviour behaviour) : behaviour_(std::move(behavio
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(behaviour_.port);
     socklen_t size = sizeof address;
+    const int on = 1;
+    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
     ::listen(listener_, 4);
     ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);

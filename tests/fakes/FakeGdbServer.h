@@ -48,6 +48,8 @@ public:
         std::vector<std::string> silentOn = {};
         /// Close the connection after this many packets (0: never).
         int closeAfter = 0;
+        /// The loopback port to listen on; 0 for a free one.
+        std::uint16_t port = 0;
     };
 
     FakeGdbServer();

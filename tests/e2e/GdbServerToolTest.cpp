@@ -1,0 +1,153 @@
+// Tools on GDB servers reached over TCP, end to end: polling, a target with flash, and the bad
+// input every user meets once (a wrong port, a server that is something else, no QEMU).
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include <boost/json.hpp>
+
+#include "platform/common/Base64.h"
+#include "tests/e2e/EventLog.h"
+#include "tests/fakes/FakeGdbServer.h"
+#include "tests/fakes/TempDirectory.h"
+
+namespace hil::e2e {
+namespace {
+
+using fakes::FakeGdbServer;
+using testing::ElementsAre;
+using testing::HasSubstr;
+using namespace std::chrono_literals;
+
+const std::string kGdbRemote = R"("com.velmora.hil.gdbremote")";
+const std::string kTcp = R"("com.velmora.hil.connection.tcp")";
+const std::string kQemu = R"("com.velmora.hil.connection.qemu")";
+const std::string kTool = R"("gdbremote-1")";
+
+std::string portOnly(std::uint16_t port) { return R"({"Port":)" + std::to_string(port) + "}"; }
+std::string listed(std::uint16_t port) { return R"("Host":"127.0.0.1","Port":)" + std::to_string(port) + "}"; }
+
+/// A loopback port nobody listens on.
+std::uint16_t closedPort()
+{
+    FakeGdbServer gone;
+    return gone.port();
+}
+
+TEST(GdbServerTool, PollingAnnouncesServersThatComeAndGo)
+{
+    auto first = std::make_unique<FakeGdbServer>();
+    const std::uint16_t firstPort = first->port();
+    const std::uint16_t laterPort = closedPort();
+    fakes::TempDirectory directory;
+    BackendProcess backend(BackendProcess::withGdbRemote(
+        directory.path(), "127.0.0.1:" + std::to_string(firstPort) + ", 127.0.0.1:" + std::to_string(laterPort)));
+    auto client = connect(backend);
+    EventLog events;
+    events.attach(*client);
+    const auto announced = [&](bool withFirst, bool withLater) {
+        return events.waitUntil(
+            [&](const std::string& event) {
+                return event.rfind("Tool attachedToolsChanged", 0) == 0 &&
+                       (event.find(listed(firstPort)) != std::string::npos) == withFirst &&
+                       (event.find(listed(laterPort)) != std::string::npos) == withLater;
+            },
+            4s);
+    };
+    EXPECT_THAT(client->call("Tool", "pollForTools", {"true"}).values, ElementsAre(""));
+    EXPECT_TRUE(announced(true, false));
+    FakeGdbServer later({.port = laterPort});
+    EXPECT_TRUE(announced(true, true));
+    first.reset();
+    EXPECT_TRUE(announced(false, true));
+}
+
+TEST(GdbServerTool, TargetWithFlashIsWrittenErasedAndLeftWithADetach)
+{
+    FakeGdbServer server({.offerNoAck = true, .flash = {{0x8000000, 0x4000, 0x800}}});
+    fakes::TempDirectory directory;
+    BackendProcess backend(BackendProcess::withGdbRemote(directory.path()));
+    auto client = connect(backend);
+    EventLog events;
+    events.attach(*client);
+    ASSERT_THAT(client->call("Tool", "setupTool", {kGdbRemote, kTcp, portOnly(server.port())}).values, ElementsAre("", kTool));
+    ASSERT_THAT(client->call("Tool", "connect", {kTool}).values, ElementsAre(""));
+
+    // Without a description: one memory over the 32-bit addresses, and the server's registers.
+    const std::string memory = R"("gdbremote-1.target.memory")";
+    EXPECT_THAT(client->call("Memory", "getChildren", {R"("gdbremote-1.target")"}).values, ElementsAre("", "[" + memory + "]"));
+    EXPECT_THAT(client->call("Registers", "getChildren", {R"("gdbremote-1.target")"}).values,
+                ElementsAre("", R"(["gdbremote-1.target.r0","gdbremote-1.target.sp","gdbremote-1.target.pc"])"));
+
+    const std::string image = "firmware image";
+    const std::vector<std::uint8_t> bytes(image.begin(), image.end());
+    EXPECT_THAT(client->call("Memory", "set", {memory, "134218000", "1", std::to_string(bytes.size()), "0",
+                                               "\"" + base64_encode(bytes) + "\""})
+                    .values,
+                ElementsAre("", "[]"));
+    EXPECT_EQ(server.memory(134218000, bytes.size()), bytes);
+    EXPECT_TRUE(server.waitForPacket("vFlashWrite:8000000:"));
+    // Beyond the 32-bit space: the bytes past it fail as outside.
+    EXPECT_THAT(client->call("Memory", "get", {memory, "4294967294", "1", "4", "0"}).values,
+                ElementsAre(R"("AAAAAA==")", "", R"([{"addr":4294967296,"size":2,"stat":2,"msg":""}])"));
+
+    EXPECT_THAT(client->call("Tool", "genericStringCommand", {kTool, R"("reset halt")"}).values,
+                ElementsAre("", R"("did reset halt\n")"));
+    EXPECT_THAT(client->call("Device", "erase", {R"("gdbremote-1.target")"}).values, ElementsAre(""));
+    EXPECT_EQ(server.memory(134218000, 2), (std::vector<std::uint8_t>{0xFF, 0xFF}));
+    EXPECT_EQ(server.acksAfterNoAck(), 0);
+
+    EXPECT_THAT(client->call("Tool", "disconnect", {kTool}).values, ElementsAre(""));
+    EXPECT_TRUE(server.waitForPacket("D"));
+    EXPECT_TRUE(events.waitFor(R"(Device contextRemoved ["gdbremote-1.target"])"));
+}
+
+TEST(GdbServerTool, BadInputIsAClearErrorAndTheBackEndGoesOn)
+{
+    fakes::TempDirectory directory;
+    const auto notAnImage = directory.path() / "notes.txt";
+    std::ofstream(notAnImage) << "not firmware";
+    ::setenv("HIL_QEMU", "/nonexistent/qemu-system-arm", 1);
+    BackendProcess noQemu(BackendProcess::withGdbRemote(directory.path()));
+    ::unsetenv("HIL_QEMU");
+    BackendProcess backend(BackendProcess::withGdbRemote(directory.path()));
+
+    struct Case {
+        const char* name;
+        BackendProcess& process;
+        std::string connection;
+        std::string properties;
+        std::string says;
+        std::string toolProperties = R"({"Timeout":500})";
+    };
+    const std::string kernel = boost::json::serialize(boost::json::object{{"Kernel", notAnImage.string()}});
+    const std::string tcfPort = portOnly(backend.port());
+    const std::vector<Case> cases{
+        {"unreachable endpoint", backend, kTcp, portOnly(closedPort()), "Connection refused"},
+        {"a server of another protocol", backend, kTcp, tcfPort, "is not a GDB server"},
+        {"no port", backend, kTcp, R"({"Host":"127.0.0.1"})", "Failed to create the connection"},
+        {"a kernel that is not ELF", backend, kQemu, "{}", "is not an ELF file", kernel},
+        {"a machine QEMU does not know", backend, kQemu, R"({"Machine":"no-such-board"})", "could not start machine no-such-board"},
+        {"no QEMU", noQemu, kQemu, "{}", "qemu-system-arm is not installed", kernel},
+    };
+    for (const auto& c : cases) {
+        auto client = connect(c.process);
+        const auto made = client->call("Tool", "setupTool", {kGdbRemote, c.connection, c.properties}).values;
+        std::string failure = made.at(0);
+        if (failure.empty()) {
+            const std::string id = made.at(1);
+            client->call("Tool", "setProperties", {id, c.toolProperties});
+            failure = client->call("Tool", "connect", {id}).values.at(0);
+            EXPECT_THAT(client->call("Tool", "getContext", {id}).values.at(1), HasSubstr(R"("State":"Idle")")) << c.name;
+        }
+        EXPECT_THAT(failure, HasSubstr(c.says)) << c.name;
+        EXPECT_THAT(client->call("Tool", "getSupportedToolTypes").values, ElementsAre("", "[" + kGdbRemote + "]")) << c.name;
+    }
+    // Without QEMU, no qemu connection is listed as attached.
+    EXPECT_THAT(connect(noQemu)->call("Tool", "getAttachedTools", {"\"\""}).values, ElementsAre("", "[]"));
+}
+
+} // namespace
+} // namespace hil::e2e
