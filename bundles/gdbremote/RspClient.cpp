@@ -58,7 +58,7 @@ RspClient::~RspClient()
 {
     {
         std::lock_guard lock(mutex_);
-        lost_ = true;
+        lost_ = lossReported_ = true;
         onOutput_ = nullptr;
         onStop_ = nullptr;
         onLost_ = nullptr;
@@ -174,16 +174,20 @@ void RspClient::markLost(const std::string& reason)
     LostHandler handler;
     {
         std::lock_guard lock(mutex_);
-        if (lost_)
+        if (lossReported_)
             return;
-        lost_ = true;
+        lossReported_ = true;
         lostReason_ = reason;
         handler = onLost_;
     }
     ::shutdown(socket_, SHUT_RDWR);
-    // The handler hears of the loss before any waiting request fails with it.
+    // The handler hears of the loss before any request fails with it.
     if (handler)
         handler(reason);
+    {
+        std::lock_guard lock(mutex_);
+        lost_ = true;
+    }
     changed_.notify_all();
 }
 

@@ -133,7 +133,8 @@ private:
     int naks_ = 0;
     bool awaitingReply_ = false;
     bool running_ = false;
-    bool lost_ = false;
+    bool lossReported_ = false; ///< the loss is being or was reported
+    bool lost_ = false;         ///< requests fail with it (set once the handler heard of it)
     std::string lostReason_;
     std::string* monitorOutput_ = nullptr;
     OutputHandler onOutput_;
