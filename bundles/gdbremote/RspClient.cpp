@@ -205,7 +205,7 @@ void RspClient::sendRaw(const std::string& bytes)
     }
 }
 
-void RspClient::transmit(const std::string& packet, std::unique_lock<std::mutex>& lock)
+std::string RspClient::exchange(const std::string& packet, bool wantReply, std::unique_lock<std::mutex>& lock)
 {
     const std::string framed = rsp::frame(packet);
     for (int attempt = 1;; ++attempt) {
@@ -213,16 +213,26 @@ void RspClient::transmit(const std::string& packet, std::unique_lock<std::mutex>
         lock.unlock();
         sendRaw(framed);
         lock.lock();
-        if (!ackMode_)
-            return;
-        const bool answered = changed_.wait_for(lock, options_.timeout, [this] { return lost_ || acks_ > 0 || naks_ > 0; });
+        if (!wantReply && !ackMode_)
+            return {};
+        // The '+' is not waited for on its own: one wake-up per request is what a round trip
+        // costs on a busy machine.
+        const bool answered = changed_.wait_for(lock, options_.timeout, [&] {
+            return lost_ || naks_ > 0 || (wantReply ? !replies_.empty() : acks_ > 0);
+        });
+        if (wantReply && !replies_.empty()) {
+            std::string reply = std::move(replies_.front());
+            replies_.pop_front();
+            return reply;
+        }
         if (lost_)
             throwLost();
+        if (answered && naks_ == 0)
+            return {};
         std::string problem;
         if (!answered)
-            problem = "no acknowledgement of " + nameOf(packet) + " within " + millis(options_.timeout);
-        else if (acks_ > 0)
-            return;
+            problem = (wantReply ? "no reply to " : "no acknowledgement of ") + nameOf(packet) + " within " +
+                      millis(options_.timeout);
         else if (attempt == kSendAttempts)
             problem = nameOf(packet) + " was refused (NAK) " + std::to_string(kSendAttempts) + " times";
         if (!problem.empty()) {
@@ -232,20 +242,6 @@ void RspClient::transmit(const std::string& packet, std::unique_lock<std::mutex>
             throwLost();
         }
     }
-}
-
-std::string RspClient::awaitReply(const std::string& packet, std::unique_lock<std::mutex>& lock)
-{
-    if (!changed_.wait_for(lock, options_.timeout, [this] { return lost_ || !replies_.empty(); })) {
-        lock.unlock();
-        markLost("no reply to " + nameOf(packet) + " within " + millis(options_.timeout));
-        lock.lock();
-    }
-    if (replies_.empty())
-        throwLost();
-    std::string reply = std::move(replies_.front());
-    replies_.pop_front();
-    return reply;
 }
 
 std::string RspClient::request(const std::string& packet)
@@ -258,8 +254,7 @@ std::string RspClient::request(const std::string& packet)
         throw std::logic_error("The target is running: halt it before " + nameOf(packet));
     replies_.clear();
     AwaitingReply awaiting(awaitingReply_);
-    transmit(packet, lock);
-    return awaitReply(packet, lock);
+    return exchange(packet, true, lock);
 }
 
 std::string RspClient::monitor(const std::string& command)
@@ -278,8 +273,7 @@ std::string RspClient::monitor(const std::string& command)
         std::string*& slot;
         ~Release() { slot = nullptr; }
     } release{monitorOutput_};
-    transmit("qRcmd," + rsp::toHex(command), lock);
-    const std::string reply = awaitReply("qRcmd", lock);
+    const std::string reply = exchange("qRcmd," + rsp::toHex(command), true, lock);
     if (reply == "OK")
         return output;
     if (reply.empty())
@@ -304,7 +298,7 @@ void RspClient::resume(const std::string& packet)
     // Running before the packet leaves: a quick stop reply must find it so.
     running_ = true;
     try {
-        transmit(packet, lock);
+        exchange(packet, false, lock);
     } catch (...) {
         running_ = false;
         throw;
@@ -381,18 +375,25 @@ void RspClient::consume(const char* bytes, std::size_t length)
             } else if (c == '+' || c == '-') {
                 std::lock_guard lock(mutex_);
                 ++(c == '+' ? acks_ : naks_);
-                changed_.notify_all();
+                // A request waits for its reply, not its '+': waking it for nothing costs.
+                if (c == '-' || !awaitingReply_)
+                    changed_.notify_all();
             } // anything else between packets is noise
             break;
-        case ParseState::Payload:
-            if (c == '#') {
+        case ParseState::Payload: {
+            // The payload up to '#' in one piece.
+            const auto* end = static_cast<const char*>(std::memchr(bytes + i, '#', length - i));
+            const std::size_t run = end ? static_cast<std::size_t>(end - (bytes + i)) : length - i;
+            if (payload_.size() + run > options_.maxPacketBytes)
+                throw std::runtime_error("a packet longer than " + std::to_string(options_.maxPacketBytes) + " bytes");
+            payload_.append(bytes + i, run);
+            i += run;
+            if (end)
                 parseState_ = ParseState::Checksum1;
-            } else {
-                if (payload_.size() >= options_.maxPacketBytes)
-                    throw std::runtime_error("a packet longer than " + std::to_string(options_.maxPacketBytes) + " bytes");
-                payload_ += c;
-            }
+            else
+                i = length - 1; // the rest of the buffer was payload
             break;
+        }
         case ParseState::Checksum1:
             checksumHigh_ = c;
             parseState_ = ParseState::Checksum2;

@@ -110,9 +110,9 @@ private:
     void consume(const char* bytes, std::size_t length);
     void dispatch(std::string packet);
     void sendRaw(const std::string& bytes);
-    /// Sends `packet` and waits for its acknowledgement (in ack mode), sending again on a NAK.
-    void transmit(const std::string& packet, std::unique_lock<std::mutex>& lock);
-    std::string awaitReply(const std::string& packet, std::unique_lock<std::mutex>& lock);
+    /// Sends `packet` and waits for its reply (`wantReply`) or else its acknowledgement (in ack
+    /// mode), sending it again on a NAK; the reply, or empty.
+    std::string exchange(const std::string& packet, bool wantReply, std::unique_lock<std::mutex>& lock);
     /// Marks the connection lost (once) and wakes everyone who waits.
     void markLost(const std::string& reason);
     [[noreturn]] void throwLost() const;

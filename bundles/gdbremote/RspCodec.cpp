@@ -1,5 +1,6 @@
 #include "bundles/gdbremote/RspCodec.h"
 
+#include <algorithm>
 #include <charconv>
 #include <stdexcept>
 
@@ -34,11 +35,6 @@ bool isHexText(std::string_view text)
     return true;
 }
 
-std::string hexByte(int value)
-{
-    return {kHexDigits[(value >> 4) & 0xF], kHexDigits[value & 0xF]};
-}
-
 } // namespace
 
 std::uint8_t checksum(std::string_view data)
@@ -66,8 +62,18 @@ std::string escapeBinary(std::string_view bytes)
 
 std::string frame(std::string_view data)
 {
-    const std::string body = escapeBinary(data);
-    return "$" + body + "#" + hexByte(checksum(body));
+    std::string framed;
+    framed.reserve(data.size() + 4);
+    framed += '$';
+    if (std::none_of(data.begin(), data.end(), needsEscape))
+        framed += data; // text packets, hex data: the common case
+    else
+        framed += escapeBinary(data);
+    const std::uint8_t sum = checksum(std::string_view(framed).substr(1));
+    framed += '#';
+    framed += kHexDigits[sum >> 4];
+    framed += kHexDigits[sum & 0xF];
+    return framed;
 }
 
 std::string decodePayload(std::string_view payload)
@@ -94,10 +100,11 @@ std::string decodePayload(std::string_view payload)
 
 std::string toHex(const std::uint8_t* bytes, std::size_t length)
 {
-    std::string hex;
-    hex.reserve(length * 2);
-    for (std::size_t i = 0; i < length; ++i)
-        hex += hexByte(bytes[i]);
+    std::string hex(length * 2, '\0');
+    for (std::size_t i = 0; i < length; ++i) {
+        hex[2 * i] = kHexDigits[bytes[i] >> 4];
+        hex[2 * i + 1] = kHexDigits[bytes[i] & 0xF];
+    }
     return hex;
 }
 
