@@ -173,6 +173,10 @@ void GdbTool::connect(Status& status)
                                                       if (const auto tool = self.lock())
                                                           if (const auto target = tool->device())
                                                               target->reportLine(line);
+                                                  },
+                                                  [self] {
+                                                      if (const auto tool = self.lock())
+                                                          tool->onLost("qemu-system-arm exited");
                                                   });
             host = "127.0.0.1";
             port = qemu_->gdbPort();
@@ -189,6 +193,7 @@ void GdbTool::connect(Status& status)
         {
             std::lock_guard lock(mutex_);
             device_ = device;
+            lossReported_ = false;
             endpoint_ = host + ":" + std::to_string(port);
             if (qemu_) {
                 properties_[kGdbPort] = port;
@@ -242,12 +247,16 @@ void GdbTool::disconnect(Status&)
 
 void GdbTool::onLost(const std::string& reason)
 {
-    BackendLogger::error("gdbremote", "Tool " + id_ + ": " + reason);
     std::thread previous;
     {
+        // QEMU's exit and the broken stub may both tell of one loss: it is reported once.
         std::lock_guard lock(mutex_);
+        if (!device_ || lossReported_)
+            return;
+        lossReported_ = true;
         previous.swap(lossReporter_);
     }
+    BackendLogger::error("gdbremote", "Tool " + id_ + ": " + reason);
     if (previous.joinable())
         previous.join();
     // Reported from a thread of its own: the lost connection's thread must not wait for itself.

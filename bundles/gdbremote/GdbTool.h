@@ -85,6 +85,7 @@ private:
     std::atomic<int> ownerId_{0};
     std::unique_ptr<QemuProcess> qemu_;
     std::shared_ptr<GdbDevice> device_;
+    bool lossReported_ = false; ///< of the connection `device_` is on
     std::string endpoint_;
     ConnectionLostSignal connectionLost_;
     std::thread lossReporter_;

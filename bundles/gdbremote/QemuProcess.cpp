@@ -107,8 +107,8 @@ void QemuProcess::checkKernel(const std::string& path)
         throw std::runtime_error("The kernel " + path + " is an ELF file, but not for 32-bit ARM");
 }
 
-QemuProcess::QemuProcess(const std::string& machine, const std::string& kernel, LineHandler onLine)
-    : onLine_(std::move(onLine))
+QemuProcess::QemuProcess(const std::string& machine, const std::string& kernel, LineHandler onLine, ExitHandler onExit)
+    : onLine_(std::move(onLine)), onExit_(std::move(onExit))
 {
     const std::string program = executable();
     if (program.empty())
@@ -203,10 +203,13 @@ void QemuProcess::readUart()
     }
     if (auto rest = lines.rest(); !rest.empty() && onLine_)
         onLine_(rest);
+    if (!stopping_ && onExit_)
+        onExit_();
 }
 
 void QemuProcess::stop()
 {
+    stopping_ = true;
     // QEMU lingers on its way out while its UART has a client: that goes first.
     if (uart_ >= 0)
         ::shutdown(uart_, SHUT_RDWR);

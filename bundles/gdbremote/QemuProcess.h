@@ -14,10 +14,12 @@ namespace hil::gdbremote {
 ///
 /// The process dies with the back-end (it is told so by the kernel) and is stopped by the
 /// destructor: SIGTERM, then SIGKILL after 2 s. Every line of UART0 goes to the line handler,
-/// from the process's own reader thread.
+/// from the process's own reader thread; the exit handler runs there when QEMU goes away by
+/// itself (its UART closes before the destructor began).
 class QemuProcess {
 public:
     using LineHandler = std::function<void(const std::string& line)>;
+    using ExitHandler = std::function<void()>;
 
     /// The QEMU executable: HIL_QEMU when set, else `qemu-system-arm` on the PATH; empty when
     /// neither is there.
@@ -26,7 +28,7 @@ public:
     /// Starts `machine` with `kernel` (an ELF file; none when empty). Throws
     /// `std::runtime_error` naming the problem: QEMU missing, a kernel that is not a readable
     /// ELF file for ARM, a machine QEMU does not know (with what QEMU said), no socket in time.
-    QemuProcess(const std::string& machine, const std::string& kernel, LineHandler onLine);
+    QemuProcess(const std::string& machine, const std::string& kernel, LineHandler onLine, ExitHandler onExit = {});
     ~QemuProcess();
     QemuProcess(const QemuProcess&) = delete;
     QemuProcess& operator=(const QemuProcess&) = delete;
@@ -49,6 +51,8 @@ private:
     int uart_ = -1;
     std::string errorFile_;
     LineHandler onLine_;
+    ExitHandler onExit_;
+    std::atomic<bool> stopping_{false};
     std::thread uartReader_;
 };
 

@@ -43,12 +43,9 @@ RspClient::RspClient(const std::string& host, std::uint16_t port, Options option
     : options_(options), endpoint_(host + ":" + std::to_string(port))
 {
     connectSocket(host, port);
-    reader_ = std::thread([this] { readLoop(); });
     try {
         negotiate();
     } catch (...) {
-        markLost("closed during negotiation");
-        reader_.join();
         ::close(socket_);
         throw;
     }
@@ -64,10 +61,10 @@ RspClient::~RspClient()
         onLost_ = nullptr;
     }
     ::shutdown(socket_, SHUT_RDWR);
-    if (reader_.get_id() == std::this_thread::get_id())
-        reader_.detach();
-    else if (reader_.joinable())
-        reader_.join();
+    if (watcher_.get_id() == std::this_thread::get_id())
+        watcher_.detach();
+    else if (watcher_.joinable())
+        watcher_.join();
     ::close(socket_);
 }
 
@@ -200,7 +197,7 @@ void RspClient::sendRaw(const std::string& bytes)
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0)
-            return; // the reader sees the closed socket and reports it
+            return; // the next read finds the socket closed and reports it
         sent += static_cast<std::size_t>(written);
     }
 }
@@ -208,50 +205,66 @@ void RspClient::sendRaw(const std::string& bytes)
 std::string RspClient::exchange(const std::string& packet, bool wantReply, std::unique_lock<std::mutex>& lock)
 {
     const std::string framed = rsp::frame(packet);
+    // Only '?' is answered with a stop reply; one that comes otherwise is the state the server
+    // was in when we connected.
+    const bool stopAnswers = packet == "?";
     for (int attempt = 1;; ++attempt) {
         acks_ = naks_ = 0;
         lock.unlock();
         sendRaw(framed);
         lock.lock();
-        if (!wantReply && !ackMode_)
-            return {};
-        // The '+' is not waited for on its own: one wake-up per request is what a round trip
-        // costs on a busy machine.
-        const bool answered = changed_.wait_for(lock, options_.timeout, [&] {
-            return lost_ || naks_ > 0 || (wantReply ? !replies_.empty() : acks_ > 0);
-        });
-        if (wantReply && !replies_.empty()) {
-            std::string reply = std::move(replies_.front());
-            replies_.pop_front();
-            return reply;
-        }
-        if (lost_)
-            throwLost();
-        if (answered && naks_ == 0)
-            return {};
-        std::string problem;
-        if (!answered)
-            problem = (wantReply ? "no reply to " : "no acknowledgement of ") + nameOf(packet) + " within " +
-                      millis(options_.timeout);
-        else if (attempt == kSendAttempts)
-            problem = nameOf(packet) + " was refused (NAK) " + std::to_string(kSendAttempts) + " times";
-        if (!problem.empty()) {
+        const auto deadline = Clock::now() + options_.timeout;
+        for (;;) {
+            while (wantReply && !replies_.empty()) {
+                std::string reply = std::move(replies_.front());
+                replies_.pop_front();
+                if (stopAnswers || !rsp::isStopReply(reply))
+                    return reply;
+            }
+            if (lost_)
+                throwLost();
+            if (naks_ > 0)
+                break;
+            if (!wantReply && (acks_ > 0 || !ackMode_))
+                return {};
+            if (Clock::now() >= deadline) {
+                lock.unlock();
+                markLost((wantReply ? "no reply to " : "no acknowledgement of ") + nameOf(packet) + " within " +
+                         millis(options_.timeout));
+                lock.lock();
+                throwLost();
+            }
+            // This thread reads the reply itself: handing it over from a reader thread costs a
+            // wake-up per packet, which is most of a round trip on a busy machine.
             lock.unlock();
-            markLost(problem);
+            readSome(deadline);
+            lock.lock();
+        }
+        if (attempt == kSendAttempts) {
+            lock.unlock();
+            markLost(nameOf(packet) + " was refused (NAK) " + std::to_string(kSendAttempts) + " times");
             lock.lock();
             throwLost();
         }
     }
 }
 
-std::string RspClient::request(const std::string& packet)
+void RspClient::checkIdle(const std::string& what) const
 {
-    std::lock_guard serial(requestMutex_);
-    std::unique_lock lock(mutex_);
+    std::lock_guard lock(mutex_);
     if (lost_)
         throwLost();
     if (running_)
-        throw std::logic_error("The target is running: halt it before " + nameOf(packet));
+        throw std::logic_error("The target is running: halt it before " + what);
+}
+
+std::string RspClient::request(const std::string& packet)
+{
+    // Locks in one order everywhere: request, socket, state.
+    std::lock_guard serial(requestMutex_);
+    checkIdle(nameOf(packet));
+    std::lock_guard io(ioMutex_);
+    std::unique_lock lock(mutex_);
     replies_.clear();
     AwaitingReply awaiting(awaitingReply_);
     return exchange(packet, true, lock);
@@ -260,11 +273,9 @@ std::string RspClient::request(const std::string& packet)
 std::string RspClient::monitor(const std::string& command)
 {
     std::lock_guard serial(requestMutex_);
+    checkIdle("a monitor command");
+    std::lock_guard io(ioMutex_);
     std::unique_lock lock(mutex_);
-    if (lost_)
-        throwLost();
-    if (running_)
-        throw std::logic_error("The target is running: halt it before a monitor command");
     replies_.clear();
     std::string output;
     monitorOutput_ = &output;
@@ -290,19 +301,30 @@ std::string RspClient::monitor(const std::string& command)
 void RspClient::resume(const std::string& packet)
 {
     std::lock_guard serial(requestMutex_);
-    std::unique_lock lock(mutex_);
-    if (lost_)
-        throwLost();
-    if (running_)
-        return;
-    // Running before the packet leaves: a quick stop reply must find it so.
-    running_ = true;
-    try {
-        exchange(packet, false, lock);
-    } catch (...) {
-        running_ = false;
-        throw;
+    {
+        std::lock_guard lock(mutex_);
+        if (lost_)
+            throwLost();
+        if (running_)
+            return;
     }
+    {
+        std::lock_guard io(ioMutex_);
+        std::unique_lock lock(mutex_);
+        // Running before the packet leaves: a quick stop reply must find it so.
+        running_ = true;
+        try {
+            exchange(packet, false, lock);
+        } catch (...) {
+            running_ = false;
+            throw;
+        }
+        if (!running_)
+            return; // stopped at once, and its stop reply has been read
+    }
+    if (watcher_.joinable())
+        watcher_.join(); // the last run's watcher, done since that run stopped
+    watcher_ = std::thread([this] { watch(); });
 }
 
 void RspClient::interrupt()
@@ -340,25 +362,41 @@ void RspClient::checkOk(const std::string& reply, const std::string& what)
     throw std::runtime_error(what + " failed: the server answered \"" + reply.substr(0, 40) + "\"");
 }
 
-void RspClient::readLoop()
+bool RspClient::readSome(Clock::time_point deadline)
 {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    pollfd readable{socket_, POLLIN, 0};
+    const int ready = ::poll(&readable, 1, static_cast<int>(std::max<std::int64_t>(left, 0)));
+    if (ready == 0)
+        return false;
+    if (ready < 0)
+        return errno == EINTR;
     char buffer[16384];
+    const auto received = ::recv(socket_, buffer, sizeof buffer, 0);
+    if (received < 0 && errno == EINTR)
+        return true;
+    if (received <= 0) {
+        markLost("the server closed the connection");
+        return true;
+    }
+    try {
+        consume(buffer, static_cast<std::size_t>(received));
+    } catch (const std::exception& error) {
+        markLost(error.what());
+    }
+    return true;
+}
+
+void RspClient::watch()
+{
+    std::lock_guard io(ioMutex_);
     for (;;) {
-        const auto received = ::recv(socket_, buffer, sizeof buffer, 0);
-        if (received < 0 && errno == EINTR)
-            continue;
-        if (received <= 0) {
-            markLost("the server closed the connection");
-            return;
+        {
+            std::lock_guard lock(mutex_);
+            if (lost_ || lossReported_ || !running_)
+                return;
         }
-        try {
-            consume(buffer, static_cast<std::size_t>(received));
-        } catch (const std::exception& error) {
-            markLost(error.what());
-            return;
-        }
-        if (lost())
-            return;
+        readSome(Clock::now() + std::chrono::milliseconds(200));
     }
 }
 
@@ -374,10 +412,7 @@ void RspClient::consume(const char* bytes, std::size_t length)
                 parseState_ = ParseState::Payload;
             } else if (c == '+' || c == '-') {
                 std::lock_guard lock(mutex_);
-                ++(c == '+' ? acks_ : naks_);
-                // A request waits for its reply, not its '+': waking it for nothing costs.
-                if (c == '-' || !awaitingReply_)
-                    changed_.notify_all();
+                ++(c == '+' ? acks_ : naks_); // the thread that waits for them reads them
             } // anything else between packets is noise
             break;
         case ParseState::Payload: {

@@ -48,8 +48,11 @@ public:
 /// handler, except during `monitor`, which returns it. A stop reply nobody waits for (a server
 /// that reports the state it was in on connect) is dropped.
 ///
-/// Handlers run on the client's reader thread; they must not call back into the client and
-/// must not destroy it.
+/// Replies are read by the thread that asked; while the target runs, a thread of the client
+/// reads its output and the stop reply. Nothing reads while the target is halted and no request
+/// runs: a server that goes away then is found lost by the next request. Handlers run on
+/// whichever thread read the packet; they must not call back into the client and must not
+/// destroy it.
 class RspClient {
 public:
     struct Options {
@@ -105,7 +108,11 @@ public:
 private:
     void connectSocket(const std::string& host, std::uint16_t port);
     void negotiate();
-    void readLoop();
+    using Clock = std::chrono::steady_clock;
+    /// Reads what arrives until `deadline` (one read at most); false when nothing came.
+    bool readSome(Clock::time_point deadline);
+    /// Reads while the target runs: its output and the stop reply that ends the run.
+    void watch();
     /// Feeds received bytes to the packet parser.
     void consume(const char* bytes, std::size_t length);
     void dispatch(std::string packet);
@@ -116,6 +123,8 @@ private:
     /// Marks the connection lost (once) and wakes everyone who waits.
     void markLost(const std::string& reason);
     [[noreturn]] void throwLost() const;
+    /// Throws when the connection is lost or the target runs (`what` names the request).
+    void checkIdle(const std::string& what) const;
 
     const Options options_;
     const std::string endpoint_;
@@ -125,6 +134,7 @@ private:
     std::atomic<bool> ackMode_{true};
 
     std::mutex requestMutex_;  ///< one request at a time
+    std::mutex ioMutex_;       ///< held by the one thread that reads the socket
     std::mutex sendMutex_;     ///< whole frames on the wire
     mutable std::mutex mutex_; ///< what follows
     std::condition_variable changed_;
@@ -141,13 +151,13 @@ private:
     StopHandler onStop_;
     LostHandler onLost_;
 
-    // Parser state, touched by the reader thread only.
+    // Parser state, touched by the holder of `ioMutex_` only.
     enum class ParseState { Idle, Payload, Checksum1, Checksum2 } parseState_ = ParseState::Idle;
     std::string payload_;
     char checksumHigh_ = 0;
     bool notification_ = false;
 
-    std::thread reader_;
+    std::thread watcher_; ///< reads while the target runs
 };
 
 } // namespace hil::gdbremote
