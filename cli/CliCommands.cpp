@@ -1,6 +1,10 @@
 #include "cli/CliCommands.h"
 
 #include <charconv>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <iomanip>
 #include <csignal>
 #include <iostream>
@@ -250,9 +254,19 @@ namespace {
 
 int watchVerb(CliContext& context, const std::vector<std::string>& arguments)
 {
+    // "--for SECONDS" first: watch that long (scripts and the tour), else until stopped.
+    std::vector<std::string> wanted = arguments;
+    std::optional<std::chrono::steady_clock::time_point> until;
+    if (!wanted.empty() && wanted[0] == "--for") {
+        char* end = nullptr;
+        const double seconds = wanted.size() < 2 ? -1 : std::strtod(wanted[1].c_str(), &end);
+        if (wanted.size() < 2 || *end != '\0' || !(seconds >= 0 && seconds <= 86400))
+            throw UsageError("watch --for needs a number of seconds (0 to 86400)");
+        until = std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+        wanted.erase(wanted.begin(), wanted.begin() + 2);
+    }
     // Set up before the handler can run, so the reader thread never sees it half made.
     std::mutex printMutex;
-    const std::vector<std::string> wanted = arguments;
     context.client.setEventHandler([&](const std::string& service, const std::string& name,
                                        const std::vector<std::string>& eventArguments) {
         if (!wanted.empty() && std::find(wanted.begin(), wanted.end(), service) == wanted.end())
@@ -264,11 +278,16 @@ int watchVerb(CliContext& context, const std::vector<std::string>& arguments)
     const sigset_t stopSignals = blockStopSignals();
     timespec tick{0, 200'000'000};
     while (sigtimedwait(&stopSignals, nullptr, &tick) < 0) {
+        if (until && std::chrono::steady_clock::now() >= *until)
+            break;
         if (context.client.waitUntilClosed(std::chrono::milliseconds(0))) {
+            context.client.setEventHandler(nullptr);
             context.err << "error: the back-end closed the connection\n";
             return ExitCode::Connection;
         }
     }
+    // The handler prints through what lives on this frame.
+    context.client.setEventHandler(nullptr);
     return ExitCode::Ok;
 }
 
@@ -308,11 +327,50 @@ teardown $tool
 # Everything above was also sent as events: run `hilcore-cli watch` in a second terminal to see them.
 )";
 
+/// The tour of a real Cortex-M3, where the back-end can start QEMU and the firmware is built.
+const char* const kQemuTour = R"(# A real Cortex-M3: QEMU's mps2-an385 behind its GDB stub, running our test firmware:
+setup gdbremote qemu '{"Kernel":"$firmware"}'
+tool $tool connect
+# Five bytes into its SRAM, read back, and its registers as the stub describes them:
+mem write $tool.MPS2-AN385.base 0x20001000 48656c6c6f
+mem read $tool.MPS2-AN385.base 0x20001000 16
+regs $tool.MPS2-AN385
+# Reset it and let it run: what it prints on UART0 arrives as Message events.
+tool $tool special reset
+tool $tool special resume
+watch --for 1.5 Message
+tool $tool special halt
+teardown $tool
+)";
+
+/// The firmware the QEMU tour runs: HIL_FIRMWARE, else the one the build made; empty when
+/// neither is there.
+std::string tourFirmware()
+{
+    const char* chosen = std::getenv("HIL_FIRMWARE");
+    const std::string path = chosen && *chosen ? chosen : HIL_DEFAULT_FIRMWARE;
+    std::error_code error;
+    return !path.empty() && std::filesystem::is_regular_file(path, error) ? path : "";
+}
+
 int tourVerb(CliContext& context, const std::vector<std::string>& arguments)
 {
     requireArguments(arguments, 0, 0, "tour", "no arguments");
     std::istringstream tour(kTour);
-    return runShell(context, tour, ShellMode::Tour);
+    const int result = runShell(context, tour, ShellMode::Tour);
+    if (result != ExitCode::Ok)
+        return result;
+    const auto connections = attachedConnectionTypes(context);
+    const std::string firmware = tourFirmware();
+    if (std::find(connections.begin(), connections.end(), "com.velmora.hil.connection.qemu") == connections.end() ||
+        firmware.empty()) {
+        context.out << "\n# A real Cortex-M3 on QEMU is the next step where the back-end has qemu-system-arm and\n"
+                       "# the test firmware is built (set HIL_FIRMWARE to another image).\n";
+        return ExitCode::Ok;
+    }
+    context.variables["firmware"] = firmware;
+    std::istringstream qemuTour(kQemuTour);
+    return runShell(context, qemuTour, ShellMode::Tour);
 }
 
 } // namespace
@@ -420,7 +478,8 @@ const VerbTable& verbTable()
         VerbTable verbs{
             {"services", {"", "list the services the back-end offers", servicesVerb}},
             {"call", {"SERVICE COMMAND [JSON-ARG...]", "send one command and print its reply values", callVerb}},
-            {"watch", {"[SERVICE...]", "print events as they arrive until Ctrl-C", watchVerb}},
+            {"watch", {"[--for SECONDS] [SERVICE...]", "print events as they arrive until Ctrl-C, or for SECONDS",
+                       watchVerb}},
             {"help", {"", "print this text", helpVerb, false}},
             {"tour", {"", "a five-minute tour: sets up the simulator and runs the first verbs, printing each step; "
                           "stops at the first failure",

@@ -79,6 +79,9 @@ int runVerb(CliContext& context, const Verb& verb, const std::vector<std::string
 boost::json::array callForValues(CliContext& context, const std::string& service, const std::string& command,
                                  const std::vector<std::string>& arguments);
 
+/// The connection types of the tools attached now, in the back-end's order.
+std::vector<std::string> attachedConnectionTypes(CliContext& context);
+
 /// How `runShell` treats its lines: a script stops at its first failure; a person at a prompt
 /// goes on; a tour prints each step ("$ LINE", with its variables) and its comments, and stops at
 /// its first failure.

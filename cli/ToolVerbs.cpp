@@ -48,15 +48,6 @@ std::vector<std::string> supportedToolTypes(CliContext& context)
     return types;
 }
 
-std::vector<std::string> attachedConnectionTypes(CliContext& context)
-{
-    const auto values = callForValues(context, kTool, "getAttachedTools", {jsonString("")});
-    std::vector<std::string> types;
-    for (const auto& tool : values.at(1).as_array())
-        types.emplace_back(tool.at("ConnectionType").as_string());
-    return types;
-}
-
 int toolsVerb(CliContext& context, const std::vector<std::string>& arguments)
 {
     requireArguments(arguments, 0, 0, "tools", "no arguments");
@@ -279,6 +270,15 @@ int upgradeVerb(CliContext& context, const std::vector<std::string>& arguments)
 }
 
 } // namespace
+
+std::vector<std::string> attachedConnectionTypes(CliContext& context)
+{
+    const auto values = callForValues(context, kTool, "getAttachedTools", {jsonString("")});
+    std::vector<std::string> types;
+    for (const auto& tool : values.at(1).as_array())
+        types.emplace_back(tool.at("ConnectionType").as_string());
+    return types;
+}
 
 void addToolVerbs(VerbTable& table)
 {

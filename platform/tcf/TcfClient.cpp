@@ -99,9 +99,12 @@ void TcfClient::onMessage(Message&& message)
                         peerServices_.emplace_back(name.get_string());
             helloReceived_ = true;
             stateChanged_.notify_all();
-        } else if (eventHandler_) {
-            eventHandler_(message.fields[0], message.fields[1],
-                          std::vector<std::string>(message.fields.begin() + 2, message.fields.end()));
+        } else {
+            // Called under its lock: once `setEventHandler` returned, the old handler is not running.
+            std::lock_guard lock(eventMutex_);
+            if (eventHandler_)
+                eventHandler_(message.fields[0], message.fields[1],
+                              std::vector<std::string>(message.fields.begin() + 2, message.fields.end()));
         }
         return;
     case MessageKind::Progress: {

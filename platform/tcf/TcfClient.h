@@ -44,8 +44,13 @@ public:
     TcfClient(const TcfClient&) = delete;
     TcfClient& operator=(const TcfClient&) = delete;
 
-    /// Called on the reader thread for every event after the Hello; set before `connect`.
-    void setEventHandler(EventHandler handler) { eventHandler_ = std::move(handler); }
+    /// Called on the reader thread for every event after the Hello. May be replaced at any time;
+    /// when this returns, the handler it replaced is not running and will not run again.
+    void setEventHandler(EventHandler handler)
+    {
+        std::lock_guard lock(eventMutex_);
+        eventHandler_ = std::move(handler);
+    }
 
     /// Connects, sends our Hello (no services) and waits for the peer's. Throws `Error`.
     void connect(const std::string& host, std::uint16_t port,
@@ -92,6 +97,7 @@ private:
     std::size_t strayReplies_ = 0;
     std::uint64_t nextToken_ = 1;
     std::vector<std::string> peerServices_;
+    std::mutex eventMutex_;
     EventHandler eventHandler_;
 };
 

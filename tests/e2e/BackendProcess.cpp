@@ -58,11 +58,15 @@ std::string writePreferences(const std::filesystem::path& directory, const std::
 
 } // namespace
 
-std::vector<std::string> BackendProcess::withProbeDirectory(const std::filesystem::path& directory)
+std::vector<std::string> BackendProcess::withShippedBundles(const std::filesystem::path& directory)
 {
     std::filesystem::create_directories(directory / "probes");
-    const auto preferences = writePreferences(directory, "simulator.probedir = " + (directory / "probes").string() + "\n");
-    return withTestBundles({"--preferences", preferences});
+    return {"--preferences", writePreferences(directory, "simulator.probedir = " + (directory / "probes").string() + "\n")};
+}
+
+std::vector<std::string> BackendProcess::withProbeDirectory(const std::filesystem::path& directory)
+{
+    return withTestBundles(withShippedBundles(directory));
 }
 
 std::vector<std::string> BackendProcess::withGdbRemote(const std::filesystem::path& directory, const std::string& endpoints)

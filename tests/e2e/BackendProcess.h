@@ -36,6 +36,9 @@ public:
     /// virtual probes at `directory`/probes (created empty) and the device search at the sample
     /// devices and their pack manager, as the shipped preferences do.
     static std::vector<std::string> withProbeDirectory(const std::filesystem::path& directory);
+    /// The preferences of `withProbeDirectory` with the bundles the back-end ships (core,
+    /// simulator, GDB remote) instead of the test bundles.
+    static std::vector<std::string> withShippedBundles(const std::filesystem::path& directory);
     /// The core and the GDB remote bundles, with preferences in `directory` that find the
     /// sample devices and list `endpoints` as the GDB servers to poll.
     static std::vector<std::string> withGdbRemote(const std::filesystem::path& directory, const std::string& endpoints = "");

@@ -6,6 +6,7 @@
 
 #include <boost/json.hpp>
 
+#include "bundles/gdbremote/QemuProcess.h"
 #include "tests/e2e/BackendProcess.h"
 #include "tests/fakes/TempDirectory.h"
 
@@ -207,6 +208,21 @@ TEST_F(CliToolTest, TourNarratesEachStepAndItsResult)
     EXPECT_THAT(run.output, HasSubstr("$ teardown simulator-1\nsimulator-1 torn down\n"));
     // A second tour in the same back-end finds the session of the first gone with its tool.
     EXPECT_EQ(runCli("--connect 127.0.0.1:" + std::to_string(backend.port()) + " tour").exitCode, 0);
+}
+
+TEST(CliTourOnQemu, RunsTheFirmwareAndShowsWhatItPrints)
+{
+    if (std::string(HIL_FIRMWARE_ELF).empty() || gdbremote::QemuProcess::executable().empty())
+        GTEST_SKIP() << "needs qemu-system-arm and arm-none-eabi-gcc";
+    fakes::TempDirectory directory;
+    BackendProcess backend(BackendProcess::withShippedBundles(directory.path()));
+    const auto run = runCli("--connect 127.0.0.1:" + std::to_string(backend.port()) + " tour");
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_THAT(run.output, HasSubstr("$ mem read gdbremote-1.MPS2-AN385.base 0x20001000 16\n"
+                                      "0x20001000  48 65 6c 6c 6f"));
+    EXPECT_THAT(run.output, HasSubstr("sp      0x20800000\n"));
+    EXPECT_THAT(run.output, HasSubstr("Message message [MPS2-AN385] hilcore test firmware ready"));
+    EXPECT_THAT(run.output, HasSubstr("$ teardown gdbremote-1\ngdbremote-1 torn down\n"));
 }
 
 TEST(CliWithoutBackend, ConnectionRefusedExitsThree)

@@ -1,5 +1,5 @@
 /* Test firmware for the mps2-an385 board: greets on UART0, then counts in a RAM word at
-   0x20000000 and prints "tick N" through the hook at 0x400 every 64 counts. */
+   0x20000000 and prints "tick N" through the hook at 0x400 every 1024 counts. */
 #include <stdint.h>
 
 #define UART0_DATA (*(volatile uint32_t*)0x40004000u)
@@ -10,7 +10,7 @@
 #define UART_TX_ENABLE 1u
 
 #define SPIN_PER_COUNT 20000
-#define COUNTS_PER_TICK 64
+#define COUNTS_PER_TICK 1024
 
 __attribute__((section(".counter"))) volatile uint32_t tick_count;
 extern uint32_t __bss_start, __bss_end, __stack_top;
