@@ -264,6 +264,12 @@ void GdbDevice::setBreakpoint(std::uint64_t address, bool on)
     link_->target.setBreakpoint(address, on);
 }
 
+void GdbDevice::setWatchpoint(std::uint64_t address, std::uint64_t size, bool on)
+{
+    std::lock_guard lock(link_->mutex);
+    link_->target.setWatchpoint(address, size, on);
+}
+
 std::string GdbDevice::monitor(const std::string& command)
 {
     std::lock_guard lock(link_->mutex);

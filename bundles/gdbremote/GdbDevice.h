@@ -75,6 +75,7 @@ public:
     void step();
     void reset();
     void setBreakpoint(std::uint64_t address, bool on);
+    void setWatchpoint(std::uint64_t address, std::uint64_t size, bool on);
     std::string monitor(const std::string& command);
     /// Leaves the server (the target runs on); a connection that breaks meanwhile is not
     /// reported as lost.

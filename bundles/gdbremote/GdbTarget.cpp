@@ -289,6 +289,15 @@ void GdbTarget::setBreakpoint(std::uint64_t address, bool on)
     RspClient::checkOk(reply, what);
 }
 
+void GdbTarget::setWatchpoint(std::uint64_t address, std::uint64_t size, bool on)
+{
+    const std::string what = (on ? "Setting a watchpoint at 0x" : "Removing the watchpoint at 0x") + hex(address);
+    const std::string reply = client_->request((on ? "Z2," : "z2,") + hex(address) + "," + hex(size));
+    if (reply.empty())
+        throw std::runtime_error(what + " failed: the server has no watchpoints");
+    RspClient::checkOk(reply, what);
+}
+
 void GdbTarget::detach()
 {
     if (client_->running())

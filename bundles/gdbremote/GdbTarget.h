@@ -54,6 +54,8 @@ public:
     /// One instruction; waits for the stop.
     void step();
     void setBreakpoint(std::uint64_t address, bool on);
+    /// A write watchpoint (`Z2`) on `size` bytes at `address`.
+    void setWatchpoint(std::uint64_t address, std::uint64_t size, bool on);
     std::string monitor(const std::string& command) { return client_->monitor(command); }
     /// Detaches (`D`, or `D;PID` in multiprocess mode), which resumes the target.
     void detach();

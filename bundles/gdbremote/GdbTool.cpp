@@ -29,9 +29,10 @@ std::string deviceOfMachine(const std::string& machine)
     return machine == kDefaultQemuMachine ? "MPS2-AN385" : "";
 }
 
-std::optional<std::uint64_t> addressOf(const boost::json::object& parameters)
+/// A number parameter: a JSON number, or a text such as "0x400".
+std::optional<std::uint64_t> numberOf(const boost::json::object& parameters, const char* key)
 {
-    const auto* address = parameters.if_contains("Address");
+    const auto* address = parameters.if_contains(key);
     if (!address)
         return std::nullopt;
     if (address->is_uint64())
@@ -326,8 +327,9 @@ boost::signals2::connection GdbTool::addConnectionLostHandler(const ConnectionLo
 void GdbTool::specialOperation(Status& status, const std::string& operation, const boost::json::object& parameters)
 {
     using Operation = std::function<void(GdbDevice&)>;
-    const bool breakpoint = operation == "breakpoint" || operation == "unbreakpoint";
-    const auto address = addressOf(parameters);
+    const bool needsAddress = operation.find("point") != std::string::npos;
+    const auto address = numberOf(parameters, "Address");
+    const auto size = numberOf(parameters, "Size").value_or(4);
     const std::map<std::string, Operation> operations{
         {"halt", [](GdbDevice& target) { target.halt(); }},
         {"resume", [](GdbDevice& target) { target.resume(); }},
@@ -335,15 +337,18 @@ void GdbTool::specialOperation(Status& status, const std::string& operation, con
         {"reset", [](GdbDevice& target) { target.reset(); }},
         {"breakpoint", [&](GdbDevice& target) { target.setBreakpoint(*address, true); }},
         {"unbreakpoint", [&](GdbDevice& target) { target.setBreakpoint(*address, false); }},
+        {"watchpoint", [&](GdbDevice& target) { target.setWatchpoint(*address, size, true); }},
+        {"unwatchpoint", [&](GdbDevice& target) { target.setWatchpoint(*address, size, false); }},
     };
     const auto found = operations.find(operation);
     if (found == operations.end()) {
         status.setError(ErrorCode::InvalidArguments,
-                        "Unknown special operation %s (halt, resume, step, reset, breakpoint, unbreakpoint)",
+                        "Unknown special operation %s (halt, resume, step, reset, breakpoint, unbreakpoint, "
+                        "watchpoint, unwatchpoint)",
                         operation.c_str());
         return;
     }
-    if (breakpoint && !address) {
+    if (needsAddress && !address) {
         status.setError(ErrorCode::InvalidArguments, "%s needs an \"Address\": a number or a text such as \"0x400\"",
                         operation.c_str());
         return;

@@ -33,7 +33,8 @@ inline const std::string kGdbRemoteToolType = "com.velmora.hil.gdbremote";
 ///
 /// "genericStringCommand" is a monitor command (`qRcmd`); its output is the reply. Special
 /// operations: "halt", "resume", "step", "reset", "breakpoint" and "unbreakpoint" with
-/// {"Address": number or "0x..." text}.
+/// {"Address": number or "0x..." text}, "watchpoint" and "unwatchpoint" (a write watchpoint)
+/// with {"Address", "Size" (default 4)}.
 class GdbTool : public IToolContext, public std::enable_shared_from_this<GdbTool> {
 public:
     GdbTool(IOrixDebugger& debugger, std::string id, std::shared_ptr<GdbConnection> connection);

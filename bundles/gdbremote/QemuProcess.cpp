@@ -1,5 +1,6 @@
 #include "bundles/gdbremote/QemuProcess.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <csignal>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include <fcntl.h>
+#include <poll.h>
 #include <netinet/in.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -115,10 +117,12 @@ QemuProcess::QemuProcess(const std::string& machine, const std::string& kernel, 
         throw std::runtime_error("qemu-system-arm is not installed (looked on the PATH and in HIL_QEMU)");
     if (!kernel.empty())
         checkKernel(kernel);
-    const std::uint16_t uartPort = freeLoopbackPort();
-    gdbPort_ = freeLoopbackPort();
-    while (gdbPort_ == uartPort)
-        gdbPort_ = freeLoopbackPort();
+    // Three distinct ports: UART0, semihosting output, the stub.
+    std::vector<std::uint16_t> ports;
+    while (ports.size() < 3)
+        if (const auto port = freeLoopbackPort(); std::find(ports.begin(), ports.end(), port) == ports.end())
+            ports.push_back(port);
+    gdbPort_ = ports[2];
     char errorFile[] = "/tmp/hilcore-qemu-XXXXXX";
     const int errorFd = ::mkstemp(errorFile);
     if (errorFd < 0)
@@ -126,23 +130,27 @@ QemuProcess::QemuProcess(const std::string& machine, const std::string& kernel, 
     ::close(errorFd);
     errorFile_ = errorFile;
     try {
-        start(program, machine, kernel, uartPort);
+        start(program, machine, kernel, ports[0], ports[1]);
     } catch (...) {
         stop();
         throw;
     }
-    uartReader_ = std::thread([this] { readUart(); });
+    outputReader_ = std::thread([this] { readOutputs(); });
 }
 
 QemuProcess::~QemuProcess() { stop(); }
 
 void QemuProcess::start(const std::string& program, const std::string& machine, const std::string& kernel,
-                        std::uint16_t uartPort)
+                        std::uint16_t uartPort, std::uint16_t semihostingPort)
 {
+    const auto socket = [](const char* id, std::uint16_t port) {
+        return "socket,id=" + std::string(id) + ",host=127.0.0.1,port=" + std::to_string(port) + ",server=on,wait=on";
+    };
     std::vector<std::string> arguments{program, "-M", machine, "-display", "none", "-monitor", "none",
-                                       "-chardev",
-                                       "socket,id=uart0,host=127.0.0.1,port=" + std::to_string(uartPort) + ",server=on,wait=on",
-                                       "-serial", "chardev:uart0", "-S", "-gdb", "tcp:127.0.0.1:" + std::to_string(gdbPort_)};
+                                       "-chardev", socket("uart0", uartPort), "-serial", "chardev:uart0",
+                                       "-chardev", socket("semihosting", semihostingPort),
+                                       "-semihosting-config", "enable=on,target=native,chardev=semihosting",
+                                       "-S", "-gdb", "tcp:127.0.0.1:" + std::to_string(gdbPort_)};
     if (!kernel.empty())
         arguments.insert(arguments.end(), {"-kernel", kernel});
     std::vector<char*> argv;
@@ -168,14 +176,19 @@ void QemuProcess::start(const std::string& program, const std::string& machine, 
         ::execv(argv[0], argv.data());
         ::_exit(127);
     }
-    // QEMU waits for the UART's client before the machine exists; its stub listens after that.
+    // QEMU waits for a client of each socket in turn before the machine exists; its stub listens
+    // after that.
     const auto deadline = Clock::now() + kStartTimeout;
-    while ((uart_ = connectLoopback(uartPort)) < 0) {
-        if (!alive())
-            throw std::runtime_error("qemu-system-arm could not start machine " + machine + ": " + readTail(errorFile_));
-        if (Clock::now() > deadline)
-            throw std::runtime_error("qemu-system-arm did not open its UART socket within 10 s");
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (const auto& [port, what] : {std::pair{uartPort, "UART"}, std::pair{semihostingPort, "semihosting"}}) {
+        int connected;
+        while ((connected = connectLoopback(port)) < 0) {
+            if (!alive())
+                throw std::runtime_error("qemu-system-arm could not start machine " + machine + ": " + readTail(errorFile_));
+            if (Clock::now() > deadline)
+                throw std::runtime_error(std::string("qemu-system-arm did not open its ") + what + " socket within 10 s");
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        outputs_.push_back(connected);
     }
 }
 
@@ -187,22 +200,35 @@ bool QemuProcess::alive() const
     return ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == 0;
 }
 
-void QemuProcess::readUart()
+void QemuProcess::readOutputs()
 {
-    LineAssembler lines;
-    char buffer[4096];
-    for (;;) {
-        const auto received = ::recv(uart_, buffer, sizeof buffer, 0);
-        if (received < 0 && errno == EINTR)
-            continue;
-        if (received <= 0)
-            break;
-        for (const auto& line : lines.feed(std::string_view(buffer, static_cast<std::size_t>(received))))
+    std::vector<pollfd> watched;
+    for (const int output : outputs_)
+        watched.push_back({output, POLLIN, 0});
+    std::vector<LineAssembler> lines(outputs_.size());
+    const auto report = [this](const std::vector<std::string>& complete) {
+        for (const auto& line : complete)
             if (onLine_)
                 onLine_(line);
+    };
+    char buffer[4096];
+    for (bool open = true; open;) {
+        if (::poll(watched.data(), watched.size(), -1) < 0 && errno != EINTR)
+            break;
+        for (std::size_t i = 0; i < watched.size() && open; ++i) {
+            if (!(watched[i].revents & (POLLIN | POLLHUP | POLLERR)))
+                continue;
+            const auto received = ::recv(watched[i].fd, buffer, sizeof buffer, 0);
+            if (received < 0 && errno == EINTR)
+                continue;
+            open = received > 0; // a socket closes when QEMU goes
+            if (open)
+                report(lines[i].feed(std::string_view(buffer, static_cast<std::size_t>(received))));
+        }
     }
-    if (auto rest = lines.rest(); !rest.empty() && onLine_)
-        onLine_(rest);
+    for (auto& assembler : lines)
+        if (auto rest = assembler.rest(); !rest.empty())
+            report({rest});
     if (!stopping_ && onExit_)
         onExit_();
 }
@@ -210,9 +236,9 @@ void QemuProcess::readUart()
 void QemuProcess::stop()
 {
     stopping_ = true;
-    // QEMU lingers on its way out while its UART has a client: that goes first.
-    if (uart_ >= 0)
-        ::shutdown(uart_, SHUT_RDWR);
+    // QEMU lingers on its way out while its sockets have a client: those go first.
+    for (const int output : outputs_)
+        ::shutdown(output, SHUT_RDWR);
     if (pid_ > 0) {
         ::kill(pid_, SIGTERM);
         const auto deadline = Clock::now() + kStopGrace;
@@ -226,11 +252,11 @@ void QemuProcess::stop()
         }
         pid_ = -1;
     }
-    if (uartReader_.joinable())
-        uartReader_.join();
-    if (uart_ >= 0)
-        ::close(uart_);
-    uart_ = -1;
+    if (outputReader_.joinable())
+        outputReader_.join();
+    for (const int output : outputs_)
+        ::close(output);
+    outputs_.clear();
     if (!errorFile_.empty())
         std::filesystem::remove(errorFile_);
 }

@@ -6,16 +6,18 @@
 #include <string>
 #include <sys/types.h>
 #include <thread>
+#include <vector>
 
 namespace hil::gdbremote {
 
 /// One `qemu-system-arm` the back-end started: a machine halted before its first instruction,
-/// its GDB stub on a free loopback port, UART0 on a loopback socket the process reads.
+/// its GDB stub on a free loopback port, UART0 and the target's semihosting output (SYS_WRITE0
+/// and the like, handled by QEMU) on loopback sockets the process reads.
 ///
 /// The process dies with the back-end (it is told so by the kernel) and is stopped by the
-/// destructor: SIGTERM, then SIGKILL after 2 s. Every line of UART0 goes to the line handler,
-/// from the process's own reader thread; the exit handler runs there when QEMU goes away by
-/// itself (its UART closes before the destructor began).
+/// destructor: SIGTERM, then SIGKILL after 2 s. Every line of either output goes to the line
+/// handler, from the process's own reader thread; the exit handler runs there when QEMU goes
+/// away by itself (its sockets close before the destructor began).
 class QemuProcess {
 public:
     using LineHandler = std::function<void(const std::string& line)>;
@@ -42,18 +44,20 @@ public:
     static void checkKernel(const std::string& path);
 
 private:
-    void start(const std::string& program, const std::string& machine, const std::string& kernel, std::uint16_t uartPort);
-    void readUart();
+    void start(const std::string& program, const std::string& machine, const std::string& kernel, std::uint16_t uartPort,
+               std::uint16_t semihostingPort);
+    /// Reads UART0 and the semihosting output until QEMU goes.
+    void readOutputs();
     void stop();
 
     pid_t pid_ = -1;
     std::uint16_t gdbPort_ = 0;
-    int uart_ = -1;
+    std::vector<int> outputs_; ///< connected sockets: UART0, then semihosting
     std::string errorFile_;
     LineHandler onLine_;
     ExitHandler onExit_;
     std::atomic<bool> stopping_{false};
-    std::thread uartReader_;
+    std::thread outputReader_;
 };
 
 } // namespace hil::gdbremote

@@ -119,6 +119,7 @@ TEST_F(QemuTargetTest, FirmwareRunsHaltsStepsAndStopsAtABreakpoint)
     // Running: the greeting arrives and the counter grows; halted, it stands still.
     EXPECT_EQ(special("resume"), "");
     EXPECT_TRUE(heard("hilcore test firmware ready"));
+    EXPECT_TRUE(heard("hilcore test firmware: semihosting works"));
     EXPECT_TRUE(events.waitUntilWhole([](const std::string& event) { return event.find("\"tick ") != std::string::npos; }, 10s));
     EXPECT_THAT(client->call("Memory", "get", {kMemory, "0", "1", "4", "0"}).values.at(0), HasSubstr("running"));
     EXPECT_EQ(special("halt"), "");
@@ -142,6 +143,13 @@ TEST_F(QemuTargetTest, FirmwareRunsHaltsStepsAndStopsAtABreakpoint)
     EXPECT_TRUE(heard("Target stopped: breakpoint", 10s));
     EXPECT_EQ(registerValue("pc"), kTickHook);
     EXPECT_EQ(special("unbreakpoint", R"({"Address":1024})"), "");
+
+    // The counter is written all the time: a watchpoint on it stops the firmware there.
+    EXPECT_EQ(special("watchpoint", R"({"Address":"0x20000000","Size":4})"), "");
+    EXPECT_EQ(special("resume"), "");
+    EXPECT_TRUE(heard("Target stopped: watchpoint at 0x20000000"));
+    EXPECT_EQ(special("unwatchpoint", R"({"Address":"0x20000000"})"), "");
+    EXPECT_THAT(special("watchpoint"), HasSubstr("watchpoint needs an"));
 
     // A monitor command's output is the reply.
     EXPECT_THAT(client->call("Tool", "genericStringCommand", {kTool, R"("info registers")"}).values.at(1), HasSubstr("R00="));

@@ -1,5 +1,6 @@
-/* Test firmware for the mps2-an385 board: greets on UART0, then counts in a RAM word at
-   0x20000000 and prints "tick N" through the hook at 0x400 every 1024 counts. */
+/* Test firmware for the mps2-an385 board: greets on UART0 and through semihosting, then counts
+   in a RAM word at 0x20000000 and prints "tick N" through the hook at 0x400 every 1024 counts.
+   Run it only where semihosting is on (the back-end's QEMU): elsewhere its bkpt stops the core. */
 #include <stdint.h>
 
 #define UART0_DATA (*(volatile uint32_t*)0x40004000u)
@@ -53,6 +54,14 @@ static void put_decimal(uint32_t value)
         put_char(digits[--count]);
 }
 
+/* SYS_WRITE0 to the debugger's host: QEMU started with semihosting prints it. */
+static void semihosting_write(const char* text)
+{
+    register uint32_t operation __asm__("r0") = 0x04;
+    register const char* argument __asm__("r1") = text;
+    __asm__ volatile("bkpt 0xab" : "+r"(operation) : "r"(argument) : "memory");
+}
+
 /* A breakpoint target at a known address. */
 __attribute__((section(".text.on_tick"), noinline, used)) void on_tick(uint32_t count)
 {
@@ -69,6 +78,7 @@ void reset_handler(void)
     UART0_BAUDDIV = 16;
     UART0_CTRL = UART_TX_ENABLE;
     put_text("hilcore test firmware ready\n");
+    semihosting_write("hilcore test firmware: semihosting works\n");
     for (;;) {
         for (volatile int spin = 0; spin < SPIN_PER_COUNT; ++spin) {
         }
