@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <atomic>
 #include <fstream>
+#include <functional>
+#include <sstream>
 
 #include <Poco/AutoPtr.h>
 #include <Poco/DOM/DOMParser.h>
@@ -43,8 +45,9 @@ const std::vector<std::string> kDeviceLists{"address-spaces", "peripherals", "in
 
 } // namespace
 
-SimplePackService::SimplePackService(fs::path packDirectory, fs::path assemblyDirectory)
-    : packDirectory_(std::move(packDirectory)), assemblyDirectory_(std::move(assemblyDirectory))
+SimplePackService::SimplePackService(fs::path packDirectory, fs::path assemblyDirectory,
+                                     std::shared_ptr<PackCatalog> catalog)
+    : packDirectory_(std::move(packDirectory)), assemblyDirectory_(std::move(assemblyDirectory)), catalog_(std::move(catalog))
 {
     std::ifstream index(packDirectory_ / kIndexFile);
     std::string line;
@@ -78,6 +81,10 @@ std::vector<std::string> SimplePackService::getDevices() const
     std::vector<std::string> names;
     for (const auto& device : devices_)
         names.push_back(device.name);
+    if (catalog_)
+        for (const auto& device : catalog_->devices(""))
+            if (!find(device.name))
+                names.push_back(device.name);
     return names;
 }
 
@@ -92,6 +99,13 @@ const SimplePackService::Device* SimplePackService::find(const std::string& devi
 std::string SimplePackService::getDeviceFile(const std::string& deviceName) const
 {
     const auto* device = find(deviceName);
+    if (!device && catalog_ && catalog_->find(deviceName)) {
+        try {
+            return catalog_->descriptionFile(deviceName);
+        } catch (const std::exception&) {
+            return {}; // the catalog keeps the reason among its problems
+        }
+    }
     if (!device || device->files.empty())
         return {};
     if (device->files.size() == 1)
@@ -181,15 +195,51 @@ std::string SimplePackService::assemble(const Device& device) const
 std::string SimplePackService::lookupDeviceProperty(const std::string& deviceName, const std::string& key) const
 {
     const auto* device = find(deviceName);
-    if (!device)
-        return {};
+    if (!device) {
+        const auto fromCatalog = catalog_ ? catalog_->find(deviceName) : std::nullopt;
+        return fromCatalog ? catalogDeviceProperty(*fromCatalog, key) : std::string();
+    }
     const auto entry = device->properties.find(key);
-    return entry == device->properties.end() ? std::string() : entry->second;
+    if (entry == device->properties.end())
+        return key == "Source" ? (packDirectory_ / kIndexFile).string() : std::string();
+    return entry->second;
 }
 
 std::string SimplePackService::lookupDevicePropertyAlt(const std::string& deviceName, const std::string& key) const
 {
     return lookupDeviceProperty(deviceName, "alt." + key);
+}
+
+std::string catalogDeviceProperty(const CatalogDevice& device, const std::string& key)
+{
+    const auto& pack = device.pack;
+    const auto sum = [&](bool flash) {
+        std::uint64_t total = 0;
+        for (const auto& memory : pack.memories)
+            if (memory.isFlash() == flash)
+                total += memory.size;
+        if (total == 0)
+            return std::string();
+        std::ostringstream text;
+        text << "0x" << std::hex << std::uppercase << total;
+        return text.str();
+    };
+    const std::map<std::string, std::function<std::string()>> properties{
+        {"Vendor", [&] { return pack.vendor; }},
+        {"Family", [&] { return pack.family; }},
+        {"SubFamily", [&] { return pack.subFamily; }},
+        {"Core", [&] { return pack.core; }},
+        {"Architecture", [&] { return pack.core.empty() ? std::string() : architectureOf(pack.core); }},
+        {"Fpu", [&] { return pack.fpu; }},
+        {"Mpu", [&] { return pack.mpu; }},
+        {"Endian", [&] { return pack.endian; }},
+        {"Clock", [&] { return pack.clock; }},
+        {"Svd", [&] { return device.svd; }},
+        {"Source", [&] { return device.source; }},
+        {"FlashSize", [&] { return sum(true); }},
+        {"RamSize", [&] { return sum(false); }}};
+    const auto property = properties.find(key);
+    return property == properties.end() ? std::string() : property->second();
 }
 
 } // namespace hil::packs

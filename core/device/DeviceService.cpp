@@ -4,11 +4,11 @@
 #include <filesystem>
 
 #include <Poco/Exception.h>
-#include <Poco/SharedLibrary.h>
 #include <boost/algorithm/string/case_conv.hpp>
 #include <boost/algorithm/string/predicate.hpp>
 #include <boost/algorithm/string/split.hpp>
 
+#include "core/device/PackManagerLibrary.h"
 #include "core/interfaces/IAdClassFactoryManager.h"
 #include "platform/common/BackendLogger.h"
 #include "platform/common/CoreException.h"
@@ -55,27 +55,9 @@ std::string DeviceService::preference(const std::string& key) const
 
 std::shared_ptr<ISimplePackService> DeviceService::getPackService()
 {
-    const std::string file = "vlpackmanagerlib" + Poco::SharedLibrary::suffix();
-    std::vector<std::string> candidates;
-    if (const auto dir = preference("packmanager.dir"); !dir.empty()) {
-        candidates.push_back(dir + "/" + file);
-    } else {
-        const auto app = preference("application.dir");
-        candidates.push_back(app + "/" + file);
-        candidates.push_back(app + "/../vlpackmanager/" + file);
-    }
-    for (const auto& candidate : candidates) {
-        try {
-            // The library stays loaded for the life of the process: its objects may outlive us.
-            Poco::SharedLibrary library(candidate);
-            if (!library.hasSymbol("getPackService"))
-                continue;
-            const auto getPackService = reinterpret_cast<GetPackServiceFunction>(library.getSymbol("getPackService"));
-            return std::shared_ptr<ISimplePackService>(getPackService());
-        } catch (...) {
-            // Not there or not loadable: try the next place.
-        }
-    }
+    const auto entry = findPackManagerEntry([this](const std::string& key) { return preference(key); }, "getPackService");
+    if (entry)
+        return std::shared_ptr<ISimplePackService>(reinterpret_cast<GetPackServiceFunction>(entry)());
     BackendLogger::info(L_HIL, "Running without Pack Manager. Using fallback values where appropriate.");
     return nullptr;
 }

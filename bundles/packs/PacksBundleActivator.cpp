@@ -1,0 +1,26 @@
+// The "Packs" bundle: registers the TCF service of that name.
+
+#include <Poco/ClassLibrary.h>
+
+#include "bundles/packs/PacksCommandServer.h"
+#include "core/frame/OspClassFactoryManager.h"
+#include "core/frame/TcfServiceFactory.h"
+#include "platform/osp/BundleActivator.h"
+
+namespace hil::packs {
+
+class PacksBundleActivator : public osp::BundleActivator {
+public:
+    void start(osp::BundleContext::Ptr context) override
+    {
+        OspClassFactoryManager(context).registerFactory(
+            std::make_shared<TcfServiceFactory<PacksService, PacksCommandServer>>("Packs"));
+    }
+    void stop(osp::BundleContext::Ptr) override {}
+};
+
+} // namespace hil::packs
+
+POCO_BEGIN_MANIFEST(hil::osp::BundleActivator)
+POCO_EXPORT_CLASS(hil::packs::PacksBundleActivator)
+POCO_END_MANIFEST

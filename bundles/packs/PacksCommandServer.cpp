@@ -1,0 +1,36 @@
+#include "bundles/packs/PacksCommandServer.h"
+
+#include <stdexcept>
+
+#include <boost/json.hpp>
+
+#include "core/frame/ErrorDescr.h"
+
+namespace hil::packs {
+
+PacksCommandServer::PacksCommandServer(IOrixDebugger& debugger, std::shared_ptr<IService> service)
+    : CommandServerBase(debugger, service), packs_(std::dynamic_pointer_cast<PacksService>(service))
+{
+    if (!packs_)
+        throw std::invalid_argument("PacksCommandServer needs the Packs service");
+    // Every command replies the empty error, then its one value.
+    const auto command = [this](const std::string& name, std::size_t minimum, std::size_t maximum,
+                                std::function<boost::json::value(const CommandArguments&)> answer) {
+        addCommand(name, [this, name, minimum, maximum, answer](const CommandArguments& arguments,
+                                                                tcf::IIntermediateResult&, Results& results) {
+            if (arguments.count() < minimum || arguments.count() > maximum)
+                throwInvalidNumberOfArguments(name, arguments);
+            const auto value = answer(arguments);
+            results.push_back(emptyError());
+            results.push_back(boost::json::serialize(value));
+        });
+    };
+    command("list", 0, 1, [this](const CommandArguments& a) { return packs_->list(a.count() ? a.string(0) : ""); });
+    command("show", 1, 1, [this](const CommandArguments& a) { return packs_->show(a.string(0)); });
+    command("peripherals", 1, 1, [this](const CommandArguments& a) { return packs_->peripherals(a.string(0)); });
+    command("registers", 2, 2, [this](const CommandArguments& a) { return packs_->registers(a.string(0), a.string(1)); });
+    command("rescan", 0, 0, [this](const CommandArguments&) { return packs_->rescan(); });
+    command("problems", 0, 0, [this](const CommandArguments&) { return packs_->problems(); });
+}
+
+} // namespace hil::packs

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <string>
+
+#include "packmanager/PackModel.h"
+#include "packmanager/SvdModel.h"
+
+namespace hil::packs {
+
+/// Writes a device as one description file the Device service reads.
+///
+/// Each register layout becomes a module definition (peripherals sharing a layout share it) with
+/// one register group, its clusters nested register groups, its fields bit-fields and their
+/// enumerations value groups; each peripheral a module instance at its base address in the one
+/// address space "base", which covers the 32-bit bus. The pack's memory regions, when there is a
+/// pack, are its segments. Descriptions travel as "description" attributes, which readers that
+/// do not know them pass over.
+class DescriptionWriter {
+public:
+    /// `pack` may be null (a loose SVD file); `source` is named in the file's header comment.
+    static std::string write(const SvdDevice& device, const PackDevice* pack, const std::string& source);
+};
+
+} // namespace hil::packs

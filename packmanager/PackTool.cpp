@@ -1,0 +1,222 @@
+// hilcore-pack: the pack manager for people working offline. It reads the same folders and the
+// same cache as the back-end.
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iomanip>
+#include <iostream>
+#include <map>
+#include <sstream>
+
+#include <boost/algorithm/string.hpp>
+
+#include "packmanager/DescriptionView.h"
+#include "packmanager/SimplePackService.h"
+#include "packmanager/SvdReader.h"
+
+namespace fs = std::filesystem;
+using namespace hil::packs;
+
+namespace {
+
+enum Exit { Ok = 0, Faults = 1, Usage = 2 };
+
+const char* const kUsage = R"(usage: hilcore-pack COMMAND ...
+  list [FILTER]                 the devices of the pack folders (and the sample index)
+  show NAME                     one device: vendor, family, core, memories, source, peripherals
+  import FILE [--out DIR]       FILE.svd, FILE.pdsc or FILE.pack: writes DIR/NAME.tdesc for each
+                                device and its entry in DIR/pack.index (DIR: the current folder)
+  check FILE.tdesc              every register inside its space, every mask inside its register,
+                                every reference resolved; exits 1 naming each fault
+The folders are HIL_PACK_FOLDERS (separated by ':'), else the sample folder and
+~/.local/share/hilcore/packs; the cache is HIL_PACK_CACHE, else ~/.cache/hilcore/packs.
+)";
+
+std::string hex(std::uint64_t value)
+{
+    std::ostringstream text;
+    text << "0x" << std::hex << std::uppercase << value;
+    return text.str();
+}
+
+std::string sampleIndexFolder()
+{
+    const char* folder = std::getenv("HIL_PACK_DIR");
+    return folder && *folder ? folder : HIL_DEFAULT_PACK_DIR;
+}
+
+std::shared_ptr<PackCatalog> catalog()
+{
+    return std::make_shared<PackCatalog>(packFoldersFromEnvironment(HIL_DEFAULT_PACK_DIR), packCacheFromEnvironment());
+}
+
+void printProblems(const std::vector<CatalogProblem>& problems)
+{
+    for (const auto& problem : problems)
+        std::cerr << "hilcore-pack: " << problem.text << "\n";
+}
+
+int list(const std::vector<std::string>& arguments)
+{
+    if (arguments.size() > 1)
+        throw std::invalid_argument("list takes at most a filter");
+    const std::string filter = arguments.empty() ? "" : arguments[0];
+    const auto packs = catalog();
+    const SimplePackService index(sampleIndexFolder(), fs::temp_directory_path(), nullptr);
+    for (const auto& name : index.getDevices())
+        if (boost::algorithm::icontains(name, filter))
+            std::cout << std::left << std::setw(24) << name << std::setw(14) << index.lookupDeviceProperty(name, "Architecture")
+                      << (fs::path(sampleIndexFolder()) / SimplePackService::kIndexFile).string() << "\n";
+    for (const auto& device : packs->devices(filter))
+        if (index.getDeviceFile(device.name).empty())
+            std::cout << std::left << std::setw(24) << device.name << std::setw(14)
+                      << (device.pack.core.empty() ? "-" : device.pack.core) << device.source << "\n";
+    printProblems(packs->problems());
+    return Ok;
+}
+
+int show(const std::vector<std::string>& arguments)
+{
+    if (arguments.size() != 1)
+        throw std::invalid_argument("show takes one device name");
+    const auto summary = catalog()->summary(arguments[0]);
+    const auto& pack = summary.device.pack;
+    std::cout << summary.device.name << "\n";
+    const auto line = [](const char* label, const std::string& value) {
+        if (!value.empty())
+            std::cout << "  " << std::left << std::setw(12) << label << value << "\n";
+    };
+    line("vendor", pack.vendor);
+    line("family", pack.family + (pack.subFamily.empty() ? "" : " / " + pack.subFamily));
+    line("core", pack.core);
+    line("fpu", pack.fpu);
+    line("mpu", pack.mpu);
+    line("endian", pack.endian);
+    line("clock", pack.clock);
+    for (const auto& memory : pack.memories)
+        line("memory", memory.name + " " + hex(memory.start) + " + " + hex(memory.size) + " " + memory.access +
+                           (memory.isDefault ? " default" : "") + (memory.startup ? " startup" : ""));
+    line("source", summary.device.source);
+    line("svd", summary.device.svd);
+    line("peripherals", std::to_string(summary.peripheralCount));
+    line("file", summary.descriptionFile);
+    return Ok;
+}
+
+/// Replaces the section of `name` in the index text (names compare in any case), or adds it.
+std::string withIndexEntry(const std::string& index, const std::string& name, const std::string& entry)
+{
+    std::istringstream lines(index);
+    std::string line;
+    std::string kept;
+    bool skipping = false;
+    while (std::getline(lines, line)) {
+        const std::string trimmed = boost::algorithm::trim_copy(line);
+        if (trimmed.size() > 1 && trimmed.front() == '[' && trimmed.back() == ']')
+            skipping = boost::algorithm::iequals(boost::algorithm::trim_copy(trimmed.substr(1, trimmed.size() - 2)), name);
+        if (!skipping)
+            kept += line + "\n";
+    }
+    if (!kept.empty() && kept.size() > 1 && kept.substr(kept.size() - 2) != "\n\n")
+        kept += "\n";
+    return kept + entry;
+}
+
+int import(const std::vector<std::string>& arguments)
+{
+    fs::path out = ".";
+    std::vector<std::string> files;
+    for (std::size_t i = 0; i < arguments.size(); ++i) {
+        if (arguments[i] == "--out") {
+            if (++i == arguments.size())
+                throw std::invalid_argument("--out needs a folder");
+            out = arguments[i];
+        } else {
+            files.push_back(arguments[i]);
+        }
+    }
+    if (files.size() != 1)
+        throw std::invalid_argument("import takes one FILE.svd, FILE.pdsc or FILE.pack");
+    std::vector<CatalogProblem> problems;
+    const auto devices = PackCatalog::devicesOf(fs::absolute(files[0]), problems);
+    printProblems(problems);
+    if (devices.empty())
+        return Faults;
+    fs::create_directories(out);
+    const fs::path indexFile = out / SimplePackService::kIndexFile;
+    std::string index;
+    if (std::ifstream in(indexFile); in) {
+        std::stringstream text;
+        text << in.rdbuf();
+        index = text.str();
+    }
+    int result = Ok;
+    for (const auto& device : devices) {
+        PackCatalog::Description description;
+        try {
+            description = PackCatalog::describe(device);
+        } catch (const PackSourceError& error) {
+            std::cerr << "hilcore-pack: " << error.what() << "\n";
+            result = Faults;
+            continue;
+        }
+        const std::string file = device.name + ".tdesc";
+        std::ofstream(out / file, std::ios::binary | std::ios::trunc) << description.text;
+        std::string entry = "[" + device.name + "]\nfiles = " + file + "\n";
+        if (!description.architecture.empty())
+            entry += "Architecture = " + description.architecture + "\n";
+        if (!description.vendor.empty())
+            entry += "Vendor = " + description.vendor + "\n";
+        for (const char* key : {"Family", "Core", "Fpu", "Mpu", "Clock", "FlashSize", "RamSize"})
+            if (const auto value = catalogDeviceProperty(device, key); !value.empty())
+                entry += std::string(key) + " = " + value + "\n";
+        index = withIndexEntry(index, device.name, entry);
+        std::cout << (out / file).string() << "\n";
+    }
+    std::ofstream(indexFile, std::ios::binary | std::ios::trunc) << index;
+    return result;
+}
+
+int check(const std::vector<std::string>& arguments)
+{
+    if (arguments.size() != 1)
+        throw std::invalid_argument("check takes one description file");
+    std::vector<std::string> faults;
+    const auto peripherals = DescriptionView::read(arguments[0], &faults);
+    std::size_t registers = 0;
+    for (const auto& peripheral : peripherals)
+        registers += peripheral.registers.size();
+    for (const auto& fault : faults)
+        std::cout << arguments[0] << ": " << fault << "\n";
+    std::cout << arguments[0] << ": " << peripherals.size() << " peripherals, " << registers << " registers, "
+              << faults.size() << (faults.size() == 1 ? " fault\n" : " faults\n");
+    return faults.empty() ? Ok : Faults;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::map<std::string, std::function<int(const std::vector<std::string>&)>> commands{
+        {"list", list}, {"show", show}, {"import", import}, {"check", check}};
+    if (argc == 2 && std::string(argv[1]) == "--help") {
+        std::cout << kUsage;
+        return Ok;
+    }
+    if (argc < 2 || commands.find(argv[1]) == commands.end()) {
+        std::cerr << kUsage;
+        return Usage;
+    }
+    try {
+        return commands.at(argv[1])(std::vector<std::string>(argv + 2, argv + argc));
+    } catch (const std::invalid_argument& error) {
+        std::cerr << "hilcore-pack: " << error.what() << "\n" << kUsage;
+        return Usage;
+    } catch (const std::exception& error) {
+        std::cerr << "hilcore-pack: " << error.what() << "\n";
+        return Faults;
+    }
+}

@@ -1,0 +1,32 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+#include <Poco/AutoPtr.h>
+#include <Poco/DOM/Document.h>
+#include <Poco/DOM/Element.h>
+
+namespace hil::packs {
+
+/// Parses the text of an SVD file, a pack description or a description file: no namespaces, no
+/// whitespace nodes, no external entities, and no entity declarations at all (they let a small
+/// file expand without bound, and none of these formats uses them). The document element must
+/// be `root`. Throws `PackSourceError` naming `source`.
+Poco::AutoPtr<Poco::XML::Document> parsePackXml(const std::string& text, const std::string& source, const std::string& root);
+
+/// The whole file; throws `PackSourceError` when it cannot be read or is over `limit` bytes.
+std::string readPackFile(const std::filesystem::path& file, std::uintmax_t limit);
+
+/// Calls `visit` for each element child of `parent` (none for a null parent), or only for those
+/// named `name` when it is not null.
+template <class Visit>
+void forEachChildElement(const Poco::XML::Element* parent, const char* name, const Visit& visit)
+{
+    for (Poco::XML::Node* node = parent ? parent->firstChild() : nullptr; node; node = node->nextSibling())
+        if (node->nodeType() == Poco::XML::Node::ELEMENT_NODE && (!name || node->nodeName() == name))
+            visit(static_cast<const Poco::XML::Element*>(node));
+}
+
+} // namespace hil::packs

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+
+#include "packmanager/SvdModel.h"
+
+namespace hil::packs {
+
+/// A source file the pack manager cannot use. The text names the file and, where there is one,
+/// the element at fault ("UART0.DATA: ...").
+class PackSourceError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+/// Reads CMSIS-SVD files into `SvdDevice`s.
+///
+/// Every derivedFrom is resolved (a peripheral by name; a cluster, register or field by its name
+/// among its siblings or by a dotted path such as "UART0.CTRL"; an enumeration by name), then the
+/// element's own children override what it copied. A derived peripheral with registers of its
+/// own keeps its base's registers and adds or replaces by name. Register properties flow from the
+/// device down to each register, access down to each field. "dim" makes its copies (`%s` in the
+/// name, `dimIndex` as a range "0-7", "A-D" or a list "A,B,C").
+class SvdReader {
+public:
+    /// Files over this are refused before they are read: a DOM of one costs about ten times it.
+    static constexpr std::uintmax_t kMaxFileBytes = 16u << 20;
+    /// One "dim" makes at most this many copies.
+    static constexpr std::uint64_t kMaxDim = 65536;
+    /// Registers and fields of one device, after every "dim" is made.
+    static constexpr std::uint64_t kMaxElements = 2'000'000;
+    /// A value with don't-care bits ("#1xx0") stands for each value it matches, up to this many.
+    static constexpr unsigned kMaxDontCareBits = 8;
+
+    /// Throws `PackSourceError` naming `file`.
+    static SvdDevice readFile(const std::filesystem::path& file);
+    /// `sourceName` is what errors call the text.
+    static SvdDevice readText(const std::string& text, const std::string& sourceName);
+
+    /// The device's `<name>`, read from the first part of the file only; empty when that part
+    /// has none. Listing a folder of SVD files must not parse each one whole.
+    static std::string peekDeviceName(const std::filesystem::path& file);
+};
+
+/// An SVD number: decimal, "0x" hexadecimal, "#" or "0b" binary; throws `std::invalid_argument`.
+std::uint64_t parseSvdNumber(const std::string& text);
+
+} // namespace hil::packs
