@@ -14,6 +14,7 @@
 
 #include <boost/json.hpp>
 
+#include "platform/common/Base64.h"
 #include "platform/common/FormatString.h"
 #include "platform/common/StopSignals.h"
 
@@ -137,6 +138,42 @@ boost::json::array callForValues(CliContext& context, const std::string& service
     if (values.size() < 2)
         throw ReplyError(service + " " + command + " answered no data");
     return values;
+}
+
+std::string textOf(const boost::json::value& value)
+{
+    return value.is_string() ? std::string(value.get_string()) : boost::json::serialize(value);
+}
+
+std::string hexText(std::uint64_t number, int digits)
+{
+    std::ostringstream out;
+    out << "0x" << std::hex << std::uppercase << std::setw(digits) << std::setfill('0') << number;
+    return out.str();
+}
+
+std::uint64_t numberOf(const boost::json::value& value)
+{
+    boost::system::error_code error;
+    const auto result = value.to_number<std::uint64_t>(error);
+    return error ? 0 : result;
+}
+
+std::uint64_t numberOfBytes(const std::vector<std::uint8_t>& bytes, bool bigEndian)
+{
+    const std::size_t count = std::min<std::size_t>(bytes.size(), 8);
+    std::uint64_t value = 0;
+    for (std::size_t i = 0; i < count; ++i)
+        value = (value << 8) | (bigEndian ? bytes[i] : bytes[count - 1 - i]);
+    return value;
+}
+
+std::vector<std::uint8_t> bytesOf(const boost::json::value& base64)
+{
+    std::vector<std::uint8_t> bytes;
+    if (base64.is_string())
+        base64_decode(base64.get_string(), bytes);
+    return bytes;
 }
 
 std::string hexOf(const std::vector<std::uint8_t>& bytes)
@@ -307,6 +344,8 @@ int shellVerb(CliContext& context, const std::vector<std::string>& arguments)
 const char* const kTour = R"(# The tool types the back-end can drive, and the tools plugged in now:
 tools
 attached
+# The devices the pack manager knows (description files, SVD files and CMSIS-Packs):
+devices
 # Set up the simulator, simulating the 8-bit DEMO8, and connect it:
 setup simulator
 tool $tool set '{"DeviceName":"DEMO8"}'
@@ -340,6 +379,8 @@ tool $tool special reset
 tool $tool special resume
 watch --for 1.5 Message
 tool $tool special halt
+# UART0 as a peripheral view shows it: each register read from the target, with its fields:
+peripheral $tool.MPS2-AN385 UART0
 teardown $tool
 )";
 
@@ -492,6 +533,7 @@ const VerbTable& verbTable()
         addDeviceVerbs(verbs);
         addMemoryVerbs(verbs);
         addStimuliVerbs(verbs);
+        addPackVerbs(verbs);
         return verbs;
     }();
     return table;

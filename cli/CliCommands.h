@@ -69,6 +69,8 @@ void addDeviceVerbs(VerbTable& table);
 void addMemoryVerbs(VerbTable& table);
 /// The Stimuli verb: stimuli.
 void addStimuliVerbs(VerbTable& table);
+/// The verbs of the "Packs" service: devices, peripheral.
+void addPackVerbs(VerbTable& table);
 
 /// The one error boundary of the verbs: runs `verb`, and turns a wrong command line, an error
 /// reply and a lost connection into "error: ..." on the error stream and their exit codes.
@@ -147,6 +149,18 @@ std::uint64_t numberArgument(const std::string& text, const std::string& verb, c
 /// that have one ("Message message": "[SOURCE] TEXT  (CONTEXT-ID)").
 void printEvent(std::ostream& out, bool json, const std::string& service, const std::string& name,
                 const std::vector<std::string>& arguments);
+
+/// A string value as it is, any other value as JSON text.
+std::string textOf(const boost::json::value& value);
+/// "0x" and upper-case hex digits, at least `digits` of them.
+std::string hexText(std::uint64_t number, int digits = 0);
+/// A JSON number as an unsigned number; 0 for anything else.
+std::uint64_t numberOf(const boost::json::value& value);
+/// The bytes of a Base64 JSON string; none for anything else.
+std::vector<std::uint8_t> bytesOf(const boost::json::value& base64);
+
+/// The number the bytes hold (at most the first 8), in the given byte order.
+std::uint64_t numberOfBytes(const std::vector<std::uint8_t>& bytes, bool bigEndian);
 
 /// A JSON string of `text`.
 std::string jsonString(const std::string& text);

@@ -13,41 +13,22 @@ namespace {
 
 const std::string kDevice = "Device";
 
-std::string text(const boost::json::value& value)
-{
-    return value.is_string() ? std::string(value.get_string()) : boost::json::serialize(value);
-}
-
-std::string hex(std::uint64_t number)
-{
-    std::ostringstream out;
-    out << "0x" << std::hex << std::uppercase << number;
-    return out.str();
-}
-
-std::uint64_t number(const boost::json::value& value)
-{
-    boost::system::error_code error;
-    const auto result = value.to_number<std::uint64_t>(error);
-    return error ? 0 : result;
-}
-
 /// Prints a register group: its place, then one line per register with its address.
 void printRegisterGroup(std::ostream& out, const boost::json::object& group)
 {
     const bool placed = group.contains("address");
-    out << text(group.at("name")) << ": " << number(group.at("size")) << " bytes";
+    out << textOf(group.at("name")) << ": " << numberOf(group.at("size")) << " bytes";
     if (placed)
-        out << " at " << hex(number(group.at("address"))) << " in " << text(group.at("address-space"));
+        out << " at " << hexText(numberOf(group.at("address"))) << " in " << textOf(group.at("address-space"));
     else
         out << " (a definition: offsets only)";
     out << "\n";
-    const std::uint64_t base = placed ? number(group.at("address")) : 0;
+    const std::uint64_t base = placed ? numberOf(group.at("address")) : 0;
     for (const auto& reg : group.at("registers").as_array()) {
-        out << "  " << std::left << std::setw(12) << hex(base + number(reg.at("offset"))) << std::setw(12)
-            << text(reg.at("name")) << number(reg.at("size")) << " byte(s)";
+        out << "  " << std::left << std::setw(12) << hexText(base + numberOf(reg.at("offset"))) << std::setw(12)
+            << textOf(reg.at("name")) << numberOf(reg.at("size")) << " byte(s)";
         for (const auto& bitfield : reg.at("bitfields").as_array())
-            out << "  " << text(bitfield.at("name")) << "=" << hex(number(bitfield.at("mask")));
+            out << "  " << textOf(bitfield.at("name")) << "=" << hexText(numberOf(bitfield.at("mask")));
         out << "\n";
     }
 }
@@ -58,19 +39,19 @@ int summary(CliContext& context, const std::string& name)
     const auto info = callForValues(context, kDevice, "getDeviceInfo", {jsonString(name)}).at(1).as_object();
     boost::json::array spaces;
     for (const auto& id : info.at("addresspaces").as_array())
-        spaces.push_back(callForValues(context, kDevice, "getAddresspaceInfo", {jsonString(name), jsonString(text(id))}).at(1));
+        spaces.push_back(callForValues(context, kDevice, "getAddresspaceInfo", {jsonString(name), jsonString(textOf(id))}).at(1));
     if (context.json) {
         context.out << boost::json::serialize(boost::json::object{{"device", info}, {"addressSpaces", spaces}}) << "\n";
         return ExitCode::Ok;
     }
-    context.out << text(info.at("name")) << ": " << text(info.at("architecture")) << ", series "
-                << text(info.at("series")) << "\n";
+    context.out << textOf(info.at("name")) << ": " << textOf(info.at("architecture")) << ", series "
+                << textOf(info.at("series")) << "\n";
     for (const auto& space : spaces) {
-        const auto start = number(space.at("start"));
-        context.out << "  " << std::left << std::setw(12) << text(space.at("name")) << hex(start) << " + "
-                    << hex(number(space.at("size"))) << " (" << text(space.at("endianness")) << ")";
+        const auto start = numberOf(space.at("start"));
+        context.out << "  " << std::left << std::setw(12) << textOf(space.at("name")) << hexText(start) << " + "
+                    << hexText(numberOf(space.at("size"))) << " (" << textOf(space.at("endianness")) << ")";
         for (const auto& segment : space.at("segments").as_array())
-            context.out << "  " << text(segment.at("name")) << "@" << hex(number(segment.at("start")));
+            context.out << "  " << textOf(segment.at("name")) << "@" << hexText(numberOf(segment.at("start")));
         context.out << "\n";
     }
     return ExitCode::Ok;
@@ -83,6 +64,8 @@ struct DevicePart {
     std::size_t count;
     std::string command;
     HumanPrinter human;
+    /// The service that answers it.
+    std::string service = kDevice;
 };
 
 const std::map<std::string, DevicePart>& deviceParts()
@@ -99,15 +82,24 @@ const std::map<std::string, DevicePart>& deviceParts()
         {"props", {"GROUP", "a property group", 1, "getPropertyGroup",
                    [](std::ostream& out, const boost::json::array& values, const std::vector<std::string>&) {
                        for (const auto& property : values.at(1).at("properties").as_array())
-                           out << text(property.at("name")) << " = " << text(property.at("value")) << "\n";
+                           out << textOf(property.at("name")) << " = " << textOf(property.at("value")) << "\n";
                    }}},
         {"applets", {"", "the boot-loader applets for the device", 0, "getAvailableApplets",
                      [](std::ostream& out, const boost::json::array& values, const std::vector<std::string>&) {
                          for (const auto& kind : values.at(1).as_array())
                              for (const auto& applet : kind.at("applets").as_array())
-                                 out << text(kind.at("type")) << " " << text(applet.at("name")) << " "
-                                     << text(applet.at("path")) << "\n";
+                                 out << textOf(kind.at("type")) << " " << textOf(applet.at("name")) << " "
+                                     << textOf(applet.at("path")) << "\n";
                      }}},
+        {"peripherals", {"", "the peripherals, with base address and description (from the pack manager)", 0,
+                         "peripherals",
+                         [](std::ostream& out, const boost::json::array& values, const std::vector<std::string>&) {
+                             for (const auto& peripheral : values.at(1).as_array())
+                                 out << std::left << std::setw(16) << textOf(peripheral.at("name")) << std::setw(13)
+                                     << hexText(numberOf(peripheral.at("address")), 8)
+                                     << textOf(peripheral.at("description")) << "\n";
+                         },
+                         "Packs"}},
     };
     return table;
 }
@@ -129,7 +121,7 @@ int deviceVerb(CliContext& context, const std::vector<std::string>& arguments)
     for (std::size_t i = 0; i < arguments.size(); ++i)
         if (i != 1)
             tcfArguments.push_back(jsonString(arguments[i]));
-    return callAndPrint(context, kDevice, part.command, tcfArguments, part.human);
+    return callAndPrint(context, part.service, part.command, tcfArguments, part.human);
 }
 
 int sessionVerb(CliContext& context, const std::vector<std::string>& arguments)
@@ -146,7 +138,7 @@ int sessionVerb(CliContext& context, const std::vector<std::string>& arguments)
                         [type](std::ostream& out, const boost::json::array& values, const std::vector<std::string>&) {
                             out << type << " started";
                             for (const auto& [key, value] : values.at(1).as_object())
-                                out << ", " << key << " " << hex(number(value));
+                                out << ", " << key << " " << hexText(numberOf(value));
                             out << "\n";
                         });
 }
@@ -164,7 +156,7 @@ void addDeviceVerbs(VerbTable& table)
 {
     table.insert({"device", {"NAME [PART ...]",
                              "describe a device: its address spaces, or one part (space, module, definition, group, "
-                             "props, applets)",
+                             "props, applets, peripherals)",
                              deviceVerb}});
     table.insert({"session", {"start ID debug|program | end ID", "start or end a session on a device context", sessionVerb}});
     table.insert({"erase", {"ID", "erase a device's flash", eraseVerb}});

@@ -20,21 +20,6 @@ using Values = boost::json::array;
 using Texts = std::vector<std::string>;
 using Bytes = std::vector<std::uint8_t>;
 
-std::string hexNumber(std::uint64_t number, int digits)
-{
-    std::ostringstream out;
-    out << "0x" << std::hex << std::uppercase << std::setw(digits) << std::setfill('0') << number;
-    return out.str();
-}
-
-Bytes bytesOf(const boost::json::value& base64)
-{
-    Bytes bytes;
-    if (base64.is_string())
-        base64_decode(base64.get_string(), bytes);
-    return bytes;
-}
-
 /// Whether the byte at `address` lies in a failed run of a range error list.
 bool failedAt(const boost::json::array& rangeErrors, std::uint64_t address)
 {
@@ -51,7 +36,7 @@ bool failedAt(const boost::json::array& rangeErrors, std::uint64_t address)
 void printDump(std::ostream& out, std::uint64_t address, const Bytes& bytes, const boost::json::array& rangeErrors)
 {
     for (std::size_t line = 0; line < bytes.size(); line += kDumpWidth) {
-        out << hexNumber(address + line, 8) << " ";
+        out << hexText(address + line, 8) << " ";
         std::string printable;
         for (std::size_t i = line; i < line + kDumpWidth; ++i) {
             if (i < bytes.size() && failedAt(rangeErrors, address + i)) {
@@ -73,7 +58,7 @@ void printRangeErrors(std::ostream& out, const boost::json::value& list)
 {
     for (const auto& run : list.as_array())
         out << "failed: " << run.at("size").to_number<std::uint64_t>() << " byte(s) at "
-            << hexNumber(run.at("addr").to_number<std::uint64_t>(), 8) << " (status " << run.at("stat").to_number<std::int64_t>()
+            << hexText(run.at("addr").to_number<std::uint64_t>(), 8) << " (status " << run.at("stat").to_number<std::int64_t>()
             << ")\n";
 }
 
@@ -179,12 +164,7 @@ Register describeRegister(CliContext& context, const std::string& id)
 /// The value as a number, in the register's byte order.
 std::uint64_t valueOf(const Register& reg, const Bytes& bytes)
 {
-    std::uint64_t value = 0;
-    for (std::size_t i = 0; i < bytes.size() && i < 8; ++i) {
-        const std::uint8_t byte = reg.bigEndian ? bytes[i] : bytes[bytes.size() - 1 - i];
-        value = (value << 8) | byte;
-    }
-    return value;
+    return numberOfBytes(bytes, reg.bigEndian);
 }
 
 Bytes bytesOfValue(const Register& reg, std::uint64_t value)
@@ -215,7 +195,7 @@ int regsVerb(CliContext& context, const std::vector<std::string>& arguments)
             table.push_back({{"ID", reg.id}, {"Name", reg.name}, {"Value", base64_encode(value)}});
         else
             context.out << std::left << std::setw(8) << std::setfill(' ') << reg.name
-                        << hexNumber(valueOf(reg, value), static_cast<int>(2 * value.size())) << "\n";
+                        << hexText(valueOf(reg, value), static_cast<int>(2 * value.size())) << "\n";
     }
     if (context.json)
         context.out << boost::json::serialize(table) << "\n";
@@ -230,7 +210,7 @@ int regVerb(CliContext& context, const std::vector<std::string>& arguments)
     if (arguments[0] == "get" && arguments.size() == 2) {
         const Bytes value = readRegister(context, reg.id);
         context.out << (context.json ? boost::json::serialize(boost::json::value(base64_encode(value)))
-                                     : hexNumber(valueOf(reg, value), static_cast<int>(2 * value.size())))
+                                     : hexText(valueOf(reg, value), static_cast<int>(2 * value.size())))
                     << "\n";
         return ExitCode::Ok;
     }
@@ -239,7 +219,7 @@ int regVerb(CliContext& context, const std::vector<std::string>& arguments)
     const Bytes value = bytesOfValue(reg, numberArgument(arguments[2], "reg set", "VALUE"));
     return callAndPrint(context, kRegisters, "set", {jsonString(reg.id), base64_json_string(value)},
                         [&](std::ostream& out, const Values&, const Texts&) {
-                            out << reg.name << " = " << hexNumber(valueOf(reg, value), static_cast<int>(2 * value.size()))
+                            out << reg.name << " = " << hexText(valueOf(reg, value), static_cast<int>(2 * value.size()))
                                 << "\n";
                         });
 }

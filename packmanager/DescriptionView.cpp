@@ -32,6 +32,7 @@ std::string hex(std::uint64_t value)
 struct Space {
     std::uint64_t start = 0;
     std::uint64_t size = 0;
+    bool bigEndian = false;
 };
 
 struct Module {
@@ -51,7 +52,8 @@ public:
         if (!device)
             throw PackSourceError("no <devices> with a <device> in it");
         forEachChild(device->getChildElement("address-spaces"), "address-space", [&](const Element* space) {
-            spaces_[space->getAttribute("id")] = {number(space->getAttribute("start")), number(space->getAttribute("size"))};
+            spaces_[space->getAttribute("id")] = {number(space->getAttribute("start")), number(space->getAttribute("size")),
+                                                  space->getAttribute("endianness") == "big"};
         });
         std::vector<ViewPeripheral> peripherals;
         forEachChild(device->getChildElement("peripherals"), "module", [&](const Element* moduleElement) {
@@ -80,6 +82,7 @@ public:
                             fault(peripheral.name + ": address space \"" + peripheral.addressSpace + "\" is not defined");
                             return;
                         }
+                        peripheral.bigEndian = space->second.bigEndian;
                         place(module->second, definition, offset, "", peripheral, space->second, 0);
                         peripherals.push_back(std::move(peripheral));
                     }, module->second, instanceName);

@@ -40,6 +40,8 @@ struct ViewPeripheral {
     std::string addressSpace;
     std::uint64_t address = 0;
     std::uint64_t size = 0;
+    /// The byte order of its address space.
+    bool bigEndian = false;
     std::vector<ViewRegister> registers;
 };
 

@@ -163,6 +163,7 @@ json::object PacksService::registers(const std::string& requested, const std::st
                         {"size", peripheral->size},
                         {"description", peripheral->description},
                         {"addressSpace", peripheral->addressSpace},
+                        {"bigEndian", peripheral->bigEndian},
                         {"registers", std::move(registers)}};
 }
 
