@@ -322,6 +322,12 @@ PackCatalog::Source PackCatalog::readSource(const fs::path& file, const std::str
         std::string pdscName = file.string();
         if (archive) {
             std::ifstream in(file, std::ios::binary);
+            // The reader takes any bytes for an archive without entries; a ZIP starts so.
+            char signature[4] = {};
+            in.read(signature, sizeof signature);
+            if (std::string(signature, sizeof signature) != std::string("PK\x03\x04", 4))
+                throw PackSourceError(file.string() + ": not a ZIP archive");
+            in.seekg(0);
             std::string entry;
             try {
                 Poco::Zip::ZipArchive zip(in);

@@ -481,7 +481,11 @@ private:
         const auto bitRange = childText(element, "bitRange");
         if (bitOffset) {
             field.lsb = static_cast<std::uint32_t>(number(element, *bitOffset));
-            field.width = static_cast<std::uint32_t>(number(element, childText(element, "bitWidth").value_or("1")));
+            // A derived field that moves keeps its base's width unless it gives its own.
+            if (const auto width = childText(element, "bitWidth"))
+                field.width = static_cast<std::uint32_t>(number(element, *width));
+            else if (!base)
+                field.width = 1;
         } else if (lsb && msb) {
             field.lsb = static_cast<std::uint32_t>(number(element, *lsb));
             const auto high = number(element, *msb);

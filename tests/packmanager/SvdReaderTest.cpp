@@ -1,0 +1,320 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <sstream>
+
+#include "packmanager/SvdReader.h"
+#include "tests/fakes/TempDirectory.h"
+
+namespace hil::packs {
+namespace {
+
+using testing::ElementsAreArray;
+using testing::HasSubstr;
+
+/// A whole SVD file around `peripherals`; `defaults` are the device's register properties.
+std::string svd(const std::string& peripherals, const std::string& defaults = "")
+{
+    return "<?xml version=\"1.0\"?><device><name>T</name><cpu><name>CM4</name><endian>little</endian></cpu>" +
+           defaults + "<peripherals>" + peripherals + "</peripherals></device>";
+}
+
+/// A peripheral P at 0x40000000 with `registers`; `extra` goes before them.
+std::string peripheral(const std::string& registers, const std::string& extra = "", const std::string& name = "P")
+{
+    return "<peripheral><name>" + name + "</name><baseAddress>0x40000000</baseAddress>" + extra + "<registers>" +
+           registers + "</registers></peripheral>";
+}
+
+std::string reg(const std::string& name, const std::string& offset, const std::string& inner = "")
+{
+    return "<register><name>" + name + "</name><addressOffset>" + offset + "</addressOffset>" + inner + "</register>";
+}
+
+std::string hex(std::uint64_t value)
+{
+    std::ostringstream text;
+    text << "0x" << std::hex << value;
+    return text.str();
+}
+
+const char* accessName(SvdAccess access)
+{
+    static const char* const kNames[] = {"read-only", "write-only", "read-write", "writeOnce", "read-writeOnce"};
+    return kNames[static_cast<int>(access)];
+}
+
+void flatten(const SvdRegisterBlock& block, const std::string& prefix, std::uint64_t base, std::vector<std::string>& lines)
+{
+    for (const auto& r : block.registers) {
+        std::string line = prefix + r.name + " +" + hex(base + r.offset) + " " + std::to_string(r.sizeBits) + " " +
+                           accessName(r.access) + " " + hex(r.resetValue);
+        for (const auto& f : r.fields) {
+            line += " " + f.name + "[" + std::to_string(f.lsb + f.width - 1) + ":" + std::to_string(f.lsb) + "]" +
+                    accessName(f.access);
+            for (const auto& v : f.values)
+                line += " " + v.name + "=" + std::to_string(v.value);
+        }
+        lines.push_back(line);
+    }
+    for (const auto& cluster : block.clusters)
+        flatten(cluster.block, prefix + cluster.name + ".", base + cluster.offset, lines);
+}
+
+/// Each peripheral as "NAME @BASE layout LAYOUT", then each register as
+/// "PERIPHERAL.[CLUSTER.]NAME +OFFSET BITS ACCESS RESET FIELD[MSB:LSB]ACCESS VALUE=N...", with the
+/// offset from the peripheral's base.
+std::vector<std::string> flatten(const SvdDevice& device)
+{
+    std::vector<std::string> lines;
+    for (const auto& p : device.peripherals) {
+        lines.push_back(p.name + " @" + hex(p.baseAddress) + " layout " + p.layoutName);
+        flatten(p.block, p.name + ".", 0, lines);
+    }
+    return lines;
+}
+
+struct ReadCase {
+    const char* name;
+    std::string text;
+    std::vector<std::string> expected;
+};
+
+void PrintTo(const ReadCase& c, std::ostream* out) { *out << c.name; }
+
+class SvdRules : public testing::TestWithParam<ReadCase> {};
+
+TEST_P(SvdRules, ResolveAsTheFormatSays)
+{
+    EXPECT_THAT(flatten(SvdReader::readText(GetParam().text, "test.svd")), ElementsAreArray(GetParam().expected));
+}
+
+const std::string kField4to7 = "<fields><field><name>F</name><bitOffset>4</bitOffset><bitWidth>4</bitWidth></field></fields>";
+
+INSTANTIATE_TEST_SUITE_P(
+    BitPositions, SvdRules,
+    testing::Values(
+        ReadCase{"OffsetAndWidth", svd(peripheral(reg("R", "0", kField4to7))),
+                 {"P @0x40000000 layout P", "P.R +0x0 32 read-write 0x0 F[7:4]read-write"}},
+        ReadCase{"LsbAndMsb", svd(peripheral(reg("R", "0", "<fields><field><name>F</name><lsb>4</lsb><msb>7</msb></field></fields>"))),
+                 {"P @0x40000000 layout P", "P.R +0x0 32 read-write 0x0 F[7:4]read-write"}},
+        ReadCase{"BitRange", svd(peripheral(reg("R", "0", "<fields><field><name>F</name><bitRange>[7:4]</bitRange></field></fields>"))),
+                 {"P @0x40000000 layout P", "P.R +0x0 32 read-write 0x0 F[7:4]read-write"}},
+        ReadCase{"OffsetAloneIsOneBit", svd(peripheral(reg("R", "0", "<fields><field><name>F</name><bitOffset>31</bitOffset></field></fields>"))),
+                 {"P @0x40000000 layout P", "P.R +0x0 32 read-write 0x0 F[31:31]read-write"}}),
+    [](const auto& info) { return info.param.name; });
+
+INSTANTIATE_TEST_SUITE_P(
+    InheritedProperties, SvdRules,
+    testing::Values(
+        ReadCase{"FromTheDeviceDownToFields",
+                 svd(peripheral(reg("R", "0x2", kField4to7)), "<size>16</size><access>read-only</access><resetValue>0xFF</resetValue>"),
+                 {"P @0x40000000 layout P", "P.R +0x2 16 read-only 0xff F[7:4]read-only"}},
+        ReadCase{"EachLevelOverridesTheOneAbove",
+                 svd(peripheral("<cluster><name>C</name><addressOffset>0x10</addressOffset><resetValue>7</resetValue>" +
+                                    reg("R", "0", "<access>write-only</access><fields><field><name>F</name><bitOffset>0</bitOffset>"
+                                                  "<access>read-write</access></field></fields>") +
+                                    "</cluster>" + reg("S", "0", ""),
+                                "<size>8</size>"),
+                     "<size>16</size><access>read-only</access>"),
+                 {"P @0x40000000 layout P", "P.S +0x0 8 read-only 0x0", "P.C.R +0x10 8 write-only 0x7 F[0:0]read-write"}},
+        ReadCase{"AccessValues",
+                 svd(peripheral(reg("A", "0", "<access>read-only</access>") + reg("B", "4", "<access>write-only</access>") +
+                                reg("C", "8", "<access>read-write</access>") + reg("D", "12", "<access>writeOnce</access>") +
+                                reg("E", "16", "<access>read-writeOnce</access>"))),
+                 {"P @0x40000000 layout P", "P.A +0x0 32 read-only 0x0", "P.B +0x4 32 write-only 0x0",
+                  "P.C +0x8 32 read-write 0x0", "P.D +0xc 32 writeOnce 0x0", "P.E +0x10 32 read-writeOnce 0x0"}}),
+    [](const auto& info) { return info.param.name; });
+
+INSTANTIATE_TEST_SUITE_P(
+    DerivedFrom, SvdRules,
+    testing::Values(
+        ReadCase{"PeripheralSharesItsBasesLayout",
+                 svd(peripheral(reg("R", "4"), "", "U0") +
+                     "<peripheral derivedFrom=\"U0\"><name>U1</name><baseAddress>0x40001000</baseAddress></peripheral>"),
+                 {"U0 @0x40000000 layout U0", "U0.R +0x4 32 read-write 0x0", "U1 @0x40001000 layout U0",
+                  "U1.R +0x4 32 read-write 0x0"}},
+        ReadCase{"PeripheralWithRegistersOfItsOwnAddsAndReplaces",
+                 svd(peripheral(reg("R", "4") + reg("S", "8"), "", "U0") +
+                     "<peripheral derivedFrom=\"U0\"><name>U1</name><baseAddress>0x40001000</baseAddress><registers>" +
+                     reg("S", "0xC") + reg("T", "0x10") + "</registers></peripheral>"),
+                 {"U0 @0x40000000 layout U0", "U0.R +0x4 32 read-write 0x0", "U0.S +0x8 32 read-write 0x0",
+                  "U1 @0x40001000 layout U1", "U1.R +0x4 32 read-write 0x0", "U1.S +0xc 32 read-write 0x0",
+                  "U1.T +0x10 32 read-write 0x0"}},
+        ReadCase{"RegisterFromASiblingAndFromADottedPath",
+                 svd(peripheral(reg("CTRL", "0", "<size>16</size>" + kField4to7), "", "A") +
+                     peripheral("<register derivedFrom=\"CTRL\"><name>CTRL2</name><addressOffset>8</addressOffset></register>"
+                                "<register derivedFrom=\"A.CTRL\"><name>COPY</name><addressOffset>4</addressOffset></register>" +
+                                    reg("CTRL", "0"),
+                                "", "B")),
+                 {"A @0x40000000 layout A", "A.CTRL +0x0 16 read-write 0x0 F[7:4]read-write", "B @0x40000000 layout B",
+                  "B.CTRL2 +0x8 32 read-write 0x0", "B.COPY +0x4 16 read-write 0x0 F[7:4]read-write",
+                  "B.CTRL +0x0 32 read-write 0x0"}},
+        ReadCase{"FieldAndClusterAndEnumeration",
+                 svd(peripheral("<cluster><name>C</name><addressOffset>0x20</addressOffset>" +
+                                reg("R", "0",
+                                    "<fields><field><name>EN</name><bitOffset>0</bitOffset><bitWidth>2</bitWidth>"
+                                    "<enumeratedValues><name>MODES</name><enumeratedValue><name>OFF</name><value>0</value>"
+                                    "</enumeratedValue><enumeratedValue><name>ON</name><value>3</value></enumeratedValue>"
+                                    "</enumeratedValues></field>"
+                                    "<field derivedFrom=\"EN\"><name>EN2</name><bitOffset>4</bitOffset></field>"
+                                    "<field><name>X</name><bitOffset>8</bitOffset><enumeratedValues derivedFrom=\"MODES\"/></field>"
+                                    "</fields>") +
+                                "</cluster><cluster derivedFrom=\"C\"><name>D</name><addressOffset>0x40</addressOffset></cluster>")),
+                 {"P @0x40000000 layout P", "P.C.R +0x20 32 read-write 0x0 EN[1:0]read-write OFF=0 ON=3 EN2[5:4]read-write OFF=0 ON=3 X[8:8]read-write OFF=0 ON=3",
+                  "P.D.R +0x40 32 read-write 0x0 EN[1:0]read-write OFF=0 ON=3 EN2[5:4]read-write OFF=0 ON=3 X[8:8]read-write OFF=0 ON=3"}}),
+    [](const auto& info) { return info.param.name; });
+
+INSTANTIATE_TEST_SUITE_P(
+    Dim, SvdRules,
+    testing::Values(
+        ReadCase{"ListWithNamedIndices",
+                 svd(peripheral(reg("CH%s", "0x10", "<dim>3</dim><dimIncrement>4</dimIncrement><dimIndex>A,B,C</dimIndex>"))),
+                 {"P @0x40000000 layout P", "P.CHA +0x10 32 read-write 0x0", "P.CHB +0x14 32 read-write 0x0",
+                  "P.CHC +0x18 32 read-write 0x0"}},
+        ReadCase{"NumberRangeLetterRangeAndNone",
+                 svd(peripheral(reg("N%s", "0", "<dim>2</dim><dimIncrement>4</dimIncrement><dimIndex>5-6</dimIndex>") +
+                                reg("L%s", "8", "<dim>2</dim><dimIncrement>4</dimIncrement><dimIndex>X-Y</dimIndex>") +
+                                reg("DATA[%s]", "0x10", "<dim>2</dim><dimIncrement>0x8</dimIncrement>"))),
+                 {"P @0x40000000 layout P", "P.N5 +0x0 32 read-write 0x0", "P.N6 +0x4 32 read-write 0x0",
+                  "P.LX +0x8 32 read-write 0x0", "P.LY +0xc 32 read-write 0x0", "P.DATA[0] +0x10 32 read-write 0x0",
+                  "P.DATA[1] +0x18 32 read-write 0x0"}},
+        ReadCase{"PeripheralsClustersNestedClustersAndFields",
+                 svd("<peripheral><name>UART%s</name><dim>2</dim><dimIncrement>0x1000</dimIncrement><baseAddress>0x40004000</baseAddress>"
+                     "<registers><cluster><name>CH%s</name><dim>2</dim><dimIncrement>0x20</dimIncrement><addressOffset>0x100</addressOffset>"
+                     "<cluster><name>IN</name><addressOffset>0x8</addressOffset>" +
+                     reg("R", "4", "<fields><field><name>F%s</name><dim>2</dim><dimIncrement>2</dimIncrement><bitOffset>1</bitOffset></field></fields>") +
+                     "</cluster></cluster></registers></peripheral>"),
+                 {"UART0 @0x40004000 layout UART", "UART0.CH0.IN.R +0x10c 32 read-write 0x0 F0[1:1]read-write F1[3:3]read-write",
+                  "UART0.CH1.IN.R +0x12c 32 read-write 0x0 F0[1:1]read-write F1[3:3]read-write",
+                  "UART1 @0x40005000 layout UART", "UART1.CH0.IN.R +0x10c 32 read-write 0x0 F0[1:1]read-write F1[3:3]read-write",
+                  "UART1.CH1.IN.R +0x12c 32 read-write 0x0 F0[1:1]read-write F1[3:3]read-write"}}),
+    [](const auto& info) { return info.param.name; });
+
+const std::string kEnumerated = "<fields><field><name>M</name><bitOffset>0</bitOffset><bitWidth>3</bitWidth>"
+                                "<enumeratedValues><usage>write</usage><enumeratedValue><name>W</name><value>1</value></enumeratedValue></enumeratedValues>"
+                                "<enumeratedValues><usage>read</usage>"
+                                "<enumeratedValue><name>BIN</name><value>#101</value></enumeratedValue>"
+                                "<enumeratedValue><name>HEX</name><value>0x2</value></enumeratedValue>"
+                                "<enumeratedValue><name>ANY</name><value>#0x1</value></enumeratedValue>"
+                                "<enumeratedValue><name>REST</name><isDefault>true</isDefault></enumeratedValue>"
+                                "</enumeratedValues></field></fields>";
+
+INSTANTIATE_TEST_SUITE_P(
+    EnumeratedValues, SvdRules,
+    testing::Values(ReadCase{"BinaryHexDontCareAndTheReadList", svd(peripheral(reg("R", "0", kEnumerated))),
+                             {"P @0x40000000 layout P", "P.R +0x0 32 read-write 0x0 M[2:0]read-write BIN=5 HEX=2 ANY=1 ANY=3"}}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(SvdNumbers, ReadEveryFormAndRefuseTheRest)
+{
+    const std::vector<std::pair<std::string, std::uint64_t>> good{
+        {"10", 10}, {"0x1F", 31}, {"0X1f", 31}, {"#101", 5}, {"0b11", 3}, {"+7", 7}, {" 42 ", 42}, {"0xFFFFFFFFFFFFFFFF", ~0ull}};
+    for (const auto& [text, value] : good)
+        EXPECT_EQ(parseSvdNumber(text), value) << text;
+    for (const char* bad : {"", "0x", "12a", "-1", "#2", "0x1G", "ten", "0x10000000000000000"})
+        EXPECT_THROW(parseSvdNumber(bad), std::invalid_argument) << bad;
+}
+
+struct ErrorCase {
+    const char* name;
+    std::string text;
+    std::string expected;
+};
+
+void PrintTo(const ErrorCase& c, std::ostream* out) { *out << c.name; }
+
+class SvdFaults : public testing::TestWithParam<ErrorCase> {};
+
+TEST_P(SvdFaults, NameTheFileAndTheElement)
+{
+    try {
+        SvdReader::readText(GetParam().text, "test.svd");
+        FAIL() << "read";
+    } catch (const PackSourceError& error) {
+        EXPECT_THAT(error.what(), HasSubstr("test.svd: " + GetParam().expected));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    All, SvdFaults,
+    testing::Values(
+        ErrorCase{"PeripheralCycle",
+                  svd("<peripheral derivedFrom=\"B\"><name>A</name></peripheral><peripheral derivedFrom=\"A\"><name>B</name></peripheral>"),
+                  "A: its derivedFrom chain comes back to it"},
+        ErrorCase{"RegisterCycle",
+                  svd(peripheral("<register derivedFrom=\"S\"><name>R</name></register><register derivedFrom=\"R\"><name>S</name></register>")),
+                  "P.R: its derivedFrom chain comes back to it"},
+        ErrorCase{"PeripheralNamingNothing",
+                  svd("<peripheral derivedFrom=\"NOPE\"><name>A</name></peripheral>"), "A: derivedFrom \"NOPE\" names no peripheral"},
+        ErrorCase{"RegisterNamingNothing", svd(peripheral("<register derivedFrom=\"Q.X\"><name>R</name></register>")),
+                  "P.R: derivedFrom \"Q.X\" names no register"},
+        ErrorCase{"EnumerationNamingNothing",
+                  svd(peripheral(reg("R", "0", "<fields><field><name>F</name><bitOffset>0</bitOffset><enumeratedValues derivedFrom=\"Z\"/></field></fields>"))),
+                  "P.R.F: derivedFrom \"Z\" names no enumeratedValues"},
+        ErrorCase{"FieldOutsideItsRegister",
+                  svd(peripheral(reg("R", "0", "<size>8</size><fields><field><name>F</name><bitRange>[9:8]</bitRange></field></fields>"))),
+                  "P.R.F: bits [9:8] are outside its 8-bit register"},
+        ErrorCase{"FieldWithoutPosition", svd(peripheral(reg("R", "0", "<fields><field><name>F</name></field></fields>"))),
+                  "P.R.F: has no bitOffset, lsb and msb, or bitRange"},
+        ErrorCase{"BitRangeMalformed",
+                  svd(peripheral(reg("R", "0", "<fields><field><name>F</name><bitRange>7:4</bitRange></field></fields>"))),
+                  "P.R.F: bitRange \"7:4\" is not [msb:lsb]"},
+        ErrorCase{"HugeDim", svd(peripheral(reg("R%s", "0", "<dim>1000000000</dim><dimIncrement>4</dimIncrement>"))),
+                  "P.R%s: dim 1000000000 is outside 1..65536"},
+        ErrorCase{"DimIndexOfAnotherLength",
+                  svd(peripheral(reg("R%s", "0", "<dim>3</dim><dimIncrement>4</dimIncrement><dimIndex>A,B</dimIndex>"))),
+                  "P.R%s: dimIndex \"A,B\" has 2 entries for dim 3"},
+        ErrorCase{"DimWithoutPlaceholder", svd(peripheral(reg("R", "0", "<dim>2</dim><dimIncrement>4</dimIncrement>"))),
+                  "P.R: has dim 2 but no %s in its name"},
+        ErrorCase{"NotANumber", svd(peripheral(reg("R", "0xZZ"))), "P.R: \"0xZZ\" is not a number"},
+        ErrorCase{"NotAnAccess", svd(peripheral(reg("R", "0", "<access>rw</access>"))), "P.R: \"rw\" is not an access"},
+        ErrorCase{"NoBaseAddress", svd("<peripheral><name>A</name></peripheral>"), "A: has no baseAddress"},
+        ErrorCase{"TooManyDontCareBits",
+                  svd(peripheral(reg("R", "0", "<fields><field><name>F</name><bitOffset>0</bitOffset><bitWidth>16</bitWidth>"
+                                               "<enumeratedValues><enumeratedValue><name>V</name><value>#xxxxxxxxx</value>"
+                                               "</enumeratedValue></enumeratedValues></field></fields>"))),
+                  "P.R.F: value #xxxxxxxxx has more than 8 don't-care bits"},
+        ErrorCase{"NotXml", "<device><name>", "not XML"},
+        ErrorCase{"AnotherFormat", "<package/>", "its root element is not <device>"},
+        ErrorCase{"Entities", "<!DOCTYPE d [<!ENTITY a \"aaaa\">]><device/>", "declares entities"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(SvdFiles, AFileOverTheLimitIsRefusedUnread)
+{
+    fakes::TempDirectory folder;
+    const auto file = folder.write("big.svd", "");
+    std::filesystem::resize_file(file, 30u << 20); // sparse: 30 MiB on paper, nothing to read
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        SvdReader::readFile(file);
+        FAIL() << "read";
+    } catch (const PackSourceError& error) {
+        EXPECT_THAT(error.what(), HasSubstr(file.string() + ": 30 MiB is over the 16 MiB this file may have"));
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+}
+
+TEST(SvdFiles, TheDeviceNameIsReadFromTheHeadOfTheFile)
+{
+    fakes::TempDirectory folder;
+    EXPECT_EQ(SvdReader::peekDeviceName(folder.write("a.svd", svd(peripheral(reg("R", "0"))))), "T");
+    EXPECT_EQ(SvdReader::peekDeviceName(folder.write("b.svd", "<device><peripherals><peripheral><name>P</name>")), "");
+    EXPECT_EQ(SvdReader::peekDeviceName(folder.write("c.svd", "not xml")), "");
+}
+
+TEST(SvdFiles, TheSampleFilesRead)
+{
+    const auto cmsdk = SvdReader::readFile(HIL_SVD_DIR "/CMSDK_CM3.svd");
+    EXPECT_EQ(cmsdk.name, "CMSDK_CM3");
+    EXPECT_EQ(cmsdk.cpu.name, "CM3");
+    const auto uart0 = std::find_if(cmsdk.peripherals.begin(), cmsdk.peripherals.end(), [](const auto& p) { return p.name == "UART0"; });
+    ASSERT_NE(uart0, cmsdk.peripherals.end());
+    EXPECT_EQ(uart0->baseAddress, 0x40004000u);
+    const auto sample = SvdReader::readFile(HIL_SVD_DIR "/ARM_Sample.svd");
+    EXPECT_EQ(sample.peripherals.size(), 3u);
+}
+
+} // namespace
+} // namespace hil::packs
