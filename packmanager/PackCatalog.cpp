@@ -306,14 +306,15 @@ PackCatalog::Source PackCatalog::readSource(const fs::path& file, const std::str
     Source source{file.string(), stamp, {}, {}};
     try {
         if (hasExtension(file, ".svd")) {
-            const std::string name = SvdReader::peekDeviceName(file);
-            if (name.empty())
+            const auto head = SvdReader::peekHead(file);
+            if (head.name.empty())
                 throw PackSourceError(file.string() + ": no device <name> before its peripherals");
             CatalogDevice device;
-            device.name = name;
+            device.name = head.name;
             device.source = file.string();
             device.svd = file.string();
-            device.pack.name = name;
+            device.pack.name = head.name;
+            device.pack.vendor = head.vendor;
             source.devices.push_back(std::move(device));
             return source;
         }

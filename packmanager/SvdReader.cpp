@@ -715,22 +715,25 @@ SvdDevice SvdReader::readText(const std::string& text, const std::string& source
     return Resolver(document->documentElement(), sourceName).run();
 }
 
-std::string SvdReader::peekDeviceName(const fs::path& file)
+SvdReader::Head SvdReader::peekHead(const fs::path& file)
 {
     std::ifstream in(file, std::ios::binary);
     std::string head(64 * 1024, '\0');
     in.read(head.data(), static_cast<std::streamsize>(head.size()));
     head.resize(static_cast<std::size_t>(in.gcount()));
-    // The device's name comes before its first peripheral; any <name> after that is another's.
+    // The device's own elements come before its first peripheral; a <name> after that is another's.
     const auto device = head.find("<device");
-    const auto peripherals = head.find("<peripherals", device == std::string::npos ? 0 : device);
-    const auto open = head.find("<name>", device == std::string::npos ? 0 : device);
-    if (device == std::string::npos || open == std::string::npos || open > peripherals)
+    if (device == std::string::npos)
         return {};
-    const auto close = head.find("</name>", open);
-    if (close == std::string::npos)
-        return {};
-    return boost::algorithm::trim_copy(head.substr(open + 6, close - open - 6));
+    const auto peripherals = head.find("<peripherals", device);
+    const auto element = [&](const std::string& tag) {
+        const auto open = head.find("<" + tag + ">", device);
+        const auto close = head.find("</" + tag + ">", open);
+        if (open == std::string::npos || close == std::string::npos || open > peripherals)
+            return std::string();
+        return boost::algorithm::trim_copy(head.substr(open + tag.size() + 2, close - open - tag.size() - 2));
+    };
+    return {element("name"), element("vendor")};
 }
 
 } // namespace hil::packs

@@ -40,9 +40,13 @@ public:
     /// `sourceName` is what errors call the text.
     static SvdDevice readText(const std::string& text, const std::string& sourceName);
 
-    /// The device's `<name>`, read from the first part of the file only; empty when that part
-    /// has none. Listing a folder of SVD files must not parse each one whole.
-    static std::string peekDeviceName(const std::filesystem::path& file);
+    struct Head {
+        std::string name;
+        std::string vendor;
+    };
+    /// The device's `<name>` and `<vendor>`, read from the first part of the file only; empty
+    /// when that part has none. Listing a folder of SVD files must not parse each one whole.
+    static Head peekHead(const std::filesystem::path& file);
 };
 
 /// An SVD number: decimal, "0x" hexadecimal, "#" or "0b" binary; throws `std::invalid_argument`.

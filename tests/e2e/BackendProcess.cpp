@@ -1,5 +1,7 @@
 #include "tests/e2e/BackendProcess.h"
 
+#include "tests/fakes/TempDirectory.h"
+
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -75,9 +77,17 @@ std::vector<std::string> BackendProcess::withGdbRemote(const std::filesystem::pa
     return {"--bundles", HIL_E2E_GDB_BUNDLE_DIR, "--preferences", preferences};
 }
 
+std::vector<std::string> BackendProcess::withPackFolders(const std::filesystem::path& directory, const std::string& packFolders)
+{
+    return withTestBundles({"--preferences", writePreferences(directory, "packs.folders = " + packFolders + "\n")});
+}
+
 BackendProcess::BackendProcess(std::vector<std::string> options)
 {
     static int instance = 0;
+    static const fakes::TempDirectory packCache;
+    setenv("HIL_PACK_FOLDERS", HIL_DEVICES_DIR, 0);
+    setenv("HIL_PACK_CACHE", packCache.path().c_str(), 0);
     logFile_ = std::filesystem::temp_directory_path() /
                ("hilcore-e2e-" + std::to_string(getpid()) + "-" + std::to_string(instance++) + ".log");
     int out[2];

@@ -10,13 +10,16 @@ namespace hil::e2e {
 
 /// The services the back-end with the test bundles announces: the locator first, then the
 /// bundles' services in name order.
-inline const std::vector<std::string> kTestBundleServices{"Locator", "Device", "Echo", "Memory", "Message", "Registers", "Stimuli", "Tool"};
+inline const std::vector<std::string> kTestBundleServices{"Locator", "Device",    "Echo",    "Memory", "Message",
+                                                          "Packs",   "Registers", "Stimuli", "Tool"};
 
 /// The real back-end executable, started on a free loopback port for one test.
 class BackendProcess {
 public:
     /// Starts the back-end with `--listen 127.0.0.1:0` and the given options; waits until it
     /// says which port it listens on. Throws `std::runtime_error` when it does not start.
+    /// Unless the test set them, the pack folders are the sample devices' alone and the pack
+    /// cache is a folder of this test process: no test reads or writes the user's.
     explicit BackendProcess(std::vector<std::string> options = {});
     /// Stops the back-end (SIGTERM, then SIGKILL after 10 s).
     ~BackendProcess();
@@ -42,6 +45,9 @@ public:
     /// The core and the GDB remote bundles, with preferences in `directory` that find the
     /// sample devices and list `endpoints` as the GDB servers to poll.
     static std::vector<std::string> withGdbRemote(const std::filesystem::path& directory, const std::string& endpoints = "");
+    /// The test bundles, with preferences in `directory` that find the sample devices and name
+    /// `packFolders` (separated by commas) as the pack folders.
+    static std::vector<std::string> withPackFolders(const std::filesystem::path& directory, const std::string& packFolders);
 
 private:
     pid_t pid_ = -1;

@@ -299,9 +299,12 @@ TEST(SvdFiles, AFileOverTheLimitIsRefusedUnread)
 TEST(SvdFiles, TheDeviceNameIsReadFromTheHeadOfTheFile)
 {
     fakes::TempDirectory folder;
-    EXPECT_EQ(SvdReader::peekDeviceName(folder.write("a.svd", svd(peripheral(reg("R", "0"))))), "T");
-    EXPECT_EQ(SvdReader::peekDeviceName(folder.write("b.svd", "<device><peripherals><peripheral><name>P</name>")), "");
-    EXPECT_EQ(SvdReader::peekDeviceName(folder.write("c.svd", "not xml")), "");
+    const auto head = SvdReader::peekHead(folder.write("a.svd", "<device><vendor>V</vendor><name>T</name><peripherals><peripheral><name>P</name>"
+                                                               "</peripheral></peripherals></device>"));
+    EXPECT_EQ(head.name, "T");
+    EXPECT_EQ(head.vendor, "V");
+    EXPECT_EQ(SvdReader::peekHead(folder.write("b.svd", "<device><peripherals><peripheral><name>P</name>")).name, "");
+    EXPECT_EQ(SvdReader::peekHead(folder.write("c.svd", "not xml")).name, "");
 }
 
 TEST(SvdFiles, TheSampleFilesRead)

@@ -1,0 +1,129 @@
+// The "Packs" service end to end over TCP, and devices of SVD files and packs read through the
+// Device service.
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+
+#include <boost/algorithm/string/replace.hpp>
+#include <boost/json.hpp>
+
+#include "tests/e2e/EventLog.h"
+#include "tests/fakes/TempDirectory.h"
+
+namespace hil::e2e {
+namespace {
+
+using testing::Contains;
+using testing::ElementsAre;
+using testing::HasSubstr;
+
+std::string sampleSvd(const std::string& name)
+{
+    std::ifstream in(std::string(HIL_SVD_DIR) + "/" + name, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class PacksTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        packs.write("ARM_Sample.svd", sampleSvd("ARM_Sample.svd"));
+        packs.write("broken/broken.pdsc", "<package>");
+        backend = std::make_unique<BackendProcess>(BackendProcess::withPackFolders(directory.path(), packs.path().string()));
+        client = connect(*backend);
+    }
+
+    boost::json::value value(const std::string& command, const std::vector<std::string>& arguments = {})
+    {
+        const auto reply = client->call("Packs", command, arguments);
+        EXPECT_EQ(reply.values.at(0), "") << command;
+        return boost::json::parse(reply.values.at(1));
+    }
+
+    std::vector<std::string> names(const boost::json::value& list)
+    {
+        std::vector<std::string> result;
+        for (const auto& entry : list.as_array())
+            result.emplace_back(entry.at("name").as_string());
+        return result;
+    }
+
+    fakes::TempDirectory directory;
+    fakes::TempDirectory packs;
+    std::unique_ptr<BackendProcess> backend;
+    std::unique_ptr<tcf::TcfClient> client;
+};
+
+TEST_F(PacksTest, ListsShowsAndOpensDevicesOfTheIndexAndOfThePackFolders)
+{
+    EXPECT_THAT(names(value("list")), ElementsAre("ARMCM3xxx", "CMSDK_CM3", "DEMO32", "DEMO8", "MPS2-AN385"));
+    const auto filtered = value("list", {R"("arm")"}).as_array();
+    EXPECT_THAT(names(filtered), ElementsAre("ARMCM3xxx", "CMSDK_CM3")) << "by name or vendor";
+    EXPECT_EQ(std::string(filtered[0].at("source").as_string()), (packs.path() / "ARM_Sample.svd").string());
+
+    const auto shown = value("show", {R"("armcm3XXX")"}).as_object();
+    EXPECT_EQ(shown.at("name"), "ARMCM3xxx");
+    EXPECT_EQ(shown.at("vendor"), "") << "the sample SVD names none";
+    EXPECT_EQ(shown.at("peripherals"), 3);
+    EXPECT_THAT(std::string(shown.at("file").as_string()), HasSubstr(".tdesc"));
+
+    const auto peripherals = value("peripherals", {R"("ARMCM3xxx")"}).as_array();
+    ASSERT_EQ(peripherals.size(), 3u);
+    EXPECT_EQ(peripherals[1].at("name"), "TIMER1");
+    EXPECT_EQ(peripherals[1].at("address"), 0x40010100);
+    EXPECT_EQ(peripherals[1].at("description"), "32 Timer / Counter, counting up or down from different sources");
+
+    const auto timer = value("registers", {R"("ARMCM3xxx")", R"("timer0")"}).as_object();
+    const auto& control = timer.at("registers").as_array().at(0);
+    EXPECT_EQ(control.at("name"), "CR");
+    EXPECT_EQ(control.at("address"), 0x40010000);
+    const auto& enable = control.at("fields").as_array().at(0);
+    EXPECT_EQ(enable.at("name"), "EN");
+    EXPECT_THAT(names(enable.at("values")), ElementsAre("Disable", "Enable"));
+
+    // The Device service reads the same device from the same catalog.
+    const auto info = client->call("Device", "getDeviceInfo", {R"("ARMCM3xxx")"});
+    EXPECT_THAT(info.values, ElementsAre("", R"({"name":"ARMCM3xxx","architecture":"","series":"ARMCM3xxx","addresspaces":["base"]})"))
+        << "the sample SVD names no CPU";
+
+    // Errors look like every other service's; the broken file is said, not fatal.
+    EXPECT_THAT(client->call("Packs", "show", {R"("NOPE")"}).values,
+                ElementsAre(R"({"Code":1,"Service":"Packs","Format":"no pack knows a device NOPE"})"));
+    EXPECT_THAT(client->call("Packs", "registers", {R"("ARMCM3xxx")"}).values.at(0), HasSubstr(R"("Code":3)"));
+    EXPECT_THAT(client->call("Packs", "show", {"7"}).values.at(0), HasSubstr(R"("Code":3)"));
+    const auto problems = value("problems").as_array();
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_THAT(std::string(problems[0].at("text").as_string()), HasSubstr("broken.pdsc: not XML"));
+
+    // A file added later is found by a rescan.
+    packs.write("more/CMSDK_COPY.svd", boost::algorithm::replace_first_copy(sampleSvd("CMSDK_CM3.svd"),
+                                                                            "<name>CMSDK_CM3</name>", "<name>CMSDK_COPY</name>"));
+    const auto rescanned = value("rescan").as_object();
+    EXPECT_EQ(rescanned.at("devices"), 6);
+    EXPECT_THAT(names(value("list", {R"("copy")"})), ElementsAre("CMSDK_COPY"));
+}
+
+TEST_F(PacksTest, TheImportedCmsdkDeviceHasItsUartsWithTheFieldsOfItsSvd)
+{
+    const auto reply = client->call("Device", "getRegisterGroupInstance", {R"("CMSDK_CM3")", R"("UART0")", R"("UART0")"});
+    ASSERT_EQ(reply.values.at(0), "");
+    const auto group = boost::json::parse(reply.values.at(1)).as_object();
+    EXPECT_EQ(group.at("address"), 0x40004000);
+    std::vector<std::string> registers;
+    for (const auto& reg : group.at("registers").as_array()) {
+        std::string line = std::string(reg.at("name").as_string()) + "@" + std::to_string(reg.at("offset").as_int64());
+        for (const auto& bitfield : reg.at("bitfields").as_array())
+            line += " " + std::string(bitfield.at("name").as_string());
+        registers.push_back(line);
+    }
+    EXPECT_THAT(registers, Contains("CTRL@8 HSTX RVOVINT TXOVINT RXINT TXINT RXEN TXEN"));
+    EXPECT_THAT(registers, Contains("BAUDDIV@16"));
+}
+
+} // namespace
+} // namespace hil::e2e
