@@ -1,7 +1,5 @@
 #include "tests/e2e/BackendProcess.h"
 
-#include "tests/fakes/TempDirectory.h"
-
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -14,6 +12,8 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+
+#include "tests/fakes/TempDirectory.h"
 
 namespace hil::e2e {
 
@@ -38,6 +38,18 @@ std::string readLineWithTimeout(int fd, std::chrono::seconds timeout)
 }
 
 } // namespace
+
+CommandRun runCommand(const std::string& command)
+{
+    CommandRun run;
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    char buffer[4096];
+    while (std::size_t n = fread(buffer, 1, sizeof buffer, pipe))
+        run.output.append(buffer, n);
+    const int status = pclose(pipe);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
 
 std::vector<std::string> BackendProcess::withTestBundles(std::vector<std::string> options)
 {

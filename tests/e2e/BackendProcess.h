@@ -13,6 +13,14 @@ namespace hil::e2e {
 inline const std::vector<std::string> kTestBundleServices{"Locator", "Device",    "Echo",    "Memory", "Message",
                                                           "Packs",   "Registers", "Stimuli", "Tool"};
 
+struct CommandRun {
+    int exitCode = -1;
+    std::string output; ///< standard output and standard error together
+};
+
+/// Runs `command` through the shell and waits for it.
+CommandRun runCommand(const std::string& command);
+
 /// The real back-end executable, started on a free loopback port for one test.
 class BackendProcess {
 public:

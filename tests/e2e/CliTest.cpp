@@ -15,22 +15,11 @@ namespace {
 
 using testing::HasSubstr;
 
-struct CliRun {
-    int exitCode = -1;
-    std::string output; ///< standard output and standard error together
-};
+using CliRun = CommandRun;
 
 CliRun runCli(const std::string& arguments)
 {
-    CliRun run;
-    const std::string command = std::string(HIL_CLI_PATH) + " " + arguments + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    char buffer[4096];
-    while (std::size_t n = fread(buffer, 1, sizeof buffer, pipe))
-        run.output.append(buffer, n);
-    const int status = pclose(pipe);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return runCommand(std::string(HIL_CLI_PATH) + " " + arguments);
 }
 
 class CliTest : public testing::Test {
@@ -160,6 +149,37 @@ TEST_F(CliToolTest, DeviceVerbsDescribeAndDriveTheSimulatedDevice)
     EXPECT_EQ(runShell("device DEMO8 frobnicate\n").exitCode, 2);
 }
 
+TEST_F(CliToolTest, PackVerbsListDevicesAndShowAPeripheralReadFromTheTarget)
+{
+    const auto devices = runShell("devices cm3\ndevice CMSDK_CM3 peripherals\n");
+    EXPECT_EQ(devices.exitCode, 0) << devices.output;
+    EXPECT_THAT(devices.output, testing::StartsWith("CMSDK_CM3               CORTEX-M3     ARM Ltd.            "));
+    EXPECT_THAT(devices.output, testing::Not(HasSubstr("DEMO8"))) << "the filter reads names, vendors and families";
+    EXPECT_THAT(devices.output, HasSubstr("\nUART0           0x40004000   UART 0\n"));
+
+    // SR holds RXNE (bit 5) and TXE (bit 7); DR is a FIFO, which the view must not read.
+    const std::string setup = "setup simulator\ntool $tool set '{\"DeviceName\":\"DEMO32\"}'\ntool $tool connect\n"
+                              "mem write $tool.DEMO32.base 0x40011000 a0000000\nmem write $tool.DEMO32.base 0x40011008 0d000000\n";
+    const auto view = runShell(setup + "peripheral $tool.DEMO32 uart0\n");
+    EXPECT_EQ(view.exitCode, 0) << view.output;
+    EXPECT_THAT(view.output, HasSubstr("UART0 at 0x40011000\n"
+                                       "  0x40011000  SR            0x000000A0\n"
+                                       "      RXNE            [5]     1\n"
+                                       "      TXE             [7]     1\n"
+                                       "  0x40011004  DR            (not read: reading it changes the target)\n"
+                                       "  0x40011008  BRR           0x0000000D\n"));
+    const auto json = runShell(setup + "peripheral $tool.DEMO32 UART0\n", "--json");
+    const auto last = json.output.substr(json.output.rfind('\n', json.output.size() - 2) + 1);
+    const auto registers = boost::json::parse(last).at("registers").as_array();
+    EXPECT_EQ(registers.at(0).at("value"), 0xA0);
+    EXPECT_EQ(registers.at(0).at("fields").at(1).at("value"), 1);
+    EXPECT_TRUE(registers.at(1).at("value").is_null());
+
+    const auto unknown = runShell(setup + "peripheral $tool.DEMO32 GPIOZ\n");
+    EXPECT_EQ(unknown.exitCode, 1);
+    EXPECT_THAT(unknown.output, HasSubstr("device DEMO32 has no peripheral GPIOZ (code 1, service Packs)"));
+}
+
 TEST_F(CliToolTest, MemoryAndRegisterVerbsDumpWriteAndFill)
 {
     const auto run = runShell("setup simulator\n"
@@ -223,6 +243,8 @@ TEST(CliTourOnQemu, RunsTheFirmwareAndShowsWhatItPrints)
     EXPECT_THAT(run.output, HasSubstr("sp      0x20800000\n"));
     // Watching starts after the resume: the greeting may come before it, the ticks come on.
     EXPECT_THAT(run.output, HasSubstr("Message message [MPS2-AN385] tick "));
+    // The firmware enabled UART0's transmitter, and the peripheral view reads it so from QEMU.
+    EXPECT_THAT(run.output, HasSubstr("  0x40004008  CTRL          0x00000001\n      TXEN            [0]     1\n"));
     EXPECT_THAT(run.output, HasSubstr("$ teardown gdbremote-1\ngdbremote-1 torn down\n"));
 }
 

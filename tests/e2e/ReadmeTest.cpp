@@ -57,16 +57,10 @@ TEST(ReadmeTest, EveryShellBlockRunsAsWritten)
     for (const auto& block : blocks) {
         const auto script = checkout.write("block.sh", block.text);
         const std::string command = "cd '" + checkout.path().string() + "' && cli='" + cli + "' bash -e -o pipefail " +
-                                    script.string() + " 2>&1";
-        FILE* pipe = popen(command.c_str(), "r");
-        std::string output;
-        char buffer[4096];
-        while (std::size_t n = fread(buffer, 1, sizeof buffer, pipe))
-            output.append(buffer, n);
-        const int status = pclose(pipe);
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0)
-            << "README line " << block.line << ":\n" << block.text << "printed:\n" << output;
-        EXPECT_EQ(output.find("error:"), std::string::npos) << "README line " << block.line << ":\n" << output;
+                                    script.string();
+        const auto run = runCommand(command);
+        EXPECT_EQ(run.exitCode, 0) << "README line " << block.line << ":\n" << block.text << "printed:\n" << run.output;
+        EXPECT_EQ(run.output.find("error:"), std::string::npos) << "README line " << block.line << ":\n" << run.output;
     }
 }
 

@@ -4,9 +4,6 @@
 #include <fstream>
 #include <sstream>
 
-#include <Poco/DateTime.h>
-#include <Poco/Path.h>
-#include <Poco/Zip/Compress.h>
 #include <boost/algorithm/string/replace.hpp>
 
 #include "core/devicedescription/OrixToolsDeviceFileReader.h"
@@ -15,6 +12,7 @@
 #include "packmanager/SimplePackService.h"
 #include "packmanager/SvdReader.h"
 #include "tests/fakes/TempDirectory.h"
+#include "tests/fakes/ZipWriter.h"
 
 namespace hil::packs {
 namespace {
@@ -106,19 +104,6 @@ TEST(PdscReader, FaultsNameTheFile)
     }
 }
 
-/// An archive of `entries` (name, text).
-void writeArchive(const fs::path& file, const std::vector<std::pair<std::string, std::string>>& entries)
-{
-    fs::create_directories(file.parent_path());
-    std::ofstream out(file, std::ios::binary);
-    Poco::Zip::Compress zip(out, true);
-    for (const auto& [name, text] : entries) {
-        std::istringstream in(text);
-        zip.addFile(in, Poco::DateTime(), Poco::Path(name, Poco::Path::PATH_UNIX));
-    }
-    zip.close();
-}
-
 class PackCatalogTest : public testing::Test {
 protected:
     void SetUp() override
@@ -130,8 +115,8 @@ protected:
         for (const auto& [from, to] : std::vector<std::pair<std::string, std::string>>{
                  {"VM32F401", "OTHER1"}, {"VM32F405", "OTHER5"}, {"VM32L0", "OTHER0"}, {"SVD\\VM32.svd", "SVD/O.svd"}})
             boost::algorithm::replace_all(otherPdsc, from, to);
-        writeArchive(packs.path() / "archives/Velmora.Other.pack", {{"Velmora.Other.pdsc", otherPdsc}, {"SVD/O.svd", kVm32Svd}});
-        writeArchive(packs.path() / "bad/empty.pack", {{"docs/readme.txt", "no pack"}});
+        fakes::writeZip(packs.path() / "archives/Velmora.Other.pack", {{"Velmora.Other.pdsc", otherPdsc}, {"SVD/O.svd", kVm32Svd}});
+        fakes::writeZip(packs.path() / "bad/empty.pack", {{"docs/readme.txt", "no pack"}});
         packs.write("bad/random.pack", "this is not a zip archive at all");
         packs.write("bad/broken/broken.pdsc", "<package><devices>");
         second.write("ARM_Sample_copy.svd", fileText(HIL_SVD_DIR "/ARM_Sample.svd"));
