@@ -15,6 +15,7 @@
 
 #include <boost/json.hpp>
 
+#include "bench/Median.h"
 #include "bench/SyncTcfClient.h"
 #include "bundles/gdbremote/QemuProcess.h"
 #include "platform/common/Base64.h"
@@ -66,11 +67,7 @@ double timeGdb(std::uint16_t port, const std::string& command)
     return stamps[1] - stamps[0];
 }
 
-double median(std::vector<double> values)
-{
-    std::sort(values.begin(), values.end());
-    return values[values.size() / 2];
-}
+using hil::bench::median;
 
 } // namespace
 

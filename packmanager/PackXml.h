@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 
 #include <Poco/AutoPtr.h>
 #include <Poco/DOM/Document.h>
@@ -15,6 +16,18 @@ namespace hil::packs {
 /// file expand without bound, and none of these formats uses them). The document element must
 /// be `root`. Throws `PackSourceError` naming `source`.
 Poco::AutoPtr<Poco::XML::Document> parsePackXml(const std::string& text, const std::string& source, const std::string& root);
+
+/// `text` without the blanks (space, tab, CR, LF) around it. The locale-aware trims cost a
+/// locale lookup a call, which shows on a file of a hundred thousand elements.
+inline std::string trimmedText(std::string_view text)
+{
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    while (!text.empty() && blank(text.front()))
+        text.remove_prefix(1);
+    while (!text.empty() && blank(text.back()))
+        text.remove_suffix(1);
+    return std::string(text);
+}
 
 /// The whole file; throws `PackSourceError` when it cannot be read or is over `limit` bytes.
 std::string readPackFile(const std::filesystem::path& file, std::uintmax_t limit);

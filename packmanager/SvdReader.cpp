@@ -8,6 +8,7 @@
 
 #include <Poco/DOM/Element.h>
 #include <boost/algorithm/string.hpp>
+#include <boost/algorithm/string/join.hpp>
 
 #include "packmanager/PackXml.h"
 
@@ -65,21 +66,22 @@ std::uint64_t parseDigits(const std::string& digits, int base, const std::string
     return value;
 }
 
-bool startsWithIgnoringCase(const std::string& text, const char* prefix)
+/// Whether `text` starts with "0" and the letter `letter` in either case.
+bool hasRadixPrefix(const std::string& text, char letter)
 {
-    return boost::algorithm::istarts_with(text, prefix);
+    return text.size() >= 2 && text[0] == '0' && (text[1] == letter || text[1] == letter - 'a' + 'A');
 }
 
 } // namespace
 
 std::uint64_t parseSvdNumber(const std::string& input)
 {
-    std::string text = boost::algorithm::trim_copy(input);
+    std::string text = trimmedText(input);
     if (!text.empty() && text.front() == '+')
         text.erase(0, 1);
-    if (startsWithIgnoringCase(text, "0x"))
+    if (hasRadixPrefix(text, 'x'))
         return parseDigits(text.substr(2), 16, input);
-    if (startsWithIgnoringCase(text, "0b"))
+    if (hasRadixPrefix(text, 'b'))
         return parseDigits(text.substr(2), 2, input);
     if (!text.empty() && text.front() == '#')
         return parseDigits(text.substr(1), 2, input);
@@ -113,13 +115,23 @@ void forEachChild(const Element* parent, const Visit& visit)
     forEachChildElement(parent, nullptr, visit);
 }
 
+/// The trimmed text of an element. Most hold one text node: that one is read without the
+/// concatenation `innerText` makes.
+std::string textOf(const Element* element)
+{
+    const Node* first = element->firstChild();
+    if (first && !first->nextSibling() && first->nodeType() == Node::TEXT_NODE)
+        return trimmedText(first->nodeValue());
+    return trimmedText(element->innerText());
+}
+
 /// The trimmed text of the named child, or nothing when there is no such child.
 std::optional<std::string> childText(const Element* parent, const char* name)
 {
     const Element* child = firstChild(parent, name);
     if (!child)
         return std::nullopt;
-    return boost::algorithm::trim_copy(child->innerText());
+    return textOf(child);
 }
 
 /// Descriptions spread over lines in the file read as one line.
@@ -148,16 +160,16 @@ std::string withoutDimMarks(std::string name)
     return name;
 }
 
-/// Resolves one `<device>` element. Templates (an element with its derivedFrom and inherited
-/// properties resolved, before its "dim" copies) are kept per element, so a base used by a
-/// hundred derived elements is read once.
+/// Resolves one `<device>` element in one walk from the top, each element's inherited
+/// properties handed down to it. Only an element that a derivedFrom names is kept once resolved
+/// (with the properties its own place gives it), so a base that a hundred elements derive from
+/// is read once and an element nobody names costs no copy.
 class Resolver {
 public:
     Resolver(const Element* device, std::string source) : device_(device), source_(std::move(source)) {}
 
     SvdDevice run()
     {
-        index();
         SvdDevice result;
         result.name = childText(device_, "name").value_or("");
         if (result.name.empty())
@@ -178,31 +190,52 @@ public:
             if (const auto bits = childText(cpu, "nvicPrioBits"))
                 result.cpu.nvicPrioBits = static_cast<std::uint32_t>(number(cpu, *bits));
         }
-        forEachChild(firstChild(device_, "peripherals"), [&](const Element* element) {
+        const Element* peripherals = firstChild(device_, "peripherals");
+        forEachChild(peripherals, [&](const Element* element) {
+            if (element->nodeName() == "peripheral")
+                peripherals_.emplace(childText(element, "name").value_or(""), element);
+        });
+        const InheritedProperties scope = withOwnProperties(device_, {});
+        forEachChild(peripherals, [&](const Element* element) {
             if (element->nodeName() != "peripheral")
                 return;
-            const SvdPeripheral& peripheral = peripheralTemplate(element);
+            SvdPeripheral peripheral = buildPeripheral(element, scope);
             const auto copies = dimCopies(element, peripheral.name);
             const std::uint64_t step = copies.size() > 1 ? increment(element) : 0;
-            for (const auto& copy : copies) {
+            for (std::size_t i = 0; i + 1 < copies.size(); ++i) {
                 SvdPeripheral placed = peripheral;
-                placed.name = copy.name;
-                placed.baseAddress += copy.index * step;
+                placed.name = copies[i].name;
+                placed.baseAddress += copies[i].index * step;
                 result.peripherals.push_back(std::move(placed));
             }
+            peripheral.name = copies.back().name;
+            peripheral.baseAddress += copies.back().index * step;
+            result.peripherals.push_back(std::move(peripheral));
         });
         return result;
     }
 
 private:
+    /// "UART0.CTRL.EN": the names of the element and of the peripheral, clusters and register
+    /// around it; empty outside a peripheral.
+    std::string pathOf(const Element* element) const
+    {
+        std::vector<std::string> names;
+        for (const Node* node = element; node && node != device_; node = node->parentNode()) {
+            if (node->nodeType() != Node::ELEMENT_NODE)
+                continue;
+            const std::string& kind = node->nodeName();
+            if (kind == "peripheral" || kind == "cluster" || kind == "register" || kind == "field")
+                names.push_back(childText(static_cast<const Element*>(node), "name").value_or(""));
+        }
+        std::reverse(names.begin(), names.end());
+        return boost::algorithm::join(names, ".");
+    }
+
     [[noreturn]] void fail(const Element* element, const std::string& text) const
     {
-        for (const Node* node = element; node; node = node->parentNode()) {
-            const auto path = pathOf_.find(static_cast<const Element*>(node));
-            if (node->nodeType() == Node::ELEMENT_NODE && path != pathOf_.end())
-                throw PackSourceError(source_ + ": " + path->second + ": " + text);
-        }
-        throw PackSourceError(source_ + ": " + text);
+        const std::string path = pathOf(element);
+        throw PackSourceError(source_ + ": " + (path.empty() ? "" : path + ": ") + text);
     }
 
     std::uint64_t number(const Element* element, const std::string& text) const
@@ -238,19 +271,44 @@ private:
         return found->second;
     }
 
-    /// Paths of everything a derivedFrom may name: peripherals by name, clusters, registers and
-    /// fields by dotted path, enumerations by name and by path.
-    void index()
+    /// `scope` with the register properties `element` sets itself.
+    InheritedProperties withOwnProperties(const Element* element, InheritedProperties scope) const
     {
-        pathOf_[device_] = "device";
-        forEachChild(firstChild(device_, "peripherals"), [&](const Element* peripheral) {
-            if (peripheral->nodeName() != "peripheral")
-                return;
-            const std::string name = childText(peripheral, "name").value_or("");
-            pathOf_[peripheral] = name;
-            peripherals_.emplace(name, peripheral);
+        if (const auto size = childText(element, "size"))
+            scope.sizeBits = static_cast<std::uint32_t>(number(element, *size));
+        if (const auto resetValue = childText(element, "resetValue"))
+            scope.resetValue = number(element, *resetValue);
+        if (const auto text = childText(element, "access"))
+            scope.access = access(element, *text);
+        return scope;
+    }
+
+    /// What the elements around `element` hand down to it: for a base resolved out of the walk.
+    InheritedProperties inheritedAt(const Element* element) const
+    {
+        std::vector<const Element*> around;
+        for (const Node* node = element->parentNode(); node && node->nodeType() == Node::ELEMENT_NODE; node = node->parentNode()) {
+            const std::string& kind = node->nodeName();
+            if (kind == "device" || kind == "peripheral" || kind == "cluster" || kind == "register")
+                around.push_back(static_cast<const Element*>(node));
+            if (node == device_)
+                break;
+        }
+        InheritedProperties scope;
+        for (auto outer = around.rbegin(); outer != around.rend(); ++outer)
+            scope = withOwnProperties(*outer, scope);
+        return scope;
+    }
+
+    /// Every cluster, register and field by its dotted path: made the first time a derivedFrom
+    /// of one of them needs it, since most files name none.
+    void indexPaths()
+    {
+        if (pathsIndexed_)
+            return;
+        pathsIndexed_ = true;
+        for (const auto& [name, peripheral] : peripherals_)
             indexBlock(firstChild(peripheral, "registers"), name);
-        });
     }
 
     void indexBlock(const Element* parent, const std::string& scope)
@@ -260,29 +318,37 @@ private:
             if (kind != "register" && kind != "cluster")
                 return;
             const std::string path = scope + "." + childText(element, "name").value_or("");
-            pathOf_[element] = path;
             paths_.emplace(path, element);
             if (kind == "cluster") {
                 indexBlock(element, path);
                 return;
             }
             forEachChild(firstChild(element, "fields"), [&](const Element* field) {
-                if (field->nodeName() != "field")
-                    return;
-                const std::string fieldPath = path + "." + childText(field, "name").value_or("");
-                pathOf_[field] = fieldPath;
-                paths_.emplace(fieldPath, field);
-                forEachChild(field, [&](const Element* values) {
-                    if (values->nodeName() != "enumeratedValues")
-                        return;
-                    pathOf_[values] = fieldPath;
-                    if (const auto name = childText(values, "name")) {
-                        enumerations_.emplace(*name, values);
-                        enumerations_.emplace(fieldPath + "." + *name, values);
-                    }
-                });
+                if (field->nodeName() == "field")
+                    paths_.emplace(path + "." + childText(field, "name").value_or(""), field);
             });
         });
+    }
+
+    /// Every enumeratedValues with a name, by its name and by its field's path and name.
+    void indexEnumerations()
+    {
+        if (enumerationsIndexed_)
+            return;
+        enumerationsIndexed_ = true;
+        indexPaths();
+        for (const auto& [path, element] : paths_) {
+            if (element->nodeName() != "field")
+                continue;
+            forEachChild(element, [&](const Element* values) {
+                if (values->nodeName() != "enumeratedValues")
+                    return;
+                if (const auto name = childText(values, "name")) {
+                    enumerations_.emplace(*name, values);
+                    enumerations_.emplace(path + "." + *name, values);
+                }
+            });
+        }
     }
 
     /// Refuses an element that is being resolved already: a derivedFrom chain that loops.
@@ -302,33 +368,12 @@ private:
         const Element* element_;
     };
 
-    /// The properties `element` inherits from the elements around it.
-    const InheritedProperties& inherited(const Element* element)
-    {
-        const auto known = inherited_.find(element);
-        if (known != inherited_.end())
-            return known->second;
-        InheritedProperties properties;
-        const Node* parent = element->parentNode();
-        if (element != device_ && parent && parent->nodeType() == Node::ELEMENT_NODE)
-            properties = inherited(static_cast<const Element*>(parent));
-        const std::string& kind = element->nodeName();
-        if (kind == "device" || kind == "peripheral" || kind == "cluster" || kind == "register") {
-            if (const auto size = childText(element, "size"))
-                properties.sizeBits = static_cast<std::uint32_t>(number(element, *size));
-            if (const auto resetValue = childText(element, "resetValue"))
-                properties.resetValue = number(element, *resetValue);
-            if (const auto text = childText(element, "access"))
-                properties.access = access(element, *text);
-        }
-        return inherited_.emplace(element, properties).first->second;
-    }
-
     /// The element of `kind` a derivedFrom of `element` names: a sibling, then a path from each
     /// enclosing scope outwards, then a path from the device.
     const Element* referenced(const Element* element, const std::string& reference, const std::string& kind)
     {
-        std::string scope = pathOf_[element];
+        indexPaths();
+        std::string scope = pathOf(element);
         while (true) {
             const auto cut = scope.rfind('.');
             scope = cut == std::string::npos ? std::string() : scope.substr(0, cut);
@@ -340,11 +385,22 @@ private:
         }
     }
 
-    std::optional<std::string> derivedFrom(const Element* element) const
+    static std::optional<std::string> derivedFrom(const Element* element)
     {
         if (!element->hasAttribute("derivedFrom"))
             return std::nullopt;
-        return boost::algorithm::trim_copy(element->getAttribute("derivedFrom"));
+        return trimmedText(element->getAttribute("derivedFrom"));
+    }
+
+    /// The resolved base, made once for all who derive from it.
+    template <class Item, class Build>
+    const Item& base(std::unordered_map<const Element*, Item>& kept, const Element* element, const Build& build)
+    {
+        const auto known = kept.find(element);
+        if (known != kept.end())
+            return known->second;
+        Item item = build();
+        return kept.emplace(element, std::move(item)).first->second;
     }
 
     void count(const Element* element, std::uint64_t made)
@@ -363,7 +419,7 @@ private:
         return number(element, *text);
     }
 
-    std::vector<DimCopy> dimCopies(const Element* element, const std::string& name)
+    std::vector<DimCopy> dimCopies(const Element* element, const std::string& name) const
     {
         const auto dimText = childText(element, "dim");
         if (!dimText)
@@ -392,7 +448,7 @@ private:
         } else {
             boost::algorithm::split(indices, list, [](char c) { return c == ','; });
             for (auto& index : indices)
-                boost::algorithm::trim(index);
+                index = trimmedText(index);
         }
         if (indices.size() != dim)
             fail(element, "dimIndex \"" + list + "\" has " + std::to_string(indices.size()) + " entries for dim " +
@@ -405,18 +461,45 @@ private:
         return copies;
     }
 
-    std::vector<SvdValue> enumeration(const Element* element)
+    /// Adds `item`, or replaces the one of its name that a base gave.
+    template <class Item>
+    static void replaceOrAdd(std::vector<Item>& items, Item item, bool fromBase)
     {
-        const auto known = enumerations_done_.find(element);
-        if (known != enumerations_done_.end())
-            return known->second;
+        if (fromBase) {
+            const auto same = std::find_if(items.begin(), items.end(), [&](const Item& i) { return i.name == item.name; });
+            if (same != items.end()) {
+                *same = std::move(item);
+                return;
+            }
+        }
+        items.push_back(std::move(item));
+    }
+
+    /// Adds the "dim" copies of `item` (made from `element`) to `items`; `place` moves a copy
+    /// to its index times the element's increment.
+    template <class Item, class Place>
+    void addCopies(const Element* element, Item item, std::vector<Item>& items, bool fromBase, const Place& place)
+    {
+        const auto copies = dimCopies(element, item.name);
+        const std::uint64_t step = copies.size() > 1 ? increment(element) : 0;
+        for (std::size_t i = 0; i < copies.size(); ++i) {
+            Item placed = i + 1 < copies.size() ? item : std::move(item);
+            placed.name = copies[i].name;
+            place(placed, copies[i].index * step);
+            replaceOrAdd(items, std::move(placed), fromBase);
+        }
+    }
+
+    std::vector<SvdValue> buildEnumeration(const Element* element)
+    {
         Visit visit(*this, element);
         std::vector<SvdValue> values;
-        if (const auto base = derivedFrom(element)) {
-            const auto found = enumerations_.find(*base);
+        if (const auto reference = derivedFrom(element)) {
+            indexEnumerations();
+            const auto found = enumerations_.find(*reference);
             if (found == enumerations_.end())
-                fail(element, "derivedFrom \"" + *base + "\" names no enumeratedValues");
-            values = enumeration(found->second);
+                fail(element, "derivedFrom \"" + *reference + "\" names no enumeratedValues");
+            values = base(enumerationsKept_, found->second, [&] { return buildEnumeration(found->second); });
         }
         forEachChild(element, [&](const Element* valueElement) {
             if (valueElement->nodeName() != "enumeratedValue")
@@ -432,11 +515,11 @@ private:
                 values.push_back(value);
             }
         });
-        return enumerations_done_.emplace(element, std::move(values)).first->second;
+        return values;
     }
 
     /// The values "#1x0" stands for (100 and 110), or the one value of any other number.
-    std::vector<std::uint64_t> matchingValues(const Element* element, const std::string& text)
+    std::vector<std::uint64_t> matchingValues(const Element* element, const std::string& text) const
     {
         if (text.empty() || text.front() != '#' || text.find_first_of("xX") == std::string::npos)
             return {number(element, text)};
@@ -457,18 +540,20 @@ private:
         return values;
     }
 
-    const SvdField& fieldTemplate(const Element* element)
+    /// `registerAccess`: what a field without an access of its own (or a base's) has.
+    SvdField buildField(const Element* element, SvdAccess registerAccess)
     {
-        const auto known = fields_.find(element);
-        if (known != fields_.end())
-            return known->second;
         Visit visit(*this, element);
         SvdField field;
-        const auto base = derivedFrom(element);
-        if (base)
-            field = fieldTemplate(referenced(element, *base, "field"));
-        else
-            field.access = inherited(element).access.value_or(SvdAccess::ReadWrite);
+        const auto reference = derivedFrom(element);
+        if (reference) {
+            const Element* found = referenced(element, *reference, "field");
+            field = base(fieldsKept_, found, [&] {
+                return buildField(found, inheritedAt(found).access.value_or(SvdAccess::ReadWrite));
+            });
+        } else {
+            field.access = registerAccess;
+        }
         if (const auto name = childText(element, "name"))
             field.name = *name;
         if (const auto description = childText(element, "description"))
@@ -484,7 +569,7 @@ private:
             // A derived field that moves keeps its base's width unless it gives its own.
             if (const auto width = childText(element, "bitWidth"))
                 field.width = static_cast<std::uint32_t>(number(element, *width));
-            else if (!base)
+            else if (!reference)
                 field.width = 1;
         } else if (lsb && msb) {
             field.lsb = static_cast<std::uint32_t>(number(element, *lsb));
@@ -501,7 +586,7 @@ private:
             if (high < field.lsb)
                 fail(element, "bitRange " + *bitRange + " has its msb below its lsb");
             field.width = static_cast<std::uint32_t>(high - field.lsb + 1);
-        } else if (!base) {
+        } else if (!reference) {
             fail(element, "has no bitOffset, lsb and msb, or bitRange");
         }
         if (field.width == 0 || field.width > 64 || field.lsb >= 64)
@@ -514,148 +599,123 @@ private:
                 chosen = values;
         });
         if (chosen) {
-            field.values = enumeration(chosen);
-            field.valuesName = pathOf_[element];
+            field.values = chosen->hasAttribute("derivedFrom") || chosen->firstChild()
+                               ? base(enumerationsKept_, chosen, [&] { return buildEnumeration(chosen); })
+                               : std::vector<SvdValue>{};
+            field.valuesName = pathOf(element);
         }
-        return fields_.emplace(element, std::move(field)).first->second;
+        return field;
     }
 
-    template <class Item>
-    static void replaceOrAdd(std::vector<Item>& items, Item item)
+    SvdRegister buildRegister(const Element* element, const InheritedProperties& scope)
     {
-        const auto same = std::find_if(items.begin(), items.end(), [&](const Item& i) { return i.name == item.name; });
-        if (same == items.end())
-            items.push_back(std::move(item));
-        else
-            *same = std::move(item);
-    }
-
-    const SvdRegister& registerTemplate(const Element* element)
-    {
-        const auto known = registers_.find(element);
-        if (known != registers_.end())
-            return known->second;
         Visit visit(*this, element);
         SvdRegister reg;
-        const auto base = derivedFrom(element);
-        if (base) {
-            reg = registerTemplate(referenced(element, *base, "register"));
+        const auto reference = derivedFrom(element);
+        if (reference) {
+            const Element* found = referenced(element, *reference, "register");
+            reg = base(registersKept_, found, [&] { return buildRegister(found, inheritedAt(found)); });
         } else {
-            const auto& properties = inherited(element);
-            reg.sizeBits = properties.sizeBits.value_or(32);
-            reg.access = properties.access.value_or(SvdAccess::ReadWrite);
-            reg.resetValue = properties.resetValue.value_or(0);
-            if (!childText(element, "addressOffset"))
-                fail(element, "has no addressOffset");
+            reg.sizeBits = scope.sizeBits.value_or(32);
+            reg.access = scope.access.value_or(SvdAccess::ReadWrite);
+            reg.resetValue = scope.resetValue.value_or(0);
         }
-        if (const auto name = childText(element, "name"))
-            reg.name = *name;
-        else if (!base)
+        bool hasOffset = false;
+        forEachChild(element, [&](const Element* child) {
+            const std::string& kind = child->nodeName();
+            if (kind == "name")
+                reg.name = textOf(child);
+            else if (kind == "description")
+                reg.description = oneLine(textOf(child));
+            else if (kind == "addressOffset")
+                hasOffset = true, reg.offset = number(element, textOf(child));
+            else if (kind == "size")
+                reg.sizeBits = static_cast<std::uint32_t>(number(element, textOf(child)));
+            else if (kind == "access")
+                reg.access = access(element, textOf(child));
+            else if (kind == "resetValue")
+                reg.resetValue = number(element, textOf(child));
+            else if (kind == "readAction")
+                reg.readHasSideEffect = true;
+        });
+        if (!reference && reg.name.empty())
             fail(element, "a register has no <name>");
-        if (const auto description = childText(element, "description"))
-            reg.description = oneLine(*description);
-        if (const auto offset = childText(element, "addressOffset"))
-            reg.offset = number(element, *offset);
-        if (const auto size = childText(element, "size"))
-            reg.sizeBits = static_cast<std::uint32_t>(number(element, *size));
-        if (const auto text = childText(element, "access"))
-            reg.access = access(element, *text);
-        if (const auto resetValue = childText(element, "resetValue"))
-            reg.resetValue = number(element, *resetValue);
-        if (childText(element, "readAction"))
-            reg.readHasSideEffect = true;
+        if (!reference && !hasOffset)
+            fail(element, "has no addressOffset");
         if (reg.sizeBits == 0 || reg.sizeBits > 64 || reg.sizeBits % 8 != 0)
             fail(element, "size " + std::to_string(reg.sizeBits) + " is not 8, 16, 32 or 64 bits");
+        const bool fieldsFromBase = !reg.fields.empty();
         forEachChild(firstChild(element, "fields"), [&](const Element* fieldElement) {
             if (fieldElement->nodeName() != "field")
                 return;
-            const SvdField& field = fieldTemplate(fieldElement);
-            const auto copies = dimCopies(fieldElement, field.name);
-            const std::uint64_t step = copies.size() > 1 ? increment(fieldElement) : 0;
-            count(fieldElement, copies.size());
-            for (const auto& copy : copies) {
-                SvdField placed = field;
-                placed.name = copy.name;
-                placed.lsb = static_cast<std::uint32_t>(field.lsb + copy.index * step);
+            SvdField field = buildField(fieldElement, reg.access);
+            count(fieldElement, 1);
+            addCopies(fieldElement, std::move(field), reg.fields, fieldsFromBase, [&](SvdField& placed, std::uint64_t step) {
+                placed.lsb = static_cast<std::uint32_t>(placed.lsb + step);
                 if (placed.lsb + placed.width > reg.sizeBits)
                     fail(fieldElement, "bits [" + std::to_string(placed.lsb + placed.width - 1) + ":" +
                                            std::to_string(placed.lsb) + "] are outside its " +
                                            std::to_string(reg.sizeBits) + "-bit register");
-                replaceOrAdd(reg.fields, std::move(placed));
-            }
+            });
         });
-        return registers_.emplace(element, std::move(reg)).first->second;
+        return reg;
     }
 
     /// Adds the registers and clusters that are children of `parent` to `block`, each of its
     /// "dim" copies placed, replacing same-named ones a base gave.
-    void readBlock(const Element* parent, SvdRegisterBlock& block)
+    void readBlock(const Element* parent, SvdRegisterBlock& block, const InheritedProperties& scope)
     {
+        const bool fromBase = !block.registers.empty() || !block.clusters.empty();
         forEachChild(parent, [&](const Element* element) {
             const std::string& kind = element->nodeName();
             if (kind == "register") {
-                const SvdRegister& reg = registerTemplate(element);
-                const auto copies = dimCopies(element, reg.name);
-                const std::uint64_t step = copies.size() > 1 ? increment(element) : 0;
-                count(element, copies.size());
-                for (const auto& copy : copies) {
-                    SvdRegister placed = reg;
-                    placed.name = copy.name;
-                    placed.offset += copy.index * step;
-                    replaceOrAdd(block.registers, std::move(placed));
-                }
+                count(element, 1);
+                addCopies(element, buildRegister(element, scope), block.registers, fromBase,
+                          [](SvdRegister& placed, std::uint64_t step) { placed.offset += step; });
             } else if (kind == "cluster") {
-                const SvdCluster& cluster = clusterTemplate(element);
-                const auto copies = dimCopies(element, cluster.name);
-                const std::uint64_t step = copies.size() > 1 ? increment(element) : 0;
-                for (const auto& copy : copies) {
-                    SvdCluster placed = cluster;
-                    placed.name = copy.name;
-                    placed.offset += copy.index * step;
-                    replaceOrAdd(block.clusters, std::move(placed));
-                }
+                addCopies(element, buildCluster(element, scope), block.clusters, fromBase,
+                          [](SvdCluster& placed, std::uint64_t step) { placed.offset += step; });
             }
         });
     }
 
-    const SvdCluster& clusterTemplate(const Element* element)
+    /// `scope`: what the peripheral or cluster around it hands down.
+    SvdCluster buildCluster(const Element* element, const InheritedProperties& scope)
     {
-        const auto known = clusters_.find(element);
-        if (known != clusters_.end())
-            return known->second;
         Visit visit(*this, element);
         SvdCluster cluster;
-        const auto base = derivedFrom(element);
-        if (base)
-            cluster = clusterTemplate(referenced(element, *base, "cluster"));
+        const auto reference = derivedFrom(element);
+        if (reference) {
+            const Element* found = referenced(element, *reference, "cluster");
+            cluster = base(clustersKept_, found, [&] { return buildCluster(found, inheritedAt(found)); });
+        }
         if (const auto name = childText(element, "name"))
             cluster.name = *name;
-        else if (!base)
+        else if (!reference)
             fail(element, "a cluster has no <name>");
         if (const auto description = childText(element, "description"))
             cluster.description = oneLine(*description);
         if (const auto offset = childText(element, "addressOffset"))
             cluster.offset = number(element, *offset);
         const bool ownRegisters = firstChild(element, "register") || firstChild(element, "cluster");
-        if (!base || ownRegisters)
-            cluster.layoutName = withoutDimMarks(pathOf_[element]);
-        readBlock(element, cluster.block);
-        return clusters_.emplace(element, std::move(cluster)).first->second;
+        if (!reference || ownRegisters)
+            cluster.layoutName = withoutDimMarks(pathOf(element));
+        readBlock(element, cluster.block, withOwnProperties(element, scope));
+        return cluster;
     }
 
-    const SvdPeripheral& peripheralTemplate(const Element* element)
+    SvdPeripheral buildPeripheral(const Element* element, const InheritedProperties& scope)
     {
-        const auto known = peripheralsDone_.find(element);
-        if (known != peripheralsDone_.end())
-            return known->second;
         Visit visit(*this, element);
         SvdPeripheral peripheral;
-        const auto base = derivedFrom(element);
-        if (base) {
-            const auto found = peripherals_.find(*base);
+        const auto reference = derivedFrom(element);
+        if (reference) {
+            const auto found = peripherals_.find(*reference);
             if (found == peripherals_.end())
-                fail(element, "derivedFrom \"" + *base + "\" names no peripheral");
-            peripheral = peripheralTemplate(found->second);
+                fail(element, "derivedFrom \"" + *reference + "\" names no peripheral");
+            peripheral = base(peripheralsKept_, found->second, [&] {
+                return buildPeripheral(found->second, withOwnProperties(device_, {}));
+            });
         }
         if (const auto name = childText(element, "name"); name && !name->empty())
             peripheral.name = *name;
@@ -667,7 +727,7 @@ private:
             peripheral.groupName = *group;
         if (const auto address = childText(element, "baseAddress"))
             peripheral.baseAddress = number(element, *address);
-        else if (!base)
+        else if (!reference)
             fail(element, "has no baseAddress");
         forEachChild(element, [&](const Element* block) {
             if (block->nodeName() != "addressBlock")
@@ -677,24 +737,24 @@ private:
             peripheral.addressBlockEnd = std::max(peripheral.addressBlockEnd, end);
         });
         const Element* registers = firstChild(element, "registers");
-        if (!base || registers)
+        if (!reference || registers)
             peripheral.layoutName = withoutDimMarks(peripheral.name);
-        readBlock(registers, peripheral.block);
-        return peripheralsDone_.emplace(element, std::move(peripheral)).first->second;
+        readBlock(registers, peripheral.block, withOwnProperties(element, scope));
+        return peripheral;
     }
 
     const Element* device_;
     std::string source_;
-    std::unordered_map<const Element*, std::string> pathOf_;
     std::unordered_map<std::string, const Element*> peripherals_;
+    bool pathsIndexed_ = false;
     std::unordered_map<std::string, const Element*> paths_;
+    bool enumerationsIndexed_ = false;
     std::unordered_map<std::string, const Element*> enumerations_;
-    std::unordered_map<const Element*, InheritedProperties> inherited_;
-    std::unordered_map<const Element*, SvdField> fields_;
-    std::unordered_map<const Element*, SvdRegister> registers_;
-    std::unordered_map<const Element*, SvdCluster> clusters_;
-    std::unordered_map<const Element*, SvdPeripheral> peripheralsDone_;
-    std::unordered_map<const Element*, std::vector<SvdValue>> enumerations_done_;
+    std::unordered_map<const Element*, SvdField> fieldsKept_;
+    std::unordered_map<const Element*, SvdRegister> registersKept_;
+    std::unordered_map<const Element*, SvdCluster> clustersKept_;
+    std::unordered_map<const Element*, SvdPeripheral> peripheralsKept_;
+    std::unordered_map<const Element*, std::vector<SvdValue>> enumerationsKept_;
     std::unordered_set<const Element*> resolving_;
     std::uint64_t elements_ = 0;
 };
@@ -731,7 +791,7 @@ SvdReader::Head SvdReader::peekHead(const fs::path& file)
         const auto close = head.find("</" + tag + ">", open);
         if (open == std::string::npos || close == std::string::npos || open > peripherals)
             return std::string();
-        return boost::algorithm::trim_copy(head.substr(open + tag.size() + 2, close - open - tag.size() - 2));
+        return trimmedText(std::string_view(head).substr(open + tag.size() + 2, close - open - tag.size() - 2));
     };
     return {element("name"), element("vendor")};
 }
