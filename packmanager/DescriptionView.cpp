@@ -208,12 +208,17 @@ private:
 std::vector<ViewPeripheral> DescriptionView::read(const std::filesystem::path& file, std::vector<std::string>* faults)
 {
     // Description files are not bounded as SVD files are: an import may well make 50 MiB.
-    const auto document = parsePackXml(readPackFile(file, std::uintmax_t{1} << 30), file.string(), "hil-device-file");
-    const Element* root = document->documentElement();
+    return readText(readPackFile(file, std::uintmax_t{1} << 30), file.string(), faults);
+}
+
+std::vector<ViewPeripheral> DescriptionView::readText(const std::string& text, const std::string& source,
+                                                      std::vector<std::string>* faults)
+{
+    const auto document = parsePackXml(text, source, "hil-device-file");
     try {
-        return ViewReader(faults).read(root);
+        return ViewReader(faults).read(document->documentElement());
     } catch (const PackSourceError& error) {
-        throw PackSourceError(file.string() + ": " + error.what());
+        throw PackSourceError(source + ": " + error.what());
     }
 }
 

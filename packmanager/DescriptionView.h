@@ -56,6 +56,9 @@ public:
     /// null, naming the instance and register; the element at fault is left out either way.
     /// Throws `PackSourceError` when the file is not XML or not a description file.
     static std::vector<ViewPeripheral> read(const std::filesystem::path& file, std::vector<std::string>* faults = nullptr);
+    /// The same for the text of a description file; `source` is what errors call it.
+    static std::vector<ViewPeripheral> readText(const std::string& text, const std::string& source,
+                                                std::vector<std::string>* faults = nullptr);
 };
 
 } // namespace hil::packs

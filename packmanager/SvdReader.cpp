@@ -337,7 +337,9 @@ private:
             return;
         enumerationsIndexed_ = true;
         indexPaths();
-        for (const auto& [path, element] : paths_) {
+        for (const auto& entry : paths_) {
+            const std::string& path = entry.first;
+            const Element* element = entry.second;
             if (element->nodeName() != "field")
                 continue;
             forEachChild(element, [&](const Element* values) {

@@ -8,6 +8,7 @@
 #include <map>
 #include <regex>
 
+#include "bundles/packs/PacksCommandServer.h"
 #include "core/device/DeviceCommandServer.h"
 #include "core/device/DeviceService.h"
 #include "core/memory/MemoryCommandServer.h"
@@ -64,6 +65,7 @@ TEST(ProtocolDocument, ListsExactlyTheCommandsOfEveryServer)
         {"Registers", commandsOf<RegistersCommandServer, RegistersService>(debugger)},
         {"Message", commandsOf<MessageCommandServer, MessageService>(debugger)},
         {"Stimuli", commandsOf<StimuliCommandServer, StimuliService>(debugger)},
+        {"Packs", commandsOf<packs::PacksCommandServer, packs::PacksService>(debugger)},
     };
     EXPECT_EQ(documentedCommands(), served);
 }
