@@ -1,6 +1,5 @@
 #pragma once
 
-#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -25,13 +24,6 @@ struct CatalogProblem {
     std::string text;
 };
 
-/// A device with what its description adds: made on first use, and cached.
-struct CatalogSummary {
-    CatalogDevice device;
-    std::string descriptionFile;
-    std::size_t peripheralCount = 0;
-};
-
 /// The devices of the pack folders, shared by everything in the back-end that asks for devices
 /// (the Device service through its pack service, and the "Packs" service). Safe to use from
 /// several threads.
@@ -39,9 +31,8 @@ class IPackCatalog {
 public:
     virtual ~IPackCatalog() = default;
 
-    /// The folders searched, in order: the first device of a name wins.
-    virtual std::vector<std::string> folders() const = 0;
-    /// Replaces the folders; the next use scans them.
+    /// Replaces the folders searched, in order (the first device of a name wins); the next use
+    /// scans them.
     virtual void setFolders(const std::vector<std::string>& folders) = 0;
     /// Scans the folders again; sources unchanged since the cache was written are not read.
     virtual void rescan() = 0;
@@ -49,8 +40,6 @@ public:
     /// sorted by name.
     virtual std::vector<CatalogDevice> devices(const std::string& filter) const = 0;
     virtual std::vector<CatalogProblem> problems() const = 0;
-    /// Throws `PackSourceError` for an unknown device or a source that cannot be read.
-    virtual CatalogSummary summary(const std::string& name) = 0;
 };
 
 /// The type of vlpackmanagerlib's exported "getPackCatalog": the process's one catalog, owned

@@ -200,12 +200,6 @@ PackCatalog::PackCatalog(std::vector<std::string> folders, fs::path cacheDirecto
 {
 }
 
-std::vector<std::string> PackCatalog::folders() const
-{
-    std::lock_guard lock(mutex_);
-    return folders_;
-}
-
 void PackCatalog::setFolders(const std::vector<std::string>& folders)
 {
     std::lock_guard lock(mutex_);

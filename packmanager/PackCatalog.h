@@ -11,6 +11,13 @@
 
 namespace hil::packs {
 
+/// A device with what its description adds: made on first use, and cached.
+struct CatalogSummary {
+    CatalogDevice device;
+    std::string descriptionFile;
+    std::size_t peripheralCount = 0;
+};
+
 /// The catalog over pack folders, with its cache on disk.
 ///
 /// A folder is searched down to 8 levels for loose ".svd" files (one device each, named by its
@@ -24,12 +31,12 @@ public:
     /// Nothing is read until the first use.
     PackCatalog(std::vector<std::string> folders, std::filesystem::path cacheDirectory);
 
-    std::vector<std::string> folders() const override;
     void setFolders(const std::vector<std::string>& folders) override;
     void rescan() override;
     std::vector<CatalogDevice> devices(const std::string& filter) const override;
     std::vector<CatalogProblem> problems() const override;
-    CatalogSummary summary(const std::string& name) override;
+    /// Throws `PackSourceError` for an unknown device or a source that cannot be read.
+    CatalogSummary summary(const std::string& name);
 
     /// The description file of the device, made now if the cache has none; throws
     /// `PackSourceError`.

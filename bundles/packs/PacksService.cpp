@@ -91,11 +91,11 @@ json::object PacksService::show(const std::string& requested)
                                                 {"default", memory.isDefault}, {"startup", memory.startup}});
     summary["memories"] = std::move(memories);
     summary["file"] = packs_->getDeviceFile(name);
-    summary["peripherals"] = view(name).size();
+    summary["peripherals"] = view(name)->size();
     return summary;
 }
 
-const std::vector<ViewPeripheral>& PacksService::view(const std::string& name)
+std::shared_ptr<const std::vector<ViewPeripheral>> PacksService::view(const std::string& name)
 {
     const std::string file = packs_->getDeviceFile(name);
     if (file.empty()) {
@@ -107,8 +107,8 @@ const std::vector<ViewPeripheral>& PacksService::view(const std::string& name)
     }
     std::lock_guard lock(viewMutex_);
     // One file read stays: a peripheral view asks for one peripheral after another.
-    if (file != viewFile_) {
-        view_ = DescriptionView::read(file);
+    if (file != viewFile_ || !view_) {
+        view_ = std::make_shared<const std::vector<ViewPeripheral>>(DescriptionView::read(file));
         viewFile_ = file;
     }
     return view_;
@@ -118,7 +118,7 @@ json::array PacksService::peripherals(const std::string& requested)
 {
     const std::string name = canonicalName(requested);
     json::array list;
-    for (const auto& peripheral : view(name))
+    for (const auto& peripheral : *view(name))
         list.push_back(json::object{{"name", peripheral.name},
                                     {"address", peripheral.address},
                                     {"size", peripheral.size},
@@ -131,7 +131,8 @@ json::array PacksService::peripherals(const std::string& requested)
 json::object PacksService::registers(const std::string& requested, const std::string& peripheralName)
 {
     const std::string name = canonicalName(requested);
-    const auto& peripherals = view(name);
+    const auto held = view(name);
+    const auto& peripherals = *held;
     const auto peripheral = std::find_if(peripherals.begin(), peripherals.end(), [&](const ViewPeripheral& p) {
         return boost::algorithm::iequals(p.name, peripheralName);
     });
@@ -183,7 +184,7 @@ json::object PacksService::rescan()
     {
         std::lock_guard lock(viewMutex_);
         viewFile_.clear();
-        view_.clear();
+        view_.reset();
     }
     return json::object{{"devices", packs_->getDevices().size()}, {"problems", problems()}};
 }

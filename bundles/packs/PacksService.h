@@ -50,13 +50,13 @@ private:
     void requireManager() const;
     std::string canonicalName(const std::string& name) const;
     std::string property(const std::string& name, const std::string& key) const;
-    const std::vector<ViewPeripheral>& view(const std::string& name);
+    std::shared_ptr<const std::vector<ViewPeripheral>> view(const std::string& name);
 
     std::shared_ptr<ISimplePackService> packs_;
     IPackCatalog* catalog_ = nullptr;
     std::mutex viewMutex_;
     std::string viewFile_;
-    std::vector<ViewPeripheral> view_;
+    std::shared_ptr<const std::vector<ViewPeripheral>> view_;
 };
 
 } // namespace hil::packs
