@@ -101,6 +101,22 @@ struct DimCopy {
     std::uint64_t index;
 };
 
+/// How many registers and fields an item holds, itself included: what a copy of it costs.
+std::uint64_t weight(const SvdField&) { return 1; }
+std::uint64_t weight(const SvdRegister& reg) { return 1 + reg.fields.size(); }
+std::uint64_t weight(const SvdRegisterBlock& block);
+std::uint64_t weight(const SvdCluster& cluster) { return weight(cluster.block); }
+std::uint64_t weight(const SvdPeripheral& peripheral) { return weight(peripheral.block); }
+std::uint64_t weight(const SvdRegisterBlock& block)
+{
+    std::uint64_t total = 0;
+    for (const auto& reg : block.registers)
+        total += weight(reg);
+    for (const auto& cluster : block.clusters)
+        total += weight(cluster);
+    return total;
+}
+
 const Element* firstChild(const Element* parent, const char* name)
 {
     for (Node* node = parent->firstChild(); node; node = node->nextSibling())
@@ -201,6 +217,7 @@ public:
                 return;
             SvdPeripheral peripheral = buildPeripheral(element, scope);
             const auto copies = dimCopies(element, peripheral.name);
+            count(element, (copies.size() - 1) * weight(peripheral));
             const std::uint64_t step = copies.size() > 1 ? increment(element) : 0;
             for (std::size_t i = 0; i + 1 < copies.size(); ++i) {
                 SvdPeripheral placed = peripheral;
@@ -483,6 +500,8 @@ private:
     void addCopies(const Element* element, Item item, std::vector<Item>& items, bool fromBase, const Place& place)
     {
         const auto copies = dimCopies(element, item.name);
+        // Counted before they are made: a dim of a dim must fail, not fill the memory.
+        count(element, (copies.size() - 1) * weight(item));
         const std::uint64_t step = copies.size() > 1 ? increment(element) : 0;
         for (std::size_t i = 0; i < copies.size(); ++i) {
             Item placed = i + 1 < copies.size() ? item : std::move(item);
@@ -617,6 +636,7 @@ private:
         if (reference) {
             const Element* found = referenced(element, *reference, "register");
             reg = base(registersKept_, found, [&] { return buildRegister(found, inheritedAt(found)); });
+            count(element, reg.fields.size());
         } else {
             reg.sizeBits = scope.sizeBits.value_or(32);
             reg.access = scope.access.value_or(SvdAccess::ReadWrite);
@@ -690,6 +710,7 @@ private:
         if (reference) {
             const Element* found = referenced(element, *reference, "cluster");
             cluster = base(clustersKept_, found, [&] { return buildCluster(found, inheritedAt(found)); });
+            count(element, weight(cluster));
         }
         if (const auto name = childText(element, "name"))
             cluster.name = *name;
@@ -718,6 +739,7 @@ private:
             peripheral = base(peripheralsKept_, found->second, [&] {
                 return buildPeripheral(found->second, withOwnProperties(device_, {}));
             });
+            count(element, weight(peripheral));
         }
         if (const auto name = childText(element, "name"); name && !name->empty())
             peripheral.name = *name;

@@ -276,6 +276,19 @@ INSTANTIATE_TEST_SUITE_P(
                                                "<enumeratedValues><enumeratedValue><name>V</name><value>#xxxxxxxxx</value>"
                                                "</enumeratedValue></enumeratedValues></field></fields>"))),
                   "P.R.F: value #xxxxxxxxx has more than 8 don't-care bits"},
+        ErrorCase{"DimOfADim",
+                  svd(peripheral("<cluster><name>C%s</name><dim>65536</dim><dimIncrement>0x1000</dimIncrement><addressOffset>0</addressOffset>" +
+                                 reg("R%s", "0", "<dim>65536</dim><dimIncrement>4</dimIncrement>") + "</cluster>")),
+                  "P.C%s: the device has more than 2000000 registers and fields"},
+        ErrorCase{"ManyDerivedFromALargeBase",
+                  svd(peripheral(reg("R%s", "0", "<dim>60000</dim><dimIncrement>4</dimIncrement>"), "", "BASE") + [] {
+                      std::string derived;
+                      for (int i = 0; i < 40; ++i)
+                          derived += "<peripheral derivedFrom=\"BASE\"><name>D" + std::to_string(i) +
+                                     "</name><baseAddress>0x50000000</baseAddress></peripheral>";
+                      return derived;
+                  }()),
+                  "D31: the device has more than 2000000 registers and fields"},
         ErrorCase{"NotXml", "<device><name>", "not XML"},
         ErrorCase{"AnotherFormat", "<package/>", "its root element is not <device>"},
         ErrorCase{"Entities", "<!DOCTYPE d [<!ENTITY a \"aaaa\">]><device/>", "declares entities"}),
