@@ -6,7 +6,6 @@
 
 #include <fstream>
 #include <map>
-#include <regex>
 
 #include "bundles/packs/PacksCommandServer.h"
 #include "core/device/DeviceCommandServer.h"
@@ -31,7 +30,6 @@ std::map<std::string, std::vector<std::string>> documentedCommands()
 {
     std::ifstream document(std::string(HIL_SOURCE_DIR) + "/docs/protocol.md");
     std::map<std::string, std::vector<std::string>> commands;
-    const std::regex row(R"(^\| `([A-Za-z]+)` \|)");
     std::string service;
     bool inCommands = false;
     for (std::string line; std::getline(document, line);) {
@@ -40,8 +38,11 @@ std::map<std::string, std::vector<std::string>> documentedCommands()
             inCommands = false;
         } else if (line.rfind("### ", 0) == 0) {
             inCommands = line == "### Commands";
-        } else if (std::smatch match; inCommands && std::regex_search(line, match, row)) {
-            commands[service].push_back(match[1]);
+        } else if (inCommands && line.rfind("| `", 0) == 0) {
+            // A row: "| `name` | arguments | reply |".
+            const auto end = line.find("` |", 3);
+            if (end != std::string::npos)
+                commands[service].push_back(line.substr(3, end - 3));
         }
     }
     for (auto& [name, list] : commands)
