@@ -27,7 +27,6 @@ boost::json::value parseOrNull(const std::string& text)
     return error ? boost::json::value() : value;
 }
 
-std::string jsonString(const std::string& text) { return boost::json::serialize(boost::json::value(text)); }
 
 void requireArguments(const std::vector<std::string>& arguments, std::size_t least, std::size_t most,
                       const std::string& verb, const std::string& usage)

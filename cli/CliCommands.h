@@ -9,6 +9,7 @@
 
 #include <boost/json/value.hpp>
 
+#include "platform/common/JsonText.h"
 #include "platform/tcf/TcfClient.h"
 
 namespace hil::cli {
@@ -162,8 +163,6 @@ std::vector<std::uint8_t> bytesOf(const boost::json::value& base64);
 /// The number the bytes hold (at most the first 8), in the given byte order.
 std::uint64_t numberOfBytes(const std::vector<std::uint8_t>& bytes, bool bigEndian);
 
-/// A JSON string of `text`.
-std::string jsonString(const std::string& text);
 
 /// JSON with two-space indentation, members in their order.
 std::string prettyJson(const boost::json::value& value);

@@ -36,10 +36,10 @@ void printRegisterGroup(std::ostream& out, const boost::json::object& group)
 /// The device summary: name, architecture, and each address space with its segments.
 int summary(CliContext& context, const std::string& name)
 {
-    const auto info = callForValues(context, kDevice, "getDeviceInfo", {jsonString(name)}).at(1).as_object();
+    const auto info = callForValues(context, kDevice, "getDeviceInfo", {jsonText(name)}).at(1).as_object();
     boost::json::array spaces;
     for (const auto& id : info.at("addresspaces").as_array())
-        spaces.push_back(callForValues(context, kDevice, "getAddresspaceInfo", {jsonString(name), jsonString(textOf(id))}).at(1));
+        spaces.push_back(callForValues(context, kDevice, "getAddresspaceInfo", {jsonText(name), jsonText(textOf(id))}).at(1));
     if (context.json) {
         context.out << boost::json::serialize(boost::json::object{{"device", info}, {"addressSpaces", spaces}}) << "\n";
         return ExitCode::Ok;
@@ -120,7 +120,7 @@ int deviceVerb(CliContext& context, const std::vector<std::string>& arguments)
     std::vector<std::string> tcfArguments;
     for (std::size_t i = 0; i < arguments.size(); ++i)
         if (i != 1)
-            tcfArguments.push_back(jsonString(arguments[i]));
+            tcfArguments.push_back(jsonText(arguments[i]));
     return callAndPrint(context, part.service, part.command, tcfArguments, part.human);
 }
 
@@ -129,12 +129,12 @@ int sessionVerb(CliContext& context, const std::vector<std::string>& arguments)
     const std::string usage = "start ID debug|program, or end ID";
     requireArguments(arguments, 2, 3, "session", usage);
     if (arguments[0] == "end" && arguments.size() == 2)
-        return callAndPrint(context, kDevice, "endSession", {jsonString(arguments[1])},
+        return callAndPrint(context, kDevice, "endSession", {jsonText(arguments[1])},
                             [](std::ostream& out, const auto&, const auto&) { out << "session ended\n"; });
     if (arguments[0] != "start" || arguments.size() != 3 || (arguments[2] != "debug" && arguments[2] != "program"))
         throw UsageError("session needs " + usage);
     const std::string type = arguments[2] == "debug" ? "DebuggingSession" : "ProgrammingSession";
-    return callAndPrint(context, kDevice, "startSession", {jsonString(arguments[1]), jsonString(type)},
+    return callAndPrint(context, kDevice, "startSession", {jsonText(arguments[1]), jsonText(type)},
                         [type](std::ostream& out, const boost::json::array& values, const std::vector<std::string>&) {
                             out << type << " started";
                             for (const auto& [key, value] : values.at(1).as_object())
@@ -146,7 +146,7 @@ int sessionVerb(CliContext& context, const std::vector<std::string>& arguments)
 int eraseVerb(CliContext& context, const std::vector<std::string>& arguments)
 {
     requireArguments(arguments, 1, 1, "erase", "ID");
-    return callAndPrint(context, kDevice, "erase", {jsonString(arguments[0])},
+    return callAndPrint(context, kDevice, "erase", {jsonText(arguments[0])},
                         [](std::ostream& out, const auto&, const auto&) { out << "erased\n"; });
 }
 

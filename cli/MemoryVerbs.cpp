@@ -76,7 +76,7 @@ int readMemory(CliContext& context, const std::vector<std::string>& words)
     const std::uint64_t address = numberArgument(words[1], "mem read", "ADDRESS");
     const std::uint64_t count = numberArgument(words[2], "mem read", "COUNT");
     return callAndPrint(context, kMemory, "get",
-                        {jsonString(words[0]), std::to_string(address), "1", std::to_string(count), "0"},
+                        {jsonText(words[0]), std::to_string(address), "1", std::to_string(count), "0"},
                         [address](std::ostream& out, const Values& values, const Texts&) {
                             printDump(out, address, bytesOf(values.at(0)), values.at(2).as_array());
                             printRangeErrors(out, values.at(2));
@@ -88,7 +88,7 @@ int writeMemory(CliContext& context, const std::vector<std::string>& words)
     const std::uint64_t address = numberArgument(words[1], "mem write", "ADDRESS");
     const Bytes bytes = bytesOfHex(words[2], "mem write");
     return callAndPrint(context, kMemory, "set",
-                        {jsonString(words[0]), std::to_string(address), "1", std::to_string(bytes.size()), "0",
+                        {jsonText(words[0]), std::to_string(address), "1", std::to_string(bytes.size()), "0",
                          base64_json_string(bytes)},
                         transferred("wrote " + std::to_string(bytes.size()) + " byte(s)"));
 }
@@ -105,7 +105,7 @@ int fillMemory(CliContext& context, const std::vector<std::string>& words)
         pattern.push_back(byte);
     }
     return callAndPrint(context, kMemory, "fill",
-                        {jsonString(words[0]), std::to_string(address), "1", std::to_string(count), "0",
+                        {jsonText(words[0]), std::to_string(address), "1", std::to_string(count), "0",
                          boost::json::serialize(pattern)},
                         transferred("filled " + std::to_string(count) + " byte(s)"));
 }
@@ -152,7 +152,7 @@ struct Register {
 
 Register describeRegister(CliContext& context, const std::string& id)
 {
-    const auto properties = callForValues(context, kRegisters, "getContext", {jsonString(id)}).at(1).as_object();
+    const auto properties = callForValues(context, kRegisters, "getContext", {jsonText(id)}).at(1).as_object();
     const auto* name = properties.if_contains("Name");
     const auto* size = properties.if_contains("Size");
     const auto* bigEndian = properties.if_contains("BigEndian");
@@ -180,13 +180,13 @@ Bytes bytesOfValue(const Register& reg, std::uint64_t value)
 
 Bytes readRegister(CliContext& context, const std::string& id)
 {
-    return bytesOf(callForValues(context, kRegisters, "get", {jsonString(id)}).at(1));
+    return bytesOf(callForValues(context, kRegisters, "get", {jsonText(id)}).at(1));
 }
 
 int regsVerb(CliContext& context, const std::vector<std::string>& arguments)
 {
     requireArguments(arguments, 1, 1, "regs", "ID (a device, or another parent of registers)");
-    const auto children = callForValues(context, kRegisters, "getChildren", {jsonString(arguments[0])}).at(1).as_array();
+    const auto children = callForValues(context, kRegisters, "getChildren", {jsonText(arguments[0])}).at(1).as_array();
     boost::json::array table;
     for (const auto& child : children) {
         const Register reg = describeRegister(context, std::string(child.as_string()));
@@ -217,7 +217,7 @@ int regVerb(CliContext& context, const std::vector<std::string>& arguments)
     if (arguments[0] != "set" || arguments.size() != 3)
         throw UsageError("reg needs " + usage);
     const Bytes value = bytesOfValue(reg, numberArgument(arguments[2], "reg set", "VALUE"));
-    return callAndPrint(context, kRegisters, "set", {jsonString(reg.id), base64_json_string(value)},
+    return callAndPrint(context, kRegisters, "set", {jsonText(reg.id), base64_json_string(value)},
                         [&](std::ostream& out, const Values&, const Texts&) {
                             out << reg.name << " = " << hexText(valueOf(reg, value), static_cast<int>(2 * value.size()))
                                 << "\n";

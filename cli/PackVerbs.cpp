@@ -17,7 +17,7 @@ const std::string kPacks = "Packs";
 int devicesVerb(CliContext& context, const std::vector<std::string>& arguments)
 {
     requireArguments(arguments, 0, 1, "devices", "[FILTER]");
-    const std::vector<std::string> filter = arguments.empty() ? std::vector<std::string>{} : std::vector{jsonString(arguments[0])};
+    const std::vector<std::string> filter = arguments.empty() ? std::vector<std::string>{} : std::vector{jsonText(arguments[0])};
     return callAndPrint(context, kPacks, "list", filter, [](std::ostream& out, const boost::json::array& values, const auto&) {
         for (const auto& device : values.at(1).as_array())
             out << std::left << std::setw(24) << textOf(device.at("name")) << std::setw(14) << textOf(device.at("core"))
@@ -63,7 +63,7 @@ boost::json::object readRegister(CliContext& context, const std::string& memoryI
     }
     const std::string size = std::to_string(numberOf(reg.at("size")));
     const auto values = callForValues(context, "Memory", "get",
-                                      {jsonString(memoryId), std::to_string(numberOf(reg.at("address"))), size, size, "0"});
+                                      {jsonText(memoryId), std::to_string(numberOf(reg.at("address"))), size, size, "0"});
     if (!values.at(2).as_array().empty()) {
         result["skipped"] = "the target refused the read";
         return result;
@@ -117,11 +117,11 @@ int peripheralVerb(CliContext& context, const std::vector<std::string>& argument
 {
     requireArguments(arguments, 2, 2, "peripheral", "DEVICE-ID INSTANCE (a device context such as sim-1.DEMO32)");
     const std::string deviceId = arguments[0];
-    const auto properties = callForValues(context, "Device", "getContext", {jsonString(deviceId)}).at(1).as_object();
+    const auto properties = callForValues(context, "Device", "getContext", {jsonText(deviceId)}).at(1).as_object();
     const auto* name = properties.if_contains("Name");
     if (!name || !name->is_string())
         throw ReplyError(deviceId + " is not a device context: it has no Name");
-    const auto described = callForValues(context, kPacks, "registers", {jsonString(std::string(name->get_string())), jsonString(arguments[1])})
+    const auto described = callForValues(context, kPacks, "registers", {jsonText(std::string(name->get_string())), jsonText(arguments[1])})
                                .at(1)
                                .as_object();
     const std::string memoryId = deviceId + "." + textOf(described.at("addressSpace"));

@@ -21,7 +21,7 @@ int stimuliVerb(CliContext& context, const std::vector<std::string>& arguments)
                                     out << type.as_string().c_str() << "\n";
                             });
     if (arguments[0] == "designate" && arguments.size() == 3)
-        return callAndPrint(context, kStimuli, "setDesignator", {jsonString(arguments[1]), jsonString(arguments[2])},
+        return callAndPrint(context, kStimuli, "setDesignator", {jsonText(arguments[1]), jsonText(arguments[2])},
                             [&](std::ostream& out, const boost::json::array&, const std::vector<std::string>&) {
                                 out << "the stimuli port of " << arguments[1] << " is " << arguments[2] << "\n";
                             });

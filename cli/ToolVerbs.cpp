@@ -60,7 +60,7 @@ int toolsVerb(CliContext& context, const std::vector<std::string>& arguments)
 int attachedVerb(CliContext& context, const std::vector<std::string>& arguments)
 {
     requireArguments(arguments, 0, 0, "attached", "no arguments");
-    return callAndPrint(context, kTool, "getAttachedTools", {jsonString("")}, [](std::ostream& out, const Values& values, const Texts&) {
+    return callAndPrint(context, kTool, "getAttachedTools", {jsonText("")}, [](std::ostream& out, const Values& values, const Texts&) {
         for (const auto& tool : values.at(1).as_array()) {
             out << tool.at("ToolType").as_string().c_str();
             if (const auto& connection = tool.at("ConnectionType").as_string(); !connection.empty())
@@ -81,7 +81,7 @@ int setupVerb(CliContext& context, const std::vector<std::string>& arguments)
     if (!parseOrNull(properties).is_object())
         throw UsageError("setup needs " + usage + "; PROPERTIES-JSON is a JSON object such as '{\"SerialNumber\":\"VP-1\"}'");
     const auto reply =
-        context.client.call(kTool, "setupTool", {jsonString(toolType), jsonString(connectionType), properties});
+        context.client.call(kTool, "setupTool", {jsonText(toolType), jsonText(connectionType), properties});
     const auto id = reply.values.size() > 1 ? parseOrNull(reply.values[1]) : boost::json::value();
     const std::string madeId = id.is_string() ? std::string(id.get_string()) : "";
     const int result = printReply(context, reply, "Tool setupTool",
@@ -101,7 +101,7 @@ int setupVerb(CliContext& context, const std::vector<std::string>& arguments)
 int teardownVerb(CliContext& context, const std::vector<std::string>& arguments)
 {
     requireArguments(arguments, 1, 1, "teardown", "ID");
-    return callAndPrint(context, kTool, "tearDownTool", {jsonString(arguments[0])},
+    return callAndPrint(context, kTool, "tearDownTool", {jsonText(arguments[0])},
                         [&](std::ostream& out, const Values&, const Texts&) { out << arguments[0] << " torn down\n"; });
 }
 
@@ -172,7 +172,7 @@ const std::map<std::string, ToolOperation>& toolOperations()
                        }}},
         {"raw", {"HEX [TIMEOUT-MS]", "send raw bytes and print the answer in hex", 1, 2, "cmd",
                  [](const Texts& words) {
-                     std::vector<std::string> encoded{jsonString(base64_encode(bytesOfHex(words[0], "raw")))};
+                     std::vector<std::string> encoded{jsonText(base64_encode(bytesOfHex(words[0], "raw")))};
                      if (words.size() > 1) {
                          if (!parseOrNull(words[1]).is_int64())
                              throw UsageError("raw needs a whole number of milliseconds");
@@ -190,7 +190,7 @@ const std::map<std::string, ToolOperation>& toolOperations()
                       std::string command;
                       for (const auto& word : words)
                           command += (command.empty() ? "" : " ") + word;
-                      return std::vector<std::string>{jsonString(command)};
+                      return std::vector<std::string>{jsonText(command)};
                   },
                   [](std::ostream& out, const Values& values, const Texts&) {
                       if (values.size() > 1)
@@ -201,7 +201,7 @@ const std::map<std::string, ToolOperation>& toolOperations()
                          const std::string parameters = words.size() > 1 ? words[1] : "{}";
                          if (!parseOrNull(parameters).is_object())
                              throw UsageError("special needs a JSON object of parameters");
-                         return std::vector<std::string>{jsonString(words[0]), parameters};
+                         return std::vector<std::string>{jsonText(words[0]), parameters};
                      },
                      says("done")}},
     };
@@ -220,7 +220,7 @@ int toolVerb(CliContext& context, const std::vector<std::string>& arguments)
     const std::vector<std::string> words(arguments.begin() + 2, arguments.end());
     requireArguments(words, operation.least, operation.most, "tool ID " + arguments[1],
                      operation.arguments.empty() ? "no arguments" : operation.arguments);
-    std::vector<std::string> tcfArguments{jsonString(arguments[0])};
+    std::vector<std::string> tcfArguments{jsonText(arguments[0])};
     for (auto& argument : operation.encode(words))
         tcfArguments.push_back(std::move(argument));
     return callAndPrint(context, kTool, operation.command, tcfArguments, operation.human);
@@ -252,7 +252,7 @@ int upgradeVerb(CliContext& context, const std::vector<std::string>& arguments)
     // On a terminal the bar redraws in place; into a file or pipe each report is a line.
     const bool redraw = !context.json && isatty(STDERR_FILENO);
     bool drew = false;
-    auto reply = context.client.send(kTool, "startUpgrade", {jsonString(arguments[0]), arguments.size() == 2 ? "true" : "false"},
+    auto reply = context.client.send(kTool, "startUpgrade", {jsonText(arguments[0]), arguments.size() == 2 ? "true" : "false"},
                                      [&](const std::vector<std::string>& values) {
                                          const std::string report = values.empty() ? "" : values[0];
                                          if (context.json)
@@ -273,7 +273,7 @@ int upgradeVerb(CliContext& context, const std::vector<std::string>& arguments)
 
 std::vector<std::string> attachedConnectionTypes(CliContext& context)
 {
-    const auto values = callForValues(context, kTool, "getAttachedTools", {jsonString("")});
+    const auto values = callForValues(context, kTool, "getAttachedTools", {jsonText("")});
     std::vector<std::string> types;
     for (const auto& tool : values.at(1).as_array())
         types.emplace_back(tool.at("ConnectionType").as_string());

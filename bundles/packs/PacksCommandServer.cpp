@@ -5,6 +5,7 @@
 #include <boost/json.hpp>
 
 #include "core/frame/ErrorDescr.h"
+#include "platform/common/JsonText.h"
 
 namespace hil::packs {
 
@@ -22,7 +23,7 @@ PacksCommandServer::PacksCommandServer(IOrixDebugger& debugger, std::shared_ptr<
                 throwInvalidNumberOfArguments(name, arguments);
             const auto value = answer(arguments);
             results.push_back(emptyError());
-            results.push_back(boost::json::serialize(value));
+            results.push_back(jsonText(value));
         });
     };
     command("list", 0, 1, [this](const CommandArguments& a) { return packs_->list(a.count() ? a.string(0) : ""); });

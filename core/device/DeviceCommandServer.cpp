@@ -5,9 +5,10 @@
 #include <boost/json.hpp>
 
 #include "core/frame/ErrorDescr.h"
-#include "platform/common/Base64.h"
 #include "platform/common/BackendLogger.h"
+#include "platform/common/Base64.h"
 #include "platform/common/CoreException.h"
+#include "platform/common/JsonText.h"
 #include "platform/tcf/Protocol.h"
 
 namespace hil {
@@ -30,7 +31,6 @@ std::shared_ptr<T> requireObject(std::shared_ptr<T> found, const std::string& mi
     return found;
 }
 
-std::string jsonText(const boost::json::value& value) { return boost::json::serialize(value); }
 
 template <class T>
 boost::json::array namesOf(const DIList<T>& list)

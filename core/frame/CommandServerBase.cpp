@@ -8,6 +8,7 @@
 #include "platform/common/BackendLogger.h"
 #include "platform/common/CoreException.h"
 #include "platform/common/FormatString.h"
+#include "platform/common/JsonText.h"
 #include "platform/common/Status.h"
 #include "platform/tcf/GenericError.h"
 #include "platform/tcf/IntermediateResultReporter.h"
@@ -106,7 +107,7 @@ void CommandServerBase::handleGetContext(const CommandArguments& arguments, tcf:
         CoreException::createAndThrow(kLibTcf, ErrorCode::InvalidContext, "Empty context id");
     const ContextPtr context = getContextOrThrow(id);
     results.push_back(Status().toJson());
-    results.push_back(boost::json::serialize(context->getProperties()));
+    results.push_back(jsonText(context->getProperties()));
 }
 
 void CommandServerBase::handleGetChildren(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results)
@@ -119,7 +120,7 @@ void CommandServerBase::handleGetChildren(const CommandArguments& arguments, tcf
     for (const auto& child : registry_->getChildren(parent))
         ids.emplace_back(child->getId());
     results.push_back(ErrorDescr().toJson());
-    results.push_back(boost::json::serialize(ids));
+    results.push_back(jsonText(ids));
 }
 
 void CommandServerBase::throwNoContexts() const
@@ -160,7 +161,7 @@ void CommandServerBase::sendContextChanged(const ContextPtr& context) const
 {
     boost::json::array changed;
     changed.emplace_back(context->getProperties());
-    tcf::Protocol::sendEvent(serviceName(), "contextChanged", {boost::json::serialize(changed)});
+    tcf::Protocol::sendEvent(serviceName(), "contextChanged", {jsonText(changed)});
 }
 
 void CommandServerBase::registerContextSignalHandlers(const ContextPtr&) {}
@@ -182,7 +183,7 @@ void CommandServerBase::onContextsAdded(ContextList& contexts)
         added.emplace_back(context->getProperties());
         registerContextSignalHandlers(context);
     }
-    tcf::Protocol::sendEvent(serviceName(), "contextAdded", {boost::json::serialize(added)});
+    tcf::Protocol::sendEvent(serviceName(), "contextAdded", {jsonText(added)});
 }
 
 void CommandServerBase::onContextsRemoved(ContextList& contexts)
@@ -192,7 +193,7 @@ void CommandServerBase::onContextsRemoved(ContextList& contexts)
         if (context)
             removed.emplace_back(context->getId());
     }
-    tcf::Protocol::sendEvent(serviceName(), "contextRemoved", {boost::json::serialize(removed)});
+    tcf::Protocol::sendEvent(serviceName(), "contextRemoved", {jsonText(removed)});
 }
 
 } // namespace hil

@@ -7,6 +7,7 @@
 #include "core/frame/ErrorDescr.h"
 #include "platform/common/BackendLogger.h"
 #include "platform/common/Base64.h"
+#include "platform/common/JsonText.h"
 #include "platform/tcf/MessageCodec.h"
 #include "platform/tcf/Protocol.h"
 
@@ -188,7 +189,7 @@ std::string MemoryCommandServer::rangeErrorList(const MemoryErrorMapPtr& errors,
             address += length;
         }
     }
-    return boost::json::serialize(list);
+    return jsonText(list);
 }
 
 void MemoryCommandServer::registerContextSignalHandlers(const ContextPtr& context)
@@ -207,7 +208,7 @@ void MemoryCommandServer::onMemoryChanged(const std::shared_ptr<IMemoryContext>&
         changed.emplace_back(boost::json::object{{"addr", static_cast<std::int64_t>(address)},
                                                  {"size", static_cast<std::int64_t>(size)}});
     tcf::Protocol::sendEvent(serviceName(), "memoryChanged",
-                             {boost::json::serialize(boost::json::value(context->getId())), boost::json::serialize(changed)});
+                             {jsonText(context->getId()), jsonText(changed)});
 }
 
 } // namespace hil

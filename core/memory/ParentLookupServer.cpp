@@ -3,6 +3,7 @@
 #include <boost/json.hpp>
 
 #include "core/frame/ErrorDescr.h"
+#include "platform/common/JsonText.h"
 
 namespace hil {
 
@@ -20,7 +21,7 @@ void ParentLookupServer::handleGetChildren(const CommandArguments& arguments, tc
     for (const auto& id : childIdsOf(*parent))
         ids.emplace_back(id);
     results.push_back(ErrorDescr().toJson());
-    results.push_back(boost::json::serialize(ids));
+    results.push_back(jsonText(ids));
 }
 
 } // namespace hil

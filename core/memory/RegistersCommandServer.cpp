@@ -7,6 +7,7 @@
 #include "core/frame/ErrorDescr.h"
 #include "platform/common/Base64.h"
 #include "platform/common/CoreException.h"
+#include "platform/common/JsonText.h"
 #include "platform/tcf/Protocol.h"
 
 namespace hil {
@@ -137,7 +138,7 @@ void RegistersCommandServer::registerContextSignalHandlers(const ContextPtr& con
 void RegistersCommandServer::onRegisterChanged(const std::shared_ptr<IRegistersContext>& context) const
 {
     tcf::Protocol::sendEvent(serviceName(), "registerChanged",
-                             {boost::json::serialize(boost::json::value(context->getId()))});
+                             {jsonText(context->getId())});
 }
 
 } // namespace hil

@@ -5,13 +5,10 @@
 #include <boost/json.hpp>
 
 #include "core/frame/ErrorDescr.h"
+#include "platform/common/JsonText.h"
 #include "platform/tcf/Protocol.h"
 
 namespace hil {
-
-namespace {
-std::string jsonString(const std::string& text) { return boost::json::serialize(boost::json::value(text)); }
-} // namespace
 
 MessageCommandServer::MessageCommandServer(IOrixDebugger& debugger, std::shared_ptr<IService> service)
     : CommandServerBase(debugger, service), messageService_(std::dynamic_pointer_cast<IMessageService>(service))
@@ -59,7 +56,7 @@ void MessageCommandServer::registerContextSignalHandlers(const ContextPtr& conte
 void MessageCommandServer::onMessage(const std::shared_ptr<IMessageContext>& context, const IStatus& status) const
 {
     tcf::Protocol::sendEvent(serviceName(), "message",
-                             {jsonString(context->getId()), jsonString(context->getSourceName()), jsonString(status.getMessage())});
+                             {jsonText(context->getId()), jsonText(context->getSourceName()), jsonText(status.getMessage())});
 }
 
 } // namespace hil

@@ -1,4 +1,5 @@
 #include "core/stimuli/StimuliCommandServer.h"
+#include "platform/common/JsonText.h"
 
 #include <stdexcept>
 
@@ -26,7 +27,7 @@ void StimuliCommandServer::dispatchGetSupportedStimuliTypes(const CommandArgumen
     for (const auto& type : stimuliService_->getSupportedStimuliTypes())
         types.emplace_back(type);
     results.push_back(emptyError());
-    results.push_back(boost::json::serialize(types));
+    results.push_back(jsonText(types));
 }
 
 void StimuliCommandServer::dispatchSetDesignator(const CommandArguments& arguments, tcf::IIntermediateResult&,

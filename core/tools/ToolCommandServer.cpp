@@ -7,13 +7,12 @@
 
 #include "core/frame/ErrorDescr.h"
 #include "platform/common/Base64.h"
+#include "platform/common/JsonText.h"
 #include "platform/tcf/Protocol.h"
 
 namespace hil {
 
 namespace {
-
-std::string jsonString(const std::string& text) { return boost::json::serialize(boost::json::value(text)); }
 
 /// Commands of the form (id, ...) need at least this many arguments.
 void requireAtLeast(const CommandArguments& arguments, std::size_t minimum)
@@ -92,12 +91,12 @@ void ToolCommandServer::registerContextSignalHandlers(const ContextPtr& context)
 
 void ToolCommandServer::onAttachedToolsUpdated(const std::vector<ConnectionInfo>& tools) const
 {
-    tcf::Protocol::sendEvent(serviceName(), "attachedToolsChanged", {boost::json::serialize(attachedToolsToJson(tools))});
+    tcf::Protocol::sendEvent(serviceName(), "attachedToolsChanged", {jsonText(attachedToolsToJson(tools))});
 }
 
 void ToolCommandServer::onToolConnectionLost(const std::string& reason) const
 {
-    tcf::Protocol::sendEvent(serviceName(), "connectionLost", {boost::json::serialize(boost::json::array{reason})});
+    tcf::Protocol::sendEvent(serviceName(), "connectionLost", {jsonText(boost::json::array{reason})});
 }
 
 void ToolCommandServer::handleGetSupportedToolTypes(const CommandArguments& arguments, tcf::IIntermediateResult&,
@@ -108,7 +107,7 @@ void ToolCommandServer::handleGetSupportedToolTypes(const CommandArguments& argu
     for (const auto& type : toolService_->getSupportedToolTypes())
         types.emplace_back(type);
     results.push_back(ErrorDescr().toJson());
-    results.push_back(boost::json::serialize(types));
+    results.push_back(jsonText(types));
 }
 
 void ToolCommandServer::handleSetupTool(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results)
@@ -126,7 +125,7 @@ void ToolCommandServer::handleSetupTool(const CommandArguments& arguments, tcf::
     }
     ContextList added{tool};
     onContextsAdded(added);
-    results.push_back(jsonString(tool->getId()));
+    results.push_back(jsonText(tool->getId()));
 }
 
 void ToolCommandServer::handleTearDownTool(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results)
@@ -144,7 +143,7 @@ void ToolCommandServer::handleGetAttachedTools(const CommandArguments& arguments
     Status status;
     const auto tools = toolService_->getAttachedTools(status, type);
     results.push_back(status.toJson());
-    results.push_back(boost::json::serialize(attachedToolsToJson(tools)));
+    results.push_back(jsonText(attachedToolsToJson(tools)));
 }
 
 void ToolCommandServer::handleSetProperties(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results)
@@ -167,7 +166,7 @@ void ToolCommandServer::handleDetectDevices(const CommandArguments& arguments, t
     for (auto& device : tool->detectDevices(status))
         devices.emplace_back(std::move(device));
     results.push_back(status.toJson());
-    results.push_back(boost::json::serialize(devices));
+    results.push_back(jsonText(devices));
 }
 
 void ToolCommandServer::handleStartUpgrade(const CommandArguments& arguments, tcf::IIntermediateResult& progress,
@@ -201,7 +200,7 @@ void ToolCommandServer::handleGetTargetVoltage(const CommandArguments& arguments
     const double volts = getToolContextOrThrow(arguments.string(0))->getTargetVoltage();
     results.push_back(Status().toJson());
     // NaN has no JSON form; clients of this service read the bare word.
-    results.push_back(std::isnan(volts) ? "NaN" : boost::json::serialize(boost::json::value(volts)));
+    results.push_back(std::isnan(volts) ? "NaN" : jsonText(volts));
 }
 
 void ToolCommandServer::handleSelfTest(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results)
@@ -211,7 +210,7 @@ void ToolCommandServer::handleSelfTest(const CommandArguments& arguments, tcf::I
     Status status;
     const auto report = tool->selfTest(status);
     results.push_back(status.toJson());
-    results.push_back(boost::json::serialize(report));
+    results.push_back(jsonText(report));
 }
 
 void ToolCommandServer::handleCalibrate(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results)
@@ -238,9 +237,9 @@ void ToolCommandServer::handleCmd(const CommandArguments& arguments, tcf::IInter
     Status status;
     std::vector<std::uint8_t> response;
     tool->genericCommand(status, response, request, timeoutMs);
-    results.push_back(jsonString(base64_encode(response)));
+    results.push_back(jsonText(base64_encode(response)));
     results.push_back(status.toJson());
-    results.push_back("");
+    results.push_back(emptyError());
 }
 
 void ToolCommandServer::handleGenericStringCommand(const CommandArguments& arguments, tcf::IIntermediateResult&,
@@ -255,7 +254,7 @@ void ToolCommandServer::handleGenericStringCommand(const CommandArguments& argum
     const bool answered = tool->genericStringCommand(status, response, command);
     results.push_back(status.toJson());
     if (answered)
-        results.push_back(jsonString(response));
+        results.push_back(jsonText(response));
 }
 
 void ToolCommandServer::handleSpecialOperation(const CommandArguments& arguments, tcf::IIntermediateResult&,
@@ -269,7 +268,7 @@ void ToolCommandServer::handleSpecialOperation(const CommandArguments& arguments
     Status status;
     tool->specialOperation(status, operation, parameters);
     results.push_back(status.toJson());
-    results.push_back("");
+    results.push_back(emptyError());
 }
 
 } // namespace hil

@@ -43,7 +43,7 @@ private:
         const std::string id = arguments.string(0);
         auto parent = getContextOrThrow(arguments.string(1));
         registry()->addContext(fakes::makeContext(id, parent));
-        results.push_back("");
+        results.push_back(emptyError());
     }
 
     /// (n): n progress reports 0..n-1, then the reply n.
@@ -53,7 +53,7 @@ private:
         const int count = arguments.int32(0);
         for (int i = 0; i < count; ++i)
             progress.sendIntermediateResult({std::to_string(i)});
-        results.push_back("");
+        results.push_back(emptyError());
         results.push_back(std::to_string(count));
     }
 
@@ -65,14 +65,14 @@ private:
         const std::string payload = boost::json::serialize(boost::json::value(std::string(arguments.int32(1), 'x')));
         for (int i = 0; i < count; ++i)
             tcf::Protocol::sendEvent("Echo", "tick", {std::to_string(i), payload});
-        results.push_back("");
+        results.push_back(emptyError());
     }
 
     /// (size): replies a string of `size` bytes, as a big memory read would.
     void handleBlob(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results)
     {
         arguments.requireCount(1);
-        results.push_back("");
+        results.push_back(emptyError());
         results.push_back(boost::json::serialize(boost::json::value(std::string(arguments.int32(0), 'x'))));
     }
 
@@ -81,7 +81,7 @@ private:
     {
         arguments.requireCount(1);
         std::this_thread::sleep_for(std::chrono::milliseconds(arguments.int32(0)));
-        results.push_back("");
+        results.push_back(emptyError());
     }
 };
 
