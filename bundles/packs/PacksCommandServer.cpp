@@ -9,11 +9,9 @@
 
 namespace hil::packs {
 
-PacksCommandServer::PacksCommandServer(IOrixDebugger& debugger, std::shared_ptr<IService> service)
-    : CommandServerBase(debugger, service), packs_(std::dynamic_pointer_cast<PacksService>(service))
+PacksCommandServer::PacksCommandServer(IOrixDebugger& debugger, std::shared_ptr<IService> given)
+    : CommandServerFor(debugger, std::move(given))
 {
-    if (!packs_)
-        throw std::invalid_argument("PacksCommandServer needs the Packs service");
     // Every command replies the empty error, then its one value.
     const auto command = [this](const std::string& name, std::size_t minimum, std::size_t maximum,
                                 std::function<boost::json::value(const CommandArguments&)> answer) {
@@ -26,12 +24,12 @@ PacksCommandServer::PacksCommandServer(IOrixDebugger& debugger, std::shared_ptr<
             results.push_back(jsonText(value));
         });
     };
-    command("list", 0, 1, [this](const CommandArguments& a) { return packs_->list(a.count() ? a.string(0) : ""); });
-    command("show", 1, 1, [this](const CommandArguments& a) { return packs_->show(a.string(0)); });
-    command("peripherals", 1, 1, [this](const CommandArguments& a) { return packs_->peripherals(a.string(0)); });
-    command("registers", 2, 2, [this](const CommandArguments& a) { return packs_->registers(a.string(0), a.string(1)); });
-    command("rescan", 0, 0, [this](const CommandArguments&) { return packs_->rescan(); });
-    command("problems", 0, 0, [this](const CommandArguments&) { return packs_->problems(); });
+    command("list", 0, 1, [this](const CommandArguments& a) { return service()->list(a.count() ? a.string(0) : ""); });
+    command("show", 1, 1, [this](const CommandArguments& a) { return service()->show(a.string(0)); });
+    command("peripherals", 1, 1, [this](const CommandArguments& a) { return service()->peripherals(a.string(0)); });
+    command("registers", 2, 2, [this](const CommandArguments& a) { return service()->registers(a.string(0), a.string(1)); });
+    command("rescan", 0, 0, [this](const CommandArguments&) { return service()->rescan(); });
+    command("problems", 0, 0, [this](const CommandArguments&) { return service()->problems(); });
 }
 
 } // namespace hil::packs

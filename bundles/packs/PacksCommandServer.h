@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "bundles/packs/PacksService.h"
-#include "core/frame/CommandServerBase.h"
+#include "core/frame/CommandServerFor.h"
 
 namespace hil::packs {
 
@@ -14,12 +14,11 @@ namespace hil::packs {
 ///   "registers" (NAME, PERIPHERAL) that peripheral's registers, fields and field values
 ///   "rescan" ()                    scans the pack folders again
 ///   "problems" ()                  what kept a source or device from being used
-class PacksCommandServer : public CommandServerBase {
+class PacksCommandServer : public CommandServerFor<PacksService> {
 public:
     PacksCommandServer(IOrixDebugger& debugger, std::shared_ptr<IService> service);
 
 private:
-    std::shared_ptr<PacksService> packs_;
 };
 
 } // namespace hil::packs

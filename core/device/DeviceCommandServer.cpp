@@ -48,11 +48,9 @@ std::string moduleMissing(const std::string& module, const std::string& device)
 
 } // namespace
 
-DeviceCommandServer::DeviceCommandServer(IOrixDebugger& debugger, std::shared_ptr<IService> service)
-    : CommandServerBase(debugger, service), deviceService_(std::dynamic_pointer_cast<IDeviceService>(service))
+DeviceCommandServer::DeviceCommandServer(IOrixDebugger& debugger, std::shared_ptr<IService> given)
+    : CommandServerFor(debugger, std::move(given))
 {
-    if (!deviceService_)
-        throw std::invalid_argument("DeviceCommandServer needs the Device service");
     addCommand("getSupportedDevices", &DeviceCommandServer::handleGetSupportedDevices);
     addCommand("GetConfigurationFile", &DeviceCommandServer::handleNotImplemented);
     addCommand("startSession", &DeviceCommandServer::handleStartSession);
@@ -106,7 +104,7 @@ std::shared_ptr<Part> DeviceCommandServer::requirePart(const CommandArguments& a
 std::shared_ptr<DIDevice> DeviceCommandServer::requireDevice(const std::string& deviceName) const
 {
     Status status;
-    return requireObject(deviceService_->getDeviceInfo(status, deviceName), "Could not get deviceInfo for " + deviceName);
+    return requireObject(service()->getDeviceInfo(status, deviceName), "Could not get deviceInfo for " + deviceName);
 }
 
 void DeviceCommandServer::registerContextSignalHandlers(const ContextPtr& context)
@@ -146,7 +144,7 @@ void DeviceCommandServer::handleGetSupportedDevices(const CommandArguments& argu
 {
     arguments.requireCount(0);
     boost::json::array names;
-    for (const auto& name : deviceService_->getSupportedDevices())
+    for (const auto& name : service()->getSupportedDevices())
         names.emplace_back(name);
     results.push_back(emptyError());
     results.push_back(jsonText(names));
@@ -399,7 +397,7 @@ void DeviceCommandServer::handleGetAvailableApplets(const CommandArguments& argu
 {
     arguments.requireCount(1);
     boost::json::array kinds;
-    for (const auto& [kind, applets] : deviceService_->getDeviceApplets(nameArgument(arguments, 0))) {
+    for (const auto& [kind, applets] : service()->getDeviceApplets(nameArgument(arguments, 0))) {
         boost::json::array list;
         for (const auto& applet : applets) {
             boost::json::object entry;

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/frame/CommandServerBase.h"
+#include "core/frame/CommandServerFor.h"
 #include "core/interfaces/IDeviceContext.h"
 #include "core/interfaces/IDeviceService.h"
 
@@ -9,7 +9,7 @@ namespace hil {
 /// The TCF face of the Device service: device descriptions by device name, sessions, erasing and
 /// other operations on device contexts, and the target events "externalReset",
 /// "powerStateChanged" and "targetEvent". It announces added and removed device contexts.
-class DeviceCommandServer : public CommandServerBase {
+class DeviceCommandServer : public CommandServerFor<IDeviceService> {
 public:
     /// `service` must be an `IDeviceService`; throws `std::invalid_argument` otherwise.
     DeviceCommandServer(IOrixDebugger& debugger, std::shared_ptr<IService> service);
@@ -56,7 +56,6 @@ private:
     void handleGetPropertyGroup(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
     void handleGetAvailableApplets(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
 
-    std::shared_ptr<IDeviceService> deviceService_;
 };
 
 } // namespace hil

@@ -10,11 +10,9 @@
 
 namespace hil {
 
-MessageCommandServer::MessageCommandServer(IOrixDebugger& debugger, std::shared_ptr<IService> service)
-    : CommandServerBase(debugger, service), messageService_(std::dynamic_pointer_cast<IMessageService>(service))
+MessageCommandServer::MessageCommandServer(IOrixDebugger& debugger, std::shared_ptr<IService> given)
+    : CommandServerFor(debugger, std::move(given))
 {
-    if (!messageService_)
-        throw std::invalid_argument("MessageCommandServer needs the Message service");
     addCommand("setProperties", &MessageCommandServer::handleSetProperties);
     registerServiceSignalHandlers();
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/frame/CommandServerBase.h"
+#include "core/frame/CommandServerFor.h"
 #include "core/interfaces/IMessageContext.h"
 #include "core/interfaces/IMessageService.h"
 
@@ -10,7 +10,7 @@ namespace hil {
 /// handed to any registered context as it is), and the event "message" (context id, source
 /// name, text) for every status a message context reports. Any other command gets the error
 /// {"Code":3,"Service":"Message","Format":"Unknown command"}.
-class MessageCommandServer : public CommandServerBase {
+class MessageCommandServer : public CommandServerFor<IMessageService> {
 public:
     /// `service` must be an `IMessageService`; throws `std::invalid_argument` otherwise.
     MessageCommandServer(IOrixDebugger& debugger, std::shared_ptr<IService> service);
@@ -27,7 +27,6 @@ protected:
 private:
     void handleSetProperties(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
 
-    std::shared_ptr<IMessageService> messageService_;
 };
 
 } // namespace hil

@@ -7,11 +7,9 @@
 
 namespace hil {
 
-StimuliCommandServer::StimuliCommandServer(IOrixDebugger& debugger, std::shared_ptr<IService> service)
-    : CommandServerBase(debugger, service), stimuliService_(std::dynamic_pointer_cast<IStimuliService>(service))
+StimuliCommandServer::StimuliCommandServer(IOrixDebugger& debugger, std::shared_ptr<IService> given)
+    : CommandServerFor(debugger, std::move(given))
 {
-    if (!stimuliService_)
-        throw std::invalid_argument("StimuliCommandServer needs the Stimuli service");
     removeCommand("getContext");
     removeCommand("getChildren");
     addCommand("getStimuliTypes", &StimuliCommandServer::dispatchGetSupportedStimuliTypes);
@@ -24,7 +22,7 @@ void StimuliCommandServer::dispatchGetSupportedStimuliTypes(const CommandArgumen
 {
     arguments.requireCount(0);
     boost::json::array types;
-    for (const auto& type : stimuliService_->getSupportedStimuliTypes())
+    for (const auto& type : service()->getSupportedStimuliTypes())
         types.emplace_back(type);
     results.push_back(emptyError());
     results.push_back(jsonText(types));
@@ -36,7 +34,7 @@ void StimuliCommandServer::dispatchSetDesignator(const CommandArguments& argumen
     arguments.requireCount(2);
     const std::string deviceId = arguments.string(0);
     const std::string designator = arguments.string(1);
-    stimuliService_->setDesignator(deviceId, designator);
+    service()->setDesignator(deviceId, designator);
     results.push_back(emptyError());
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/frame/CommandServerBase.h"
+#include "core/frame/CommandServerFor.h"
 #include "core/interfaces/IStimuliService.h"
 
 namespace hil {
@@ -9,7 +9,7 @@ namespace hil {
 /// "addStimuliProvider", which is accepted with any arguments and does nothing (providers are
 /// set up by other bundles through the service). It has no generic commands and sends no
 /// context events.
-class StimuliCommandServer : public CommandServerBase {
+class StimuliCommandServer : public CommandServerFor<IStimuliService> {
 public:
     /// `service` must be an `IStimuliService`; throws `std::invalid_argument` otherwise.
     StimuliCommandServer(IOrixDebugger& debugger, std::shared_ptr<IService> service);
@@ -20,7 +20,6 @@ private:
     void dispatchGetSupportedStimuliTypes(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
     void dispatchSetDesignator(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
 
-    std::shared_ptr<IStimuliService> stimuliService_;
 };
 
 } // namespace hil

@@ -25,11 +25,9 @@ constexpr int kDefaultCommandTimeoutMs = 1000;
 
 } // namespace
 
-ToolCommandServer::ToolCommandServer(IOrixDebugger& debugger, std::shared_ptr<IService> service)
-    : CommandServerBase(debugger, service), toolService_(std::dynamic_pointer_cast<IToolService>(service))
+ToolCommandServer::ToolCommandServer(IOrixDebugger& debugger, std::shared_ptr<IService> given)
+    : CommandServerFor(debugger, std::move(given))
 {
-    if (!toolService_)
-        throw std::invalid_argument("ToolCommandServer needs the Tool service");
     addCommand("getSupportedToolTypes", &ToolCommandServer::handleGetSupportedToolTypes);
     addCommand("setupTool", &ToolCommandServer::handleSetupTool);
     addCommand("tearDownTool", &ToolCommandServer::handleTearDownTool);
@@ -49,7 +47,7 @@ ToolCommandServer::ToolCommandServer(IOrixDebugger& debugger, std::shared_ptr<IS
     addCommand("cmd", &ToolCommandServer::handleCmd);
     addCommand("genericStringCommand", &ToolCommandServer::handleGenericStringCommand);
     addCommand("SpecialOperation", &ToolCommandServer::handleSpecialOperation);
-    toolService_->addAttachedToolsListChangedHandler(tracked(IToolService::AttachedToolsSignal::slot_type(
+    service()->addAttachedToolsListChangedHandler(tracked(IToolService::AttachedToolsSignal::slot_type(
         [this](const std::vector<ConnectionInfo>& tools) { onAttachedToolsUpdated(tools); })));
 }
 
@@ -104,7 +102,7 @@ void ToolCommandServer::handleGetSupportedToolTypes(const CommandArguments& argu
 {
     arguments.requireCount(0);
     boost::json::array types;
-    for (const auto& type : toolService_->getSupportedToolTypes())
+    for (const auto& type : service()->getSupportedToolTypes())
         types.emplace_back(type);
     results.push_back(ErrorDescr().toJson());
     results.push_back(jsonText(types));
@@ -117,7 +115,7 @@ void ToolCommandServer::handleSetupTool(const CommandArguments& arguments, tcf::
     const std::string connectionType = arguments.string(1);
     const boost::json::object properties = arguments.object(2);
     Status status;
-    const auto tool = toolService_->setupTool(status, toolType, connectionType, properties);
+    const auto tool = service()->setupTool(status, toolType, connectionType, properties);
     results.push_back(status.toJson());
     if (!tool) {
         results.push_back("\"\"");
@@ -131,7 +129,7 @@ void ToolCommandServer::handleSetupTool(const CommandArguments& arguments, tcf::
 void ToolCommandServer::handleTearDownTool(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results)
 {
     arguments.requireCount(1);
-    toolService_->tearDownTool(getToolContextOrThrow(arguments.string(0)));
+    service()->tearDownTool(getToolContextOrThrow(arguments.string(0)));
     results.push_back(ErrorDescr().toJson());
 }
 
@@ -141,7 +139,7 @@ void ToolCommandServer::handleGetAttachedTools(const CommandArguments& arguments
     arguments.requireCount(1);
     const std::string type = arguments.string(0);
     Status status;
-    const auto tools = toolService_->getAttachedTools(status, type);
+    const auto tools = service()->getAttachedTools(status, type);
     results.push_back(status.toJson());
     results.push_back(jsonText(attachedToolsToJson(tools)));
 }
@@ -189,7 +187,7 @@ void ToolCommandServer::handleCancel(const CommandArguments&, tcf::IIntermediate
 void ToolCommandServer::handlePollForTools(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results)
 {
     arguments.requireCount(1);
-    toolService_->startPollingForTools(arguments.boolean(0));
+    service()->startPollingForTools(arguments.boolean(0));
     results.push_back(Status().toJson());
 }
 

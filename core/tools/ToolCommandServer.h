@@ -1,6 +1,6 @@
 #pragma once
 
-#include "core/frame/CommandServerBase.h"
+#include "core/frame/CommandServerFor.h"
 #include "core/interfaces/IToolService.h"
 
 namespace hil {
@@ -9,7 +9,7 @@ namespace hil {
 /// the probe operations. Sends "attachedToolsChanged" (from the polling thread), "connectionLost",
 /// and "contextAdded" before the reply of a successful "setupTool". It does not listen to the
 /// registry, so tear-down sends no "contextRemoved".
-class ToolCommandServer : public CommandServerBase {
+class ToolCommandServer : public CommandServerFor<IToolService> {
 public:
     /// `service` must be an `IToolService`; throws `std::invalid_argument` otherwise.
     ToolCommandServer(IOrixDebugger& debugger, std::shared_ptr<IService> service);
@@ -47,7 +47,6 @@ private:
     void handleGenericStringCommand(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
     void handleSpecialOperation(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
 
-    std::shared_ptr<IToolService> toolService_;
 };
 
 } // namespace hil
