@@ -5,17 +5,21 @@
 
 #include <boost/algorithm/string.hpp>
 
+#include "core/interfaces/PropertyKeys.h"
+
 namespace hil::packs {
 
 std::string architectureOf(const std::string& core)
 {
+    // The spellings the rest of the back-end knows, such as keys::Architecture::CORTEX_M0PLUS.
     static const std::map<std::string, std::string> kSvdCores{
-        {"CM0", "CORTEX-M0"},   {"CM0PLUS", "CORTEX-M0+"}, {"CM0+", "CORTEX-M0+"}, {"CM1", "CORTEX-M1"},
-        {"CM3", "CORTEX-M3"},   {"CM4", "CORTEX-M4"},      {"CM7", "CORTEX-M7"},   {"CM23", "CORTEX-M23"},
-        {"CM33", "CORTEX-M33"}, {"CM35P", "CORTEX-M35P"},  {"CM55", "CORTEX-M55"}, {"CM85", "CORTEX-M85"}};
+        {"CM0", "CORTEX-M0"},   {"CM0PLUS", keys::Architecture::CORTEX_M0PLUS}, {"CM0+", keys::Architecture::CORTEX_M0PLUS},
+        {"CM1", "CORTEX-M1"},   {"CM3", keys::Architecture::CORTEX_M3}, {"CM4", keys::Architecture::CORTEX_M4},
+        {"CM7", keys::Architecture::CORTEX_M7}, {"CM23", "CORTEX-M23"}, {"CM33", "CORTEX-M33"},
+        {"CM35P", "CORTEX-M35P"}, {"CM55", "CORTEX-M55"}, {"CM85", "CORTEX-M85"}};
     const auto upper = boost::algorithm::to_upper_copy(core);
     const auto known = kSvdCores.find(upper);
-    return known == kSvdCores.end() ? upper : known->second;
+    return known == kSvdCores.end() ? boost::algorithm::replace_all_copy(upper, "+", "PLUS") : known->second;
 }
 
 namespace {

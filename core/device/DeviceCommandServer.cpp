@@ -58,8 +58,12 @@ DeviceCommandServer::DeviceCommandServer(IOrixDebugger& debugger, std::shared_pt
     addCommand("erase", &DeviceCommandServer::handleErase);
     addCommand("disableFeature", &DeviceCommandServer::handleSpecialOperation);
     addCommand("specialOperation", &DeviceCommandServer::handleSpecialOperation);
-    addCommand("getProperty", &DeviceCommandServer::handleGetProperty);
-    addCommand("getInfo", &DeviceCommandServer::handleGetInfo);
+    addCommand("getProperty", [this](const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results) {
+        replySelected(arguments, &IDeviceContext::getProperty, results);
+    });
+    addCommand("getInfo", [this](const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results) {
+        replySelected(arguments, &IDeviceContext::getInfo, results);
+    });
     addCommand("getDeviceInfo", &DeviceCommandServer::handleGetDeviceInfo);
     addCommand("getAddresspaceInfo", &DeviceCommandServer::handleGetAddressSpaceInfo);
     addCommand("getModule", &DeviceCommandServer::handleGetModule);
@@ -260,24 +264,14 @@ void DeviceCommandServer::handleSpecialOperation(const CommandArguments& argumen
     results.push_back(emptyError());
 }
 
-void DeviceCommandServer::handleGetProperty(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results)
+void DeviceCommandServer::replySelected(const CommandArguments& arguments, SelectorQuery query, Results& results) const
 {
     arguments.requireCount(2);
     const auto context = getTargetContext(arguments, 0);
-    boost::json::value property;
-    context->getProperty(property, arguments.int32(1));
+    boost::json::value answer;
+    ((*context).*query)(answer, arguments.int32(1));
     results.push_back(emptyError());
-    results.push_back(jsonText(property));
-}
-
-void DeviceCommandServer::handleGetInfo(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results)
-{
-    arguments.requireCount(2);
-    const auto context = getTargetContext(arguments, 0);
-    boost::json::value info;
-    context->getInfo(info, arguments.int32(1));
-    results.push_back(emptyError());
-    results.push_back(jsonText(info));
+    results.push_back(jsonText(answer));
 }
 
 void DeviceCommandServer::handleGetDeviceInfo(const CommandArguments& arguments, tcf::IIntermediateResult&,

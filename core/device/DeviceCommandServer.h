@@ -44,8 +44,9 @@ private:
     void handleEndSession(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
     void handleErase(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
     void handleSpecialOperation(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
-    void handleGetProperty(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
-    void handleGetInfo(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
+    /// "getProperty" and "getInfo": (device context id, selector) -> the context's answer.
+    using SelectorQuery = void (IDeviceContext::*)(boost::json::value&, int);
+    void replySelected(const CommandArguments& arguments, SelectorQuery query, Results& results) const;
     void handleGetDeviceInfo(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
     void handleGetAddressSpaceInfo(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);
     void handleGetModule(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results);

@@ -15,19 +15,5 @@ TEST(PropertyKeys, DeviceAndProcessRunControlKeysAreDistinct)
     EXPECT_NE(description.if_contains(keys::DeviceKey::RunControlID), nullptr);
 }
 
-TEST(PropertyKeys, NetworkProbeIdentifierIsFormedFromTheProbeIdentifier)
-{
-    EXPECT_EQ(keys::ConnectionType::SeggerIp, "com.velmora.orixdbg.connection.segger.ip");
-    EXPECT_EQ(keys::ConnectionType::SeggerIp, keys::ConnectionType::Segger + ".ip");
-}
-
-TEST(PropertyKeys, TextsThatNoIdentifierCanSpellKeepTheirSpelling)
-{
-    EXPECT_EQ(keys::Architecture::CORTEX_M0PLUS, "CORTEX-M0PLUS");
-    EXPECT_EQ(keys::PhysicalInterface::USB_Serial, "USB-Serial");
-    EXPECT_EQ(keys::MemoryAccessType::Virtual, "virtual");
-    EXPECT_EQ(keys::RegisterKey::Writeable, "Writeable");
-}
-
 } // namespace
 } // namespace hil

@@ -221,6 +221,7 @@ TEST_F(PackCatalogTest, ThePackServiceAnswersCatalogDevicesAfterItsIndex)
     for (const auto& [key, value] : properties)
         EXPECT_EQ(service.lookupDeviceProperty("vm32f405-bga", key), value) << key;
     EXPECT_THAT(service.getDeviceFile("VM32F405-BGA"), HasSubstr(".tdesc"));
+    EXPECT_EQ(service.lookupDeviceProperty("VM32L0", "Architecture"), "CORTEX-M0PLUS") << "as the back-end spells it";
     EXPECT_EQ(service.getDeviceFile("VM32L0"), "") << "its SVD is missing";
 }
 
