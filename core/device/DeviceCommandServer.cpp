@@ -15,7 +15,7 @@ namespace hil {
 
 namespace {
 
-/// Names travel as JSON strings; the server takes the text between the quotes as it is.
+/// The text between the quotes, escapes and all: kept for compatibility (docs/protocol.md).
 std::string nameArgument(const CommandArguments& arguments, std::size_t index)
 {
     const std::string& text = arguments.rawText(index);
@@ -76,7 +76,7 @@ DeviceCommandServer::DeviceCommandServer(IOrixDebugger& debugger, std::shared_pt
                [this](const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results) {
                    replyRegisterGroup(arguments, &DIDevice::getModule, results);
                });
-    // What it should answer was never settled; it is known and replies nothing.
+    // Kept for compatibility (docs/protocol.md).
     addCommand("getRegisterGroupParameters", [](const CommandArguments&, tcf::IIntermediateResult&, Results&) {});
     addCommand("getPropertyGroup", &DeviceCommandServer::handleGetPropertyGroup);
     addCommand("getAvailableApplets", &DeviceCommandServer::handleGetAvailableApplets);
@@ -238,6 +238,7 @@ void DeviceCommandServer::handleErase(const CommandArguments& arguments, tcf::II
         if (!options.empty() && options.begin()->key() == "Type" && options.begin()->value().is_int64()) {
             type = static_cast<int>(options.begin()->value().get_int64());
         } else {
+            // Kept for compatibility (docs/protocol.md).
             ErrorDescr error(ErrorDescrCode::Other, "Erase", "Error in parameters");
             results.push_back(error.toJson());
         }

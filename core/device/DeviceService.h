@@ -19,6 +19,7 @@ public:
     explicit DeviceService(IOrixDebugger& debugger);
     ~DeviceService() override;
 
+    // Kept for compatibility (docs/protocol.md).
     std::vector<std::string> getSupportedDevices() override { return {}; }
     std::string getDeviceConfigurationFile(const std::string&) override { return {}; }
     /// Throws `CoreException`: 0x20022 when no file describes the device, 0x2002F when its file

@@ -323,7 +323,7 @@ std::shared_ptr<AddressSpace> readAddressSpace(const Element* element)
         segment->executable = parseFlag(attribute(segmentElement, "exec"));
         segment->wordSize = parseSigned32(attribute(segmentElement, "wordsize"));
         segment->pageSize = parseSigned32(attribute(segmentElement, "pagesize"));
-        segment->secondPageSize = segment->pageSize;
+        segment->secondPageSize = segment->pageSize; // kept for compatibility (docs/protocol.md)
         segment->mirrorMask = parseNumber(attribute(segmentElement, "mirror-mask"));
         for (const auto* accessorElement : allElements(segmentElement, "accessor")) {
             auto accessor = std::make_shared<MemoryAccessor>();

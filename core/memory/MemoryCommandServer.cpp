@@ -129,8 +129,7 @@ void MemoryCommandServer::handleFill(const CommandArguments& arguments, tcf::IIn
 {
     arguments.requireCount(6);
     const std::string id = arguments.string(ContextId);
-    // Read as a 32-bit signed value and widened with its sign: 0x80000000 reaches the context
-    // as 0xFFFFFFFF80000000.
+    // Kept for compatibility (docs/protocol.md).
     const auto address = static_cast<std::uint64_t>(static_cast<std::int64_t>(arguments.truncatedInt32(Address)));
     const int wordSize = arguments.int32(WordSize);
     const std::int64_t count = arguments.int32(ByteCount);
@@ -161,7 +160,7 @@ void MemoryCommandServer::handleCache(const CommandArguments& arguments, bool ca
 void MemoryCommandServer::handleCommitCache(const CommandArguments& arguments, tcf::IIntermediateResult&,
                                             Results& results)
 {
-    arguments.requireCount(6);
+    arguments.requireCount(6); // kept for compatibility (docs/protocol.md)
     const auto context = getMemoryContextOrThrow(arguments.string(ContextId));
     MemoryErrorMapPtr errors;
     context->commitMemoryCache(nullptr, errors);

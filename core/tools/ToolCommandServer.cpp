@@ -197,7 +197,7 @@ void ToolCommandServer::handleGetTargetVoltage(const CommandArguments& arguments
     arguments.requireCount(1);
     const double volts = getToolContextOrThrow(arguments.string(0))->getTargetVoltage();
     results.push_back(Status().toJson());
-    // NaN has no JSON form; clients of this service read the bare word.
+    // Kept for compatibility (docs/protocol.md).
     results.push_back(std::isnan(volts) ? "NaN" : jsonText(volts));
 }
 
@@ -229,6 +229,7 @@ void ToolCommandServer::handleCmd(const CommandArguments& arguments, tcf::IInter
     const std::string id = arguments.string(0);
     std::vector<std::uint8_t> request;
     // Text that is not Base64 would reach the probe as a different command: refuse it instead.
+    // Kept for compatibility (docs/protocol.md).
     if (!base64_decode(arguments.stringUnchecked(1), request))
         throwArgumentError();
     const auto tool = getToolContextOrThrow(id);

@@ -102,6 +102,8 @@ TEST_F(DeviceCommandServerTest, MissingObjectsAreNamed)
     };
     const std::vector<Case> cases{
         {"getDeviceInfo", {R"("NOPE")"}, R"({"Code":131106,"Format":"No device files were found for the specified device","AltOrg":"HIL"})"},
+        // Names are taken raw: an escape is not decoded.
+        {"getDeviceInfo", {R"("TEST\u0044EV")"}, R"({"Code":131106,"Format":"No device files were found for the specified device","AltOrg":"HIL"})"},
         {"getAddresspaceInfo", {R"("TESTDEV")", R"("x")"}, R"({"Code":131120,"Format":"Could not get address space x for TESTDEV"})"},
         {"getModule", {R"("TESTDEV")", R"("TC0")"}, R"({"Code":131120,"Format":"Could not get Module TC0 for TESTDEV"})"},
         {"getModuleInstance", {R"("TESTDEV")", R"("TC")"}, R"({"Code":131120,"Format":"Could not get Module TC for TESTDEV"})"},
