@@ -347,7 +347,7 @@ void RspClient::interrupt()
 bool RspClient::waitForStop(std::chrono::milliseconds timeout)
 {
     std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, timeout, [this] { return lost_ || !running_; });
+    changed_.wait_for(lock, timeout, [this] { return lost_ || (!running_ && !announcingStop_); });
     if (lost_)
         throwLost();
     return !running_;
@@ -465,11 +465,17 @@ void RspClient::dispatch(std::string packet)
     if (running_) {
         if (const auto stop = rsp::parseStopReply(packet)) {
             running_ = false;
+            // An interrupt returns once the stop is announced: its caller's reply then follows
+            // the stop's message, never precedes it.
+            announcingStop_ = true;
             auto handler = onStop_;
             lock.unlock();
-            changed_.notify_all();
             if (handler)
                 handler(*stop);
+            lock.lock();
+            announcingStop_ = false;
+            lock.unlock();
+            changed_.notify_all();
         }
         return; // nothing else is expected while the target runs
     }

@@ -71,7 +71,9 @@ public:
     RspClient(const RspClient&) = delete;
     RspClient& operator=(const RspClient&) = delete;
 
-    /// Set the handlers before resuming the target; they are not changed while it runs.
+    /// Set the handlers before resuming the target; they are not changed while it runs. The stop
+    /// handler runs on the thread that read the stop reply, before `interrupt` returns; it must
+    /// not make requests.
     void setOutputHandler(OutputHandler handler);
     void setStopHandler(StopHandler handler);
     void setLostHandler(LostHandler handler);
@@ -95,7 +97,7 @@ public:
     /// Sends a packet that starts the target running (`c`, `vCont;c`, `s`...) without waiting
     /// for a reply: the stop reply comes when the target stops.
     void resume(const std::string& packet);
-    /// Sends 0x03 if the target runs and waits for its stop reply.
+    /// Sends 0x03 if the target runs and waits for its stop reply and for the stop handler.
     void interrupt();
     /// Waits up to `timeout` for a running target to stop; true when it is stopped.
     bool waitForStop(std::chrono::milliseconds timeout);
@@ -143,6 +145,7 @@ private:
     int naks_ = 0;
     bool awaitingReply_ = false;
     bool running_ = false;
+    bool announcingStop_ = false; ///< the stop handler runs for the stop just read
     bool lossReported_ = false; ///< the loss is being or was reported
     bool lost_ = false;         ///< requests fail with it (set once the handler heard of it)
     std::string lostReason_;
