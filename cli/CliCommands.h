@@ -118,6 +118,18 @@ std::string tableUsage(const std::string& intro, const Table& table)
     return text;
 }
 
+/// The entry named `name` of a verb's table of actions (`mem read`, `tool ID connect`, ...);
+/// throws `UsageError` ("VERB has no WHAT NAME; it needs USAGE") when there is none.
+template <class Table>
+const typename Table::mapped_type& actionOf(const Table& table, const std::string& name, const std::string& verb,
+                                            const std::string& what, const std::string& usage)
+{
+    const auto entry = table.find(name);
+    if (entry == table.end())
+        throw UsageError(verb + " has no " + what + " " + name + "; it needs " + usage);
+    return entry->second;
+}
+
 /// Parses JSON text; null when it is not JSON (such as the bare word NaN).
 boost::json::value parseOrNull(const std::string& text);
 

@@ -111,10 +111,7 @@ int deviceVerb(CliContext& context, const std::vector<std::string>& arguments)
     requireArguments(arguments, 1, 4, "device", deviceUsage());
     if (arguments.size() == 1)
         return summary(context, arguments[0]);
-    const auto entry = deviceParts().find(arguments[1]);
-    if (entry == deviceParts().end())
-        throw UsageError("device has no part " + arguments[1] + "; it needs " + deviceUsage());
-    const auto& part = entry->second;
+    const auto& part = actionOf(deviceParts(), arguments[1], "device", "part", deviceUsage());
     requireArguments(arguments, 2 + part.count, 2 + part.count, "device NAME " + arguments[1],
                      part.arguments.empty() ? "no more arguments" : part.arguments);
     std::vector<std::string> tcfArguments;

@@ -133,10 +133,7 @@ std::string memUsage() { return tableUsage("one of:", memoryActions()); }
 int memVerb(CliContext& context, const std::vector<std::string>& arguments)
 {
     requireArguments(arguments, 1, SIZE_MAX, "mem", memUsage());
-    const auto entry = memoryActions().find(arguments[0]);
-    if (entry == memoryActions().end())
-        throw UsageError("mem has no action " + arguments[0] + "; it needs " + memUsage());
-    const auto& action = entry->second;
+    const auto& action = actionOf(memoryActions(), arguments[0], "mem", "action", memUsage());
     const std::vector<std::string> words(arguments.begin() + 1, arguments.end());
     requireArguments(words, action.least, action.most, "mem " + arguments[0], action.arguments);
     return action.run(context, words);

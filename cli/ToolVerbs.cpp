@@ -213,10 +213,7 @@ std::string toolUsage() { return tableUsage("ID OPERATION, where OPERATION is on
 int toolVerb(CliContext& context, const std::vector<std::string>& arguments)
 {
     requireArguments(arguments, 2, SIZE_MAX, "tool", toolUsage());
-    const auto entry = toolOperations().find(arguments[1]);
-    if (entry == toolOperations().end())
-        throw UsageError("tool has no operation " + arguments[1] + "; it needs " + toolUsage());
-    const auto& operation = entry->second;
+    const auto& operation = actionOf(toolOperations(), arguments[1], "tool", "operation", toolUsage());
     const std::vector<std::string> words(arguments.begin() + 2, arguments.end());
     requireArguments(words, operation.least, operation.most, "tool ID " + arguments[1],
                      operation.arguments.empty() ? "no arguments" : operation.arguments);
