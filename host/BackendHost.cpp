@@ -56,6 +56,7 @@ BackendHost::~BackendHost()
         served.commandServer.reset();
     debugger_->clearServices();
     services_.clear();
+    BackendLogger::info("", "Every service released");
 }
 
 void BackendHost::createServices()

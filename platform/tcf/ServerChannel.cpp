@@ -6,7 +6,6 @@
 #include <boost/asio/post.hpp>
 
 #include "platform/common/BackendLogger.h"
-#include "platform/tcf/TcfServer.h"
 
 namespace hil::tcf {
 
@@ -16,9 +15,10 @@ constexpr std::size_t kReadChunk = 64 * 1024;
 constexpr std::size_t kMessagesPerWrite = 64;
 } // namespace
 
-ServerChannel::ServerChannel(TcfServer& server, boost::asio::ip::tcp::socket socket, int id)
-    : server_(server), socket_(std::move(socket)), helloTimer_(server.network_), id_(id),
-      decoder_(server.limits_.maxMessageBytes, server.limits_.maxMessageFields)
+ServerChannel::ServerChannel(boost::asio::ip::tcp::socket socket, int id, const ChannelLimits& limits,
+                             ChannelCallbacks callbacks)
+    : socket_(std::move(socket)), limits_(limits), callbacks_(std::move(callbacks)),
+      helloTimer_(socket_.get_executor()), id_(id), decoder_(limits.maxMessageBytes, limits.maxMessageFields)
 {
     boost::system::error_code error;
     const auto endpoint = socket_.remote_endpoint(error);
@@ -63,17 +63,17 @@ void ServerChannel::send(std::string bytes)
         outgoing_.push_back(std::move(bytes));
         // Whoever sends writes what the socket takes at once: no thread has to wake up for it.
         flushLocked();
-        overflow = unsent_ > server_.limits_.maxOutgoingBytes;
+        overflow = unsent_ > limits_.maxOutgoingBytes;
         if (!overflow && unsent_ != 0 && !waitingForRoom_)
             startWaiting = waitingForRoom_ = true;
     }
     if (overflow) {
-        close("its unsent output passed " + std::to_string(server_.limits_.maxOutgoingBytes) +
+        close("its unsent output passed " + std::to_string(limits_.maxOutgoingBytes) +
               " bytes: it stopped reading");
         return;
     }
     if (startWaiting)
-        boost::asio::post(server_.network_, [self = shared_from_this()] { self->waitForRoom(); });
+        boost::asio::post(socket_.get_executor(), [self = shared_from_this()] { self->waitForRoom(); });
 }
 
 void ServerChannel::flushLocked()
@@ -112,7 +112,7 @@ void ServerChannel::flushLocked()
     }
 }
 
-bool ServerChannel::congested() const { return unsent_ > server_.limits_.readPauseBytes; }
+bool ServerChannel::congested() const { return unsent_ > limits_.readPauseBytes; }
 
 void ServerChannel::waitForRoom()
 {
@@ -138,10 +138,10 @@ void ServerChannel::waitForRoom()
 void ServerChannel::startReading()
 {
     readBuffer_.resize(kReadChunk);
-    helloTimer_.expires_after(server_.limits_.helloTimeout);
+    helloTimer_.expires_after(limits_.helloTimeout);
     helloTimer_.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
         if (!error && !self->helloReceived_)
-            self->close("it sent no Hello within " + std::to_string(self->server_.limits_.helloTimeout.count()) + " ms");
+            self->close("it sent no Hello within " + std::to_string(self->limits_.helloTimeout.count()) + " ms");
     });
     read();
 }
@@ -172,7 +172,7 @@ void ServerChannel::processInput()
     try {
         readStart_ += decoder_.feedWhile(
             std::string_view(readBuffer_.data() + readStart_, readEnd_ - readStart_),
-            [&](Message&& message) { server_.onMessage(self, std::move(message)); },
+            [&](Message&& message) { callbacks_.onMessage(self, std::move(message)); },
             [&] { return !closed_ && !congested(); });
     } catch (const DecodeError& decodeError) {
         close(std::string("malformed input: ") + decodeError.what());
@@ -197,8 +197,8 @@ void ServerChannel::close(const std::string& reason)
     if (closed_.exchange(true))
         return;
     BackendLogger::info("tcf", "Channel " + std::to_string(id_) + " (" + peer_ + ") closed: " + reason);
-    // The socket belongs to the server's thread; closing it there cancels the pending read.
-    boost::asio::post(server_.network_, [self = shared_from_this()] {
+    // The socket belongs to its executor's thread; closing it there cancels the pending read.
+    boost::asio::post(socket_.get_executor(), [self = shared_from_this()] {
         boost::system::error_code ignored;
         self->helloTimer_.cancel();
         {
@@ -208,7 +208,7 @@ void ServerChannel::close(const std::string& reason)
             self->outgoing_.clear();
             self->unsent_ = 0;
         }
-        self->server_.onChannelClosed(self);
+        self->callbacks_.onClosed(self);
     });
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -11,22 +13,47 @@
 
 #include "platform/tcf/ICommandChannel.h"
 #include "platform/tcf/MessageCodec.h"
+#include "platform/tcf/Protocol.h"
 
 namespace hil::tcf {
 
-class TcfServer;
+/// What one client may cost.
+struct ChannelLimits {
+    /// A larger incoming message closes its channel.
+    std::size_t maxMessageBytes = wire::DefaultMaxMessageBytes;
+    /// An incoming message of more fields closes its channel.
+    std::size_t maxMessageFields = wire::DefaultMaxMessageFields;
+    /// A client whose unsent output passes this is dropped. Only events can take it there:
+    /// replies stop at `readPauseBytes` plus one reply.
+    std::size_t maxOutgoingBytes = 64u << 20;
+    /// While more than this is unsent to a client, none of its commands run.
+    std::size_t readPauseBytes = 1u << 20;
+    /// A connection that sends no Hello within this is closed.
+    std::chrono::milliseconds helloTimeout{5000};
+};
 
-/// One client connection of the server. Reads run on the server's thread; `send` may be called
+class ServerChannel;
+
+/// Where a channel hands each message it reads, and says it has closed: both on the thread
+/// that runs the socket's executor, the second once.
+struct ChannelCallbacks {
+    std::function<void(const std::shared_ptr<ServerChannel>& channel, Message&& message)> onMessage;
+    std::function<void(const std::shared_ptr<ServerChannel>& channel)> onClosed;
+};
+
+/// One client connection of the server. Reads run on the thread of the socket's executor (the
+/// server's thread); `send` may be called
 /// from any thread: it writes what the socket takes at once and queues the rest, which goes out
 /// as soon as the socket has room. Nothing waits for the client.
 ///
-/// What a client costs is bounded: while more than the server's read-pause limit of output is
+/// What a client costs is bounded: while more than the read-pause limit of output is
 /// unsent, the channel runs no more of its commands (a client that pipelines requests faster than
 /// it reads the replies is slowed, not dropped); past the outgoing cap, which only events can
 /// reach then, the client is dropped. Bytes already written are freed message by message.
 class ServerChannel : public ICommandChannel, public std::enable_shared_from_this<ServerChannel> {
 public:
-    ServerChannel(TcfServer& server, boost::asio::ip::tcp::socket socket, int id);
+    ServerChannel(boost::asio::ip::tcp::socket socket, int id, const ChannelLimits& limits,
+                  ChannelCallbacks callbacks);
 
     int getChannelId() const override { return id_; }
     void sendReply(const Token& token, const std::vector<std::string>& values) override;
@@ -37,7 +64,7 @@ public:
     void send(std::string bytes);
     /// Starts reading, and the clock within which the client must say Hello. Server's thread.
     void startReading();
-    /// Closes the socket and tells the server, once. Any thread.
+    /// Closes the socket and calls `onClosed`, once. Any thread.
     void close(const std::string& reason);
 
     bool isClosed() const { return closed_; }
@@ -59,8 +86,9 @@ private:
     void waitForRoom();
     bool congested() const;
 
-    TcfServer& server_;
     boost::asio::ip::tcp::socket socket_;
+    const ChannelLimits limits_;
+    const ChannelCallbacks callbacks_;
     boost::asio::steady_timer helloTimer_;
     const int id_;
     std::string peer_;

@@ -39,9 +39,18 @@ std::uint16_t TcfServer::start(const std::string& address, std::uint16_t port)
 
 void TcfServer::stop()
 {
-    if (stopped_ || !networkThread_.joinable())
+    if (stopped_)
         return;
     stopped_ = true;
+    if (networkThread_.joinable())
+        stopNetworkThread();
+    // The handlers hold the command servers: let them go now, not when this object does.
+    services_.clear();
+    channelClosed_ = nullptr;
+}
+
+void TcfServer::stopNetworkThread()
+{
     boost::asio::post(network_, [this] {
         boost::system::error_code ignored;
         acceptor_.close(ignored);
@@ -71,7 +80,10 @@ void TcfServer::accept()
         {
             std::lock_guard lock(channelsMutex_);
             limitWaitingForHelloLocked();
-            channel = std::make_shared<ServerChannel>(*this, std::move(socket), nextChannelId_++);
+            channel = std::make_shared<ServerChannel>(
+                std::move(socket), nextChannelId_++, limits_,
+                ChannelCallbacks{[this](const auto& from, Message&& message) { onMessage(from, std::move(message)); },
+                                 [this](const auto& closed) { onChannelClosed(closed); }});
             channels_.emplace(channel->getChannelId(), channel);
         }
         BackendLogger::info("tcf", "Channel " + std::to_string(channel->getChannelId()) + " opened by " + channel->peer());

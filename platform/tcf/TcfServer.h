@@ -14,12 +14,9 @@
 #include <boost/asio/ip/tcp.hpp>
 
 #include "platform/tcf/ICommandChannel.h"
-#include "platform/tcf/MessageCodec.h"
-#include "platform/tcf/Protocol.h"
+#include "platform/tcf/ServerChannel.h"
 
 namespace hil::tcf {
-
-class ServerChannel;
 
 /// The TCF server over TCP.
 ///
@@ -43,20 +40,9 @@ public:
                                               const std::vector<std::string>& arguments)>;
     using ChannelClosedHandler = std::function<void(int channelId)>;
 
-    struct Limits {
-        /// A larger incoming message closes its channel.
-        std::size_t maxMessageBytes = wire::DefaultMaxMessageBytes;
-        /// An incoming message of more fields closes its channel.
-        std::size_t maxMessageFields = wire::DefaultMaxMessageFields;
-        /// A client whose unsent output passes this is dropped. Only events can take it there:
-        /// replies stop at `readPauseBytes` plus one reply.
-        std::size_t maxOutgoingBytes = 64u << 20;
-        /// While more than this is unsent to a client, none of its commands run.
-        std::size_t readPauseBytes = 1u << 20;
+    struct Limits : ChannelLimits {
         /// Clients that said Hello; one more is closed as its Hello arrives.
         std::size_t maxClients = 32;
-        /// A connection that sends no Hello within this is closed.
-        std::chrono::milliseconds helloTimeout{5000};
     };
 
     explicit TcfServer(Limits limits);
@@ -69,10 +55,11 @@ public:
     /// Called on the server's thread after a channel closed, once per channel.
     void setChannelClosedHandler(ChannelClosedHandler handler);
 
-    /// Listens on `address`:`port` (port 0 picks a free one) and starts both threads; returns
-    /// the port bound. Throws `boost::system::system_error` when it cannot listen.
+    /// Listens on `address`:`port` (port 0 picks a free one) and starts the server's thread;
+    /// returns the port bound. Throws `boost::system::system_error` when it cannot listen.
     std::uint16_t start(const std::string& address, std::uint16_t port);
-    /// Closes every channel, runs their closed handlers, and joins both threads. Idempotent.
+    /// Closes every channel, runs their closed handlers, joins the server's thread, and releases
+    /// every handler. Idempotent.
     void stop();
 
     /// Broadcasts an event to every channel that finished its Hello exchange. Any thread.
@@ -83,8 +70,7 @@ public:
     std::size_t channelCount() const;
 
 private:
-    friend class ServerChannel;
-
+    void stopNetworkThread();
     void accept();
     /// Makes room for one more connection waiting for its Hello. Call with the channel lock held.
     void limitWaitingForHelloLocked();

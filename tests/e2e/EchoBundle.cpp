@@ -11,6 +11,7 @@
 #include "core/frame/OspClassFactoryManager.h"
 #include "core/frame/ServiceBase.h"
 #include "core/frame/TcfServiceFactory.h"
+#include "platform/common/BackendLogger.h"
 #include "platform/osp/BundleActivator.h"
 #include "platform/tcf/Protocol.h"
 #include "tests/fakes/FakeContext.h"
@@ -20,6 +21,7 @@ namespace hil::e2e {
 class EchoService : public ServiceBase<IServiceBase> {
 public:
     explicit EchoService(IOrixDebugger& debugger) : ServiceBase(debugger, "Echo") {}
+    ~EchoService() override { BackendLogger::info("echo", "Echo service destroyed"); }
 };
 
 class EchoCommandServer : public CommandServerBase {
@@ -34,6 +36,7 @@ public:
         addCommand("blob", &EchoCommandServer::handleBlob);
         registerServiceSignalHandlers();
     }
+    ~EchoCommandServer() override { BackendLogger::info("echo", "Echo command server destroyed"); }
 
 private:
     /// (id, parent id or ""): registers a context owned by the calling client.

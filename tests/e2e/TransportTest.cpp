@@ -213,6 +213,15 @@ TEST(BackendLifecycle, SigtermShutsDownCleanly)
     ASSERT_THAT(client->call("Echo", "addContext", {"\"c\"", "\"\""}).values, ElementsAre(""));
     EXPECT_EQ(backend.stop(), 0);
     EXPECT_TRUE(client->waitUntilClosed(5s));
+    // Shutdown frees what it releases, in order: the command server, which listens to its
+    // service, before the service, and both before the host is done.
+    const std::string log = backend.log();
+    const auto serverGone = log.find("Echo command server destroyed");
+    const auto serviceGone = log.find("Echo service destroyed");
+    const auto hostDone = log.find("Every service released");
+    ASSERT_NE(hostDone, std::string::npos) << log;
+    EXPECT_LT(serverGone, serviceGone) << log;
+    EXPECT_LT(serviceGone, hostDone) << log;
 }
 
 TEST(BackendLifecycle, MissingBundleDirectoryIsAClearError)
