@@ -8,8 +8,8 @@
 
 namespace hil::bundles {
 
-/// What every context below a target device shares: its id, its device as parent (held
-/// weakly: the device owns its contexts), and the owner stamp of the registry.
+/// What every context a driver registers shares: its id, its parent (held weakly: a device owns
+/// the contexts below it; tools and devices have none), and the owner stamp of the registry.
 template <class Interface>
 class TargetContext : public Interface {
 public:

@@ -38,7 +38,7 @@ std::shared_ptr<GdbDevice> GdbDevice::create(std::string toolId, std::string dev
 
 GdbDevice::GdbDevice(std::string toolId, std::string deviceName, std::shared_ptr<DIDevice> description,
                      std::shared_ptr<TargetLink> link, std::string resetCommand)
-    : id_(toolId + "." + deviceName),
+    : DriverDevice(toolId + "." + deviceName),
       toolId_(std::move(toolId)),
       deviceName_(std::move(deviceName)),
       description_(std::move(description)),
@@ -206,24 +206,6 @@ void GdbDevice::runSpecialOperation(Status& status, int operation)
     status.setError(ErrorCode::InvalidArguments,
                     "Device %s has no special operation %d: run control is a special operation of its tool", id_.c_str(),
                     operation);
-}
-
-boost::signals2::connection GdbDevice::connectExternalResetSlot(boost::signals2::connect_position position,
-                                                                const FlagSignal::slot_type& slot)
-{
-    return externalReset_.connect(slot, position);
-}
-
-boost::signals2::connection GdbDevice::connectPowerStateSlot(boost::signals2::connect_position position,
-                                                             const FlagSignal::slot_type& slot)
-{
-    return powerState_.connect(slot, position);
-}
-
-boost::signals2::connection GdbDevice::connectTargetEventSlot(boost::signals2::connect_position position,
-                                                              const TargetEventSignal::slot_type& slot)
-{
-    return targetEvent_.connect(slot, position);
 }
 
 void GdbDevice::halt()

@@ -4,6 +4,7 @@
 #include <memory>
 #include <mutex>
 
+#include "bundles/common/DriverDevice.h"
 #include "bundles/common/TargetMessages.h"
 #include "bundles/gdbremote/GdbContexts.h"
 #include "bundles/gdbremote/LineAssembler.h"
@@ -32,7 +33,7 @@ namespace hil::gdbremote {
 /// Erase: the flash areas of the server's memory map through `vFlashErase`; without such areas,
 /// the flash segments of the description written with 0xFF. Each stop is also a target event
 /// whose bytes are the server's stop reply.
-class GdbDevice : public IDeviceContext, public IMemoryRegistersParent, public std::enable_shared_from_this<GdbDevice> {
+class GdbDevice : public bundles::DriverDevice, public IMemoryRegistersParent, public std::enable_shared_from_this<GdbDevice> {
 public:
     /// `description` may be null. `resetCommand` is the monitor command of a reset.
     static std::shared_ptr<GdbDevice> create(std::string toolId, std::string deviceName,
@@ -41,13 +42,8 @@ public:
     GdbDevice(std::string toolId, std::string deviceName, std::shared_ptr<DIDevice> description,
               std::shared_ptr<TargetLink> link, std::string resetCommand);
 
-    std::string getId() const override { return id_; }
-    std::shared_ptr<IContextBase> getParent() const override { return nullptr; }
     boost::json::object getProperties() const override;
     void setProperties(const boost::json::object& properties) override;
-    std::string getKind() const override { return "device"; }
-    int getOwnerId() const override { return ownerId_; }
-    void setOwnerId(int ownerId) override { ownerId_ = ownerId; }
 
     std::shared_ptr<SessionStartInfo> startSession(Status& status, int kind, bool resetTarget,
                                                    std::shared_ptr<void> options) override;
@@ -56,12 +52,6 @@ public:
     void getInfo(boost::json::value& info, int selector) override;
     /// Takes none: run control is a tool special operation.
     void runSpecialOperation(Status& status, int operation) override;
-    boost::signals2::connection connectExternalResetSlot(boost::signals2::connect_position position,
-                                                         const FlagSignal::slot_type& slot) override;
-    boost::signals2::connection connectPowerStateSlot(boost::signals2::connect_position position,
-                                                      const FlagSignal::slot_type& slot) override;
-    boost::signals2::connection connectTargetEventSlot(boost::signals2::connect_position position,
-                                                       const TargetEventSignal::slot_type& slot) override;
     void getProperty(boost::json::value& property, int) override { property = nullptr; }
     std::shared_ptr<IStimuliPort> getStimuliPort() override { return nullptr; }
 
@@ -90,7 +80,6 @@ private:
     void onOutput(const std::string& text);
     bool leaveHalted() const;
 
-    const std::string id_;
     const std::string toolId_;
     const std::string deviceName_;
     const std::shared_ptr<DIDevice> description_;
@@ -99,7 +88,6 @@ private:
     std::vector<std::shared_ptr<GdbMemory>> memories_;
     std::vector<std::shared_ptr<GdbRegister>> registers_;
     std::shared_ptr<bundles::TargetMessages> messages_;
-    std::atomic<int> ownerId_{0};
     std::atomic<bool> stepping_{false};
 
     mutable std::mutex mutex_;
@@ -107,9 +95,6 @@ private:
     bool leaveHalted_ = false;
     LineAssembler outputLines_;
 
-    FlagSignal externalReset_;
-    FlagSignal powerState_;
-    TargetEventSignal targetEvent_;
 };
 
 } // namespace hil::gdbremote

@@ -60,15 +60,9 @@ bundles::TargetContexts targetOf(const std::shared_ptr<GdbDevice>& device)
 } // namespace
 
 GdbTool::GdbTool(IOrixDebugger& debugger, std::string id, std::shared_ptr<GdbConnection> connection)
-    : debugger_(debugger), id_(std::move(id)), connection_(std::move(connection))
+    : DriverTool(std::move(id), "gdbremote", kGdbRemoteToolType, connection), debugger_(debugger),
+      connection_(std::move(connection))
 {
-    properties_[keys::ToolKey::ID] = id_;
-    properties_[ToolKey::Name] = "gdbremote";
-    properties_["ToolType"] = kGdbRemoteToolType;
-    properties_["ConnectionType"] = connection_->getConnectionType();
-    for (const auto& [key, value] : connection_->getConnectionProperties())
-        properties_[key] = value;
-    properties_[ToolKey::State] = keys::ToolState::Idle;
     properties_[ToolKey::DeviceName] = connection_->isQemu() ? deviceOfMachine(connection_->text(kMachine)) : "";
     properties_[kResetCommand] = connection_->isQemu() ? "system_reset" : "reset halt";
     properties_[kTimeout] = kDefaultTimeoutMs;
@@ -77,31 +71,7 @@ GdbTool::GdbTool(IOrixDebugger& debugger, std::string id, std::shared_ptr<GdbCon
 GdbTool::~GdbTool()
 {
     release(false);
-    if (lossReporter_.joinable()) {
-        if (lossReporter_.get_id() == std::this_thread::get_id())
-            lossReporter_.detach();
-        else
-            lossReporter_.join();
-    }
-}
-
-boost::json::object GdbTool::getProperties() const
-{
-    std::lock_guard lock(mutex_);
-    return properties_;
-}
-
-std::string GdbTool::text(const std::string& key) const
-{
-    std::lock_guard lock(mutex_);
-    const auto* value = properties_.if_contains(key);
-    return value && value->is_string() ? std::string(value->get_string()) : std::string();
-}
-
-void GdbTool::setState(const std::string& state)
-{
-    std::lock_guard lock(mutex_);
-    properties_[ToolKey::State] = state;
+    waitForLossReport();
 }
 
 std::chrono::milliseconds GdbTool::timeout() const
@@ -248,26 +218,20 @@ void GdbTool::disconnect(Status&)
 
 void GdbTool::onLost(const std::string& reason)
 {
-    std::thread previous;
     {
         // QEMU's exit and the broken stub may both tell of one loss: it is reported once.
         std::lock_guard lock(mutex_);
         if (!device_ || lossReported_)
             return;
         lossReported_ = true;
-        previous.swap(lossReporter_);
     }
     BackendLogger::error("gdbremote", "Tool " + id_ + ": " + reason);
-    if (previous.joinable())
-        previous.join();
-    // Reported from a thread of its own: the lost connection's thread must not wait for itself.
-    std::thread reporter([this, reason] {
-        release(false);
-        setState(keys::ToolState::Idle);
-        connectionLost_(reason);
-    });
-    std::lock_guard lock(mutex_);
-    lossReporter_ = std::move(reporter);
+    reportLoss(
+        [this] {
+            release(false);
+            setState(keys::ToolState::Idle);
+        },
+        reason);
 }
 
 std::vector<boost::json::object> GdbTool::detectDevices(Status& status)
@@ -317,11 +281,6 @@ bool GdbTool::genericStringCommand(Status& status, std::string& response, const 
         status.setError(ErrorCode::InvalidArguments, "%s", error.what());
         return false;
     }
-}
-
-boost::signals2::connection GdbTool::addConnectionLostHandler(const ConnectionLostSignal::slot_type& slot)
-{
-    return connectionLost_.connect(slot);
 }
 
 void GdbTool::specialOperation(Status& status, const std::string& operation, const boost::json::object& parameters)

@@ -1,14 +1,12 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
-#include <thread>
 
+#include "bundles/common/DriverTool.h"
 #include "bundles/gdbremote/GdbConnections.h"
 #include "bundles/gdbremote/GdbDevice.h"
 #include "bundles/gdbremote/QemuProcess.h"
 #include "core/interfaces/IOrixDebugger.h"
-#include "core/interfaces/IToolContext.h"
 
 namespace hil::gdbremote {
 
@@ -35,20 +33,12 @@ inline const std::string kGdbRemoteToolType = "com.velmora.hil.gdbremote";
 /// operations: "halt", "resume", "step", "reset", "breakpoint" and "unbreakpoint" with
 /// {"Address": number or "0x..." text}, "watchpoint" and "unwatchpoint" (a write watchpoint)
 /// with {"Address", "Size" (default 4)}.
-class GdbTool : public IToolContext, public std::enable_shared_from_this<GdbTool> {
+class GdbTool : public bundles::DriverTool, public std::enable_shared_from_this<GdbTool> {
 public:
     GdbTool(IOrixDebugger& debugger, std::string id, std::shared_ptr<GdbConnection> connection);
     ~GdbTool() override;
 
-    std::string getId() const override { return id_; }
-    std::shared_ptr<IContextBase> getParent() const override { return nullptr; }
-    boost::json::object getProperties() const override;
-    void setProperties(const boost::json::object& properties) override { setToolProperties(properties); }
-    std::string getKind() const override { return "tool"; }
-    int getOwnerId() const override { return ownerId_; }
-    void setOwnerId(int ownerId) override { ownerId_ = ownerId; }
 
-    std::vector<std::shared_ptr<IToolDependent>> getDependents() override { return {}; }
     void setToolProperties(const boost::json::object& properties) override;
     /// NaN: a GDB server does not tell the target's voltage.
     double getTargetVoltage() override;
@@ -63,12 +53,9 @@ public:
     bool genericStringCommand(Status& status, std::string& response, const std::string& command) override;
     boost::json::object selfTest(Status& status) override;
     bool calibrate(Status& status) override;
-    boost::signals2::connection addConnectionLostHandler(const ConnectionLostSignal::slot_type& slot) override;
     void specialOperation(Status& status, const std::string& operation, const boost::json::object& parameters) override;
 
 private:
-    std::string text(const std::string& key) const;
-    void setState(const std::string& state);
     std::chrono::milliseconds timeout() const;
     /// Connects to the server, retrying while a QEMU we started is still opening its stub.
     std::unique_ptr<RspClient> connectClient(const std::string& host, std::uint16_t port);
@@ -79,17 +66,11 @@ private:
     void unsupported(Status& status, const char* what) const;
 
     IOrixDebugger& debugger_;
-    const std::string id_;
     const std::shared_ptr<GdbConnection> connection_;
-    mutable std::mutex mutex_;
-    boost::json::object properties_;
-    std::atomic<int> ownerId_{0};
     std::unique_ptr<QemuProcess> qemu_;
     std::shared_ptr<GdbDevice> device_;
     bool lossReported_ = false; ///< of the connection `device_` is on
     std::string endpoint_;
-    ConnectionLostSignal connectionLost_;
-    std::thread lossReporter_;
 };
 
 } // namespace hil::gdbremote

@@ -24,7 +24,7 @@ bool isEeprom(const DIMemorySegment& segment) { return segment.getType() == "eep
 } // namespace
 
 SimulatedDevice::SimulatedDevice(std::string toolId, std::shared_ptr<DIDevice> description)
-    : id_(toolId + "." + description->getName()),
+    : DriverDevice(toolId + "." + description->getName()),
       toolId_(std::move(toolId)),
       description_(std::move(description)),
       signature_(signatureProperty("DEVICEID") ? signatureProperty("DEVICEID")
@@ -236,24 +236,6 @@ void SimulatedDevice::runSpecialOperation(Status& status, int operation)
     case TargetEvent: report([this] { targetEvent_({0x01, 0x02, 0x03}); }); break;
     default: status.setError(ErrorCode::InvalidArguments, "Unknown special operation %d", operation);
     }
-}
-
-boost::signals2::connection SimulatedDevice::connectExternalResetSlot(boost::signals2::connect_position position,
-                                                                      const FlagSignal::slot_type& slot)
-{
-    return externalReset_.connect(slot, position);
-}
-
-boost::signals2::connection SimulatedDevice::connectPowerStateSlot(boost::signals2::connect_position position,
-                                                                   const FlagSignal::slot_type& slot)
-{
-    return powerState_.connect(slot, position);
-}
-
-boost::signals2::connection SimulatedDevice::connectTargetEventSlot(boost::signals2::connect_position position,
-                                                                    const TargetEventSignal::slot_type& slot)
-{
-    return targetEvent_.connect(slot, position);
 }
 
 } // namespace hil::simulator

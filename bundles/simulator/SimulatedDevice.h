@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "bundles/simulator/SimulatedMemory.h"
+#include "bundles/common/DriverDevice.h"
 #include "bundles/common/TargetMessages.h"
 #include "bundles/simulator/SimulatedStimuli.h"
 #include "bundles/simulator/SimulatedRegister.h"
@@ -38,7 +39,7 @@ namespace hil::simulator {
 /// Special operations, reported from the device's own thread as a real target would: 1 an
 /// external reset (externalReset true, then false), 2 power off, 3 power on (powerState), 4 a
 /// target event with the bytes 01 02 03.
-class SimulatedDevice : public IDeviceContext,
+class SimulatedDevice : public bundles::DriverDevice,
                         public IMemoryRegistersParent,
                         public std::enable_shared_from_this<SimulatedDevice> {
 public:
@@ -47,13 +48,8 @@ public:
     SimulatedDevice(std::string toolId, std::shared_ptr<DIDevice> description);
     ~SimulatedDevice() override;
 
-    std::string getId() const override { return id_; }
-    std::shared_ptr<IContextBase> getParent() const override { return nullptr; }
     boost::json::object getProperties() const override;
     void setProperties(const boost::json::object& properties) override;
-    std::string getKind() const override { return "device"; }
-    int getOwnerId() const override { return ownerId_; }
-    void setOwnerId(int ownerId) override { ownerId_ = ownerId; }
 
     std::shared_ptr<SessionStartInfo> startSession(Status& status, int kind, bool resetTarget,
                                                    std::shared_ptr<void> options) override;
@@ -61,12 +57,6 @@ public:
     void erase(int eraseType, bool verify, std::uint64_t address, int count) override;
     void getInfo(boost::json::value& info, int selector) override;
     void runSpecialOperation(Status& status, int operation) override;
-    boost::signals2::connection connectExternalResetSlot(boost::signals2::connect_position position,
-                                                         const FlagSignal::slot_type& slot) override;
-    boost::signals2::connection connectPowerStateSlot(boost::signals2::connect_position position,
-                                                      const FlagSignal::slot_type& slot) override;
-    boost::signals2::connection connectTargetEventSlot(boost::signals2::connect_position position,
-                                                       const TargetEventSignal::slot_type& slot) override;
     void getProperty(boost::json::value& property, int selector) override;
     std::shared_ptr<IStimuliPort> getStimuliPort() override { return stimuliPort_; }
 
@@ -84,7 +74,6 @@ private:
     /// Runs `report` on the device's reporting thread, after the previous report ended.
     void report(std::function<void()> report);
 
-    const std::string id_;
     const std::string toolId_;
     const std::shared_ptr<DIDevice> description_;
     const std::uint32_t signature_;
@@ -97,10 +86,6 @@ private:
     std::vector<std::shared_ptr<SimulatedRegister>> registers_;
     std::shared_ptr<bundles::TargetMessages> messages_;
     std::shared_ptr<SimulatedStimuliPort> stimuliPort_;
-    std::atomic<int> ownerId_{0};
-    FlagSignal externalReset_;
-    FlagSignal powerState_;
-    TargetEventSignal targetEvent_;
     std::thread reporter_;
 };
 

@@ -15,8 +15,6 @@ namespace {
 namespace ToolKey = keys::ToolDescriptionKey;
 const std::string kTargetVoltage = "TargetVoltage";
 const std::string kFirmwareVersion = "FirmwareVersion";
-const std::string kToolType = "ToolType";
-const std::string kConnectionType = "ConnectionType";
 constexpr double kDefaultVolts = 3.3;
 
 enum RawCommand : std::uint8_t { Echo = 0x01, Version = 0x02, Voltage = 0x03 };
@@ -30,45 +28,14 @@ bundles::TargetContexts targetOf(SimulatedDevice& device)
 
 SimulatedTool::SimulatedTool(IOrixDebugger& debugger, std::string id, std::string name, std::string toolType,
                              std::shared_ptr<IConnection> connection)
-    : debugger_(debugger), id_(std::move(id)), connection_(std::move(connection))
+    : DriverTool(std::move(id), name, toolType, connection), debugger_(debugger), connection_(std::move(connection))
 {
-    properties_[keys::ToolKey::ID] = id_;
-    properties_[ToolKey::Name] = name;
-    properties_[kToolType] = toolType;
-    properties_[kConnectionType] = connection_ ? connection_->getConnectionType() : "";
-    if (connection_)
-        for (const auto& [key, value] : connection_->getConnectionProperties())
-            properties_[key] = value;
-    properties_[ToolKey::State] = keys::ToolState::Idle;
     properties_[ToolKey::DeviceName] = "DEMO8";
     properties_[kTargetVoltage] = kDefaultVolts;
     properties_[kFirmwareVersion] = "1.0";
 }
 
-SimulatedTool::~SimulatedTool()
-{
-    if (lossReporter_.joinable())
-        lossReporter_.join();
-}
-
-boost::json::object SimulatedTool::getProperties() const
-{
-    std::lock_guard lock(mutex_);
-    return properties_;
-}
-
-std::string SimulatedTool::text(const std::string& key) const
-{
-    std::lock_guard lock(mutex_);
-    const auto* value = properties_.if_contains(key);
-    return value && value->is_string() ? std::string(value->get_string()) : std::string();
-}
-
-void SimulatedTool::setState(const std::string& state)
-{
-    std::lock_guard lock(mutex_);
-    properties_[ToolKey::State] = state;
-}
+SimulatedTool::~SimulatedTool() { waitForLossReport(); }
 
 bool SimulatedTool::isConnected() const { return text(ToolKey::State) == keys::ToolState::Ready; }
 
@@ -267,11 +234,6 @@ void SimulatedTool::releaseStimuli()
     }
 }
 
-boost::signals2::connection SimulatedTool::addConnectionLostHandler(const ConnectionLostSignal::slot_type& slot)
-{
-    return connectionLost_.connect(slot);
-}
-
 void SimulatedTool::specialOperation(Status& status, const std::string& operation, const boost::json::object& parameters)
 {
     if (operation == "loseConnection") {
@@ -280,10 +242,8 @@ void SimulatedTool::specialOperation(Status& status, const std::string& operatio
                                                               : "Connection to " + id_ + " lost";
         dropDevice();
         setState(keys::ToolState::Idle);
-        if (lossReporter_.joinable())
-            lossReporter_.join();
         // A real probe reports its loss from its own driver thread, not from the command.
-        lossReporter_ = std::thread([this, why] { connectionLost_(why); });
+        reportLoss({}, why);
     } else if (operation == "stimulate") {
         stimulate(status, parameters);
     } else if (operation == "release") {

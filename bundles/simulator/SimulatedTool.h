@@ -1,13 +1,9 @@
 #pragma once
 
-#include <atomic>
-#include <mutex>
-#include <thread>
-
+#include "bundles/common/DriverTool.h"
 #include "bundles/simulator/SimulatedDevice.h"
 #include "core/interfaces/IConnection.h"
 #include "core/interfaces/IOrixDebugger.h"
-#include "core/interfaces/IToolContext.h"
 
 namespace hil::simulator {
 
@@ -30,7 +26,7 @@ namespace hil::simulator {
 /// provider through the Stimuli service and connects it to the device ports of its designators
 /// (all or nothing); "release" disconnects and removes every provider the tool set up, as
 /// dropping the device does.
-class SimulatedTool : public IToolContext {
+class SimulatedTool : public bundles::DriverTool {
 public:
     static constexpr const char* kLatestFirmware = "1.1";
 
@@ -38,15 +34,7 @@ public:
                   std::shared_ptr<IConnection> connection);
     ~SimulatedTool() override;
 
-    std::string getId() const override { return id_; }
-    std::shared_ptr<IContextBase> getParent() const override { return nullptr; }
-    boost::json::object getProperties() const override;
-    void setProperties(const boost::json::object& properties) override { setToolProperties(properties); }
-    std::string getKind() const override { return "tool"; }
-    int getOwnerId() const override { return ownerId_; }
-    void setOwnerId(int ownerId) override { ownerId_ = ownerId; }
 
-    std::vector<std::shared_ptr<IToolDependent>> getDependents() override { return {}; }
     void setToolProperties(const boost::json::object& properties) override;
     double getTargetVoltage() override;
     void connect(Status& status) override;
@@ -60,12 +48,9 @@ public:
     bool genericStringCommand(Status& status, std::string& response, const std::string& command) override;
     boost::json::object selfTest(Status& status) override;
     bool calibrate(Status& status) override;
-    boost::signals2::connection addConnectionLostHandler(const ConnectionLostSignal::slot_type& slot) override;
     void specialOperation(Status& status, const std::string& operation, const boost::json::object& parameters) override;
 
 private:
-    std::string text(const std::string& key) const;
-    void setState(const std::string& state);
     bool isConnected() const;
     /// Unregisters the simulated device, when there is one.
     void dropDevice();
@@ -73,15 +58,9 @@ private:
     void releaseStimuli();
 
     IOrixDebugger& debugger_;
-    const std::string id_;
     std::shared_ptr<IConnection> connection_;
-    mutable std::mutex mutex_;
-    boost::json::object properties_;
-    std::atomic<int> ownerId_{0};
     std::shared_ptr<SimulatedDevice> device_;
     std::vector<std::shared_ptr<IStimuliProvider>> providers_;
-    ConnectionLostSignal connectionLost_;
-    std::thread lossReporter_;
 };
 
 } // namespace hil::simulator

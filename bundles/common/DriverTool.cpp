@@ -1,0 +1,76 @@
+#include "bundles/common/DriverTool.h"
+
+#include "core/interfaces/PropertyKeys.h"
+
+namespace hil::bundles {
+
+namespace ToolKey = keys::ToolDescriptionKey;
+
+DriverTool::DriverTool(std::string id, const std::string& name, const std::string& toolType,
+                       const std::shared_ptr<IConnection>& connection)
+    : TargetContext(std::move(id), {}, "")
+{
+    properties_[keys::ToolKey::ID] = id_;
+    properties_[ToolKey::Name] = name;
+    properties_["ToolType"] = toolType;
+    properties_["ConnectionType"] = connection ? connection->getConnectionType() : "";
+    if (connection)
+        for (const auto& [key, value] : connection->getConnectionProperties())
+            properties_[key] = value;
+    properties_[ToolKey::State] = keys::ToolState::Idle;
+}
+
+DriverTool::~DriverTool() { waitForLossReport(); }
+
+boost::json::object DriverTool::getProperties() const
+{
+    std::lock_guard lock(mutex_);
+    return properties_;
+}
+
+std::string DriverTool::text(const std::string& key) const
+{
+    std::lock_guard lock(mutex_);
+    const auto* value = properties_.if_contains(key);
+    return value && value->is_string() ? std::string(value->get_string()) : std::string();
+}
+
+void DriverTool::setState(const std::string& state)
+{
+    std::lock_guard lock(mutex_);
+    properties_[ToolKey::State] = state;
+}
+
+boost::signals2::connection DriverTool::addConnectionLostHandler(const ConnectionLostSignal::slot_type& slot)
+{
+    return connectionLost_.connect(slot);
+}
+
+void DriverTool::reportLoss(std::function<void()> release, std::string reason)
+{
+    waitForLossReport();
+    std::thread reporter([this, release = std::move(release), reason = std::move(reason)] {
+        if (release)
+            release();
+        connectionLost_(reason);
+    });
+    std::lock_guard lock(mutex_);
+    lossReporter_ = std::move(reporter);
+}
+
+void DriverTool::waitForLossReport()
+{
+    std::thread reporter;
+    {
+        std::lock_guard lock(mutex_);
+        reporter.swap(lossReporter_);
+    }
+    if (!reporter.joinable())
+        return;
+    if (reporter.get_id() == std::this_thread::get_id())
+        reporter.detach();
+    else
+        reporter.join();
+}
+
+} // namespace hil::bundles
