@@ -3,6 +3,9 @@
 #include <functional>
 #include <map>
 
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/tcp.hpp>
+
 namespace hil::host {
 
 namespace {
@@ -27,6 +30,31 @@ std::uint64_t parsePositive(const std::string& option, const std::string& text)
     return value;
 }
 
+/// An address as the listener takes it: a numeric address as it is, a host name ("localhost")
+/// as the first address it resolves to.
+std::string numericAddress(const std::string& host)
+{
+    boost::system::error_code error;
+    boost::asio::ip::make_address(host, error);
+    if (!error)
+        return host;
+    boost::asio::io_context context;
+    boost::asio::ip::tcp::resolver resolver(context);
+    const auto results = resolver.resolve(host, "", boost::asio::ip::resolver_base::passive, error);
+    if (error || results.empty())
+        throw OptionError("--listen: cannot resolve '" + host + "'" + (error ? ": " + error.message() : ""));
+    return results.begin()->endpoint().address().to_string();
+}
+
+/// A file the user named must be there: a typo would otherwise start a back-end without it.
+std::filesystem::path existingFile(const std::string& option, const std::string& path)
+{
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error))
+        throw OptionError(option + ": there is no file '" + path + "'");
+    return path;
+}
+
 void parseListen(const std::string& text, HostOptions& options)
 {
     const auto colon = text.rfind(':');
@@ -35,7 +63,7 @@ void parseListen(const std::string& text, HostOptions& options)
     const auto port = parseNumber("--listen", text.substr(colon + 1));
     if (port > 65535)
         throw OptionError("--listen port must be at most 65535");
-    options.address = text.substr(0, colon);
+    options.address = numericAddress(text.substr(0, colon));
     options.port = static_cast<std::uint16_t>(port);
 }
 
@@ -53,9 +81,9 @@ const std::map<std::string, OptionEntry>& optionTable()
         {"--listen", {"ADDRESS:PORT", "where to listen (default 127.0.0.1:1534; port 0 picks a free port)", parseListen}},
         {"--bundles", {"DIR", "the bundle directory", [](const std::string& v, HostOptions& o) { o.bundles = v; }}},
         {"--preferences", {"FILE", "the platform preferences (properties file)",
-                           [](const std::string& v, HostOptions& o) { o.preferences = v; }}},
+                           [](const std::string& v, HostOptions& o) { o.preferences = existingFile("--preferences", v); }}},
         {"--settings", {"FILE", "the debugger settings (properties file)",
-                        [](const std::string& v, HostOptions& o) { o.settings = v; }}},
+                        [](const std::string& v, HostOptions& o) { o.settings = existingFile("--settings", v); }}},
         {"--log-mask", {"MASK", "log levels: 0x02 debug, 0x04 info, 0x20 error (default 0x24)",
                         [](const std::string& v, HostOptions& o) {
                             o.logMask = static_cast<unsigned>(parseNumber("--log-mask", v));
@@ -79,6 +107,7 @@ const std::map<std::string, OptionEntry>& optionTable()
                                  o.limits.helloTimeout = std::chrono::milliseconds(parsePositive("--hello-timeout", v));
                              }}},
         {"--help", {"", "print this text", [](const std::string&, HostOptions& o) { o.help = true; }}},
+        {"--version", {"", "print the version", [](const std::string&, HostOptions& o) { o.version = true; }}},
     };
     return table;
 }

@@ -22,6 +22,7 @@ struct HostOptions {
     std::string logCategories;
     tcf::TcfServer::Limits limits;
     bool help = false;
+    bool version = false;
 };
 
 /// Thrown for a command line that cannot be understood; the text says why.

@@ -8,6 +8,7 @@
 #include "host/BackendHost.h"
 #include "platform/common/BackendLogger.h"
 #include "platform/common/StopSignals.h"
+#include "platform/common/Version.h"
 
 namespace {
 
@@ -52,6 +53,10 @@ int main(int argc, char** argv)
     }
     if (options.help) {
         std::cout << hil::host::hostUsage();
+        return 0;
+    }
+    if (options.version) {
+        std::cout << hil::versionLine("hilcore-backend") << "\n";
         return 0;
     }
     hil::BackendLogger::useConsole();

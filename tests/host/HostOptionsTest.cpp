@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <boost/asio/ip/address.hpp>
+
 #include "host/HostOptions.h"
+#include "tests/fakes/TempDirectory.h"
 
 namespace hil::host {
 namespace {
@@ -19,9 +22,12 @@ TEST(HostOptions, DefaultsListenOnLoopbackAndFindTheInstallTree)
 
 TEST(HostOptions, ReadsEveryOptionInBothForms)
 {
+    const fakes::TempDirectory files;
+    const auto settings = files.write("s", "").string();
+    const auto preferences = files.write("p", "").string();
     const auto options = parse({"--listen", "0.0.0.0:0", "--bundles=/b", "--log-mask", "0x26",
                                 "--log-categories", "svc,HIL", "--max-message-bytes=1024", "--max-clients", "2",
-                                "--max-outgoing-bytes", "4096", "--settings", "/s", "--preferences", "/p"});
+                                "--max-outgoing-bytes", "4096", "--settings", settings, "--preferences=" + preferences});
     EXPECT_EQ(options.address, "0.0.0.0");
     EXPECT_EQ(options.port, 0);
     EXPECT_EQ(options.bundles, std::filesystem::path("/b"));
@@ -30,8 +36,14 @@ TEST(HostOptions, ReadsEveryOptionInBothForms)
     EXPECT_EQ(options.limits.maxMessageBytes, 1024u);
     EXPECT_EQ(options.limits.maxClients, 2u);
     EXPECT_EQ(options.limits.maxOutgoingBytes, 4096u);
-    EXPECT_EQ(options.settings, std::filesystem::path("/s"));
-    EXPECT_EQ(options.preferences, std::filesystem::path("/p"));
+    EXPECT_EQ(options.settings, std::filesystem::path(settings));
+    EXPECT_EQ(options.preferences, std::filesystem::path(preferences));
+}
+
+TEST(HostOptions, AHostNameIsResolvedSoThatLoopbackIsKnownAsSuch)
+{
+    const auto address = boost::asio::ip::make_address(parse({"--listen", "localhost:0"}).address);
+    EXPECT_TRUE(address.is_loopback()) << address;
 }
 
 class HostOptionsRefuse : public testing::TestWithParam<std::vector<std::string>> {};
@@ -47,7 +59,10 @@ INSTANTIATE_TEST_SUITE_P(
                     std::vector<std::string>{"--listen", ":1534"}, std::vector<std::string>{"--listen", "h:70000"},
                     std::vector<std::string>{"--listen", "h:-1"}, std::vector<std::string>{"--max-clients", "0"},
                     std::vector<std::string>{"--max-message-bytes", "lots"}, std::vector<std::string>{"--verbose"},
-                    std::vector<std::string>{"--log-mask", "0x2g"}));
+                    std::vector<std::string>{"--log-mask", "0x2g"},
+                    // A file the user names must exist; only the default ones may be missing.
+                    std::vector<std::string>{"--settings", "/nonexistent/settings.properties"},
+                    std::vector<std::string>{"--preferences=/nonexistent/preferences.properties"}));
 
 } // namespace
 } // namespace hil::host
