@@ -2,19 +2,22 @@
 
 #include <charconv>
 #include <chrono>
-#include <cstdlib>
-#include <filesystem>
-#include <optional>
-#include <iomanip>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <iomanip>
 #include <iostream>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <unistd.h>
 
 #include <boost/json.hpp>
 
 #include "platform/common/Base64.h"
+#include "platform/common/ErrorCode.h"
 #include "platform/common/FormatString.h"
 #include "platform/common/StopSignals.h"
 
@@ -75,16 +78,16 @@ int printReply(CliContext& context, const tcf::TcfClient::Reply& reply, const st
                const HumanPrinter& human)
 {
     if (!reply.recognised) {
-        context.err << "error: the back-end does not offer " << what << "\n";
+        errorOut(context) << "the back-end does not offer " << what << "\n";
         return ExitCode::ErrorReply;
     }
     int result = ExitCode::Ok;
     boost::json::array values;
     for (const auto& text : reply.values) {
         auto value = parseOrNull(text);
-        const std::string message = errorReportMessage(value);
+        const std::string message = errorReportMessage(value, what);
         if (!message.empty()) {
-            context.err << "error: " << message << "\n";
+            errorOut(context) << message << "\n";
             result = ExitCode::ErrorReply;
         }
         values.push_back(std::move(value));
@@ -105,18 +108,30 @@ int printReply(CliContext& context, const tcf::TcfClient::Reply& reply, const st
     return result;
 }
 
-int runVerb(CliContext& context, const Verb& verb, const std::vector<std::string>& arguments)
+std::ostream& errorOut(CliContext& context) { return context.err << "error: " << context.location; }
+
+int runVerb(CliContext& context, const std::string& name, const std::vector<std::string>& arguments)
 {
     try {
+        const Verb& verb = verbNamed(name);
+        if (arguments.size() == 1 && arguments[0] == "--help") {
+            context.out << verbHelp(name);
+            return ExitCode::Ok;
+        }
         return verb.run(context, arguments);
     } catch (const UsageError& error) {
-        context.err << "error: " << error.what() << "\n";
+        errorOut(context) << error.what() << "\n";
         return ExitCode::Usage;
     } catch (const ReplyError& error) {
-        context.err << "error: " << error.what() << "\n";
+        errorOut(context) << error.what() << "\n";
         return ExitCode::ErrorReply;
     } catch (const tcf::TcfClient::Error& error) {
-        context.err << "error: " << error.what() << "\n";
+        errorOut(context) << error.what() << "\n";
+        return ExitCode::Connection;
+    } catch (const std::exception& error) {
+        // A printer met a reply it cannot read (a member missing, a value of another kind): the
+        // back-end does not speak the protocol this CLI knows.
+        errorOut(context) << "the back-end's reply has a shape this CLI does not know (" << error.what() << ")\n";
         return ExitCode::Connection;
     }
 }
@@ -130,7 +145,7 @@ boost::json::array callForValues(CliContext& context, const std::string& service
     boost::json::array values;
     for (const auto& text : reply.values) {
         auto value = parseOrNull(text);
-        if (const auto message = errorReportMessage(value); !message.empty())
+        if (const auto message = errorReportMessage(value, service + " " + command); !message.empty())
             throw ReplyError(command + " failed: " + message);
         values.push_back(std::move(value));
     }
@@ -149,6 +164,14 @@ std::string hexText(std::uint64_t number, int digits)
     std::ostringstream out;
     out << "0x" << std::hex << std::uppercase << std::setw(digits) << std::setfill('0') << number;
     return out.str();
+}
+
+std::string padded(std::string text, std::size_t width, Align align)
+{
+    if (text.size() >= width)
+        return text;
+    const std::string blanks(width - text.size(), ' ');
+    return align == Align::Left ? text + blanks : blanks + text;
 }
 
 std::uint64_t numberOf(const boost::json::value& value)
@@ -257,14 +280,33 @@ const std::map<std::string, EventPrinter>& eventPrinters()
              };
              out << "[" << text(1) << "] " << text(2) << "  (" << text(0) << ")";
          }},
+        // The event's bytes travel as Base64: shown in hex, as `mem read` shows bytes.
+        {"Device targetEvent",
+         [](std::ostream& out, const boost::json::array& arguments) {
+             out << (arguments.empty() ? "" : textOf(arguments[0])) << " bytes "
+                 << (arguments.size() > 1 ? hexOf(bytesOf(arguments[1])) : "");
+         }},
     };
     return printers;
 }
 
 } // namespace
 
-void printEvent(std::ostream& out, bool json, const std::string& service, const std::string& name,
-                const std::vector<std::string>& arguments)
+std::string clockTime(std::chrono::system_clock::time_point when)
+{
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(when);
+    const auto milliseconds =
+        std::chrono::duration_cast<std::chrono::milliseconds>(when.time_since_epoch()).count() % 1000;
+    std::tm local{};
+    localtime_r(&seconds, &local);
+    char text[16];
+    std::snprintf(text, sizeof text, "%02d:%02d:%02d.%03d", local.tm_hour, local.tm_min, local.tm_sec,
+                  static_cast<int>(milliseconds));
+    return text;
+}
+
+void printEvent(std::ostream& out, bool json, const std::string& stamp, const std::string& service,
+                const std::string& name, const std::vector<std::string>& arguments)
 {
     boost::json::array values;
     for (const auto& text : arguments)
@@ -274,7 +316,7 @@ void printEvent(std::ostream& out, bool json, const std::string& service, const 
             << std::endl;
         return;
     }
-    out << service << " " << name;
+    out << (stamp.empty() ? "" : stamp + " ") << service << " " << name;
     const auto printer = eventPrinters().find(service + " " + name);
     if (printer != eventPrinters().end()) {
         out << " ";
@@ -301,6 +343,10 @@ int watchVerb(CliContext& context, const std::vector<std::string>& arguments)
         until = std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
         wanted.erase(wanted.begin(), wanted.begin() + 2);
     }
+    const auto& offered = context.client.peerServices();
+    for (const auto& service : wanted)
+        if (std::find(offered.begin(), offered.end(), service) == offered.end())
+            throw UsageError("watch: the back-end has no service " + service + " (services lists those it has)");
     // Set up before the handler can run, so the reader thread never sees it half made.
     std::mutex printMutex;
     context.client.setEventHandler([&](const std::string& service, const std::string& name,
@@ -308,7 +354,8 @@ int watchVerb(CliContext& context, const std::vector<std::string>& arguments)
         if (!wanted.empty() && std::find(wanted.begin(), wanted.end(), service) == wanted.end())
             return;
         std::lock_guard lock(printMutex);
-        printEvent(context.out, context.json, service, name, eventArguments);
+        printEvent(context.out, context.json, clockTime(std::chrono::system_clock::now()), service, name,
+                   eventArguments);
     });
     // Runs until Ctrl-C, SIGTERM, or the back-end going away.
     const sigset_t stopSignals = blockStopSignals();
@@ -318,7 +365,7 @@ int watchVerb(CliContext& context, const std::vector<std::string>& arguments)
             break;
         if (context.client.waitUntilClosed(std::chrono::milliseconds(0))) {
             context.client.setEventHandler(nullptr);
-            context.err << "error: the back-end closed the connection\n";
+            errorOut(context) << "the back-end closed the connection\n";
             return ExitCode::Connection;
         }
     }
@@ -327,10 +374,29 @@ int watchVerb(CliContext& context, const std::vector<std::string>& arguments)
     return ExitCode::Ok;
 }
 
-int helpVerb(CliContext& context, const std::vector<std::string>&)
+int helpVerb(CliContext& context, const std::vector<std::string>& arguments)
 {
-    context.out << usageText();
+    requireArguments(arguments, 0, 1, "help", "no arguments, or a VERB");
+    context.out << (arguments.empty() ? usageText() : verbHelp(arguments[0]));
     return ExitCode::Ok;
+}
+
+/// How many one-letter edits make `from` into `to`.
+std::size_t editDistance(const std::string& from, const std::string& to)
+{
+    std::vector<std::size_t> row(to.size() + 1);
+    for (std::size_t j = 0; j <= to.size(); ++j)
+        row[j] = j;
+    for (std::size_t i = 1; i <= from.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= to.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (from[i - 1] == to[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[to.size()];
 }
 
 int shellVerb(CliContext& context, const std::vector<std::string>& arguments)
@@ -483,7 +549,11 @@ int runShell(CliContext& context, std::istream& input, ShellMode mode)
     const bool interactive = mode == ShellMode::Interactive;
     int lastFailure = ExitCode::Ok;
     std::string line;
+    int lineNumber = 0;
     while ((interactive && context.out << "hil> " << std::flush), std::getline(input, line)) {
+        ++lineNumber;
+        // A script's errors say where it went wrong; a person sees the line they just typed.
+        context.location = mode == ShellMode::Script ? "line " + std::to_string(lineNumber) + ": " : "";
         int result = ExitCode::Ok;
         try {
             auto words = splitWords(line);
@@ -491,15 +561,15 @@ int runShell(CliContext& context, std::istream& input, ShellMode mode)
                 context.out << (line.front() == '#' ? "\n" + line : "$ " + substituteVariables(line, context.variables)) << "\n";
             if (words.empty())
                 continue;
-            const auto verb = verbTable().find(words[0]);
-            if (verb == verbTable().end() || words[0] == "shell" || words[0] == "tour")
-                throw UsageError("unknown verb " + words[0] + " (try: help)");
+            const std::string verb = words[0];
+            if (verb == "shell" || verb == "tour")
+                throw UsageError(verb + " cannot run inside a shell");
             words.erase(words.begin());
             for (auto& word : words)
                 word = substituteVariables(word, context.variables);
-            result = runVerb(context, verb->second, words);
+            result = runVerb(context, verb, words);
         } catch (const UsageError& error) {
-            context.err << "error: " << error.what() << "\n";
+            errorOut(context) << error.what() << "\n";
             result = ExitCode::Usage;
         }
         if (result == ExitCode::Ok)
@@ -507,8 +577,9 @@ int runShell(CliContext& context, std::istream& input, ShellMode mode)
         lastFailure = result;
         // A script stops at its first failure, as `set -e` would; a person goes on typing.
         if (!interactive || result == ExitCode::Connection)
-            return result;
+            break;
     }
+    context.location.clear();
     return lastFailure;
 }
 
@@ -520,7 +591,7 @@ const VerbTable& verbTable()
             {"call", {"SERVICE COMMAND [JSON-ARG...]", "send one command and print its reply values", callVerb}},
             {"watch", {"[--for SECONDS] [SERVICE...]", "print events as they arrive until Ctrl-C, or for SECONDS",
                        watchVerb}},
-            {"help", {"", "print this text", helpVerb, false}},
+            {"help", {"[VERB]", "print this text, or the help of one verb (also: VERB --help)", helpVerb, false}},
             {"tour", {"", "a five-minute tour: sets up the simulator and runs the first verbs, printing each step; "
                           "stops at the first failure",
                       tourVerb}},
@@ -552,6 +623,36 @@ std::string usageText()
     return text;
 }
 
+const Verb& verbNamed(const std::string& name)
+{
+    const auto verb = verbTable().find(name);
+    if (verb != verbTable().end())
+        return verb->second;
+    // Closest first: a slip of a letter or two, or the start of a verb's name.
+    std::vector<std::pair<std::size_t, std::string>> close;
+    for (const auto& [candidate, entry] : verbTable()) {
+        const std::size_t distance = editDistance(name, candidate);
+        if (distance <= 2 || (name.size() >= 2 && candidate.rfind(name, 0) == 0))
+            close.emplace_back(distance, candidate);
+    }
+    std::sort(close.begin(), close.end());
+    std::string names;
+    for (const auto& [distance, candidate] : close)
+        names += (names.empty() ? "" : ", ") + candidate;
+    throw UsageError("unknown verb " + name + (names.empty() ? "" : "; did you mean " + names + "?") +
+                     " (help lists every verb)");
+}
+
+std::string verbHelp(const std::string& name)
+{
+    const Verb& verb = verbNamed(name);
+    std::string text = "Usage: hilcore-cli [--connect HOST:PORT] [--json] " + name +
+                       (verb.arguments.empty() ? "" : " " + verb.arguments) + "\n" + verb.help + "\n";
+    if (verb.details)
+        text += verb.details() + "\n";
+    return text;
+}
+
 std::string prettyJson(const boost::json::value& value)
 {
     std::string out;
@@ -559,7 +660,7 @@ std::string prettyJson(const boost::json::value& value)
     return out;
 }
 
-std::string errorReportMessage(const boost::json::value& value)
+std::string errorReportMessage(const boost::json::value& value, const std::string& what)
 {
     if (!value.is_object())
         return {};
@@ -568,12 +669,16 @@ std::string errorReportMessage(const boost::json::value& value)
     if (!code || !code->is_int64())
         return {};
     std::string message;
+    const auto number = code->get_int64();
     if (const auto* format = report.if_contains("Format"); format && format->is_string())
         message = std::string(format->get_string());
+    else if (number == static_cast<std::int64_t>(ErrorCode::InvalidArguments))
+        message = (what.empty() ? "the command" : what) +
+                  " was refused: the back-end has no such command, or an argument is missing, extra or of the wrong "
+                  "kind (docs/protocol.md says what each command takes)";
     else
         message = "error";
     // Codes of the common library are large and read best in hex, as its headers write them.
-    const auto number = code->get_int64();
     message += " (code " + (number > 0xFFFF ? FormatString("0x%llX", static_cast<long long>(number)) : std::to_string(number));
     if (const auto* service = report.if_contains("Service"); service && service->is_string())
         message += ", service " + std::string(service->get_string());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <functional>
 #include <stdexcept>
 #include <iosfwd>
@@ -31,7 +32,12 @@ struct CliContext {
     /// Names a verb leaves for later lines of a shell ("tool" is the id of the last tool set
     /// up); a shell word "$NAME" stands for its value.
     std::map<std::string, std::string> variables{};
+    /// Where the verb's line came from ("line 3: " in a script); errors start with it.
+    std::string location{};
 };
+
+/// The error stream, with "error: " and the line's place already written.
+std::ostream& errorOut(CliContext& context);
 
 /// Thrown by a verb for a wrong command line; the text says why.
 class UsageError : public std::runtime_error {
@@ -52,6 +58,8 @@ struct Verb {
     std::function<int(CliContext&, const std::vector<std::string>&)> run;
     /// False for the verbs that talk to no back-end ("help"): they run without connecting.
     bool needsConnection = true;
+    /// More help, for the verbs with actions or parts of their own.
+    std::function<std::string()> details{};
 };
 
 using VerbTable = std::map<std::string, Verb>;
@@ -61,6 +69,12 @@ const VerbTable& verbTable();
 
 /// The command line's help: options, verbs, exit codes.
 std::string usageText();
+
+/// The verb named `name`; throws `UsageError` naming the verbs closest to it when there is none.
+const Verb& verbNamed(const std::string& name);
+
+/// One verb's help: how to call it, what it does, and its actions or parts where it has them.
+std::string verbHelp(const std::string& name);
 
 /// The Tool verbs: tools, attached, setup, teardown, tool, upgrade, poll.
 void addToolVerbs(VerbTable& table);
@@ -73,9 +87,11 @@ void addStimuliVerbs(VerbTable& table);
 /// The verbs of the "Packs" service: devices, peripheral.
 void addPackVerbs(VerbTable& table);
 
-/// The one error boundary of the verbs: runs `verb`, and turns a wrong command line, an error
-/// reply and a lost connection into "error: ..." on the error stream and their exit codes.
-int runVerb(CliContext& context, const Verb& verb, const std::vector<std::string>& arguments);
+/// The one error boundary of the verbs: runs the verb `name` (or, for the one argument "--help",
+/// prints its help), and turns an unknown verb, a wrong command line, an error reply, a lost
+/// connection and a reply of a shape no verb expects into "error: ..." on the error stream and
+/// their exit codes.
+int runVerb(CliContext& context, const std::string& name, const std::vector<std::string>& arguments);
 
 /// The data values of a reply that must succeed (the error slot first, then at least one value);
 /// throws `ReplyError` otherwise.
@@ -157,14 +173,22 @@ std::vector<std::uint8_t> bytesOfHex(const std::string& hex, const std::string& 
 /// WHAT as a number") otherwise.
 std::uint64_t numberArgument(const std::string& text, const std::string& verb, const std::string& what);
 
-/// Prints one event as `watch` does: with `json`, one JSON object {"service", "event",
-/// "arguments"}; otherwise "SERVICE EVENT" and its arguments, in a readable form for the events
-/// that have one ("Message message": "[SOURCE] TEXT  (CONTEXT-ID)").
-void printEvent(std::ostream& out, bool json, const std::string& service, const std::string& name,
-                const std::vector<std::string>& arguments);
+/// Prints one event as `watch` does: with `json`, the event as it came, one JSON object
+/// {"service", "event", "arguments"}; otherwise `stamp` (unless empty), "SERVICE EVENT" and its
+/// arguments, in a readable form for the events that have one ("Message message": "[SOURCE]
+/// TEXT  (CONTEXT-ID)"; "Device targetEvent": "ID bytes HEX").
+void printEvent(std::ostream& out, bool json, const std::string& stamp, const std::string& service,
+                const std::string& name, const std::vector<std::string>& arguments);
+
+/// The local time of day, "HH:MM:SS.mmm".
+std::string clockTime(std::chrono::system_clock::time_point when);
 
 /// A string value as it is, any other value as JSON text.
 std::string textOf(const boost::json::value& value);
+enum class Align { Left, Right };
+/// `text` padded with blanks to `width` characters. Formatting goes through texts like this one,
+/// never through the stream's state, which would leak from one printer into the next.
+std::string padded(std::string text, std::size_t width, Align align = Align::Left);
 /// "0x" and upper-case hex digits, at least `digits` of them.
 std::string hexText(std::uint64_t number, int digits = 0);
 /// A JSON number as an unsigned number; 0 for anything else.
@@ -180,7 +204,8 @@ std::uint64_t numberOfBytes(const std::vector<std::uint8_t>& bytes, bool bigEndi
 std::string prettyJson(const boost::json::value& value);
 
 /// The error message of a TCF error report ("Format", with "Code" and "Service"), or the empty
-/// text when `value` is not one.
-std::string errorReportMessage(const boost::json::value& value);
+/// text when `value` is not one. A report that says no more than its code gets the meaning of
+/// the code, naming `what` ("SERVICE COMMAND") where it helps.
+std::string errorReportMessage(const boost::json::value& value, const std::string& what = "");
 
 } // namespace hil::cli

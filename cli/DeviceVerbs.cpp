@@ -1,8 +1,5 @@
 // The verbs that read device descriptions and drive device contexts through the "Device" service.
 
-#include <iomanip>
-#include <sstream>
-
 #include <boost/json.hpp>
 
 #include "cli/CliCommands.h"
@@ -25,8 +22,8 @@ void printRegisterGroup(std::ostream& out, const boost::json::object& group)
     out << "\n";
     const std::uint64_t base = placed ? numberOf(group.at("address")) : 0;
     for (const auto& reg : group.at("registers").as_array()) {
-        out << "  " << std::left << std::setw(12) << hexText(base + numberOf(reg.at("offset"))) << std::setw(12)
-            << textOf(reg.at("name")) << numberOf(reg.at("size")) << " byte(s)";
+        out << "  " << padded(hexText(base + numberOf(reg.at("offset"))), 12) << padded(textOf(reg.at("name")), 12)
+            << numberOf(reg.at("size")) << " byte(s)";
         for (const auto& bitfield : reg.at("bitfields").as_array())
             out << "  " << textOf(bitfield.at("name")) << "=" << hexText(numberOf(bitfield.at("mask")));
         out << "\n";
@@ -48,7 +45,7 @@ int summary(CliContext& context, const std::string& name)
                 << textOf(info.at("series")) << "\n";
     for (const auto& space : spaces) {
         const auto start = numberOf(space.at("start"));
-        context.out << "  " << std::left << std::setw(12) << textOf(space.at("name")) << hexText(start) << " + "
+        context.out << "  " << padded(textOf(space.at("name")), 12) << hexText(start) << " + "
                     << hexText(numberOf(space.at("size"))) << " (" << textOf(space.at("endianness")) << ")";
         for (const auto& segment : space.at("segments").as_array())
             context.out << "  " << textOf(segment.at("name")) << "@" << hexText(numberOf(segment.at("start")));
@@ -95,8 +92,8 @@ const std::map<std::string, DevicePart>& deviceParts()
                          "peripherals",
                          [](std::ostream& out, const boost::json::array& values, const std::vector<std::string>&) {
                              for (const auto& peripheral : values.at(1).as_array())
-                                 out << std::left << std::setw(16) << textOf(peripheral.at("name")) << std::setw(13)
-                                     << hexText(numberOf(peripheral.at("address")), 8)
+                                 out << padded(textOf(peripheral.at("name")), 16)
+                                     << padded(hexText(numberOf(peripheral.at("address")), 8), 13)
                                      << textOf(peripheral.at("description")) << "\n";
                          },
                          "Packs"}},
@@ -154,7 +151,7 @@ void addDeviceVerbs(VerbTable& table)
     table.insert({"device", {"NAME [PART ...]",
                              "describe a device: its address spaces, or one part (space, module, definition, group, "
                              "props, applets, peripherals)",
-                             deviceVerb}});
+                             deviceVerb, true, deviceUsage}});
     table.insert({"session", {"start ID debug|program | end ID", "start or end a session on a device context", sessionVerb}});
     table.insert({"erase", {"ID", "erase a device's flash", eraseVerb}});
 }

@@ -1,8 +1,5 @@
 // The verbs that read and write target memory ("Memory") and registers ("Registers").
 
-#include <iomanip>
-#include <sstream>
-
 #include <boost/json.hpp>
 
 #include "cli/CliCommands.h"
@@ -15,6 +12,8 @@ namespace {
 const std::string kMemory = "Memory";
 const std::string kRegisters = "Registers";
 constexpr std::size_t kDumpWidth = 16;
+/// The bytes one "get" of `mem read` asks for.
+constexpr std::uint64_t kReadStep = 1u << 20;
 
 using Values = boost::json::array;
 using Texts = std::vector<std::string>;
@@ -43,7 +42,7 @@ void printDump(std::ostream& out, std::uint64_t address, const Bytes& bytes, con
                 out << " --";
                 printable += ' ';
             } else if (i < bytes.size()) {
-                out << " " << std::hex << std::setw(2) << std::setfill('0') << static_cast<int>(bytes[i]) << std::dec;
+                out << " " << hexOf({bytes[i]});
                 printable += (bytes[i] >= 0x20 && bytes[i] < 0x7F) ? static_cast<char>(bytes[i]) : '.';
             } else {
                 out << "   ";
@@ -53,44 +52,110 @@ void printDump(std::ostream& out, std::uint64_t address, const Bytes& bytes, con
     }
 }
 
-/// The failed runs of a range error list, one line each.
-void printRangeErrors(std::ostream& out, const boost::json::value& list)
+/// What a range error's status means, in words: the statuses the back-end's memory contexts
+/// use; any other is the target's own number.
+std::string statusInWords(std::int64_t status)
 {
-    for (const auto& run : list.as_array())
-        out << "failed: " << run.at("size").to_number<std::uint64_t>() << " byte(s) at "
-            << hexText(run.at("addr").to_number<std::uint64_t>(), 8) << " (status " << run.at("stat").to_number<std::int64_t>()
-            << ")\n";
+    switch (status) {
+    case 1: return "no memory there";
+    case 2: return "outside the address space";
+    case 3: return "read-only";
+    default: return "refused by the target";
+    }
 }
 
-/// The reply of a transfer: `what` on success, then its failed runs.
-HumanPrinter transferred(std::string what)
+/// The bytes of the failed runs of a range error list.
+std::uint64_t failedBytes(const boost::json::array& rangeErrors)
 {
-    return [what](std::ostream& out, const Values& values, const Texts&) {
-        out << what << "\n";
-        printRangeErrors(out, values.at(1));
+    std::uint64_t bytes = 0;
+    for (const auto& run : rangeErrors)
+        bytes += numberOf(run.at("size"));
+    return bytes;
+}
+
+/// Each failed run of a range error list as an error line; exits 1 when there is one, so that a
+/// script cannot take a transfer of which any byte failed for a success.
+int reportRangeErrors(CliContext& context, const boost::json::array& rangeErrors)
+{
+    for (const auto& run : rangeErrors) {
+        const auto status = run.at("stat").to_number<std::int64_t>();
+        errorOut(context) << numberOf(run.at("size")) << " byte(s) at " << hexText(numberOf(run.at("addr")), 8)
+                    << " failed: " << statusInWords(status) << " (status " << status << ")\n";
+    }
+    return rangeErrors.empty() ? ExitCode::Ok : ExitCode::ErrorReply;
+}
+
+/// Sends a write or fill, prints its reply through `human`, then its failed runs.
+int transfer(CliContext& context, const std::string& command, const std::vector<std::string>& arguments,
+             const HumanPrinter& human)
+{
+    const auto reply = context.client.call(kMemory, command, arguments);
+    const int result = printReply(context, reply, kMemory + " " + command, human);
+    if (result != ExitCode::Ok)
+        return result;
+    const auto rangeErrors = reply.values.empty() ? boost::json::value() : parseOrNull(reply.values.back());
+    return rangeErrors.is_array() ? reportRangeErrors(context, rangeErrors.get_array()) : ExitCode::Ok;
+}
+
+/// The reply of a write or fill of `count` bytes: how many reached the target.
+HumanPrinter transferred(std::string verb, std::uint64_t count)
+{
+    return [verb, count](std::ostream& out, const Values& values, const Texts&) {
+        const std::uint64_t failed = failedBytes(values.at(1).as_array());
+        out << verb << " " << (failed ? std::to_string(count - std::min(failed, count)) + " of " : "") << count
+            << " byte(s)\n";
     };
+}
+
+/// Adds a failed run to a list, joining it to the last one when it goes on from there with the
+/// same status: the steps of a read must not show up as runs of their own.
+void appendRun(boost::json::array& rangeErrors, const boost::json::object& run)
+{
+    if (!rangeErrors.empty()) {
+        auto& last = rangeErrors.back().as_object();
+        if (last.at("stat") == run.at("stat") &&
+            numberOf(last.at("addr")) + numberOf(last.at("size")) == numberOf(run.at("addr"))) {
+            last["size"] = numberOf(last.at("size")) + numberOf(run.at("size"));
+            return;
+        }
+    }
+    rangeErrors.push_back(run);
 }
 
 int readMemory(CliContext& context, const std::vector<std::string>& words)
 {
     const std::uint64_t address = numberArgument(words[1], "mem read", "ADDRESS");
     const std::uint64_t count = numberArgument(words[2], "mem read", "COUNT");
-    return callAndPrint(context, kMemory, "get",
-                        {jsonText(words[0]), std::to_string(address), "1", std::to_string(count), "0"},
-                        [address](std::ostream& out, const Values& values, const Texts&) {
-                            printDump(out, address, bytesOf(values.at(0)), values.at(2).as_array());
-                            printRangeErrors(out, values.at(2));
-                        });
+    // In steps, so that no reply outgrows a message, whatever the back-end lets one read ask for.
+    Bytes bytes;
+    boost::json::array rangeErrors;
+    std::uint64_t done = 0;
+    do {
+        const std::uint64_t step = std::min(count - done, kReadStep);
+        const auto values = callForValues(
+            context, kMemory, "get",
+            {jsonText(words[0]), std::to_string(address + done), "1", std::to_string(step), "0"});
+        const Bytes part = bytesOf(values.at(0));
+        bytes.insert(bytes.end(), part.begin(), part.end());
+        for (const auto& run : values.at(2).as_array())
+            appendRun(rangeErrors, run.as_object());
+        done += step;
+    } while (done < count);
+    if (context.json)
+        context.out << boost::json::serialize(boost::json::array{base64_encode(bytes), nullptr, rangeErrors}) << "\n";
+    else
+        printDump(context.out, address, bytes, rangeErrors);
+    return reportRangeErrors(context, rangeErrors);
 }
 
 int writeMemory(CliContext& context, const std::vector<std::string>& words)
 {
     const std::uint64_t address = numberArgument(words[1], "mem write", "ADDRESS");
     const Bytes bytes = bytesOfHex(words[2], "mem write");
-    return callAndPrint(context, kMemory, "set",
-                        {jsonText(words[0]), std::to_string(address), "1", std::to_string(bytes.size()), "0",
-                         base64_json_string(bytes)},
-                        transferred("wrote " + std::to_string(bytes.size()) + " byte(s)"));
+    return transfer(context, "set",
+                    {jsonText(words[0]), std::to_string(address), "1", std::to_string(bytes.size()), "0",
+                     base64_json_string(bytes)},
+                    transferred("wrote", bytes.size()));
 }
 
 int fillMemory(CliContext& context, const std::vector<std::string>& words)
@@ -104,10 +169,10 @@ int fillMemory(CliContext& context, const std::vector<std::string>& words)
             throw UsageError("mem fill needs bytes from 0 to 255, not " + words[i]);
         pattern.push_back(byte);
     }
-    return callAndPrint(context, kMemory, "fill",
-                        {jsonText(words[0]), std::to_string(address), "1", std::to_string(count), "0",
-                         boost::json::serialize(pattern)},
-                        transferred("filled " + std::to_string(count) + " byte(s)"));
+    return transfer(context, "fill",
+                    {jsonText(words[0]), std::to_string(address), "1", std::to_string(count), "0",
+                     boost::json::serialize(pattern)},
+                    transferred("filled", count));
 }
 
 struct MemoryAction {
@@ -191,8 +256,7 @@ int regsVerb(CliContext& context, const std::vector<std::string>& arguments)
         if (context.json)
             table.push_back({{"ID", reg.id}, {"Name", reg.name}, {"Value", base64_encode(value)}});
         else
-            context.out << std::left << std::setw(8) << std::setfill(' ') << reg.name
-                        << hexText(valueOf(reg, value), static_cast<int>(2 * value.size())) << "\n";
+            context.out << padded(reg.name, 8) << hexText(valueOf(reg, value), static_cast<int>(2 * value.size())) << "\n";
     }
     if (context.json)
         context.out << boost::json::serialize(table) << "\n";
@@ -226,7 +290,8 @@ int regVerb(CliContext& context, const std::vector<std::string>& arguments)
 void addMemoryVerbs(VerbTable& table)
 {
     table.insert({"mem", {"read|write|fill ID ADDRESS ...",
-                          "read memory as a hex dump, write hex bytes, or fill with a byte pattern", memVerb}});
+                          "read memory as a hex dump, write hex bytes, or fill with a byte pattern", memVerb,
+                          true, memUsage}});
     table.insert({"regs", {"ID", "list the registers below a device with their values", regsVerb}});
     table.insert({"reg", {"get ID | set ID VALUE", "read or write one register as a number", regVerb}});
 }

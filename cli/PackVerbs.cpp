@@ -1,9 +1,6 @@
 // The verbs of the "Packs" service: which devices the pack manager knows, and a peripheral of a
 // device read from the target as an IDE's peripheral view shows it.
 
-#include <iomanip>
-#include <sstream>
-
 #include <boost/json.hpp>
 
 #include "cli/CliCommands.h"
@@ -20,8 +17,8 @@ int devicesVerb(CliContext& context, const std::vector<std::string>& arguments)
     const std::vector<std::string> filter = arguments.empty() ? std::vector<std::string>{} : std::vector{jsonText(arguments[0])};
     return callAndPrint(context, kPacks, "list", filter, [](std::ostream& out, const boost::json::array& values, const auto&) {
         for (const auto& device : values.at(1).as_array())
-            out << std::left << std::setw(24) << textOf(device.at("name")) << std::setw(14) << textOf(device.at("core"))
-                << std::setw(20) << textOf(device.at("vendor")) << textOf(device.at("source")) << "\n";
+            out << padded(textOf(device.at("name")), 24) << padded(textOf(device.at("core")), 14)
+                << padded(textOf(device.at("vendor")), 20) << textOf(device.at("source")) << "\n";
     });
 }
 
@@ -93,7 +90,7 @@ void printPeripheral(std::ostream& out, const boost::json::object& view)
     out << "\n";
     for (const auto& entry : view.at("registers").as_array()) {
         const auto& reg = entry.as_object();
-        out << "  " << hexText(numberOf(reg.at("address")), 8) << "  " << std::left << std::setw(14) << textOf(reg.at("name"));
+        out << "  " << hexText(numberOf(reg.at("address")), 8) << "  " << padded(textOf(reg.at("name")), 14);
         if (reg.at("value").is_null()) {
             out << "(not read: " << textOf(reg.at("skipped")) << ")\n";
             continue;
@@ -104,7 +101,7 @@ void printPeripheral(std::ostream& out, const boost::json::object& view)
         out << "\n";
         for (const auto& fieldEntry : reg.at("fields").as_array()) {
             const auto& field = fieldEntry.as_object();
-            out << "      " << std::setw(16) << textOf(field.at("name")) << std::setw(8) << textOf(field.at("bits"))
+            out << "      " << padded(textOf(field.at("name")), 16) << padded(textOf(field.at("bits")), 8)
                 << numberOf(field.at("value"));
             if (const auto name = textOf(field.at("valueName")); !name.empty())
                 out << "  " << name;

@@ -1,7 +1,5 @@
 // The verbs that drive probes through the "Tool" service.
 
-#include <iomanip>
-#include <sstream>
 #include <unistd.h>
 
 #include <boost/json.hpp>
@@ -90,7 +88,7 @@ int setupVerb(CliContext& context, const std::vector<std::string>& arguments)
         return result;
     if (madeId.empty()) {
         // A success without a tool: no factory of that type accepted the set-up.
-        context.err << "error: no " << toolType << " tool was made"
+        errorOut(context) << "no " << toolType << " tool was made"
                     << (connectionType.empty() ? "" : " over " + connectionType) << "\n";
         return ExitCode::ErrorReply;
     }
@@ -233,12 +231,11 @@ std::string progressBar(const std::string& report)
     const double percent = std::clamp(value.at("Progress").to_number<double>(error), 0.0, 100.0);
     constexpr int kWidth = 30;
     const int filled = static_cast<int>(percent * kWidth / 100);
-    std::ostringstream bar;
-    bar << "[" << std::string(filled, '#') << std::string(kWidth - filled, '-') << "] " << std::setw(3)
-        << static_cast<int>(percent) << "%";
+    std::string bar = "[" + std::string(filled, '#') + std::string(kWidth - filled, '-') + "] " +
+                      padded(std::to_string(static_cast<int>(percent)), 3, Align::Right) + "%";
     if (const auto* phase = value.as_object().if_contains("Phase"); phase && phase->is_string())
-        bar << " " << phase->get_string().c_str();
-    return bar.str();
+        bar += " " + std::string(phase->get_string());
+    return bar;
 }
 
 int upgradeVerb(CliContext& context, const std::vector<std::string>& arguments)
@@ -287,7 +284,7 @@ void addToolVerbs(VerbTable& table)
     table.insert({"tool", {"ID OPERATION [ARGUMENT...]",
                            "run an operation on a tool: info set connect disconnect firmware bootmode detect voltage "
                            "selftest calibrate raw text special",
-                           toolVerb}});
+                           toolVerb, true, toolUsage}});
     table.insert({"upgrade", {"ID [force]", "upgrade the probe's firmware, with a progress bar", upgradeVerb}});
     table.insert({"poll", {"on|off", "switch polling for plugged-in tools on or off", pollVerb}});
 }

@@ -1,8 +1,30 @@
 #include <csignal>
+#include <cstdlib>
 #include <iostream>
 
 #include "cli/CliCommands.h"
 #include "platform/common/StopSignals.h"
+#include "platform/common/Version.h"
+
+namespace {
+
+/// HOST:PORT as the host and the port; false when it is not that.
+bool parseTarget(const std::string& target, std::string& host, std::uint16_t& port)
+{
+    const auto colon = target.rfind(':');
+    unsigned long parsed = 0;
+    try {
+        parsed = colon == std::string::npos ? 0 : std::stoul(target.substr(colon + 1));
+    } catch (const std::exception&) {
+    }
+    if (parsed == 0 || parsed > 65535 || colon == 0)
+        return false;
+    host = target.substr(0, colon);
+    port = static_cast<std::uint16_t>(parsed);
+    return true;
+}
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -12,6 +34,11 @@ int main(int argc, char** argv)
 
     std::string host = "127.0.0.1";
     std::uint16_t port = 1534;
+    // The environment names the back-end of every call in a session; --connect still wins.
+    if (const char* chosen = std::getenv("HILCORE_CONNECT"); chosen && *chosen && !parseTarget(chosen, host, port)) {
+        std::cerr << "hilcore-cli: HILCORE_CONNECT needs HOST:PORT, not '" << chosen << "'\n";
+        return ExitCode::Usage;
+    }
     bool json = false;
     int at = 1;
     for (; at < argc && argv[at][0] == '-'; ++at) {
@@ -20,22 +47,17 @@ int main(int argc, char** argv)
             std::cout << hil::cli::usageText();
             return ExitCode::Ok;
         }
+        if (option == "--version") {
+            std::cout << hil::versionLine("hilcore-cli") << "\n";
+            return ExitCode::Ok;
+        }
         if (option == "--json") {
             json = true;
         } else if (option == "--connect" && at + 1 < argc) {
-            const std::string target = argv[++at];
-            const auto colon = target.rfind(':');
-            unsigned long parsed = 0;
-            try {
-                parsed = colon == std::string::npos ? 0 : std::stoul(target.substr(colon + 1));
-            } catch (const std::exception&) {
-            }
-            if (parsed == 0 || parsed > 65535 || colon == 0) {
+            if (!parseTarget(argv[++at], host, port)) {
                 std::cerr << "hilcore-cli: --connect needs HOST:PORT\n";
                 return ExitCode::Usage;
             }
-            host = target.substr(0, colon);
-            port = static_cast<std::uint16_t>(parsed);
         } else {
             std::cerr << "hilcore-cli: unknown option " << option << "\n" << hil::cli::usageText();
             return ExitCode::Usage;
@@ -45,20 +67,19 @@ int main(int argc, char** argv)
         std::cerr << hil::cli::usageText();
         return ExitCode::Usage;
     }
-    const auto verb = hil::cli::verbTable().find(argv[at]);
-    if (verb == hil::cli::verbTable().end()) {
-        std::cerr << "hilcore-cli: unknown verb " << argv[at] << "\n" << hil::cli::usageText();
-        return ExitCode::Usage;
-    }
+    const std::string verb = argv[at];
     const std::vector<std::string> arguments(argv + at + 1, argv + argc);
     hil::tcf::TcfClient client;
     hil::cli::CliContext context{client, json, std::cout, std::cerr};
+    const auto known = hil::cli::verbTable().find(verb);
+    const bool helpOnly = arguments.size() == 1 && arguments[0] == "--help";
     try {
-        if (verb->second.needsConnection)
+        // An unknown verb and a verb's help need no back-end: the boundary below answers them.
+        if (known != hil::cli::verbTable().end() && known->second.needsConnection && !helpOnly)
             client.connect(host, port);
     } catch (const hil::tcf::TcfClient::Error& error) {
         std::cerr << "error: " << error.what() << "\n";
         return ExitCode::Connection;
     }
-    return hil::cli::runVerb(context, verb->second, arguments);
+    return hil::cli::runVerb(context, verb, arguments);
 }

@@ -46,6 +46,10 @@ TEST(CliOutput, ErrorReportsShowLargeCodesInHex)
     EXPECT_EQ(errorReportMessage(boost::json::parse(R"({"Code":16,"Service":"Tool","Format":"x"})")),
               "x (code 16, service Tool)");
     EXPECT_EQ(errorReportMessage(boost::json::parse(R"("not a report")")), "");
+    // A bare argument error names the command and what can be wrong with it.
+    EXPECT_THAT(errorReportMessage(boost::json::parse(R"({"Code":3})"), "Memory get"),
+                testing::AllOf(testing::StartsWith("Memory get was refused: "), testing::HasSubstr("wrong kind"),
+                               testing::EndsWith("(code 3)")));
 }
 
 TEST(CliOutput, EventsPrintReadablyWhereTheyHaveAFormAndAsJsonOtherwise)
@@ -53,7 +57,7 @@ TEST(CliOutput, EventsPrintReadablyWhereTheyHaveAFormAndAsJsonOtherwise)
     const auto printed = [](bool json, const std::string& service, const std::string& name,
                             const std::vector<std::string>& arguments) {
         std::ostringstream out;
-        printEvent(out, json, service, name, arguments);
+        printEvent(out, json, json ? "12:00:00.000" : "", service, name, arguments);
         return out.str();
     };
     const std::vector<std::string> message{R"("sim-1.DEMO8.messages")", R"("DEMO8")", R"("Flash erased")"};
@@ -64,6 +68,10 @@ TEST(CliOutput, EventsPrintReadablyWhereTheyHaveAFormAndAsJsonOtherwise)
     EXPECT_EQ(printed(false, "Memory", "memoryChanged", {R"("m")", R"([{"addr":1,"size":2}])"}),
               R"(Memory memoryChanged "m" [{"addr":1,"size":2}])"
               "\n");
+    // Bytes in hex; the time stamp first when there is one, and never in the raw JSON.
+    std::ostringstream stamped;
+    printEvent(stamped, false, "09:05:01.020", "Device", "targetEvent", {R"("sim-1.DEMO8")", R"("AQID")"});
+    EXPECT_EQ(stamped.str(), "09:05:01.020 Device targetEvent sim-1.DEMO8 bytes 010203\n");
     // A malformed message event still prints what it has.
     EXPECT_EQ(printed(false, "Message", "message", {R"("id")"}), "Message message []   (id)\n");
 }

@@ -7,6 +7,8 @@
 #include <boost/json.hpp>
 
 #include "bundles/gdbremote/QemuProcess.h"
+#include "platform/common/Base64.h"
+#include "platform/tcf/TcfServer.h"
 #include "tests/e2e/BackendProcess.h"
 #include "tests/fakes/TempDirectory.h"
 
@@ -68,8 +70,43 @@ TEST_F(CliTest, BadCommandLinesExitTwo)
     const auto notJson = runCli(connect() + "call Echo getContext word");
     EXPECT_EQ(notJson.exitCode, 2);
     EXPECT_THAT(notJson.output, HasSubstr("not JSON"));
-    EXPECT_EQ(runCli("frobnicate").exitCode, 2);
+    const auto unknown = runCli("memm");
+    EXPECT_EQ(unknown.exitCode, 2);
+    EXPECT_EQ(unknown.output, "error: unknown verb memm; did you mean mem? (help lists every verb)\n");
     EXPECT_EQ(runCli("--help").exitCode, 0);
+    // The back-end was asked for no service it lacks, and said so at once.
+    const auto watch = runCli(connect() + "watch --for 60 Echo Nowhere");
+    EXPECT_EQ(watch.exitCode, 2);
+    EXPECT_THAT(watch.output, HasSubstr("the back-end has no service Nowhere"));
+}
+
+TEST_F(CliTest, AnErrorInAScriptNamesItsLineAndABareArgumentErrorNamesTheCommand)
+{
+    fakes::TempDirectory directory;
+    const auto script = directory.write("script.txt", "services\n\ncall Echo sleep '\"x\"'\nservices\n");
+    const auto run = runCli(connect() + "shell < " + script.string());
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_THAT(run.output, testing::EndsWith("error: line 3: Echo sleep was refused: the back-end has no such command, "
+                                              "or an argument is missing, extra or of the wrong kind (docs/protocol.md "
+                                              "says what each command takes) (code 3)\n"));
+}
+
+TEST(CliWithoutBackend, VersionHelpAndTheEnvironmentsBackEnd)
+{
+    EXPECT_THAT(runCli("--version").output, testing::MatchesRegex("hilcore-cli [0-9]+\\.[0-9]+\\.[0-9]+ \\(.+\\)\n"));
+    EXPECT_THAT(runCommand(std::string(HIL_BACKEND_PATH) + " --version").output,
+                testing::StartsWith("hilcore-backend "));
+    // The same table gives every verb's help, one way or the other, without a back-end.
+    const auto help = runCli("--connect 127.0.0.1:1 help mem");
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_THAT(help.output, HasSubstr("mem read|write|fill ID ADDRESS ...\n"));
+    EXPECT_THAT(help.output, HasSubstr("    read ID ADDRESS COUNT: read COUNT bytes and show them as a hex dump\n"));
+    EXPECT_EQ(runCli("--connect 127.0.0.1:1 mem --help").output, help.output);
+    EXPECT_EQ(runCli("help frobnicate").exitCode, 2);
+    const auto fromEnvironment = runCommand("HILCORE_CONNECT=127.0.0.1:1 " + std::string(HIL_CLI_PATH) + " services");
+    EXPECT_EQ(fromEnvironment.exitCode, 3);
+    EXPECT_THAT(fromEnvironment.output, HasSubstr("cannot connect to 127.0.0.1:1"));
+    EXPECT_EQ(runCommand("HILCORE_CONNECT=nowhere " + std::string(HIL_CLI_PATH) + " services").exitCode, 2);
 }
 
 class CliToolTest : public testing::Test {
@@ -102,7 +139,7 @@ TEST_F(CliToolTest, ShellScriptStopsAtTheFirstFailure)
 {
     const auto run = runShell("setup simulator\ntool $tool firmware\ntool $tool connect\n");
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.output, "simulator-1\nerror: Firmware 1.0 is older than 1.1; run startUpgrade (code 0x20022)\n");
+    EXPECT_EQ(run.output, "simulator-1\nerror: line 2: Firmware 1.0 is older than 1.1; run startUpgrade (code 0x20022)\n");
     EXPECT_EQ(runShell("tool $tool connect\n").exitCode, 2) << "$tool is unset in a fresh shell";
 }
 
@@ -145,7 +182,7 @@ TEST_F(CliToolTest, DeviceVerbsDescribeAndDriveTheSimulatedDevice)
                           "simulator-1\nconnected\nDebuggingSession started, signature 0x1E950D\nerased\nsession ended\n");
     const auto missing = runShell("device DEMO8 module DMA\n");
     EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_EQ(missing.output, "error: Could not get Module DMA for DEMO8 (code 0x20030)\n");
+    EXPECT_EQ(missing.output, "error: line 1: Could not get Module DMA for DEMO8 (code 0x20030)\n");
     EXPECT_EQ(runShell("device DEMO8 frobnicate\n").exitCode, 2);
 }
 
@@ -182,27 +219,84 @@ TEST_F(CliToolTest, PackVerbsListDevicesAndShowAPeripheralReadFromTheTarget)
 
 TEST_F(CliToolTest, MemoryAndRegisterVerbsDumpWriteAndFill)
 {
-    const auto run = runShell("setup simulator\n"
-                              "tool $tool connect\n"
-                              "mem write $tool.DEMO8.data 0x100 48690a\n"
-                              "mem fill $tool.DEMO8.data 0x8FC 8 0xAA\n"
-                              "mem read $tool.DEMO8.data 0x8FC 8\n"
-                              "mem read $tool.DEMO8.data 0x100 3\n"
-                              "reg set $tool.DEMO8.SP 0x8FF\n"
-                              "reg get $tool.DEMO8.SP\n");
+    const std::string setup = "setup simulator\ntool $tool connect\n";
+    const auto run = runShell(setup + "mem write $tool.DEMO8.data 0x100 48690a\n"
+                                      "mem fill $tool.DEMO8.data 0x8F8 4 0xAA\n"
+                                      "mem read $tool.DEMO8.data 0x8F8 4\n"
+                                      "mem read $tool.DEMO8.data 0x100 3\n"
+                                      "reg set $tool.DEMO8.SP 0x8FF\n"
+                                      "reg get $tool.DEMO8.SP\n");
     EXPECT_EQ(run.exitCode, 0) << run.output;
-    EXPECT_EQ(run.output, "simulator-1\nconnected\nwrote 3 byte(s)\n"
-                          "filled 8 byte(s)\nfailed: 4 byte(s) at 0x00000900 (status 2)\n"
-                          "0x000008FC  aa aa aa aa -- -- -- --                          |....    |\n"
-                          "failed: 4 byte(s) at 0x00000900 (status 2)\n"
+    EXPECT_EQ(run.output, "simulator-1\nconnected\nwrote 3 byte(s)\nfilled 4 byte(s)\n"
+                          "0x000008F8  aa aa aa aa                                      |....|\n"
                           "0x00000100  48 69 0a                                         |Hi.|\n"
                           "SP = 0x08FF\n0x08FF\n");
-    const auto regs = runShell("setup simulator\ntool $tool connect\nregs $tool.DEMO8\n");
+    const auto regs = runShell(setup + "regs $tool.DEMO8\n");
     EXPECT_THAT(regs.output, HasSubstr("R31     0x00\nSREG    0x00\nSP      0x0000\nPC      0x0000\n"));
-    const auto wide = runShell("setup simulator\ntool $tool connect\nreg set $tool.DEMO8.SREG 256\n");
+    const auto wide = runShell(setup + "reg set $tool.DEMO8.SREG 256\n");
     EXPECT_EQ(wide.exitCode, 2);
-    EXPECT_THAT(wide.output, HasSubstr("error: reg set: 256 does not fit the 1 byte(s) of SREG"));
+    EXPECT_THAT(wide.output, HasSubstr("error: line 3: reg set: 256 does not fit the 1 byte(s) of SREG"));
     EXPECT_EQ(runShell("mem read x 0x zz\n").exitCode, 2);
+}
+
+TEST_F(CliToolTest, ATransferOfWhichAnyByteFailedSaysWhichAndWhyAndExitsOne)
+{
+    const std::string setup = "setup simulator\ntool $tool connect\n";
+    struct Case {
+        std::string line;
+        std::string printed;
+    };
+    const std::vector<Case> cases{
+        {"mem fill $tool.DEMO8.data 0x8FC 8 0xAA", "filled 4 of 8 byte(s)\n"},
+        {"mem write $tool.DEMO8.data 0x8FE 01020304", "wrote 2 of 4 byte(s)\n"},
+        // A read shows what it got, "--" where it got nothing.
+        {"mem read $tool.DEMO8.data 0x8FC 8", "0x000008FC  00 00 00 00 -- -- -- --                          |....    |\n"},
+    };
+    for (const auto& sample : cases) {
+        const auto run = runShell(setup + sample.line + "\nteardown $tool\n");
+        EXPECT_EQ(run.exitCode, 1) << sample.line;
+        const auto failedBytes = sample.line.find("0x8FE") != std::string::npos ? "2" : "4";
+        EXPECT_THAT(run.output, testing::EndsWith("\nconnected\n" + sample.printed + "error: line 3: " + failedBytes +
+                                                  " byte(s) at 0x00000900 failed: outside the address space (status 2)\n"))
+            << sample.line;
+    }
+}
+
+TEST_F(CliToolTest, AReadLargerThanAMessageComesInStepsAsOne)
+{
+    // 12 MiB: more than one "get" may ask for and one reply may carry. DEMO32 has 256 KiB of
+    // flash at 0 and nothing after it for a while.
+    const auto run = runShell("setup simulator\ntool $tool set '{\"DeviceName\":\"DEMO32\"}'\ntool $tool connect\n"
+                              "mem read $tool.DEMO32.base 0 12582912\n",
+                              "--json");
+    EXPECT_EQ(run.exitCode, 1);
+    const auto start = run.output.find("\n[\"");
+    ASSERT_NE(start, std::string::npos) << run.output.substr(0, 500);
+    const auto reply = boost::json::parse(run.output.substr(start + 1, run.output.find('\n', start + 1) - start - 1));
+    std::vector<std::uint8_t> bytes;
+    base64_decode(reply.at(0).as_string(), bytes);
+    EXPECT_EQ(bytes.size(), 12u << 20);
+    // The steps' failed runs are one run.
+    EXPECT_EQ(boost::json::serialize(reply.at(2)), R"([{"addr":262144,"size":12320768,"stat":1,"msg":""}])");
+    EXPECT_THAT(run.output, testing::EndsWith("error: line 4: 12320768 byte(s) at 0x00040000 failed: no memory there "
+                                              "(status 1)\n"));
+}
+
+TEST_F(CliToolTest, NoPrinterLeavesItsFormattingOnTheStream)
+{
+    // Bytes below 0x10 once came out as "50" for 05 after a printer that aligned left.
+    const std::string read = "mem read $tool.DEMO32.base 0x20000000 4\n";
+    const std::string dump = "0x20000000  00 05 0f 10";
+    const auto run = runShell("setup simulator\ntool $tool set '{\"DeviceName\":\"DEMO32\"}'\ntool $tool connect\n"
+                              "mem write $tool.DEMO32.base 0x20000000 00050f10\n" +
+                              read + "regs $tool.DEMO32\n" + read + "device DEMO32\n" + read + "device DEMO32 group UART0 UART0\n" +
+                              read + "device DEMO32 peripherals\n" + read + "devices\n" + read +
+                              "peripheral $tool.DEMO32 UART0\n" + read + "upgrade $tool\n" + read);
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    std::size_t dumps = 0;
+    for (auto at = run.output.find(dump); at != std::string::npos; at = run.output.find(dump, at + 1))
+        ++dumps;
+    EXPECT_EQ(dumps, 8u) << run.output;
 }
 
 TEST_F(CliToolTest, StimuliVerbsListTypesAndNamePorts)
@@ -213,7 +307,7 @@ TEST_F(CliToolTest, StimuliVerbsListTypesAndNamePorts)
                           "the stimuli port of simulator-1.DEMO8 is bench\n");
     const auto missing = runShell("stimuli designate nothing bench\n");
     EXPECT_EQ(missing.exitCode, 1);
-    EXPECT_THAT(missing.output, HasSubstr("error: Invalid context nothing,"));
+    EXPECT_THAT(missing.output, HasSubstr("error: line 1: Invalid context nothing,"));
     EXPECT_EQ(runShell("stimuli frobnicate\n").exitCode, 2);
 }
 
@@ -246,6 +340,24 @@ TEST(CliTourOnQemu, RunsTheFirmwareAndShowsWhatItPrints)
     // The firmware enabled UART0's transmitter, and the peripheral view reads it so from QEMU.
     EXPECT_THAT(run.output, HasSubstr("  0x40004008  CTRL          0x00000001\n      TXEN            [0]     1\n"));
     EXPECT_THAT(run.output, HasSubstr("$ teardown gdbremote-1\ngdbremote-1 torn down\n"));
+}
+
+TEST(CliAgainstAStrangeBackEnd, AReplyOfAnUnexpectedShapeIsAClearErrorNotACrash)
+{
+    // A back-end whose "Memory" answers a range error list that is an object, and whose
+    // "Registers" lists children that are a number.
+    tcf::TcfServer server(tcf::TcfServer::Limits{});
+    server.registerService("Memory", [](tcf::ICommandChannel& channel, const tcf::Token& token, const std::string&,
+                                        const std::vector<std::string>&) { channel.sendReply(token, {"\"AAAA\"", "", "{}"}); });
+    server.registerService("Registers", [](tcf::ICommandChannel& channel, const tcf::Token& token, const std::string&,
+                                           const std::vector<std::string>&) { channel.sendReply(token, {"", "42"}); });
+    const std::string connect = "--connect 127.0.0.1:" + std::to_string(server.start("127.0.0.1", 0)) + " ";
+    for (const std::string verb : {"mem read m 0 3", "regs d"}) {
+        const auto run = runCli(connect + verb);
+        EXPECT_EQ(run.exitCode, 3) << verb;
+        EXPECT_THAT(run.output, HasSubstr("error: the back-end's reply has a shape this CLI does not know")) << verb;
+    }
+    server.stop();
 }
 
 TEST(CliWithoutBackend, ConnectionRefusedExitsThree)
