@@ -76,6 +76,10 @@ const Verb& verbNamed(const std::string& name);
 /// One verb's help: how to call it, what it does, and its actions or parts where it has them.
 std::string verbHelp(const std::string& name);
 
+/// The verbs that run verbs over one connection: shell.
+void addShellVerbs(VerbTable& table);
+/// The tour.
+void addTourVerb(VerbTable& table);
 /// The Tool verbs: tools, attached, setup, teardown, tool, upgrade, poll.
 void addToolVerbs(VerbTable& table);
 /// The Device verbs: device, session, erase.

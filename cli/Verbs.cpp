@@ -1,0 +1,238 @@
+// The verb table, its help, and the verbs of no service of their own: services, call, watch, help.
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <mutex>
+#include <optional>
+
+#include <boost/json.hpp>
+
+#include "cli/CliCommands.h"
+#include "platform/common/StopSignals.h"
+
+namespace hil::cli {
+
+namespace {
+
+int servicesVerb(CliContext& context, const std::vector<std::string>& arguments)
+{
+    if (!arguments.empty())
+        throw UsageError("services takes no arguments");
+    const auto& names = context.client.peerServices();
+    if (context.json) {
+        boost::json::array list;
+        for (const auto& name : names)
+            list.emplace_back(name);
+        context.out << boost::json::serialize(list) << "\n";
+    } else {
+        for (const auto& name : names)
+            context.out << name << "\n";
+    }
+    return ExitCode::Ok;
+}
+
+int callVerb(CliContext& context, const std::vector<std::string>& arguments)
+{
+    if (arguments.size() < 2)
+        throw UsageError("call needs SERVICE COMMAND");
+    std::vector<std::string> jsonArguments(arguments.begin() + 2, arguments.end());
+    for (const auto& argument : jsonArguments) {
+        boost::system::error_code error;
+        boost::json::parse(argument, error);
+        if (error)
+            throw UsageError("argument is not JSON: " + argument + " (a string needs quotes: '\"text\"')");
+    }
+    return callAndPrint(context, arguments[0], arguments[1], jsonArguments);
+}
+
+/// Events with a form of their own on screen, by "SERVICE EVENT"; the rest print their JSON.
+using EventPrinter = std::function<void(std::ostream& out, const boost::json::array& arguments)>;
+
+const std::map<std::string, EventPrinter>& eventPrinters()
+{
+    static const std::map<std::string, EventPrinter> printers{
+        {"Message message",
+         [](std::ostream& out, const boost::json::array& arguments) {
+             const auto text = [&](std::size_t index) {
+                 return index < arguments.size() && arguments[index].is_string() ? std::string(arguments[index].get_string())
+                                                                                 : std::string();
+             };
+             out << "[" << text(1) << "] " << text(2) << "  (" << text(0) << ")";
+         }},
+        // The event's bytes travel as Base64: shown in hex, as `mem read` shows bytes.
+        {"Device targetEvent",
+         [](std::ostream& out, const boost::json::array& arguments) {
+             out << (arguments.empty() ? "" : textOf(arguments[0])) << " bytes "
+                 << (arguments.size() > 1 ? hexOf(bytesOf(arguments[1])) : "");
+         }},
+    };
+    return printers;
+}
+
+} // namespace
+
+void printEvent(std::ostream& out, bool json, const std::string& stamp, const std::string& service,
+                const std::string& name, const std::vector<std::string>& arguments)
+{
+    boost::json::array values;
+    for (const auto& text : arguments)
+        values.push_back(parseOrNull(text));
+    if (json) {
+        out << boost::json::serialize(boost::json::object{{"service", service}, {"event", name}, {"arguments", values}})
+            << std::endl;
+        return;
+    }
+    out << (stamp.empty() ? "" : stamp + " ") << service << " " << name;
+    const auto printer = eventPrinters().find(service + " " + name);
+    if (printer != eventPrinters().end()) {
+        out << " ";
+        printer->second(out, values);
+    } else {
+        for (const auto& value : values)
+            out << " " << boost::json::serialize(value);
+    }
+    out << std::endl;
+}
+
+namespace {
+
+int watchVerb(CliContext& context, const std::vector<std::string>& arguments)
+{
+    // "--for SECONDS" first: watch that long (scripts and the tour), else until stopped.
+    std::vector<std::string> wanted = arguments;
+    std::optional<std::chrono::steady_clock::time_point> until;
+    if (!wanted.empty() && wanted[0] == "--for") {
+        char* end = nullptr;
+        const double seconds = wanted.size() < 2 ? -1 : std::strtod(wanted[1].c_str(), &end);
+        if (wanted.size() < 2 || *end != '\0' || !(seconds >= 0 && seconds <= 86400))
+            throw UsageError("watch --for needs a number of seconds (0 to 86400)");
+        until = std::chrono::steady_clock::now() + std::chrono::milliseconds(static_cast<long long>(seconds * 1000));
+        wanted.erase(wanted.begin(), wanted.begin() + 2);
+    }
+    const auto& offered = context.client.peerServices();
+    for (const auto& service : wanted)
+        if (std::find(offered.begin(), offered.end(), service) == offered.end())
+            throw UsageError("watch: the back-end has no service " + service + " (services lists those it has)");
+    // Set up before the handler can run, so the reader thread never sees it half made.
+    std::mutex printMutex;
+    context.client.setEventHandler([&](const std::string& service, const std::string& name,
+                                       const std::vector<std::string>& eventArguments) {
+        if (!wanted.empty() && std::find(wanted.begin(), wanted.end(), service) == wanted.end())
+            return;
+        std::lock_guard lock(printMutex);
+        printEvent(context.out, context.json, clockTime(std::chrono::system_clock::now()), service, name,
+                   eventArguments);
+    });
+    // Runs until Ctrl-C, SIGTERM, or the back-end going away.
+    const sigset_t stopSignals = blockStopSignals();
+    timespec tick{0, 200'000'000};
+    while (sigtimedwait(&stopSignals, nullptr, &tick) < 0) {
+        if (until && std::chrono::steady_clock::now() >= *until)
+            break;
+        if (context.client.waitUntilClosed(std::chrono::milliseconds(0))) {
+            context.client.setEventHandler(nullptr);
+            errorOut(context) << "the back-end closed the connection\n";
+            return ExitCode::Connection;
+        }
+    }
+    // The handler prints through what lives on this frame.
+    context.client.setEventHandler(nullptr);
+    return ExitCode::Ok;
+}
+
+int helpVerb(CliContext& context, const std::vector<std::string>& arguments)
+{
+    requireArguments(arguments, 0, 1, "help", "no arguments, or a VERB");
+    context.out << (arguments.empty() ? usageText() : verbHelp(arguments[0]));
+    return ExitCode::Ok;
+}
+
+/// How many one-letter edits make `from` into `to`.
+std::size_t editDistance(const std::string& from, const std::string& to)
+{
+    std::vector<std::size_t> row(to.size() + 1);
+    for (std::size_t j = 0; j <= to.size(); ++j)
+        row[j] = j;
+    for (std::size_t i = 1; i <= from.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= to.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (from[i - 1] == to[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[to.size()];
+}
+
+} // namespace
+
+const VerbTable& verbTable()
+{
+    static const VerbTable table = [] {
+        VerbTable verbs{
+            {"services", {"", "list the services the back-end offers", servicesVerb}},
+            {"call", {"SERVICE COMMAND [JSON-ARG...]", "send one command and print its reply values", callVerb}},
+            {"watch", {"[--for SECONDS] [SERVICE...]", "print events as they arrive until Ctrl-C, or for SECONDS",
+                       watchVerb}},
+            {"help", {"[VERB]", "print this text, or the help of one verb (also: VERB --help)", helpVerb, false}},
+        };
+        addShellVerbs(verbs);
+        addTourVerb(verbs);
+        addToolVerbs(verbs);
+        addDeviceVerbs(verbs);
+        addMemoryVerbs(verbs);
+        addStimuliVerbs(verbs);
+        addPackVerbs(verbs);
+        return verbs;
+    }();
+    return table;
+}
+
+std::string usageText()
+{
+    std::string text = "Usage: hilcore-cli [--connect HOST:PORT] [--json] VERB [ARGUMENT...]\n"
+                       "Talks to a hilcore back-end over TCF (default 127.0.0.1:1534).\n"
+                       "--json prints every reply as one JSON array of its values.\n\nVerbs:\n";
+    for (const auto& [name, verb] : verbTable()) {
+        std::string left = "  " + name + (verb.arguments.empty() ? "" : " " + verb.arguments);
+        left.resize(std::max<std::size_t>(left.size() + 2, 44), ' ');
+        text += left + verb.help + "\n";
+    }
+    text += "\nExit codes: 0 success, 1 error reply, 2 wrong command line, 3 back-end not reachable.\n";
+    return text;
+}
+
+const Verb& verbNamed(const std::string& name)
+{
+    const auto verb = verbTable().find(name);
+    if (verb != verbTable().end())
+        return verb->second;
+    // Closest first: a slip of a letter or two, or the start of a verb's name.
+    std::vector<std::pair<std::size_t, std::string>> close;
+    for (const auto& [candidate, entry] : verbTable()) {
+        const std::size_t distance = editDistance(name, candidate);
+        if (distance <= 2 || (name.size() >= 2 && candidate.rfind(name, 0) == 0))
+            close.emplace_back(distance, candidate);
+    }
+    std::sort(close.begin(), close.end());
+    std::string names;
+    for (const auto& [distance, candidate] : close)
+        names += (names.empty() ? "" : ", ") + candidate;
+    throw UsageError("unknown verb " + name + (names.empty() ? "" : "; did you mean " + names + "?") +
+                     " (help lists every verb)");
+}
+
+std::string verbHelp(const std::string& name)
+{
+    const Verb& verb = verbNamed(name);
+    std::string text = "Usage: hilcore-cli [--connect HOST:PORT] [--json] " + name +
+                       (verb.arguments.empty() ? "" : " " + verb.arguments) + "\n" + verb.help + "\n";
+    if (verb.details)
+        text += verb.details() + "\n";
+    return text;
+}
+
+} // namespace hil::cli
