@@ -80,6 +80,8 @@ std::string verbHelp(const std::string& name);
 void addShellVerbs(VerbTable& table);
 /// The tour.
 void addTourVerb(VerbTable& table);
+/// Loading a firmware file: load.
+void addLoadVerb(VerbTable& table);
 /// The Tool verbs: tools, attached, setup, teardown, tool, upgrade, poll.
 void addToolVerbs(VerbTable& table);
 /// The Device verbs: device, session, erase.

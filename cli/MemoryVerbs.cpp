@@ -1,8 +1,12 @@
 // The verbs that read and write target memory ("Memory") and registers ("Registers").
 
+#include <fstream>
+#include <iterator>
+
 #include <boost/json.hpp>
 
 #include "cli/CliCommands.h"
+#include "cli/MemoryTransfers.h"
 #include "platform/common/Base64.h"
 
 namespace hil::cli {
@@ -12,8 +16,6 @@ namespace {
 const std::string kMemory = "Memory";
 const std::string kRegisters = "Registers";
 constexpr std::size_t kDumpWidth = 16;
-/// The bytes one "get" of `mem read` asks for.
-constexpr std::uint64_t kReadStep = 1u << 20;
 
 using Values = boost::json::array;
 using Texts = std::vector<std::string>;
@@ -52,39 +54,6 @@ void printDump(std::ostream& out, std::uint64_t address, const Bytes& bytes, con
     }
 }
 
-/// What a range error's status means, in words: the statuses the back-end's memory contexts
-/// use; any other is the target's own number.
-std::string statusInWords(std::int64_t status)
-{
-    switch (status) {
-    case 1: return "no memory there";
-    case 2: return "outside the address space";
-    case 3: return "read-only";
-    default: return "refused by the target";
-    }
-}
-
-/// The bytes of the failed runs of a range error list.
-std::uint64_t failedBytes(const boost::json::array& rangeErrors)
-{
-    std::uint64_t bytes = 0;
-    for (const auto& run : rangeErrors)
-        bytes += numberOf(run.at("size"));
-    return bytes;
-}
-
-/// Each failed run of a range error list as an error line; exits 1 when there is one, so that a
-/// script cannot take a transfer of which any byte failed for a success.
-int reportRangeErrors(CliContext& context, const boost::json::array& rangeErrors)
-{
-    for (const auto& run : rangeErrors) {
-        const auto status = run.at("stat").to_number<std::int64_t>();
-        errorOut(context) << numberOf(run.at("size")) << " byte(s) at " << hexText(numberOf(run.at("addr")), 8)
-                    << " failed: " << statusInWords(status) << " (status " << status << ")\n";
-    }
-    return rangeErrors.empty() ? ExitCode::Ok : ExitCode::ErrorReply;
-}
-
 /// Sends a write or fill, prints its reply through `human`, then its failed runs.
 int transfer(CliContext& context, const std::string& command, const std::vector<std::string>& arguments,
              const HumanPrinter& human)
@@ -97,6 +66,15 @@ int transfer(CliContext& context, const std::string& command, const std::vector<
     return rangeErrors.is_array() ? reportRangeErrors(context, rangeErrors.get_array()) : ExitCode::Ok;
 }
 
+/// The bytes of the failed runs of a range error list.
+std::uint64_t failedBytes(const boost::json::array& rangeErrors)
+{
+    std::uint64_t bytes = 0;
+    for (const auto& run : rangeErrors)
+        bytes += numberOf(run.at("size"));
+    return bytes;
+}
+
 /// The reply of a write or fill of `count` bytes: how many reached the target.
 HumanPrinter transferred(std::string verb, std::uint64_t count)
 {
@@ -107,44 +85,44 @@ HumanPrinter transferred(std::string verb, std::uint64_t count)
     };
 }
 
-/// Adds a failed run to a list, joining it to the last one when it goes on from there with the
-/// same status: the steps of a read must not show up as runs of their own.
-void appendRun(boost::json::array& rangeErrors, const boost::json::object& run)
-{
-    if (!rangeErrors.empty()) {
-        auto& last = rangeErrors.back().as_object();
-        if (last.at("stat") == run.at("stat") &&
-            numberOf(last.at("addr")) + numberOf(last.at("size")) == numberOf(run.at("addr"))) {
-            last["size"] = numberOf(last.at("size")) + numberOf(run.at("size"));
-            return;
-        }
-    }
-    rangeErrors.push_back(run);
-}
-
 int readMemory(CliContext& context, const std::vector<std::string>& words)
 {
     const std::uint64_t address = numberArgument(words[1], "mem read", "ADDRESS");
     const std::uint64_t count = numberArgument(words[2], "mem read", "COUNT");
-    // In steps, so that no reply outgrows a message, whatever the back-end lets one read ask for.
-    Bytes bytes;
-    boost::json::array rangeErrors;
-    std::uint64_t done = 0;
-    do {
-        const std::uint64_t step = std::min(count - done, kReadStep);
-        const auto values = callForValues(
-            context, kMemory, "get",
-            {jsonText(words[0]), std::to_string(address + done), "1", std::to_string(step), "0"});
-        const Bytes part = bytesOf(values.at(0));
-        bytes.insert(bytes.end(), part.begin(), part.end());
-        for (const auto& run : values.at(2).as_array())
-            appendRun(rangeErrors, run.as_object());
-        done += step;
-    } while (done < count);
+    TransferProgress progress(context, "reading", count);
+    const auto read = readInSteps(context, words[0], address, count, &progress);
     if (context.json)
-        context.out << boost::json::serialize(boost::json::array{base64_encode(bytes), nullptr, rangeErrors}) << "\n";
+        context.out << boost::json::serialize(boost::json::array{base64_encode(read.bytes), nullptr, read.rangeErrors})
+                    << "\n";
     else
-        printDump(context.out, address, bytes, rangeErrors);
+        printDump(context.out, address, read.bytes, read.rangeErrors);
+    return reportRangeErrors(context, read.rangeErrors);
+}
+
+int dumpMemory(CliContext& context, const std::vector<std::string>& words)
+{
+    const std::uint64_t address = numberArgument(words[1], "mem dump", "ADDRESS");
+    const std::uint64_t count = numberArgument(words[2], "mem dump", "SIZE");
+    TransferProgress progress(context, "dumping", count);
+    const auto read = readInSteps(context, words[0], address, count, &progress);
+    std::ofstream file(words[3], std::ios::binary | std::ios::trunc);
+    file.write(reinterpret_cast<const char*>(read.bytes.data()), static_cast<std::streamsize>(read.bytes.size()));
+    if (!file.flush())
+        throw UsageError("mem dump cannot write " + words[3]);
+    context.out << "dumped " << progress.figures() << " to " << words[3] << "\n";
+    return reportRangeErrors(context, read.rangeErrors);
+}
+
+int restoreMemory(CliContext& context, const std::vector<std::string>& words)
+{
+    const std::uint64_t address = numberArgument(words[1], "mem restore", "ADDRESS");
+    std::ifstream file(words[2], std::ios::binary);
+    if (!file)
+        throw UsageError("mem restore cannot read " + words[2]);
+    const Bytes bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    TransferProgress progress(context, "restoring", bytes.size());
+    const auto rangeErrors = writeInSteps(context, words[0], address, bytes, &progress);
+    context.out << "restored " << progress.figures() << " from " << words[2] << "\n";
     return reportRangeErrors(context, rangeErrors);
 }
 
@@ -189,6 +167,8 @@ const std::map<std::string, MemoryAction>& memoryActions()
         {"read", {"ID ADDRESS COUNT", "read COUNT bytes and show them as a hex dump", 3, 3, readMemory}},
         {"write", {"ID ADDRESS HEX", "write the bytes the hex digits spell", 3, 3, writeMemory}},
         {"fill", {"ID ADDRESS COUNT BYTE...", "write COUNT bytes repeating the BYTE pattern", 4, SIZE_MAX, fillMemory}},
+        {"dump", {"ID ADDRESS SIZE FILE", "read SIZE bytes into FILE", 4, 4, dumpMemory}},
+        {"restore", {"ID ADDRESS FILE", "write the bytes of FILE", 3, 3, restoreMemory}},
     };
     return table;
 }
@@ -289,8 +269,10 @@ int regVerb(CliContext& context, const std::vector<std::string>& arguments)
 
 void addMemoryVerbs(VerbTable& table)
 {
-    table.insert({"mem", {"read|write|fill ID ADDRESS ...",
-                          "read memory as a hex dump, write hex bytes, or fill with a byte pattern", memVerb,
+    table.insert({"mem", {"read|write|fill|dump|restore ID ADDRESS ...",
+                          "read memory as a hex dump, write hex bytes, fill with a byte pattern, or dump to and "
+                          "restore from a file",
+                          memVerb,
                           true, memUsage}});
     table.insert({"regs", {"ID", "list the registers below a device with their values", regsVerb}});
     table.insert({"reg", {"get ID | set ID VALUE", "read or write one register as a number", regVerb}});

@@ -181,6 +181,7 @@ const VerbTable& verbTable()
         };
         addShellVerbs(verbs);
         addTourVerb(verbs);
+        addLoadVerb(verbs);
         addToolVerbs(verbs);
         addDeviceVerbs(verbs);
         addMemoryVerbs(verbs);

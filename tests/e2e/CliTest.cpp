@@ -10,6 +10,7 @@
 #include "platform/common/Base64.h"
 #include "platform/tcf/TcfServer.h"
 #include "tests/e2e/BackendProcess.h"
+#include "tests/fakes/IntelHex.h"
 #include "tests/fakes/TempDirectory.h"
 
 namespace hil::e2e {
@@ -99,7 +100,7 @@ TEST(CliWithoutBackend, VersionHelpAndTheEnvironmentsBackEnd)
     // The same table gives every verb's help, one way or the other, without a back-end.
     const auto help = runCli("--connect 127.0.0.1:1 help mem");
     EXPECT_EQ(help.exitCode, 0);
-    EXPECT_THAT(help.output, HasSubstr("mem read|write|fill ID ADDRESS ...\n"));
+    EXPECT_THAT(help.output, HasSubstr("mem read|write|fill|dump|restore ID ADDRESS ...\n"));
     EXPECT_THAT(help.output, HasSubstr("    read ID ADDRESS COUNT: read COUNT bytes and show them as a hex dump\n"));
     EXPECT_EQ(runCli("--connect 127.0.0.1:1 mem --help").output, help.output);
     EXPECT_EQ(runCli("help frobnicate").exitCode, 2);
@@ -259,6 +260,54 @@ TEST_F(CliToolTest, ATransferOfWhichAnyByteFailedSaysWhichAndWhyAndExitsOne)
         EXPECT_THAT(run.output, testing::EndsWith("\nconnected\n" + sample.printed + "error: line 3: " + failedBytes +
                                                   " byte(s) at 0x00000900 failed: outside the address space (status 2)\n"))
             << sample.line;
+    }
+}
+
+TEST_F(CliToolTest, LoadWritesHexBinaryAndElfImagesAndRefusesWhatCannotGo)
+{
+    using fakes::intelHexRecord;
+    const auto hex = directory.write("app.hex", intelHexRecord(0x04, 0, {0x20, 0x00}) +
+                                                    intelHexRecord(0x00, 0x0100, {0xDE, 0xAD, 0xBE, 0xEF}) +
+                                                    fakes::kIntelHexEnd);
+    const auto binary = directory.write("app.bin", "firmware");
+    const auto dump = directory.path() / "dump.bin";
+    const std::string demo32 = "setup simulator\ntool $tool set '{\"DeviceName\":\"DEMO32\"}'\ntool $tool connect\n";
+    const auto run = runShell(demo32 + "load " + hex.string() + " --verify\n" +
+                              "mem read $tool.DEMO32.base 0x20000100 4\n"
+                              "load " + binary.string() + " --address 0x1000 --verify --device $tool.DEMO32\n" +
+                              "mem dump $tool.DEMO32.base 0x1000 8 " + dump.string() + "\n" +
+                              "mem restore $tool.DEMO32.base 0x20000200 " + dump.string() + "\n" +
+                              "mem read $tool.DEMO32.base 0x20000200 8\n");
+    EXPECT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_THAT(run.output, testing::ContainsRegex("loaded 4 byte\\(s\\) in [0-9.]+ s \\([0-9]+ KiB/s\\): 1 segment\\(s\\) "
+                                                   "of Intel HEX into simulator-1.DEMO32\nverified 4 byte"));
+    EXPECT_THAT(run.output, HasSubstr("0x20000100  de ad be ef"));
+    EXPECT_THAT(run.output, HasSubstr("of binary into simulator-1.DEMO32\nverified 8 byte"));
+    EXPECT_THAT(run.output, HasSubstr("|firmware|"));
+    if (!std::string(HIL_FIRMWARE_ELF).empty()) {
+        const auto elf = runShell(demo32 + "load " + std::string(HIL_FIRMWARE_ELF) + " --verify\n");
+        EXPECT_EQ(elf.exitCode, 0) << elf.output;
+        EXPECT_THAT(elf.output, HasSubstr("of ELF into simulator-2.DEMO32\nverified "));
+    }
+
+    struct Refusal {
+        std::string line;
+        int exitCode;
+        std::string why;
+    };
+    const std::string demo8 = "setup simulator\ntool $tool connect\n";
+    const std::vector<Refusal> refusals{
+        {"load " + directory.write("notes.txt", "hello").string(), 2, "is neither an ELF nor an Intel HEX file"},
+        {"load " + hex.string(), 2, "4 byte(s) at 0x20000100 lie in no address space of simulator-"},
+        {"load " + directory.write("sig.bin", "abc").string() + " --address 0 --space $tool.DEMO8.signatures", 1,
+         "3 byte(s) at 0x00000000 failed: read-only (status 3)"},
+        {"load " + binary.string(), 2, "a binary image needs --address"},
+    };
+    for (const auto& refusal : refusals) {
+        const auto refused = runShell(demo8 + refusal.line + "\n");
+        EXPECT_EQ(refused.exitCode, refusal.exitCode) << refusal.line << "\n" << refused.output;
+        EXPECT_THAT(refused.output, HasSubstr(refusal.why)) << refusal.line;
+        EXPECT_THAT(refused.output, testing::Not(HasSubstr("loaded"))) << refusal.line;
     }
 }
 

@@ -1,0 +1,220 @@
+#include "cli/FirmwareImage.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fcntl.h>
+#include <fstream>
+#include <iterator>
+#include <unistd.h>
+
+#include <gelf.h>
+#include <libelf.h>
+
+namespace hil::cli {
+
+namespace {
+
+std::vector<std::uint8_t> fileBytes(const std::filesystem::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        throw ImageError("cannot read " + file.string());
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::string hexAddress(std::uint64_t address)
+{
+    char text[24];
+    std::snprintf(text, sizeof text, "0x%08llX", static_cast<unsigned long long>(address));
+    return text;
+}
+
+/// Sorts the segments by address and joins those that touch; refuses two that overlap.
+std::vector<ImageSegment> joined(std::vector<ImageSegment> segments, const std::string& file)
+{
+    std::sort(segments.begin(), segments.end(),
+              [](const ImageSegment& a, const ImageSegment& b) { return a.address < b.address; });
+    std::vector<ImageSegment> result;
+    for (auto& segment : segments) {
+        if (segment.bytes.empty())
+            continue;
+        if (!result.empty()) {
+            auto& last = result.back();
+            const std::uint64_t end = last.address + last.bytes.size();
+            if (segment.address < end)
+                throw ImageError(file + ": two pieces overlap at address " + hexAddress(segment.address));
+            if (segment.address == end) {
+                last.bytes.insert(last.bytes.end(), segment.bytes.begin(), segment.bytes.end());
+                continue;
+            }
+        }
+        result.push_back(std::move(segment));
+    }
+    return result;
+}
+
+/// The ELF handle of an open file, closed with it.
+class ElfFile {
+public:
+    explicit ElfFile(const std::filesystem::path& file) : name_(file.string())
+    {
+        if (elf_version(EV_CURRENT) == EV_NONE)
+            throw ImageError("libelf cannot be used: " + std::string(elf_errmsg(-1)));
+        descriptor_ = open(name_.c_str(), O_RDONLY | O_CLOEXEC);
+        if (descriptor_ < 0)
+            throw ImageError("cannot read " + name_);
+        elf_ = elf_begin(descriptor_, ELF_C_READ, nullptr);
+        if (!elf_ || elf_kind(elf_) != ELF_K_ELF) {
+            close();
+            throw ImageError(name_ + ": not an ELF file libelf can read");
+        }
+    }
+    ~ElfFile() { close(); }
+    ElfFile(const ElfFile&) = delete;
+    ElfFile& operator=(const ElfFile&) = delete;
+
+    std::vector<ImageSegment> loadableSegments() const
+    {
+        std::size_t count = 0;
+        if (elf_getphdrnum(elf_, &count) != 0)
+            throw ImageError(name_ + ": its program headers cannot be read: " + elf_errmsg(-1));
+        std::vector<ImageSegment> segments;
+        for (std::size_t i = 0; i < count; ++i) {
+            GElf_Phdr header;
+            if (!gelf_getphdr(elf_, static_cast<int>(i), &header))
+                throw ImageError(name_ + ": program header " + std::to_string(i) + " cannot be read");
+            if (header.p_type != PT_LOAD || header.p_filesz == 0)
+                continue;
+            std::size_t size = 0;
+            const char* image = elf_rawfile(elf_, &size);
+            if (!image || header.p_offset > size || header.p_filesz > size - header.p_offset)
+                throw ImageError(name_ + ": program header " + std::to_string(i) + " reaches past the end of the file");
+            // The physical address: where the bytes are stored, flash for what runs from RAM.
+            segments.push_back({header.p_paddr, std::vector<std::uint8_t>(image + header.p_offset,
+                                                                          image + header.p_offset + header.p_filesz)});
+        }
+        if (segments.empty())
+            throw ImageError(name_ + ": an ELF file without a loadable segment");
+        return segments;
+    }
+
+private:
+    void close()
+    {
+        if (elf_)
+            elf_end(elf_);
+        elf_ = nullptr;
+        if (descriptor_ >= 0)
+            ::close(descriptor_);
+        descriptor_ = -1;
+    }
+
+    std::string name_;
+    int descriptor_ = -1;
+    Elf* elf_ = nullptr;
+};
+
+int hexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+std::vector<ImageSegment> hexSegments(const std::vector<std::uint8_t>& text, const std::string& file)
+{
+    std::vector<ImageSegment> segments;
+    std::uint64_t base = 0;
+    bool ended = false;
+    std::size_t lineNumber = 0;
+    for (std::size_t at = 0; at < text.size();) {
+        const std::size_t end = std::find(text.begin() + at, text.end(), '\n') - text.begin();
+        std::string line(text.begin() + at, text.begin() + end);
+        at = end + 1;
+        ++lineNumber;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty())
+            continue;
+        const auto fail = [&](const std::string& why) -> ImageError {
+            return ImageError(file + " line " + std::to_string(lineNumber) + ": " + why);
+        };
+        if (ended)
+            throw fail("a record after the end-of-file record");
+        if (line[0] != ':' || line.size() < 11 || line.size() % 2 == 0)
+            throw fail("not an Intel HEX record");
+        std::vector<std::uint8_t> record;
+        for (std::size_t i = 1; i < line.size(); i += 2) {
+            const int high = hexDigit(line[i]);
+            const int low = hexDigit(line[i + 1]);
+            if (high < 0 || low < 0)
+                throw fail("not an Intel HEX record");
+            record.push_back(static_cast<std::uint8_t>(high * 16 + low));
+        }
+        const std::size_t length = record[0];
+        if (record.size() != length + 5)
+            throw fail("its length says " + std::to_string(length) + " bytes of data");
+        std::uint8_t sum = 0;
+        for (const auto byte : record)
+            sum = static_cast<std::uint8_t>(sum + byte);
+        if (sum != 0)
+            throw fail("wrong checksum");
+        const std::uint64_t offset = (record[1] << 8) | record[2];
+        const std::uint8_t* data = record.data() + 4;
+        switch (record[3]) {
+        case 0x00: segments.push_back({base + offset, std::vector<std::uint8_t>(data, data + length)}); break;
+        case 0x01: ended = true; break;
+        case 0x02:
+        case 0x04:
+            if (length != 2)
+                throw fail("an extended address record holds two bytes");
+            base = static_cast<std::uint64_t>((data[0] << 8) | data[1]) << (record[3] == 0x02 ? 4 : 16);
+            break;
+        case 0x03:
+        case 0x05: break; // start addresses: where to run, not what to write
+        default: throw fail("unknown record type " + std::to_string(record[3]));
+        }
+    }
+    if (!ended)
+        throw ImageError(file + ": no end-of-file record (the file is cut short?)");
+    return segments;
+}
+
+} // namespace
+
+std::uint64_t FirmwareImage::byteCount() const
+{
+    std::uint64_t count = 0;
+    for (const auto& segment : segments)
+        count += segment.bytes.size();
+    return count;
+}
+
+FirmwareImage readFirmwareImage(const std::filesystem::path& file, std::optional<std::uint64_t> binaryAddress)
+{
+    const std::string name = file.string();
+    const auto bytes = fileBytes(file);
+    FirmwareImage image;
+    if (binaryAddress) {
+        image.format = "binary";
+        image.segments = {{*binaryAddress, bytes}};
+    } else if (bytes.size() >= 4 && bytes[0] == 0x7F && bytes[1] == 'E' && bytes[2] == 'L' && bytes[3] == 'F') {
+        image.format = "ELF";
+        image.segments = ElfFile(file).loadableSegments();
+    } else if (!bytes.empty() && bytes[0] == ':') {
+        image.format = "Intel HEX";
+        image.segments = hexSegments(bytes, name);
+    } else {
+        throw ImageError(name + " is neither an ELF nor an Intel HEX file (a binary image needs --address)");
+    }
+    image.segments = joined(std::move(image.segments), name);
+    if (image.segments.empty())
+        throw ImageError(name + " holds no bytes to load");
+    return image;
+}
+
+} // namespace hil::cli

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace hil::cli {
+
+/// Bytes to place at one address.
+struct ImageSegment {
+    std::uint64_t address = 0;
+    std::vector<std::uint8_t> bytes;
+};
+
+/// What a firmware file holds, in the order of its addresses, adjacent pieces joined.
+struct FirmwareImage {
+    std::string format; ///< "ELF", "Intel HEX" or "binary"
+    std::vector<ImageSegment> segments;
+
+    std::uint64_t byteCount() const;
+};
+
+/// Thrown for a file that is none of the formats, or is one but broken; the text names the file
+/// and, where there is one, the place in it.
+class ImageError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+/// Reads an ELF file (the loadable program headers, at their physical addresses), an Intel HEX
+/// file (data, extended segment and extended linear address records; every checksum checked),
+/// or, given `binaryAddress`, any file as raw bytes placed there. The format is told by the
+/// file's first bytes, not its name. Throws `ImageError`.
+FirmwareImage readFirmwareImage(const std::filesystem::path& file, std::optional<std::uint64_t> binaryAddress);
+
+} // namespace hil::cli
