@@ -76,7 +76,7 @@ const Verb& verbNamed(const std::string& name);
 /// One verb's help: how to call it, what it does, and its actions or parts where it has them.
 std::string verbHelp(const std::string& name);
 
-/// The verbs that run verbs over one connection: shell.
+/// The verbs that run verbs over one connection: shell, run.
 void addShellVerbs(VerbTable& table);
 /// The tour.
 void addTourVerb(VerbTable& table);
@@ -113,8 +113,9 @@ std::vector<std::string> attachedConnectionTypes(CliContext& context);
 enum class ShellMode { Script, Interactive, Tour };
 
 /// Runs one verb line by line from `input` over the one connection, so that what a line sets up
-/// lives until the input ends. See the "shell" help text.
-int runShell(CliContext& context, std::istream& input, ShellMode mode);
+/// lives until the input ends; "quit" and "exit" end it early. A script's errors name `source`
+/// (a file, when it is not empty) and the line. See the "shell" help text.
+int runShell(CliContext& context, std::istream& input, ShellMode mode, const std::string& source = "");
 
 /// Splits a line as a shell would: blanks separate words; single quotes keep text as it is;
 /// double quotes keep text but let backslash escape the next character; a '#' that starts a word

@@ -1,7 +1,14 @@
 // Verbs line by line over one connection: the shell, scripts, and the words of a line.
 
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <iostream>
 #include <unistd.h>
+
+#include <editline/readline.h>
 
 #include "cli/CliCommands.h"
 
@@ -70,16 +77,23 @@ std::string substituteVariables(const std::string& word, const std::map<std::str
     return result;
 }
 
-int runShell(CliContext& context, std::istream& input, ShellMode mode)
+namespace {
+
+/// Gives the next line of the input; false at its end.
+using LineReader = std::function<bool(std::string& line)>;
+
+int runLines(CliContext& context, const LineReader& nextLine, ShellMode mode, const std::string& source)
 {
     const bool interactive = mode == ShellMode::Interactive;
     int lastFailure = ExitCode::Ok;
     std::string line;
     int lineNumber = 0;
-    while ((interactive && context.out << "hil> " << std::flush), std::getline(input, line)) {
+    while (nextLine(line)) {
         ++lineNumber;
         // A script's errors say where it went wrong; a person sees the line they just typed.
-        context.location = mode == ShellMode::Script ? "line " + std::to_string(lineNumber) + ": " : "";
+        context.location =
+            mode == ShellMode::Script ? (source.empty() ? "" : source + " ") + "line " + std::to_string(lineNumber) + ": "
+                                      : "";
         int result = ExitCode::Ok;
         try {
             auto words = splitWords(line);
@@ -88,7 +102,9 @@ int runShell(CliContext& context, std::istream& input, ShellMode mode)
             if (words.empty())
                 continue;
             const std::string verb = words[0];
-            if (verb == "shell" || verb == "tour")
+            if (verb == "quit" || verb == "exit")
+                break;
+            if (verb == "shell" || verb == "tour" || verb == "run")
                 throw UsageError(verb + " cannot run inside a shell");
             words.erase(words.begin());
             for (auto& word : words)
@@ -109,12 +125,137 @@ int runShell(CliContext& context, std::istream& input, ShellMode mode)
     return lastFailure;
 }
 
+/// Where a person's lines are kept between shells.
+std::filesystem::path historyFile()
+{
+    const char* data = std::getenv("XDG_DATA_HOME");
+    const char* home = std::getenv("HOME");
+    if (data && *data)
+        return std::filesystem::path(data) / "hilcore" / "history";
+    return home && *home ? std::filesystem::path(home) / ".local" / "share" / "hilcore" / "history"
+                         : std::filesystem::path();
+}
+
+/// What the completion of the line being edited offers; it runs inside the line editor, which
+/// knows no context of ours.
+struct Completion {
+    CliContext* context = nullptr;
+    std::vector<std::string> candidates;
+    std::size_t next = 0;
+};
+Completion completion;
+
+/// The ids of the contexts the back-end has now: tools, devices, and the memory and register
+/// contexts of each device. Nothing when it does not answer.
+std::vector<std::string> contextIds(CliContext& context)
+{
+    std::vector<std::string> ids;
+    const auto childrenOf = [&](const std::string& service, const std::string& parent) {
+        std::vector<std::string> children;
+        const auto reply = context.client.call(service, "getChildren", {jsonText(parent)});
+        if (reply.recognised && reply.values.size() >= 2)
+            if (const auto list = parseOrNull(reply.values[1]); list.is_array())
+                for (const auto& id : list.get_array())
+                    if (id.is_string())
+                        children.emplace_back(id.get_string());
+        return children;
+    };
+    try {
+        for (const auto& tool : childrenOf("Tool", ""))
+            ids.push_back(tool);
+        for (const auto& device : childrenOf("Device", "")) {
+            ids.push_back(device);
+            for (const auto* service : {"Memory", "Registers"})
+                for (const auto& child : childrenOf(service, device))
+                    ids.push_back(child);
+        }
+    } catch (const std::exception&) {
+        // Completion offers what it has; the verb itself will say what is wrong.
+    }
+    return ids;
+}
+
+char* nextCandidate(const char* text, int state)
+{
+    if (state == 0)
+        completion.next = 0;
+    const std::string prefix(text);
+    while (completion.next < completion.candidates.size()) {
+        const std::string& candidate = completion.candidates[completion.next++];
+        if (candidate.rfind(prefix, 0) == 0)
+            return strdup(candidate.c_str()); // the editor frees it
+    }
+    return nullptr;
+}
+
+/// Verbs for the first word, context ids for the others.
+char** completeWord(const char* text, int start, int)
+{
+    completion.candidates.clear();
+    if (start == 0) {
+        for (const auto& [name, verb] : verbTable())
+            completion.candidates.push_back(name);
+        completion.candidates.insert(completion.candidates.end(), {"quit", "exit"});
+    } else if (completion.context) {
+        completion.candidates = contextIds(*completion.context);
+    }
+    rl_attempted_completion_over = 1; // no file names
+    return rl_completion_matches(text, nextCandidate);
+}
+
+/// A person at a terminal: line editing, completion, and the history of earlier shells.
+int runInteractive(CliContext& context)
+{
+    const auto history = historyFile();
+    std::error_code ignored;
+    if (!history.empty()) {
+        std::filesystem::create_directories(history.parent_path(), ignored);
+        read_history(history.c_str());
+    }
+    completion.context = &context;
+    rl_attempted_completion_function = completeWord;
+    const int result = runLines(
+        context,
+        [](std::string& line) {
+            char* typed = readline("hil> ");
+            if (!typed)
+                return false;
+            line = typed;
+            if (!line.empty())
+                add_history(typed);
+            std::free(typed);
+            return true;
+        },
+        ShellMode::Interactive, "");
+    completion.context = nullptr;
+    if (!history.empty())
+        write_history(history.c_str());
+    return result;
+}
+
+} // namespace
+
+int runShell(CliContext& context, std::istream& input, ShellMode mode, const std::string& source)
+{
+    return runLines(
+        context, [&](std::string& line) { return static_cast<bool>(std::getline(input, line)); }, mode, source);
+}
+
 namespace {
 
 int shellVerb(CliContext& context, const std::vector<std::string>& arguments)
 {
     requireArguments(arguments, 0, 0, "shell", "no arguments");
-    return runShell(context, std::cin, isatty(STDIN_FILENO) != 0 ? ShellMode::Interactive : ShellMode::Script);
+    return isatty(STDIN_FILENO) != 0 ? runInteractive(context) : runShell(context, std::cin, ShellMode::Script);
+}
+
+int runVerbFile(CliContext& context, const std::vector<std::string>& arguments)
+{
+    requireArguments(arguments, 1, 1, "run", "FILE");
+    std::ifstream script(arguments[0]);
+    if (!script)
+        throw UsageError("run cannot read " + arguments[0]);
+    return runShell(context, script, ShellMode::Script, arguments[0]);
 }
 
 } // namespace
@@ -122,8 +263,10 @@ int shellVerb(CliContext& context, const std::vector<std::string>& arguments)
 void addShellVerbs(VerbTable& table)
 {
     table.insert({"shell", {"", "run verbs read from standard input, one per line, over one connection "
-                                "(tools set up live until it ends; a script stops at its first failure)",
+                                "(tools set up live until it ends; a script stops at its first failure; at a "
+                                "terminal: line editing, completion, history; quit or exit ends it)",
                             shellVerb}});
+    table.insert({"run", {"FILE", "run the verbs of FILE as shell does, over one connection", runVerbFile}});
 }
 
 } // namespace hil::cli

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 #include <sys/wait.h>
 
 #include <boost/json.hpp>
@@ -90,6 +92,25 @@ TEST_F(CliTest, AnErrorInAScriptNamesItsLineAndABareArgumentErrorNamesTheCommand
     EXPECT_THAT(run.output, testing::EndsWith("error: line 3: Echo sleep was refused: the back-end has no such command, "
                                               "or an argument is missing, extra or of the wrong kind (docs/protocol.md "
                                               "says what each command takes) (code 3)\n"));
+}
+
+TEST_F(CliTest, RunRunsAFileAsAScriptAndAShellAtATerminalKeepsItsHistory)
+{
+    fakes::TempDirectory home;
+    const auto script = home.write("steps.txt", "services\nexit\nfrobnicate\n");
+    // "exit" ends the script before the bad line; a bad line is named with the file.
+    EXPECT_EQ(runCli(connect() + "run " + script.string()).exitCode, 0);
+    const auto failing = runCli(connect() + "run " + home.write("bad.txt", "services\nfrobnicate\n").string());
+    EXPECT_EQ(failing.exitCode, 2);
+    EXPECT_THAT(failing.output, HasSubstr("error: " + (home.path() / "bad.txt").string() + " line 2: unknown verb"));
+    // A pseudo-terminal makes the shell interactive: it prompts, and keeps what was typed.
+    const auto typed = runCommand("printf 'services\\nquit\\n' | HOME=" + home.path().string() + " XDG_DATA_HOME= timeout 20 script -qec '" +
+                                  std::string(HIL_CLI_PATH) + " " + connect() + "shell' /dev/null");
+    EXPECT_THAT(typed.output, HasSubstr("hil> services"));
+    EXPECT_THAT(typed.output, HasSubstr("Echo"));
+    std::ifstream history(home.path() / ".local/share/hilcore/history");
+    const std::string kept{std::istreambuf_iterator<char>(history), std::istreambuf_iterator<char>()};
+    EXPECT_THAT(kept, HasSubstr("services\nquit"));
 }
 
 TEST(CliWithoutBackend, VersionHelpAndTheEnvironmentsBackEnd)
