@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <iostream>
+#include <span>
 #include <unistd.h>
 
 #include <boost/json.hpp>
@@ -67,7 +68,7 @@ std::string TransferProgress::figures() const
 {
     const double seconds = elapsed().count();
     char rate[32];
-    std::snprintf(rate, sizeof rate, "%.3f s (%.0f KiB/s)", seconds, seconds > 0 ? done_ / 1024.0 / seconds : 0.0);
+    std::snprintf(rate, sizeof rate, "%.4f s (%.0f KiB/s)", seconds, seconds > 0 ? done_ / 1024.0 / seconds : 0.0);
     return std::to_string(done_) + " byte(s) in " + rate;
 }
 
@@ -98,10 +99,9 @@ boost::json::array writeInSteps(CliContext& context, const std::string& id, std:
     boost::json::array rangeErrors;
     for (std::uint64_t done = 0; done < bytes.size() && rangeErrors.empty();) {
         const std::uint64_t step = std::min<std::uint64_t>(bytes.size() - done, kStep);
-        const std::vector<std::uint8_t> part(bytes.begin() + done, bytes.begin() + done + step);
         const auto values = callForValues(context, kMemory, "set",
                                           {jsonText(id), std::to_string(address + done), "1", std::to_string(step), "0",
-                                           base64_json_string(part)});
+                                           base64_json_string(std::span(bytes).subspan(done, step))});
         for (const auto& run : values.at(1).as_array())
             appendRun(rangeErrors, run.as_object());
         done += step;
