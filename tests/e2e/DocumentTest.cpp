@@ -1,5 +1,5 @@
-// Every shell block of the README runs, as written, against a real back-end: the README cannot
-// go stale without this test failing.
+// Every shell block of the README and of the CLI's guide runs, as written, against a real
+// back-end: neither can go stale without this test failing.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -15,14 +15,14 @@ namespace hil::e2e {
 namespace {
 
 struct ShellBlock {
-    int line; ///< where it starts in the README
+    int line; ///< where it starts in its document
     std::string text;
 };
 
-/// The ```sh blocks of the README, but the one that builds and runs the project itself.
-std::vector<ShellBlock> readmeShellBlocks()
+/// The ```sh blocks of a document, but those that build and run the project itself.
+std::vector<ShellBlock> shellBlocks(const std::string& document)
 {
-    std::ifstream readme(std::string(HIL_SOURCE_DIR) + "/README.md");
+    std::ifstream readme(std::string(HIL_SOURCE_DIR) + "/" + document);
     std::vector<ShellBlock> blocks;
     std::string line;
     int number = 0;
@@ -43,10 +43,19 @@ std::vector<ShellBlock> readmeShellBlocks()
     return blocks;
 }
 
-TEST(ReadmeTest, EveryShellBlockRunsAsWritten)
+struct Document {
+    std::string name;
+    std::string path;
+    std::size_t blocks; ///< at least this many: a document read wrong would have none
+    friend void PrintTo(const Document& value, std::ostream* out) { *out << value.path; }
+};
+
+class DocumentTest : public testing::TestWithParam<Document> {};
+
+TEST_P(DocumentTest, EveryShellBlockRunsAsWritten)
 {
-    const auto blocks = readmeShellBlocks();
-    ASSERT_GE(blocks.size(), 6u);
+    const auto blocks = shellBlocks(GetParam().path);
+    ASSERT_GE(blocks.size(), GetParam().blocks);
     // The scripts run where a checkout would be: "build/release/probes" is the back-end's probe
     // directory, as in the README.
     fakes::TempDirectory checkout;
@@ -59,10 +68,15 @@ TEST(ReadmeTest, EveryShellBlockRunsAsWritten)
         const std::string command = "cd '" + checkout.path().string() + "' && cli='" + cli + "' bash -e -o pipefail " +
                                     script.string();
         const auto run = runCommand(command);
-        EXPECT_EQ(run.exitCode, 0) << "README line " << block.line << ":\n" << block.text << "printed:\n" << run.output;
-        EXPECT_EQ(run.output.find("error:"), std::string::npos) << "README line " << block.line << ":\n" << run.output;
+        const std::string where = GetParam().path + " line " + std::to_string(block.line);
+        EXPECT_EQ(run.exitCode, 0) << where << ":\n" << block.text << "printed:\n" << run.output;
+        EXPECT_EQ(run.output.find("error:"), std::string::npos) << where << ":\n" << run.output;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Documents, DocumentTest,
+                         testing::Values(Document{"Readme", "README.md", 6}, Document{"CliGuide", "docs/cli.md", 6}),
+                         [](const auto& info) { return info.param.name; });
 
 } // namespace
 } // namespace hil::e2e
