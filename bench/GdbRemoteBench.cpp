@@ -28,19 +28,11 @@ using Clock = std::chrono::steady_clock;
 constexpr std::uint32_t kSram = 0x20000000;
 constexpr std::size_t kBytes = 1u << 20;
 
-std::vector<std::string> call(hil::bench::SyncTcfClient& client, const std::string& service, const std::string& command,
-                              const std::vector<std::string>& arguments)
-{
-    client.send(service, command, arguments);
-    auto reply = client.receive(hil::tcf::MessageKind::Reply);
-    return {reply.fields.begin() + 1, reply.fields.end()};
-}
-
 /// Seconds one TCF memory command takes, from request to reply.
 double timeBackend(hil::bench::SyncTcfClient& client, const std::string& command, const std::vector<std::string>& arguments)
 {
     const auto start = Clock::now();
-    const auto reply = call(client, "Memory", command, arguments);
+    const auto reply = client.call("Memory", command, arguments);
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
     if (command == "get" ? reply.at(1) != "" : reply.at(0) != "")
         throw std::runtime_error("the back-end's " + command + " failed: " + reply.at(0) + reply.at(1));
@@ -81,9 +73,7 @@ int main(int argc, char** argv)
     hil::fakes::TempDirectory directory;
     hil::e2e::BackendProcess backend(hil::e2e::BackendProcess::withGdbRemote(directory.path()));
     hil::bench::SyncTcfClient client(backend.port());
-    if (call(client, "Tool", "setupTool", {R"("com.velmora.hil.gdbremote")", R"("com.velmora.hil.connection.qemu")", "{}"})
-            .at(0) != "" ||
-        call(client, "Tool", "connect", {R"("gdbremote-1")"}).at(0) != "") {
+    if (!client.connectQemuTool()) {
         std::cerr << "the back-end could not start its QEMU\n";
         return 1;
     }

@@ -27,14 +27,6 @@ using hil::bench::median;
 /// What the CLI writes per "set"; the direct side uses the same steps.
 constexpr std::size_t kStep = 1u << 20;
 
-std::vector<std::string> call(hil::bench::SyncTcfClient& client, const std::string& service, const std::string& command,
-                              const std::vector<std::string>& arguments)
-{
-    client.send(service, command, arguments);
-    auto reply = client.receive(hil::tcf::MessageKind::Reply);
-    return {reply.fields.begin() + 1, reply.fields.end()};
-}
-
 struct Target {
     std::string name;
     std::string space;
@@ -50,7 +42,7 @@ double timeDirect(hil::bench::SyncTcfClient& client, const Target& target, const
     for (std::size_t at = 0; at < image.size(); at += kStep) {
         const std::size_t size = std::min(kStep, image.size() - at);
         const std::vector<std::uint8_t> part(image.begin() + at, image.begin() + at + size);
-        const auto reply = call(client, "Memory", "set",
+        const auto reply = client.call("Memory", "set",
                                 {"\"" + target.space + "\"", std::to_string(target.address + at), "1",
                                  std::to_string(size), "0", "\"" + hil::base64_encode(part) + "\""});
         if (reply.at(0) != "" || reply.at(1) != "[]")
@@ -110,9 +102,9 @@ int main(int argc, char** argv)
     {
         hil::e2e::BackendProcess backend(hil::e2e::BackendProcess::withTestBundles({"--log-mask", "0x20"}));
         hil::bench::SyncTcfClient client(backend.port());
-        call(client, "Tool", "setupTool", {R"("com.velmora.hil.simulator")", R"("")", "{}"});
-        call(client, "Tool", "setProperties", {R"("simulator-1")", R"({"DeviceName":"DEMO32"})"});
-        call(client, "Tool", "connect", {R"("simulator-1")"});
+        client.call("Tool", "setupTool", {R"("com.velmora.hil.simulator")", R"("")", "{}"});
+        client.call("Tool", "setProperties", {R"("simulator-1")", R"({"DeviceName":"DEMO32"})"});
+        client.call("Tool", "connect", {R"("simulator-1")"});
         measure(backend.port(), client, {"simulator DEMO32 flash", "simulator-1.DEMO32.base", 0, 256u << 10}, rounds,
                 directory.path());
     }
@@ -122,9 +114,7 @@ int main(int argc, char** argv)
     }
     hil::e2e::BackendProcess backend(hil::e2e::BackendProcess::withGdbRemote(directory.path()));
     hil::bench::SyncTcfClient client(backend.port());
-    if (call(client, "Tool", "setupTool", {R"("com.velmora.hil.gdbremote")", R"("com.velmora.hil.connection.qemu")", "{}"})
-            .at(0) != "" ||
-        call(client, "Tool", "connect", {R"("gdbremote-1")"}).at(0) != "") {
+    if (!client.connectQemuTool()) {
         std::cerr << "the back-end could not start its QEMU\n";
         return 1;
     }

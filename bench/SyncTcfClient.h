@@ -43,6 +43,24 @@ public:
         boost::asio::write(socket_, boost::asio::buffer(hil::tcf::encodeMessage({hil::tcf::MessageKind::Command, fields})));
     }
 
+    /// Sends a command and waits for its reply: the reply's values, without the token.
+    std::vector<std::string> call(const std::string& service, const std::string& command,
+                                  const std::vector<std::string>& arguments)
+    {
+        send(service, command, arguments);
+        auto reply = receive(hil::tcf::MessageKind::Reply);
+        return {reply.fields.begin() + 1, reply.fields.end()};
+    }
+
+    /// Sets up the GDB remote tool on a QEMU the back-end starts, and connects it ("gdbremote-1");
+    /// false when the back-end could not.
+    bool connectQemuTool()
+    {
+        return call("Tool", "setupTool", {R"("com.velmora.hil.gdbremote")", R"("com.velmora.hil.connection.qemu")", "{}"})
+                       .at(0) == "" &&
+               call("Tool", "connect", {R"("gdbremote-1")"}).at(0) == "";
+    }
+
     /// The next message of that kind; others (events) are passed over.
     hil::tcf::Message receive(hil::tcf::MessageKind kind)
     {

@@ -10,6 +10,8 @@
 #include <gelf.h>
 #include <libelf.h>
 
+#include "platform/common/HexDigit.h"
+
 namespace hil::cli {
 
 namespace {
@@ -114,17 +116,6 @@ private:
     Elf* elf_ = nullptr;
 };
 
-int hexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
 std::vector<ImageSegment> hexSegments(const std::vector<std::uint8_t>& text, const std::string& file)
 {
     std::vector<ImageSegment> segments;
@@ -149,8 +140,8 @@ std::vector<ImageSegment> hexSegments(const std::vector<std::uint8_t>& text, con
             throw fail("not an Intel HEX record");
         std::vector<std::uint8_t> record;
         for (std::size_t i = 1; i < line.size(); i += 2) {
-            const int high = hexDigit(line[i]);
-            const int low = hexDigit(line[i + 1]);
+            const int high = hexDigitValue(line[i]);
+            const int low = hexDigitValue(line[i + 1]);
             if (high < 0 || low < 0)
                 throw fail("not an Intel HEX record");
             record.push_back(static_cast<std::uint8_t>(high * 16 + low));

@@ -4,6 +4,8 @@
 #include <charconv>
 #include <stdexcept>
 
+#include "platform/common/HexDigit.h"
+
 namespace hil::gdbremote::rsp {
 
 namespace {
@@ -16,21 +18,10 @@ constexpr int kRepeatBias = 29;
 
 bool needsEscape(char c) { return c == '$' || c == '#' || c == kEscape || c == kRepeat; }
 
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
 bool isHexText(std::string_view text)
 {
     for (char c : text)
-        if (hexValue(c) < 0)
+        if (hexDigitValue(c) < 0)
             return false;
     return true;
 }
@@ -119,8 +110,8 @@ std::optional<std::string> fromHex(std::string_view hex)
         return std::nullopt;
     std::string bytes(hex.size() / 2, '\0');
     for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const int high = hexValue(hex[2 * i]);
-        const int low = hexValue(hex[2 * i + 1]);
+        const int high = hexDigitValue(hex[2 * i]);
+        const int low = hexDigitValue(hex[2 * i + 1]);
         if (high < 0 || low < 0)
             return std::nullopt;
         bytes[i] = static_cast<char>(high << 4 | low);
