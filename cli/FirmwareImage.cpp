@@ -2,10 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fcntl.h>
 #include <fstream>
 #include <iterator>
-#include <unistd.h>
+#include <memory>
 
 #include <gelf.h>
 #include <libelf.h>
@@ -55,66 +54,35 @@ std::vector<ImageSegment> joined(std::vector<ImageSegment> segments, const std::
     return result;
 }
 
-/// The ELF handle of an open file, closed with it.
-class ElfFile {
-public:
-    explicit ElfFile(const std::filesystem::path& file) : name_(file.string())
-    {
-        if (elf_version(EV_CURRENT) == EV_NONE)
-            throw ImageError("libelf cannot be used: " + std::string(elf_errmsg(-1)));
-        descriptor_ = open(name_.c_str(), O_RDONLY | O_CLOEXEC);
-        if (descriptor_ < 0)
-            throw ImageError("cannot read " + name_);
-        elf_ = elf_begin(descriptor_, ELF_C_READ, nullptr);
-        if (!elf_ || elf_kind(elf_) != ELF_K_ELF) {
-            close();
-            throw ImageError(name_ + ": not an ELF file libelf can read");
-        }
+/// The loadable segments of an ELF image in memory, at their physical addresses.
+std::vector<ImageSegment> elfSegments(std::vector<std::uint8_t>& bytes, const std::string& name)
+{
+    if (elf_version(EV_CURRENT) == EV_NONE)
+        throw ImageError("libelf cannot be used: " + std::string(elf_errmsg(-1)));
+    const std::unique_ptr<Elf, int (*)(Elf*)> elf(elf_memory(reinterpret_cast<char*>(bytes.data()), bytes.size()),
+                                                  elf_end);
+    if (!elf || elf_kind(elf.get()) != ELF_K_ELF)
+        throw ImageError(name + ": not an ELF file libelf can read");
+    std::size_t count = 0;
+    if (elf_getphdrnum(elf.get(), &count) != 0)
+        throw ImageError(name + ": its program headers cannot be read: " + elf_errmsg(-1));
+    std::vector<ImageSegment> segments;
+    for (std::size_t i = 0; i < count; ++i) {
+        GElf_Phdr header;
+        if (!gelf_getphdr(elf.get(), static_cast<int>(i), &header))
+            throw ImageError(name + ": program header " + std::to_string(i) + " cannot be read");
+        if (header.p_type != PT_LOAD || header.p_filesz == 0)
+            continue;
+        if (header.p_offset > bytes.size() || header.p_filesz > bytes.size() - header.p_offset)
+            throw ImageError(name + ": program header " + std::to_string(i) + " reaches past the end of the file");
+        // The physical address: where the bytes are stored, flash for what runs from RAM.
+        const auto* start = bytes.data() + header.p_offset;
+        segments.push_back({header.p_paddr, std::vector<std::uint8_t>(start, start + header.p_filesz)});
     }
-    ~ElfFile() { close(); }
-    ElfFile(const ElfFile&) = delete;
-    ElfFile& operator=(const ElfFile&) = delete;
-
-    std::vector<ImageSegment> loadableSegments() const
-    {
-        std::size_t count = 0;
-        if (elf_getphdrnum(elf_, &count) != 0)
-            throw ImageError(name_ + ": its program headers cannot be read: " + elf_errmsg(-1));
-        std::vector<ImageSegment> segments;
-        for (std::size_t i = 0; i < count; ++i) {
-            GElf_Phdr header;
-            if (!gelf_getphdr(elf_, static_cast<int>(i), &header))
-                throw ImageError(name_ + ": program header " + std::to_string(i) + " cannot be read");
-            if (header.p_type != PT_LOAD || header.p_filesz == 0)
-                continue;
-            std::size_t size = 0;
-            const char* image = elf_rawfile(elf_, &size);
-            if (!image || header.p_offset > size || header.p_filesz > size - header.p_offset)
-                throw ImageError(name_ + ": program header " + std::to_string(i) + " reaches past the end of the file");
-            // The physical address: where the bytes are stored, flash for what runs from RAM.
-            segments.push_back({header.p_paddr, std::vector<std::uint8_t>(image + header.p_offset,
-                                                                          image + header.p_offset + header.p_filesz)});
-        }
-        if (segments.empty())
-            throw ImageError(name_ + ": an ELF file without a loadable segment");
-        return segments;
-    }
-
-private:
-    void close()
-    {
-        if (elf_)
-            elf_end(elf_);
-        elf_ = nullptr;
-        if (descriptor_ >= 0)
-            ::close(descriptor_);
-        descriptor_ = -1;
-    }
-
-    std::string name_;
-    int descriptor_ = -1;
-    Elf* elf_ = nullptr;
-};
+    if (segments.empty())
+        throw ImageError(name + ": an ELF file without a loadable segment");
+    return segments;
+}
 
 std::vector<ImageSegment> hexSegments(const std::vector<std::uint8_t>& text, const std::string& file)
 {
@@ -187,15 +155,19 @@ std::uint64_t FirmwareImage::byteCount() const
 
 FirmwareImage readFirmwareImage(const std::filesystem::path& file, std::optional<std::uint64_t> binaryAddress)
 {
-    const std::string name = file.string();
-    const auto bytes = fileBytes(file);
+    return parseFirmwareImage(fileBytes(file), file.string(), binaryAddress);
+}
+
+FirmwareImage parseFirmwareImage(std::vector<std::uint8_t> bytes, const std::string& name,
+                                 std::optional<std::uint64_t> binaryAddress)
+{
     FirmwareImage image;
     if (binaryAddress) {
         image.format = "binary";
-        image.segments = {{*binaryAddress, bytes}};
+        image.segments = {{*binaryAddress, std::move(bytes)}};
     } else if (bytes.size() >= 4 && bytes[0] == 0x7F && bytes[1] == 'E' && bytes[2] == 'L' && bytes[3] == 'F') {
         image.format = "ELF";
-        image.segments = ElfFile(file).loadableSegments();
+        image.segments = elfSegments(bytes, name);
     } else if (!bytes.empty() && bytes[0] == ':') {
         image.format = "Intel HEX";
         image.segments = hexSegments(bytes, name);

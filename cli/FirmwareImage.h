@@ -36,4 +36,8 @@ public:
 /// file's first bytes, not its name. Throws `ImageError`.
 FirmwareImage readFirmwareImage(const std::filesystem::path& file, std::optional<std::uint64_t> binaryAddress);
 
+/// The same for the bytes of a file; `name` is what errors call it.
+FirmwareImage parseFirmwareImage(std::vector<std::uint8_t> bytes, const std::string& name,
+                                 std::optional<std::uint64_t> binaryAddress);
+
 } // namespace hil::cli
