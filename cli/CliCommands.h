@@ -5,6 +5,8 @@
 #include <stdexcept>
 #include <iosfwd>
 #include <map>
+#include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -34,10 +36,25 @@ struct CliContext {
     std::map<std::string, std::string> variables{};
     /// Where the verb's line came from ("line 3: " in a script); errors start with it.
     std::string location{};
+    /// With --json, what the verb running now leaves for its one JSON object: its data (see
+    /// `setData`), the text of its errors, and the code of the back-end's error report.
+    std::optional<boost::json::value> data{};
+    std::ostringstream errors{};
+    std::optional<std::int64_t> replyCode{};
+    /// Verbs run so far: a verb that ran others (shell, run, tour) leaves the printing to them.
+    int verbsRun = 0;
 };
 
-/// The error stream, with "error: " and the line's place already written.
+/// The error stream, with "error: " and the line's place already written; with --json, the
+/// text of the verb's error object.
 std::ostream& errorOut(CliContext& context);
+
+/// Reports a failure outside any verb (a shell line that cannot be read, a back-end that cannot
+/// be reached) as `runVerb` reports a verb's; returns `exitCode`.
+int reportFailure(CliContext& context, int exitCode, const std::string& message);
+
+/// With --json, makes `data` the verb's result; without, does nothing (the verb prints text).
+void setData(CliContext& context, boost::json::value data);
 
 /// Thrown by a verb for a wrong command line; the text says why.
 class UsageError : public std::runtime_error {
@@ -96,7 +113,9 @@ void addPackVerbs(VerbTable& table);
 /// The one error boundary of the verbs: runs the verb `name` (or, for the one argument "--help",
 /// prints its help), and turns an unknown verb, a wrong command line, an error reply, a lost
 /// connection and a reply of a shape no verb expects into "error: ..." on the error stream and
-/// their exit codes.
+/// their exit codes. With --json it prints the verb's one object on the output instead:
+/// {"data": ...} on success, {"data": ..., "error": {"code", "message"}} otherwise, where the
+/// code is the back-end's error code when it gave one, else the exit code.
 int runVerb(CliContext& context, const std::string& name, const std::vector<std::string>& arguments);
 
 /// The data values of a reply that must succeed (the error slot first, then at least one value);
@@ -161,7 +180,8 @@ using HumanPrinter = std::function<void(std::ostream& out, const boost::json::ar
                                         const std::vector<std::string>& texts)>;
 
 /// Prints a reply: error reports as "error: ..." on the error stream, then, with --json, the
-/// values as one JSON array; otherwise through `human`, or each non-null value pretty-printed.
+/// values that are not the error slot as the verb's data (one value as itself, several as an
+/// array); otherwise through `human`, or each non-null value pretty-printed.
 /// Returns `ExitCode::ErrorReply` when the reply was not recognised or carried an error.
 int printReply(CliContext& context, const tcf::TcfClient::Reply& reply, const std::string& what,
                const HumanPrinter& human = {});

@@ -38,7 +38,7 @@ int summary(CliContext& context, const std::string& name)
     for (const auto& id : info.at("addresspaces").as_array())
         spaces.push_back(callForValues(context, kDevice, "getAddresspaceInfo", {jsonText(name), jsonText(textOf(id))}).at(1));
     if (context.json) {
-        context.out << boost::json::serialize(boost::json::object{{"device", info}, {"addressSpaces", spaces}}) << "\n";
+        setData(context, boost::json::object{{"device", info}, {"addressSpaces", spaces}});
         return ExitCode::Ok;
     }
     context.out << textOf(info.at("name")) << ": " << textOf(info.at("architecture")) << ", series "

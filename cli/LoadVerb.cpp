@@ -140,14 +140,23 @@ int loadVerb(CliContext& context, const std::vector<std::string>& arguments)
         request.space.empty() || !request.device.empty() ? chooseDevice(context, request.device) : request.space;
     const auto placed = placeSegments(image, spacesOf(context, device, request.space), device);
 
+    boost::json::array segments;
+    for (const auto& [segment, space] : placed)
+        segments.push_back({{"address", segment->address}, {"size", segment->bytes.size()}, {"space", space}});
+    boost::json::object data{{"file", request.file}, {"format", image.format}, {"device", device}, {"segments", segments}};
     TransferProgress progress(context, "loading", image.byteCount());
     for (const auto& [segment, space] : placed) {
         const auto rangeErrors = writeInSteps(context, space, segment->address, segment->bytes, &progress);
         if (!rangeErrors.empty())
             return reportRangeErrors(context, rangeErrors);
     }
-    context.out << "loaded " << progress.figures() << ": " << image.segments.size() << " segment(s) of "
-                << image.format << " into " << device << "\n";
+    data["bytes"] = progress.bytes();
+    data["seconds"] = progress.elapsed().count();
+    data["verified"] = false;
+    setData(context, data);
+    if (!context.json)
+        context.out << "loaded " << progress.figures() << ": " << image.segments.size() << " segment(s) of "
+                    << image.format << " into " << device << "\n";
     if (!request.verify)
         return ExitCode::Ok;
     TransferProgress checking(context, "verifying", image.byteCount());
@@ -158,7 +167,10 @@ int loadVerb(CliContext& context, const std::vector<std::string>& arguments)
         if (const int failed = compare(context, *segment, read.bytes); failed != ExitCode::Ok)
             return failed;
     }
-    context.out << "verified " << checking.figures() << "\n";
+    data["verified"] = true;
+    setData(context, data);
+    if (!context.json)
+        context.out << "verified " << checking.figures() << "\n";
     return ExitCode::Ok;
 }
 

@@ -24,6 +24,7 @@ public:
     TransferProgress& operator=(const TransferProgress&) = delete;
 
     void advance(std::uint64_t bytes);
+    std::uint64_t bytes() const { return done_; }
     std::chrono::duration<double> elapsed() const { return std::chrono::steady_clock::now() - started_; }
     /// "N byte(s) in T s (R KiB/s)".
     std::string figures() const;

@@ -54,18 +54,6 @@ void printDump(std::ostream& out, std::uint64_t address, const Bytes& bytes, con
     }
 }
 
-/// Sends a write or fill, prints its reply through `human`, then its failed runs.
-int transfer(CliContext& context, const std::string& command, const std::vector<std::string>& arguments,
-             const HumanPrinter& human)
-{
-    const auto reply = context.client.call(kMemory, command, arguments);
-    const int result = printReply(context, reply, kMemory + " " + command, human);
-    if (result != ExitCode::Ok)
-        return result;
-    const auto rangeErrors = reply.values.empty() ? boost::json::value() : parseOrNull(reply.values.back());
-    return rangeErrors.is_array() ? reportRangeErrors(context, rangeErrors.get_array()) : ExitCode::Ok;
-}
-
 /// The bytes of the failed runs of a range error list.
 std::uint64_t failedBytes(const boost::json::array& rangeErrors)
 {
@@ -73,6 +61,33 @@ std::uint64_t failedBytes(const boost::json::array& rangeErrors)
     for (const auto& run : rangeErrors)
         bytes += numberOf(run.at("size"));
     return bytes;
+}
+
+/// Sends a write or fill of `count` bytes at `address`, prints its reply through `human`, then
+/// its failed runs. Its data: {"address", "size", "written", "failed"}.
+int transfer(CliContext& context, const std::string& command, std::uint64_t address, std::uint64_t count,
+             const std::vector<std::string>& arguments, const HumanPrinter& human)
+{
+    const auto reply = context.client.call(kMemory, command, arguments);
+    const int result = printReply(context, reply, kMemory + " " + command, human);
+    if (result != ExitCode::Ok)
+        return result;
+    const auto rangeErrors = reply.values.empty() ? boost::json::value() : parseOrNull(reply.values.back());
+    if (!rangeErrors.is_array())
+        return ExitCode::Ok;
+    const std::uint64_t failed = std::min(failedBytes(rangeErrors.get_array()), count);
+    setData(context, {{"address", address}, {"size", count}, {"written", count - failed}, {"failed", rangeErrors}});
+    return reportRangeErrors(context, rangeErrors.get_array());
+}
+
+/// The data of a transfer between memory and a file.
+boost::json::object fileTransfer(const TransferProgress& progress, const std::string& file,
+                                 const boost::json::array& rangeErrors)
+{
+    return {{"file", file},
+            {"bytes", progress.bytes()},
+            {"seconds", progress.elapsed().count()},
+            {"failed", rangeErrors}};
 }
 
 /// The reply of a write or fill of `count` bytes: how many reached the target.
@@ -92,8 +107,8 @@ int readMemory(CliContext& context, const std::vector<std::string>& words)
     TransferProgress progress(context, "reading", count);
     const auto read = readInSteps(context, words[0], address, count, &progress);
     if (context.json)
-        context.out << boost::json::serialize(boost::json::array{base64_encode(read.bytes), nullptr, read.rangeErrors})
-                    << "\n";
+        setData(context, {{"address", address}, {"size", count}, {"bytes", base64_encode(read.bytes)},
+                          {"failed", read.rangeErrors}});
     else
         printDump(context.out, address, read.bytes, read.rangeErrors);
     return reportRangeErrors(context, read.rangeErrors);
@@ -109,7 +124,10 @@ int dumpMemory(CliContext& context, const std::vector<std::string>& words)
     file.write(reinterpret_cast<const char*>(read.bytes.data()), static_cast<std::streamsize>(read.bytes.size()));
     if (!file.flush())
         throw UsageError("mem dump cannot write " + words[3]);
-    context.out << "dumped " << progress.figures() << " to " << words[3] << "\n";
+    if (context.json)
+        setData(context, fileTransfer(progress, words[3], read.rangeErrors));
+    else
+        context.out << "dumped " << progress.figures() << " to " << words[3] << "\n";
     return reportRangeErrors(context, read.rangeErrors);
 }
 
@@ -122,7 +140,10 @@ int restoreMemory(CliContext& context, const std::vector<std::string>& words)
     const Bytes bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
     TransferProgress progress(context, "restoring", bytes.size());
     const auto rangeErrors = writeInSteps(context, words[0], address, bytes, &progress);
-    context.out << "restored " << progress.figures() << " from " << words[2] << "\n";
+    if (context.json)
+        setData(context, fileTransfer(progress, words[2], rangeErrors));
+    else
+        context.out << "restored " << progress.figures() << " from " << words[2] << "\n";
     return reportRangeErrors(context, rangeErrors);
 }
 
@@ -130,7 +151,7 @@ int writeMemory(CliContext& context, const std::vector<std::string>& words)
 {
     const std::uint64_t address = numberArgument(words[1], "mem write", "ADDRESS");
     const Bytes bytes = bytesOfHex(words[2], "mem write");
-    return transfer(context, "set",
+    return transfer(context, "set", address, bytes.size(),
                     {jsonText(words[0]), std::to_string(address), "1", std::to_string(bytes.size()), "0",
                      base64_json_string(bytes)},
                     transferred("wrote", bytes.size()));
@@ -147,7 +168,7 @@ int fillMemory(CliContext& context, const std::vector<std::string>& words)
             throw UsageError("mem fill needs bytes from 0 to 255, not " + words[i]);
         pattern.push_back(byte);
     }
-    return transfer(context, "fill",
+    return transfer(context, "fill", address, count,
                     {jsonText(words[0]), std::to_string(address), "1", std::to_string(count), "0",
                      boost::json::serialize(pattern)},
                     transferred("filled", count));
@@ -209,6 +230,12 @@ std::uint64_t valueOf(const Register& reg, const Bytes& bytes)
     return numberOfBytes(bytes, reg.bigEndian);
 }
 
+/// A register's value as data: a number, and the bytes as they travel.
+boost::json::object registerData(const Register& reg, const Bytes& value)
+{
+    return {{"id", reg.id}, {"name", reg.name}, {"value", valueOf(reg, value)}, {"bytes", base64_encode(value)}};
+}
+
 Bytes bytesOfValue(const Register& reg, std::uint64_t value)
 {
     if (reg.size < 8 && (value >> (8 * reg.size)) != 0)
@@ -234,12 +261,11 @@ int regsVerb(CliContext& context, const std::vector<std::string>& arguments)
         const Register reg = describeRegister(context, std::string(child.as_string()));
         const Bytes value = readRegister(context, reg.id);
         if (context.json)
-            table.push_back({{"ID", reg.id}, {"Name", reg.name}, {"Value", base64_encode(value)}});
+            table.push_back(registerData(reg, value));
         else
             context.out << padded(reg.name, 8) << hexText(valueOf(reg, value), static_cast<int>(2 * value.size())) << "\n";
     }
-    if (context.json)
-        context.out << boost::json::serialize(table) << "\n";
+    setData(context, std::move(table));
     return ExitCode::Ok;
 }
 
@@ -250,19 +276,23 @@ int regVerb(CliContext& context, const std::vector<std::string>& arguments)
     const Register reg = describeRegister(context, arguments[1]);
     if (arguments[0] == "get" && arguments.size() == 2) {
         const Bytes value = readRegister(context, reg.id);
-        context.out << (context.json ? boost::json::serialize(boost::json::value(base64_encode(value)))
-                                     : hexText(valueOf(reg, value), static_cast<int>(2 * value.size())))
-                    << "\n";
+        if (context.json)
+            setData(context, registerData(reg, value));
+        else
+            context.out << hexText(valueOf(reg, value), static_cast<int>(2 * value.size())) << "\n";
         return ExitCode::Ok;
     }
     if (arguments[0] != "set" || arguments.size() != 3)
         throw UsageError("reg needs " + usage);
     const Bytes value = bytesOfValue(reg, numberArgument(arguments[2], "reg set", "VALUE"));
-    return callAndPrint(context, kRegisters, "set", {jsonText(reg.id), base64_json_string(value)},
-                        [&](std::ostream& out, const Values&, const Texts&) {
-                            out << reg.name << " = " << hexText(valueOf(reg, value), static_cast<int>(2 * value.size()))
-                                << "\n";
-                        });
+    const int result = callAndPrint(context, kRegisters, "set", {jsonText(reg.id), base64_json_string(value)},
+                                    [&](std::ostream& out, const Values&, const Texts&) {
+                                        out << reg.name << " = "
+                                            << hexText(valueOf(reg, value), static_cast<int>(2 * value.size())) << "\n";
+                                    });
+    if (result == ExitCode::Ok)
+        setData(context, registerData(reg, value));
+    return result;
 }
 
 } // namespace

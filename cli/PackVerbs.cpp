@@ -131,7 +131,7 @@ int peripheralVerb(CliContext& context, const std::vector<std::string>& argument
                              {"description", described.at("description")},
                              {"registers", std::move(registers)}};
     if (context.json)
-        context.out << boost::json::serialize(view) << "\n";
+        setData(context, view);
     else
         printPeripheral(context.out, view);
     return ExitCode::Ok;

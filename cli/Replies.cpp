@@ -1,5 +1,7 @@
 // The one error boundary of the verbs, and sending a command and printing its reply.
 
+#include <optional>
+
 #include <boost/json.hpp>
 
 #include "cli/CliCommands.h"
@@ -13,14 +15,38 @@ void requireArguments(const std::vector<std::string>& arguments, std::size_t lea
         throw UsageError(verb + " needs " + usage);
 }
 
-std::ostream& errorOut(CliContext& context) { return context.err << "error: " << context.location; }
+std::ostream& errorOut(CliContext& context)
+{
+    if (context.json)
+        return context.errors << context.location;
+    return context.err << "error: " << context.location;
+}
 
-int runVerb(CliContext& context, const std::string& name, const std::vector<std::string>& arguments)
+void setData(CliContext& context, boost::json::value data)
+{
+    if (context.json)
+        context.data = std::move(data);
+}
+
+namespace {
+
+/// The code of a TCF error report; none when `value` is not one.
+std::optional<std::int64_t> reportCode(const boost::json::value& value)
+{
+    if (!errorReportMessage(value).empty())
+        return value.at("Code").as_int64();
+    return std::nullopt;
+}
+
+int runGuarded(CliContext& context, const std::string& name, const std::vector<std::string>& arguments)
 {
     try {
         const Verb& verb = verbNamed(name);
         if (arguments.size() == 1 && arguments[0] == "--help") {
-            context.out << verbHelp(name);
+            if (context.json)
+                setData(context, boost::json::value(verbHelp(name)));
+            else
+                context.out << verbHelp(name);
             return ExitCode::Ok;
         }
         return verb.run(context, arguments);
@@ -41,6 +67,47 @@ int runVerb(CliContext& context, const std::string& name, const std::vector<std:
     }
 }
 
+/// The verb's one JSON object: its data, and its errors as one message.
+void printOutcome(CliContext& context, int result)
+{
+    boost::json::object outcome{{"data", context.data.value_or(nullptr)}};
+    std::string message = context.errors.str();
+    if (result != ExitCode::Ok || !message.empty()) {
+        while (!message.empty() && message.back() == '\n')
+            message.pop_back();
+        for (auto at = message.find('\n'); at != std::string::npos; at = message.find('\n', at))
+            message.replace(at, 1, "; ");
+        outcome["error"] = boost::json::object{{"code", context.replyCode.value_or(result)}, {"message", message}};
+    }
+    context.out << boost::json::serialize(outcome) << std::endl;
+}
+
+} // namespace
+
+int runVerb(CliContext& context, const std::string& name, const std::vector<std::string>& arguments)
+{
+    const int verbsBefore = ++context.verbsRun;
+    context.data.reset();
+    context.errors.str("");
+    context.replyCode.reset();
+    const int result = runGuarded(context, name, arguments);
+    // A verb that ran others (a shell) leaves the printing to them.
+    if (context.json && context.verbsRun == verbsBefore)
+        printOutcome(context, result);
+    return result;
+}
+
+int reportFailure(CliContext& context, int exitCode, const std::string& message)
+{
+    context.data.reset();
+    context.errors.str("");
+    context.replyCode.reset();
+    errorOut(context) << message << "\n";
+    if (context.json)
+        printOutcome(context, exitCode);
+    return exitCode;
+}
+
 int printReply(CliContext& context, const tcf::TcfClient::Reply& reply, const std::string& what,
                const HumanPrinter& human)
 {
@@ -55,12 +122,20 @@ int printReply(CliContext& context, const tcf::TcfClient::Reply& reply, const st
         const std::string message = errorReportMessage(value, what);
         if (!message.empty()) {
             errorOut(context) << message << "\n";
+            context.replyCode = reportCode(value);
             result = ExitCode::ErrorReply;
         }
         values.push_back(std::move(value));
     }
     if (context.json) {
-        context.out << boost::json::serialize(values) << "\n";
+        // The error slots (empty, or a report) are not data.
+        boost::json::array data;
+        for (const auto& value : values)
+            if (!value.is_null() && errorReportMessage(value).empty())
+                data.push_back(value);
+        setData(context, data.empty()       ? boost::json::value()
+                         : data.size() == 1 ? data[0]
+                                            : boost::json::value(std::move(data)));
         return result;
     }
     if (result != ExitCode::Ok)
@@ -84,8 +159,10 @@ boost::json::array callForValues(CliContext& context, const std::string& service
     boost::json::array values;
     for (const auto& text : reply.values) {
         auto value = parseOrNull(text);
-        if (const auto message = errorReportMessage(value, service + " " + command); !message.empty())
+        if (const auto message = errorReportMessage(value, service + " " + command); !message.empty()) {
+            context.replyCode = reportCode(value);
             throw ReplyError(command + " failed: " + message);
+        }
         values.push_back(std::move(value));
     }
     if (values.size() < 2)

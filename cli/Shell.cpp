@@ -97,7 +97,8 @@ int runLines(CliContext& context, const LineReader& nextLine, ShellMode mode, co
         int result = ExitCode::Ok;
         try {
             auto words = splitWords(line);
-            if (mode == ShellMode::Tour && !line.empty())
+            // The narration is for people: with --json each step is its object alone.
+            if (mode == ShellMode::Tour && !line.empty() && !context.json)
                 context.out << (line.front() == '#' ? "\n" + line : "$ " + substituteVariables(line, context.variables)) << "\n";
             if (words.empty())
                 continue;
@@ -111,8 +112,7 @@ int runLines(CliContext& context, const LineReader& nextLine, ShellMode mode, co
                 word = substituteVariables(word, context.variables);
             result = runVerb(context, verb, words);
         } catch (const UsageError& error) {
-            errorOut(context) << error.what() << "\n";
-            result = ExitCode::Usage;
+            result = reportFailure(context, ExitCode::Usage, error.what());
         }
         if (result == ExitCode::Ok)
             continue;

@@ -1,5 +1,6 @@
 // The verbs that drive probes through the "Tool" service.
 
+#include <mutex>
 #include <unistd.h>
 
 #include <boost/json.hpp>
@@ -246,12 +247,16 @@ int upgradeVerb(CliContext& context, const std::vector<std::string>& arguments)
     // On a terminal the bar redraws in place; into a file or pipe each report is a line.
     const bool redraw = !context.json && isatty(STDERR_FILENO);
     bool drew = false;
+    // With --json the reports are the data; they arrive on the client's reader thread.
+    std::mutex reportsMutex;
+    boost::json::array reports;
     auto reply = context.client.send(kTool, "startUpgrade", {jsonText(arguments[0]), arguments.size() == 2 ? "true" : "false"},
                                      [&](const std::vector<std::string>& values) {
                                          const std::string report = values.empty() ? "" : values[0];
-                                         if (context.json)
-                                             context.out << report << std::endl;
-                                         else
+                                         if (context.json) {
+                                             std::lock_guard lock(reportsMutex);
+                                             reports.push_back(parseOrNull(report));
+                                         } else
                                              context.err << (redraw ? "\r" : "") << progressBar(report)
                                                          << (redraw ? "" : "\n") << std::flush;
                                          drew = true;
@@ -260,7 +265,10 @@ int upgradeVerb(CliContext& context, const std::vector<std::string>& arguments)
     const auto result = reply.get();
     if (redraw && drew)
         context.err << "\n";
-    return printReply(context, result, "Tool startUpgrade", says("upgrade finished"));
+    const int printed = printReply(context, result, "Tool startUpgrade", says("upgrade finished"));
+    std::lock_guard lock(reportsMutex);
+    setData(context, boost::json::object{{"reports", std::move(reports)}});
+    return printed;
 }
 
 } // namespace

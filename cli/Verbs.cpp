@@ -25,7 +25,7 @@ int servicesVerb(CliContext& context, const std::vector<std::string>& arguments)
         boost::json::array list;
         for (const auto& name : names)
             list.emplace_back(name);
-        context.out << boost::json::serialize(list) << "\n";
+        setData(context, std::move(list));
     } else {
         for (const auto& name : names)
             context.out << name << "\n";
@@ -145,7 +145,11 @@ int watchVerb(CliContext& context, const std::vector<std::string>& arguments)
 int helpVerb(CliContext& context, const std::vector<std::string>& arguments)
 {
     requireArguments(arguments, 0, 1, "help", "no arguments, or a VERB");
-    context.out << (arguments.empty() ? usageText() : verbHelp(arguments[0]));
+    const std::string text = arguments.empty() ? usageText() : verbHelp(arguments[0]);
+    if (context.json)
+        setData(context, boost::json::value(text));
+    else
+        context.out << text;
     return ExitCode::Ok;
 }
 
@@ -196,7 +200,8 @@ std::string usageText()
 {
     std::string text = "Usage: hilcore-cli [--connect HOST:PORT] [--json] VERB [ARGUMENT...]\n"
                        "Talks to a hilcore back-end over TCF (default 127.0.0.1:1534).\n"
-                       "--json prints every reply as one JSON array of its values.\n\nVerbs:\n";
+                       "--json prints one JSON object a verb: {\"data\": ...}, with \"error\": {\"code\", \"message\"} when it "
+                       "failed (see docs/cli.md).\n\nVerbs:\n";
     for (const auto& [name, verb] : verbTable()) {
         std::string left = "  " + name + (verb.arguments.empty() ? "" : " " + verb.arguments);
         left.resize(std::max<std::size_t>(left.size() + 2, 44), ' ');

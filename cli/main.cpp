@@ -78,8 +78,7 @@ int main(int argc, char** argv)
         if (known != hil::cli::verbTable().end() && known->second.needsConnection && !helpOnly)
             client.connect(host, port);
     } catch (const hil::tcf::TcfClient::Error& error) {
-        std::cerr << "error: " << error.what() << "\n";
-        return ExitCode::Connection;
+        return hil::cli::reportFailure(context, ExitCode::Connection, error.what());
     }
     return hil::cli::runVerb(context, verb, arguments);
 }

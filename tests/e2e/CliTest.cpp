@@ -44,7 +44,8 @@ TEST_F(CliTest, ServicesListsThePeersHello)
         names.emplace_back(service);
     }
     EXPECT_EQ(run.output, lines);
-    EXPECT_EQ(runCli(connect() + "--json services").output, boost::json::serialize(names) + "\n");
+    EXPECT_EQ(runCli(connect() + "--json services").output,
+              boost::json::serialize(boost::json::object{{"data", names}}) + "\n");
 }
 
 TEST_F(CliTest, CallPrintsValuesPrettyOrAsJson)
@@ -54,7 +55,15 @@ TEST_F(CliTest, CallPrintsValuesPrettyOrAsJson)
     EXPECT_EQ(run.exitCode, 0);
     // The context was cleaned up with the client that made it, so the list is empty again.
     EXPECT_EQ(run.output, "[]\n");
-    EXPECT_EQ(runCli(connect() + "--json call Echo progress 2").output, "[null,2]\n");
+    // One object a verb: the values that are not the error slot as data, or the error.
+    EXPECT_EQ(runCli(connect() + "--json call Echo progress 2").output, "{\"data\":2}\n");
+    const auto failed = runCli(connect() + "--json call Echo getContext '\"nope\"'");
+    EXPECT_EQ(failed.exitCode, 1);
+    EXPECT_EQ(failed.output, R"J({"data":null,"error":{"code":16,"message":"Invalid context nope, (code 16)"}})J"
+                             "\n");
+    EXPECT_EQ(runCli("--json frobnicate").output,
+              R"J({"data":null,"error":{"code":2,"message":"unknown verb frobnicate (help lists every verb)"}})J"
+              "\n");
 }
 
 TEST_F(CliTest, ErrorRepliesAreReadableAndExitOne)
@@ -229,7 +238,7 @@ TEST_F(CliToolTest, PackVerbsListDevicesAndShowAPeripheralReadFromTheTarget)
                                        "  0x40011008  BRR           0x0000000D\n"));
     const auto json = runShell(setup + "peripheral $tool.DEMO32 UART0\n", "--json");
     const auto last = json.output.substr(json.output.rfind('\n', json.output.size() - 2) + 1);
-    const auto registers = boost::json::parse(last).at("registers").as_array();
+    const auto registers = boost::json::parse(last).at("data").at("registers").as_array();
     EXPECT_EQ(registers.at(0).at("value"), 0xA0);
     EXPECT_EQ(registers.at(0).at("fields").at(1).at("value"), 1);
     EXPECT_TRUE(registers.at(1).at("value").is_null());
@@ -340,16 +349,15 @@ TEST_F(CliToolTest, AReadLargerThanAMessageComesInStepsAsOne)
                               "mem read $tool.DEMO32.base 0 12582912\n",
                               "--json");
     EXPECT_EQ(run.exitCode, 1);
-    const auto start = run.output.find("\n[\"");
-    ASSERT_NE(start, std::string::npos) << run.output.substr(0, 500);
-    const auto reply = boost::json::parse(run.output.substr(start + 1, run.output.find('\n', start + 1) - start - 1));
+    const auto start = run.output.rfind("\n{") + 1;
+    const auto outcome = boost::json::parse(run.output.substr(start)).as_object();
     std::vector<std::uint8_t> bytes;
-    base64_decode(reply.at(0).as_string(), bytes);
+    base64_decode(outcome.at("data").at("bytes").as_string(), bytes);
     EXPECT_EQ(bytes.size(), 12u << 20);
     // The steps' failed runs are one run.
-    EXPECT_EQ(boost::json::serialize(reply.at(2)), R"([{"addr":262144,"size":12320768,"stat":1,"msg":""}])");
-    EXPECT_THAT(run.output, testing::EndsWith("error: line 4: 12320768 byte(s) at 0x00040000 failed: no memory there "
-                                              "(status 1)\n"));
+    EXPECT_EQ(boost::json::serialize(outcome.at("data").at("failed")), R"([{"addr":262144,"size":12320768,"stat":1,"msg":""}])");
+    EXPECT_EQ(boost::json::serialize(outcome.at("error")),
+              R"J({"code":1,"message":"line 4: 12320768 byte(s) at 0x00040000 failed: no memory there (status 1)"})J");
 }
 
 TEST_F(CliToolTest, NoPrinterLeavesItsFormattingOnTheStream)

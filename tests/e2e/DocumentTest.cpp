@@ -8,6 +8,8 @@
 #include <regex>
 #include <sstream>
 
+#include <boost/json.hpp>
+
 #include "tests/e2e/EventLog.h"
 #include "tests/fakes/TempDirectory.h"
 
@@ -43,6 +45,42 @@ std::vector<ShellBlock> shellBlocks(const std::string& document)
     return blocks;
 }
 
+/// Whether every line of a block that calls the CLI asks for JSON.
+bool everyCallIsJson(const std::string& text)
+{
+    std::istringstream lines(text);
+    std::string line;
+    bool any = false;
+    while (std::getline(lines, line))
+        if (line.rfind("$cli", 0) == 0) {
+            if (line.find("--json") == std::string::npos)
+                return false;
+            any = true;
+        }
+    return any;
+}
+
+/// What a block run with --json prints: each line one object, a verb's data without an error,
+/// or an event as it came.
+void expectOneObjectALine(const std::string& output, const std::string& where)
+{
+    std::istringstream lines(output);
+    std::string line;
+    int objects = 0;
+    while (std::getline(lines, line)) {
+        boost::system::error_code error;
+        const auto value = boost::json::parse(line, error);
+        ASSERT_FALSE(error) << where << ": not JSON: " << line;
+        ASSERT_TRUE(value.is_object()) << where << ": " << line;
+        const auto& object = value.get_object();
+        EXPECT_TRUE((object.contains("data") && !object.contains("error")) ||
+                    (object.contains("service") && object.contains("event")))
+            << where << ": " << line;
+        ++objects;
+    }
+    EXPECT_GT(objects, 0) << where;
+}
+
 struct Document {
     std::string name;
     std::string path;
@@ -71,6 +109,8 @@ TEST_P(DocumentTest, EveryShellBlockRunsAsWritten)
         const std::string where = GetParam().path + " line " + std::to_string(block.line);
         EXPECT_EQ(run.exitCode, 0) << where << ":\n" << block.text << "printed:\n" << run.output;
         EXPECT_EQ(run.output.find("error:"), std::string::npos) << where << ":\n" << run.output;
+        if (everyCallIsJson(block.text))
+            expectOneObjectALine(run.output, where);
     }
 }
 
