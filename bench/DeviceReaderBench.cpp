@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Reading a large device description: the full read against Poco's bare DOM parse of the same
 // file, and the cached re-read.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // 1 MiB read from and written to the SRAM of QEMU's mps2-an385, through the back-end over TCF
 // and through gdb-multiarch ("dump binary memory", "restore") against a QEMU of the same
 // machine, interleaved, five rounds each. Only the transfer is timed on both sides: the TCF

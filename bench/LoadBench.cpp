@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `hilcore-cli load` of a binary image against the back-end's own "Memory" "set" of the same
 // bytes in the same steps, interleaved, five rounds each: into the simulated DEMO32's flash
 // (256 KiB, all it has) and, where QEMU is installed, 1 MiB into the SRAM of its mps2-an385.

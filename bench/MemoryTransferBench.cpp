@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // "Memory" "get" from the simulator over loopback, against a plain TCP transfer of the same
 // bytes. The figure we track is the ratio of the two at the same size and depth.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Importing a large SVD file into a description file, against Poco's bare DOM parse of the same
 // file, interleaved; and a second start of the catalog over a warm cache.
 //

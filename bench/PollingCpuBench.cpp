@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // CPU time the back-end spends while polling for tools and nothing changes.
 //
 // Starts the real back-end with the simulator and three virtual probes plugged in, lets it idle

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Round trips of a trivial command over loopback, against a plain TCP echo of the same bytes.
 // The figure we track is the ratio of the two at the same client count.
 

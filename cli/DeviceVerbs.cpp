@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The verbs that read device descriptions and drive device contexts through the "Device" service.
 
 #include <boost/json.hpp>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Turning values into text and text into values: numbers, bytes, JSON, error reports.
 
 #include <charconv>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // `load`: a firmware file (ELF, Intel HEX or binary) written into a device's memory through
 // "Memory" "set", each segment into the address space that holds it, and read back on request.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 // Memory transfers of any size through "Memory" "get" and "set", in steps that each fit one

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The verbs that read and write target memory ("Memory") and registers ("Registers").
 
 #include <fstream>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The verbs of the "Packs" service: which devices the pack manager knows, and a peripheral of a
 // device read from the target as an IDE's peripheral view shows it.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The one error boundary of the verbs, and sending a command and printing its reply.
 
 #include <optional>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Verbs line by line over one connection: the shell, scripts, and the words of a line.
 
 #include <cstdlib>

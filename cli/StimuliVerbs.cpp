@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The verb of the "Stimuli" service: provider types, and the designators of device ports.
 
 #include <boost/json.hpp>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The verbs that drive probes through the "Tool" service.
 
 #include <mutex>

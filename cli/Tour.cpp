@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The tour: what a newcomer does first, narrated step by step.
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: Apache-2.0
 # Writes OUTPUT: the release VERSION and where the checkout in SOURCE_DIR stands (git describe).
 # Run at every build; the file changes only when the description does, so nothing else rebuilds.
 execute_process(COMMAND git describe --always --dirty

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Arbitrary text into the strict Base64 decoder; what it accepts must encode back to itself.
 
 #include <cstdint>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Random command names and argument lists against every command server: every command must
 // produce exactly one reply, and nothing may crash. Tools and devices are test fakes; memories,
 // registers and messages are those of a simulated DEMO8 ("fz.DEMO8.data", "fz.DEMO8.SP",

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Arbitrary text into the device description reader: it reads a device or throws its read
 // error, in bounded time, and never crashes.
 

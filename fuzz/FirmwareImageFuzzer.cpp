@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What `hilcore-cli load` reads from a user's file, into the image reader: an ELF file (through
 // libelf) or an Intel HEX file. Each reads or throws `ImageError`, and never crashes.
 

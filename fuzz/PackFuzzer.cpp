@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a pack folder may hold, into the pack manager's readers: an SVD file (read, then written
 // as a description file and read back as a peripheral view), a pack description, and a
 // description file. Each reads or throws `PackSourceError`, in bounded time and memory, and

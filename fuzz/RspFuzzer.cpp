@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // What a GDB server sends into the packet decoder, the stop-reply and feature parsers, the
 // target description and the memory map: each answers or throws `std::runtime_error`, in
 // bounded time, and never crashes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Arbitrary byte streams into the TCF message decoder, cut into chunks where the input says, and
 // every decoded message encoded again: it must decode to itself.
 

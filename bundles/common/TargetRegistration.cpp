@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "bundles/common/TargetRegistration.h"
 
 #include "core/interfaces/IDeviceService.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "bundles/gdbremote/GdbConnections.h"
 
 #include <charconv>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The GDB remote protocol bundle: tools for targets behind GDB servers on TCP (preference
 // "gdbremote.endpoints" lists where to look for them) and behind QEMU machines it starts.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The "Packs" bundle: registers the TCF service of that name.
 
 #include <Poco/ClassLibrary.h>

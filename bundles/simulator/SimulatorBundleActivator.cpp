@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The simulator bundle: a probe-less tool, virtual probes that are plugged in and pulled out
 // through files in a directory (preference "simulator.probedir"), and simulated stimuli.
 

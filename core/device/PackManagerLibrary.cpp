@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "core/device/PackManagerLibrary.h"
 
 #include <vector>

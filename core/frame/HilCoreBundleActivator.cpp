@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "core/frame/HilCoreBundleActivator.h"
 
 #include <Poco/ClassLibrary.h>

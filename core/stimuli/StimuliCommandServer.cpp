@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "core/stimuli/StimuliCommandServer.h"
 #include "platform/common/JsonText.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "core/tools/ConnectionsUpdater.h"
 
 #include "core/tools/ToolService.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The GDB remote protocol client and target layer against a scripted server.
 
 #include <gmock/gmock.h>

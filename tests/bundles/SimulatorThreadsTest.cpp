@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Target events fired from the simulated device's own thread, and memory written by other
 // threads, while commands run on the command thread: every event arrives whole and every command
 // replies once. Run under tsan.

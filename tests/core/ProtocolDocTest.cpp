@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // docs/protocol.md lists, per service, the commands of its server's command table: no more, no
 // fewer. A command added to a server without a line in the document fails here.
 

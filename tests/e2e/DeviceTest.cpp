@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Device service end to end: device descriptions of the sample devices over TCP.
 
 #include <gmock/gmock.h>

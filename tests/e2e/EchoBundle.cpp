@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A bundle for end-to-end tests: the "Echo" service, whose commands let a test create contexts,
 // receive progress reports and events, and keep the command thread busy.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Faults end to end: clients that come and go by the thousand, and a client that vanishes in
 // the middle of a command. The back-end must give back what they took and keep serving.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Tools on GDB servers reached over TCP, end to end: polling, a target with flash, and the bad
 // input every user meets once (a wrong port, a server that is something else, no QEMU).
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // Load end to end: many clients at once against one simulated target.
 
 #include <gmock/gmock.h>

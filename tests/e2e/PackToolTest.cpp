@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // hilcore-pack, the pack tool for people working offline, run as a user would run it.
 
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The "Packs" service end to end over TCP, and devices of SVD files and packs read through the
 // Device service.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // A real Cortex-M3 behind QEMU's GDB stub, driven through the back-end over TCF: the test
 // firmware counts in the word at 0x20000000 and prints on UART0 through its hook at 0x400.
 

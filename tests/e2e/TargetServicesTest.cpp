@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The services of a target end to end over the simulator: memory, registers, messages, stimuli.
 
 #include <gmock/gmock.h>

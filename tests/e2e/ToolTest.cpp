@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The Tool service end to end: the real back-end with the simulator bundle, its virtual probes
 // plugged in and pulled out as files.
 

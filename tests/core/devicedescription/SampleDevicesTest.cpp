@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The sample devices of devices/ load, and every register of every module instance lies inside
 // its address space.
 
