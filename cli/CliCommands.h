@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <chrono>
@@ -97,6 +98,8 @@ std::string verbHelp(const std::string& name);
 void addShellVerbs(VerbTable& table);
 /// The tour.
 void addTourVerb(VerbTable& table);
+/// Listing the back-ends that answer discovery: discover.
+void addDiscoverVerb(VerbTable& table);
 /// Loading a firmware file: load.
 void addLoadVerb(VerbTable& table);
 /// The Tool verbs: tools, attached, setup, teardown, tool, upgrade, poll.

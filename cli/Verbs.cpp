@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // The verb table, its help, and the verbs of no service of their own: services, call, watch, help.
 
 #include <algorithm>
@@ -185,6 +186,7 @@ const VerbTable& verbTable()
         };
         addShellVerbs(verbs);
         addTourVerb(verbs);
+        addDiscoverVerb(verbs);
         addLoadVerb(verbs);
         addToolVerbs(verbs);
         addDeviceVerbs(verbs);

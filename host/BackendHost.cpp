@@ -1,15 +1,20 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "host/BackendHost.h"
 
+#include <cstdlib>
 #include <iostream>
+
+#include <sys/utsname.h>
+#include <unistd.h>
 
 #include <Poco/Exception.h>
 #include <Poco/Util/MapConfiguration.h>
-#include <Poco/Util/PropertyFileConfiguration.h>
 
 #include "core/frame/OspClassFactoryManager.h"
 #include "core/frame/TcfServiceFactory.h"
 #include "platform/common/BackendLogger.h"
 #include "platform/osp/PreferencesService.h"
+#include "platform/osp/PropertiesFile.h"
 #include "platform/tcf/Protocol.h"
 
 namespace hil::host {
@@ -22,7 +27,7 @@ Poco::AutoPtr<Poco::Util::AbstractConfiguration> readSettings(const std::filesys
 {
     if (!std::filesystem::exists(file))
         return new Poco::Util::MapConfiguration;
-    return new Poco::Util::PropertyFileConfiguration(file.string());
+    return osp::readPropertiesFile(file);
 }
 
 } // namespace
@@ -49,6 +54,7 @@ BackendHost::BackendHost(const HostOptions& options) : options_(options)
 
 BackendHost::~BackendHost()
 {
+    discovery_.reset(); // the goodbye goes out while the back-end can still be reached
     tcfServer_->stop();
     tcf::Protocol::setEventSink(nullptr);
     // Command servers first: they listen to their services' signals.
@@ -87,12 +93,42 @@ void BackendHost::createServices()
 std::uint16_t BackendHost::start()
 {
     tcf::Protocol::setEventSink(tcfServer_);
+    std::uint16_t port = 0;
     try {
-        return tcfServer_->start(options_.address, options_.port);
+        port = tcfServer_->start(options_.address, options_.port);
     } catch (const boost::system::system_error& error) {
         throw std::runtime_error("cannot listen on " + options_.address + ":" + std::to_string(options_.port) + ": " +
                                  error.code().message());
     }
+    if (options_.discovery.value_or(isLoopbackAddress(options_.address))) {
+        try {
+            discovery_ = std::make_unique<discovery::DiscoveryAgent>(
+                peerAttributes(port), discovery::DiscoveryAgent::Options{options_.address, options_.discoveryPort});
+        } catch (const std::exception& error) {
+            BackendLogger::error("discovery", error.what());
+        }
+    }
+    return port;
+}
+
+discovery::PeerAttributes BackendHost::peerAttributes(std::uint16_t port) const
+{
+    utsname system{};
+    uname(&system);
+    const char* user = std::getenv("USER");
+    std::string services = "Locator";
+    for (const auto& name : serviceNames())
+        services += "," + name;
+    const std::string endpoint = options_.address + ":" + std::to_string(port);
+    return {{"ID", "TCP:" + endpoint},
+            {"Name", "hilcore-backend"},
+            {"OSName", std::string(system.sysname) + " " + system.release},
+            {"UserName", user ? user : ""},
+            {"AgentID", "hilcore-" + std::string(system.nodename) + "-" + std::to_string(getpid())},
+            {"TransportName", "TCP"},
+            {"Host", options_.address},
+            {"Port", std::to_string(port)},
+            {"Services", services}};
 }
 
 std::vector<std::string> BackendHost::serviceNames() const

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <memory>
@@ -7,6 +8,7 @@
 #include "core/interfaces/IService.h"
 #include "host/HostDebugger.h"
 #include "host/HostOptions.h"
+#include "platform/discovery/DiscoveryAgent.h"
 #include "platform/osp/OSPSubsystem.h"
 #include "platform/tcf/TcfServer.h"
 
@@ -25,13 +27,16 @@ public:
     explicit BackendHost(const HostOptions& options);
     ~BackendHost();
 
-    /// Starts listening; returns the port bound.
+    /// Starts listening, then (as the options say) advertises the back-end through discovery;
+    /// returns the port bound. A discovery socket that cannot be bound is logged, not thrown.
     std::uint16_t start();
 
     /// The names of the services the back-end serves, in creation order.
     std::vector<std::string> serviceNames() const;
 
 private:
+    /// What discovery says of this back-end listening on `port`.
+    discovery::PeerAttributes peerAttributes(std::uint16_t port) const;
     struct ServedService {
         std::shared_ptr<IService> service;
         std::shared_ptr<ICommandServer> commandServer;
@@ -44,6 +49,7 @@ private:
     std::shared_ptr<HostDebugger> debugger_;
     std::vector<ServedService> services_;
     std::shared_ptr<tcf::TcfServer> tcfServer_;
+    std::unique_ptr<discovery::DiscoveryAgent> discovery_;
 };
 
 } // namespace hil::host

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "host/HostOptions.h"
 
 #include <functional>
@@ -106,6 +107,19 @@ const std::map<std::string, OptionEntry>& optionTable()
                              [](const std::string& v, HostOptions& o) {
                                  o.limits.helloTimeout = std::chrono::milliseconds(parsePositive("--hello-timeout", v));
                              }}},
+        {"--discovery", {"on|off", "TCF UDP discovery (default: on for a loopback listener, off otherwise)",
+                         [](const std::string& v, HostOptions& o) {
+                             if (v != "on" && v != "off")
+                                 throw OptionError("--discovery needs on or off, not '" + v + "'");
+                             o.discovery = v == "on";
+                         }}},
+        {"--discovery-port", {"PORT", "the well-known UDP port of discovery (default 1534)",
+                              [](const std::string& v, HostOptions& o) {
+                                  const auto port = parsePositive("--discovery-port", v);
+                                  if (port > 65535)
+                                      throw OptionError("--discovery-port must be at most 65535");
+                                  o.discoveryPort = static_cast<std::uint16_t>(port);
+                              }}},
         {"--help", {"", "print this text", [](const std::string&, HostOptions& o) { o.help = true; }}},
         {"--version", {"", "print the version", [](const std::string&, HostOptions& o) { o.version = true; }}},
     };
@@ -117,9 +131,14 @@ const std::map<std::string, OptionEntry>& optionTable()
 HostOptions parseHostOptions(const std::vector<std::string>& arguments, const std::filesystem::path& executableDir)
 {
     HostOptions options;
-    options.bundles = executableDir / ".." / "bundles";
-    options.preferences = executableDir / ".." / "etc" / "preferences.properties";
-    options.settings = executableDir / ".." / "etc" / "settings.properties";
+    // An installed tree holds the bundles in lib/hilcore/bundles and the default preferences and
+    // settings in share/hilcore; the build tree holds them in bundles/ and etc/.
+    const auto root = executableDir.parent_path();
+    const bool installed = std::filesystem::is_directory(root / "lib" / "hilcore" / "bundles");
+    const auto configDir = installed ? root / "share" / "hilcore" : root / "etc";
+    options.bundles = installed ? root / "lib" / "hilcore" / "bundles" : root / "bundles";
+    options.preferences = configDir / "preferences.properties";
+    options.settings = configDir / "settings.properties";
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         std::string name = arguments[i];
         std::string value;
@@ -140,6 +159,13 @@ HostOptions parseHostOptions(const std::vector<std::string>& arguments, const st
         entry->second.set(value, options);
     }
     return options;
+}
+
+bool isLoopbackAddress(const std::string& address)
+{
+    boost::system::error_code error;
+    const auto parsed = boost::asio::ip::make_address(address, error);
+    return !error && parsed.is_loopback();
 }
 
 std::string hostUsage()

@@ -1,7 +1,9 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -9,9 +11,9 @@
 
 namespace hil::host {
 
-/// What the back-end is told on its command line. Paths default to the layout of the build and
-/// install trees: bundles in ../bundles and preferences and settings in ../etc, seen from the
-/// executable.
+/// What the back-end is told on its command line. Paths default to the layout of the tree the
+/// executable is in: an installed one (../lib/hilcore/bundles, preferences and settings in
+/// ../share/hilcore) or the build tree (../bundles, ../etc).
 struct HostOptions {
     std::string address = "127.0.0.1";
     std::uint16_t port = 1534;
@@ -21,6 +23,10 @@ struct HostOptions {
     unsigned logMask = 0x24;
     std::string logCategories;
     tcf::TcfServer::Limits limits;
+    /// Whether the back-end takes part in TCF UDP discovery; unset: only when it listens on
+    /// loopback, so that nothing is advertised on a network unless asked for.
+    std::optional<bool> discovery;
+    std::uint16_t discoveryPort = 1534;
     bool help = false;
     bool version = false;
 };
@@ -33,6 +39,9 @@ public:
 
 /// Reads the command line (without the program name). Throws `OptionError`.
 HostOptions parseHostOptions(const std::vector<std::string>& arguments, const std::filesystem::path& executableDir);
+
+/// True for a numeric loopback address (127.0.0.0/8, ::1).
+bool isLoopbackAddress(const std::string& address);
 
 /// The text `--help` prints.
 std::string hostUsage();

@@ -1,9 +1,8 @@
+// SPDX-License-Identifier: Apache-2.0
 #include <csignal>
 #include <iostream>
 
 #include <malloc.h>
-
-#include <boost/asio/ip/address.hpp>
 
 #include "host/BackendHost.h"
 #include "platform/common/BackendLogger.h"
@@ -17,13 +16,6 @@ std::filesystem::path executableDir()
     std::error_code error;
     const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
     return error ? std::filesystem::current_path() : self.parent_path();
-}
-
-bool isLoopback(const std::string& address)
-{
-    boost::system::error_code error;
-    const auto parsed = boost::asio::ip::make_address(address, error);
-    return !error && parsed.is_loopback();
 }
 
 /// A memory read of tens of kilobytes allocates and frees its buffers once per command. With
@@ -62,7 +54,7 @@ int main(int argc, char** argv)
     hil::BackendLogger::useConsole();
     hil::gLogMask = options.logMask;
     hil::BackendLogger::enableCategories(options.logCategories);
-    if (!isLoopback(options.address))
+    if (!hil::host::isLoopbackAddress(options.address))
         std::cerr << "WARNING: listening on " << options.address
                   << ": anyone who can reach this address can drive the attached probes and targets.\n";
     try {

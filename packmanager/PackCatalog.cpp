@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "packmanager/PackCatalog.h"
 
 #include <unistd.h>
@@ -19,19 +20,12 @@
 #include "packmanager/DescriptionWriter.h"
 #include "packmanager/PackXml.h"
 #include "packmanager/SvdReader.h"
+#include "platform/common/HomeFolder.h"
 
 namespace hil::packs {
 
 namespace fs = std::filesystem;
 namespace json = boost::json;
-
-std::string expandHome(const std::string& path)
-{
-    if (path != "~" && !boost::algorithm::starts_with(path, "~/"))
-        return path;
-    const char* home = std::getenv("HOME");
-    return (home && *home ? std::string(home) : fs::temp_directory_path().string()) + path.substr(1);
-}
 
 std::vector<std::string> splitFolderList(const std::string& list, char separator)
 {

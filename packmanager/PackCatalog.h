@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <filesystem>
@@ -89,9 +90,6 @@ private:
     mutable std::vector<CatalogProblem> problems_;
     std::size_t svdReads_ = 0;
 };
-
-/// "~/x" with the user's home folder for "~".
-std::string expandHome(const std::string& path);
 
 /// The folders of HIL_PACK_FOLDERS (separated by ':') when it is set, else `sampleFolder` and
 /// the user's "~/.local/share/hilcore/packs".

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 // hilcore-pack: the pack manager for people working offline. It reads the same folders and the
 // same cache as the back-end.
 
@@ -14,8 +15,10 @@
 #include <boost/algorithm/string.hpp>
 
 #include "packmanager/DescriptionView.h"
+#include "packmanager/SampleFolder.h"
 #include "packmanager/SimplePackService.h"
 #include "packmanager/SvdReader.h"
+#include "platform/common/Version.h"
 
 namespace fs = std::filesystem;
 using namespace hil::packs;
@@ -31,6 +34,7 @@ const char* const kUsage = R"(usage: hilcore-pack COMMAND ...
                                 device and its entry in DIR/pack.index (DIR: the current folder)
   check FILE.tdesc              every register inside its space, every mask inside its register,
                                 every reference resolved; exits 1 naming each fault
+  --help, --version             this text; the version
 The folders are HIL_PACK_FOLDERS (separated by ':'), else the sample folder and
 ~/.local/share/hilcore/packs; the cache is HIL_PACK_CACHE, else ~/.cache/hilcore/packs.
 )";
@@ -42,15 +46,23 @@ std::string hex(std::uint64_t value)
     return text.str();
 }
 
+/// The sample devices of the tree this program is installed in, else of the build tree.
+std::string sampleFolder()
+{
+    std::error_code error;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", error);
+    return error ? HIL_DEFAULT_PACK_DIR : sampleFolderFor(self, HIL_DEFAULT_PACK_DIR).string();
+}
+
 std::string sampleIndexFolder()
 {
     const char* folder = std::getenv("HIL_PACK_DIR");
-    return folder && *folder ? folder : HIL_DEFAULT_PACK_DIR;
+    return folder && *folder ? folder : sampleFolder();
 }
 
 std::shared_ptr<PackCatalog> catalog()
 {
-    return std::make_shared<PackCatalog>(packFoldersFromEnvironment(HIL_DEFAULT_PACK_DIR), packCacheFromEnvironment());
+    return std::make_shared<PackCatalog>(packFoldersFromEnvironment(sampleFolder()), packCacheFromEnvironment());
 }
 
 void printProblems(const std::vector<CatalogProblem>& problems)
@@ -204,6 +216,10 @@ int main(int argc, char** argv)
         {"list", list}, {"show", show}, {"import", import}, {"check", check}};
     if (argc == 2 && std::string(argv[1]) == "--help") {
         std::cout << kUsage;
+        return Ok;
+    }
+    if (argc == 2 && std::string(argv[1]) == "--version") {
+        std::cout << hil::versionLine("hilcore-pack") << "\n";
         return Ok;
     }
     if (argc < 2 || commands.find(argv[1]) == commands.end()) {

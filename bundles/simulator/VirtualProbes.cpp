@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "bundles/simulator/VirtualProbes.h"
 
 #include <algorithm>
@@ -8,6 +9,7 @@
 
 #include "core/interfaces/PropertyKeys.h"
 #include "platform/common/BackendLogger.h"
+#include "platform/common/HomeFolder.h"
 
 namespace hil::simulator {
 
@@ -26,7 +28,7 @@ std::string textOf(const boost::json::object& properties, const std::string& key
 } // namespace
 
 VirtualConnectionFactory::VirtualConnectionFactory(std::filesystem::path probeDirectory)
-    : probeDirectory_(std::move(probeDirectory))
+    : probeDirectory_(expandHome(probeDirectory.string()))
 {
 }
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <filesystem>
@@ -28,7 +29,8 @@ private:
 /// with the connection's properties, for example {"SerialNumber":"VP-0001","PortName":"vport0"}.
 /// Probes are listed in file name order, the properties in the file's order. A file that is not
 /// a JSON object is skipped and reported once (error level, category "simulator") until it
-/// changes back to a good one or goes away. A missing directory means nothing is plugged in.
+/// changes back to a good one or goes away. A missing directory means nothing is plugged in;
+/// a leading "~" is the home folder.
 class VirtualConnectionFactory : public ConnectionFactory {
 public:
     explicit VirtualConnectionFactory(std::filesystem::path probeDirectory);

@@ -1,7 +1,9 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "platform/osp/PreferencesService.h"
 
 #include <Poco/Util/MapConfiguration.h>
-#include <Poco/Util/PropertyFileConfiguration.h>
+
+#include "platform/osp/PropertiesFile.h"
 
 namespace hil::osp {
 
@@ -12,7 +14,7 @@ PreferencesService::PreferencesService(const std::filesystem::path& file)
     if (file.empty())
         configuration_ = new Poco::Util::MapConfiguration;
     else
-        configuration_ = new Poco::Util::PropertyFileConfiguration(file.string());
+        configuration_ = readPropertiesFile(file);
 }
 
 } // namespace hil::osp

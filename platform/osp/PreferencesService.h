@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <filesystem>
@@ -16,7 +17,7 @@ public:
     using Ptr = Poco::AutoPtr<PreferencesService>;
     static const std::string SERVICE_NAME;
 
-    /// Reads a properties file ("key = value" lines); the empty path gives no preferences.
+    /// Reads a properties file (see `readPropertiesFile`); the empty path gives no preferences.
     /// Throws `Poco::Exception` when a named file cannot be read.
     explicit PreferencesService(const std::filesystem::path& file);
 

@@ -1,5 +1,7 @@
+// SPDX-License-Identifier: Apache-2.0
 #include "tests/e2e/BackendProcess.h"
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -94,7 +96,7 @@ std::vector<std::string> BackendProcess::withPackFolders(const std::filesystem::
     return withTestBundles({"--preferences", writePreferences(directory, "packs.folders = " + packFolders + "\n")});
 }
 
-BackendProcess::BackendProcess(std::vector<std::string> options)
+BackendProcess::BackendProcess(std::vector<std::string> options, const std::filesystem::path& executable)
 {
     static int instance = 0;
     static const fakes::TempDirectory packCache;
@@ -110,18 +112,21 @@ BackendProcess::BackendProcess(std::vector<std::string> options)
     posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     posix_spawn_file_actions_addclose(&actions, out[0]);
     posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, logFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    std::vector<std::string> arguments{HIL_BACKEND_PATH, "--listen", "127.0.0.1:0"};
+    std::vector<std::string> arguments{executable.string(), "--listen", "127.0.0.1:0"};
+    // Tests run side by side: none takes part in discovery unless it is what it tests.
+    if (std::find(options.begin(), options.end(), "--discovery") == options.end())
+        arguments.insert(arguments.end(), {"--discovery", "off"});
     arguments.insert(arguments.end(), options.begin(), options.end());
     std::vector<char*> argv;
     for (auto& argument : arguments)
         argv.push_back(argument.data());
     argv.push_back(nullptr);
-    const int spawned = posix_spawn(&pid_, HIL_BACKEND_PATH, &actions, nullptr, argv.data(), environ);
+    const int spawned = posix_spawn(&pid_, executable.c_str(), &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(out[1]);
     if (spawned != 0) {
         close(out[0]);
-        throw std::runtime_error("cannot start " HIL_BACKEND_PATH);
+        throw std::runtime_error("cannot start " + executable.string());
     }
     const std::string line = readLineWithTimeout(out[0], std::chrono::seconds(20));
     close(out[0]);

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #pragma once
 
 #include <cstdint>
@@ -28,7 +29,9 @@ public:
     /// says which port it listens on. Throws `std::runtime_error` when it does not start.
     /// Unless the test set them, the pack folders are the sample devices' alone and the pack
     /// cache is a folder of this test process: no test reads or writes the user's.
-    explicit BackendProcess(std::vector<std::string> options = {});
+    /// Discovery is off unless the options name "--discovery".
+    explicit BackendProcess(std::vector<std::string> options = {},
+                            const std::filesystem::path& executable = HIL_BACKEND_PATH);
     /// Stops the back-end (SIGTERM, then SIGKILL after 10 s).
     ~BackendProcess();
     BackendProcess(const BackendProcess&) = delete;

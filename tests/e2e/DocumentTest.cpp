@@ -1,5 +1,7 @@
+// SPDX-License-Identifier: Apache-2.0
 // Every shell block of the README and of the CLI's guide runs, as written, against a real
-// back-end: neither can go stale without this test failing.
+// back-end: neither can go stale without this test failing. And every source file names its
+// licence.
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -117,6 +119,24 @@ TEST_P(DocumentTest, EveryShellBlockRunsAsWritten)
 INSTANTIATE_TEST_SUITE_P(Documents, DocumentTest,
                          testing::Values(Document{"Readme", "README.md", 6}, Document{"CliGuide", "docs/cli.md", 6}),
                          [](const auto& info) { return info.param.name; });
+
+TEST(Licence, EverySourceFileNamesIt)
+{
+    const auto listed = runCommand("git -C " HIL_SOURCE_DIR " ls-files '*.cpp' '*.h' '*CMakeLists.txt' '*.cmake' "
+                                   "'*.cmake.in' 'scripts/*' .ci/run");
+    if (listed.exitCode != 0)
+        GTEST_SKIP() << "not a git checkout";
+    std::istringstream files(listed.output);
+    int checked = 0;
+    for (std::string file; std::getline(files, file); ++checked) {
+        std::ifstream in(std::string(HIL_SOURCE_DIR) + "/" + file);
+        std::string head, line;
+        for (int i = 0; i < 3 && std::getline(in, line); ++i)
+            head += line + "\n";
+        EXPECT_THAT(head, testing::HasSubstr("SPDX-License-Identifier: Apache-2.0")) << file;
+    }
+    EXPECT_GT(checked, 300);
+}
 
 } // namespace
 } // namespace hil::e2e

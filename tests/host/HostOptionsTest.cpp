@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: Apache-2.0
 #include <gtest/gtest.h>
 
 #include <boost/asio/ip/address.hpp>
@@ -10,14 +11,22 @@ namespace {
 
 HostOptions parse(std::vector<std::string> arguments) { return parseHostOptions(arguments, "/opt/hil/bin"); }
 
-TEST(HostOptions, DefaultsListenOnLoopbackAndFindTheInstallTree)
+TEST(HostOptions, DefaultsListenOnLoopbackAndFindTheTreeTheyAreIn)
 {
     const auto options = parse({});
     EXPECT_EQ(options.address, "127.0.0.1");
     EXPECT_EQ(options.port, 1534);
-    EXPECT_EQ(options.bundles, std::filesystem::path("/opt/hil/bin/../bundles"));
-    EXPECT_EQ(options.preferences, std::filesystem::path("/opt/hil/bin/../etc/preferences.properties"));
+    EXPECT_FALSE(options.discovery.has_value());
+    EXPECT_EQ(options.discoveryPort, 1534);
     EXPECT_EQ(options.limits.maxMessageBytes, 16u << 20);
+    // The build tree, then an installed one (it has lib/hilcore/bundles).
+    const fakes::TempDirectory tree;
+    const auto bin = tree.path() / "bin";
+    EXPECT_EQ(parseHostOptions({}, bin).bundles, tree.path() / "bundles");
+    EXPECT_EQ(parseHostOptions({}, bin).preferences, tree.path() / "etc/preferences.properties");
+    std::filesystem::create_directories(tree.path() / "lib/hilcore/bundles");
+    EXPECT_EQ(parseHostOptions({}, bin).bundles, tree.path() / "lib/hilcore/bundles");
+    EXPECT_EQ(parseHostOptions({}, bin).settings, tree.path() / "share/hilcore/settings.properties");
 }
 
 TEST(HostOptions, ReadsEveryOptionInBothForms)
@@ -27,7 +36,8 @@ TEST(HostOptions, ReadsEveryOptionInBothForms)
     const auto preferences = files.write("p", "").string();
     const auto options = parse({"--listen", "0.0.0.0:0", "--bundles=/b", "--log-mask", "0x26",
                                 "--log-categories", "svc,HIL", "--max-message-bytes=1024", "--max-clients", "2",
-                                "--max-outgoing-bytes", "4096", "--settings", settings, "--preferences=" + preferences});
+                                "--max-outgoing-bytes", "4096", "--settings", settings, "--preferences=" + preferences,
+                                "--discovery", "on", "--discovery-port=4000"});
     EXPECT_EQ(options.address, "0.0.0.0");
     EXPECT_EQ(options.port, 0);
     EXPECT_EQ(options.bundles, std::filesystem::path("/b"));
@@ -38,6 +48,8 @@ TEST(HostOptions, ReadsEveryOptionInBothForms)
     EXPECT_EQ(options.limits.maxOutgoingBytes, 4096u);
     EXPECT_EQ(options.settings, std::filesystem::path(settings));
     EXPECT_EQ(options.preferences, std::filesystem::path(preferences));
+    EXPECT_EQ(options.discovery, true);
+    EXPECT_EQ(options.discoveryPort, 4000);
 }
 
 TEST(HostOptions, AHostNameIsResolvedSoThatLoopbackIsKnownAsSuch)
