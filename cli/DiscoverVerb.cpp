@@ -54,12 +54,13 @@ int discoverVerb(CliContext& context, const std::vector<std::string>& arguments)
     }
     if (peers.empty())
         context.out << "no back-end answered within " << waitMs << " ms\n";
-    for (const auto& [id, attributes] : peers) {
+    for (const auto& peer : peers) {
+        const auto& attributes = peer.second;
         const auto field = [&](const std::string& key) {
             const auto found = attributes.find(key);
             return found == attributes.end() ? std::string("-") : found->second;
         };
-        context.out << id << "  " << field("Name") << "  " << field("OSName") << "  services " << field("Services")
+        context.out << peer.first << "  " << field("Name") << "  " << field("OSName") << "  services " << field("Services")
                     << "\n";
     }
     return ExitCode::Ok;
