@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <compare>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <shared_mutex>
 #include <string>
 
@@ -16,7 +18,9 @@
 namespace hil {
 
 /// The base of every service: a name, the debugger, and a registry of contexts keyed by id with
-/// a contexts-added and a contexts-removed signal.
+/// a contexts-added and a contexts-removed signal. Each context is also listed under its parent's
+/// id, taken when it is added (a context's parent never changes), so that listing children costs
+/// what it returns, however many contexts the service holds.
 ///
 /// Thread safety: any thread may call the registry. Readers share a lock; `addContexts`,
 /// `removeContexts` and `cleanup` hold it exclusively, and both signals fire while it is held, so
@@ -38,15 +42,15 @@ public:
         {
             std::unique_lock lock(registryLock_);
             for (auto entry = contexts_.begin(); entry != contexts_.end();) {
-                if (entry->second->getOwnerId() != ownerId) {
+                if (entry->second.context->getOwnerId() != ownerId) {
                     ++entry;
                     continue;
                 }
                 if (BackendLogger::debugOn("svc"))
                     BackendLogger::debug("svc", "Unregistering orphan " + entry->first + " refcount " +
-                                                    std::to_string(entry->second.use_count()));
-                orphans.push_back(std::move(entry->second));
-                entry = contexts_.erase(entry);
+                                                    std::to_string(entry->second.context.use_count()));
+                orphans.push_back(std::move(entry->second.context));
+                entry = eraseLocked(entry);
             }
         }
         for (const auto& orphan : orphans)
@@ -63,20 +67,19 @@ public:
     {
         std::shared_lock lock(registryLock_);
         const auto entry = contexts_.find(id);
-        return entry == contexts_.end() ? nullptr : entry->second;
+        return entry == contexts_.end() ? nullptr : entry->second.context;
     }
 
     ContextList getChildren(const ContextPtr& parent) const override
     {
         std::shared_lock lock(registryLock_);
         ContextList children;
-        for (const auto& [id, context] : contexts_) {
-            const ContextPtr contextParent = context->getParent();
-            const bool match = (!contextParent && !parent) ||
-                               (contextParent && parent && contextParent->getId() == parent->getId());
-            if (match)
-                children.push_back(context);
-        }
+        const auto listed = children_.find(parent ? ParentKey{false, parent->getId()} : ParentKey{true, {}});
+        if (listed == children_.end())
+            return children;
+        children.reserve(listed->second.size());
+        for (const auto& id : listed->second)
+            children.push_back(contexts_.at(id).context);
         return children;
     }
 
@@ -105,7 +108,10 @@ public:
         const int ownerId = debugger_.getCurrentOwnerSlot().get().value_or(0);
         for (const auto& context : contexts) {
             context->setOwnerId(ownerId);
-            contexts_.try_emplace(context->getId(), context);
+            const ContextPtr parent = context->getParent();
+            ParentKey key = parent ? ParentKey{false, parent->getId()} : ParentKey{true, {}};
+            if (contexts_.try_emplace(context->getId(), Entry{context, key}).second)
+                children_[std::move(key)].insert(context->getId());
         }
         contextsAdded_(contexts);
     }
@@ -122,8 +128,11 @@ public:
     {
         std::unique_lock lock(registryLock_);
         for (const auto& context : contexts) {
-            if (context)
-                contexts_.erase(context->getId());
+            if (!context)
+                continue;
+            const auto entry = contexts_.find(context->getId());
+            if (entry != contexts_.end())
+                eraseLocked(entry);
         }
         if (!contexts.empty())
             contextsRemoved_(contexts);
@@ -136,8 +145,32 @@ protected:
     IOrixDebugger& debugger_;
 
 private:
+    /// Where `getChildren` finds a context: under its parent's id, or among the roots.
+    struct ParentKey {
+        bool root = true;
+        std::string id;
+        auto operator<=>(const ParentKey&) const = default;
+    };
+    struct Entry {
+        ContextPtr context;
+        ParentKey parent;
+    };
+    using Entries = std::map<std::string, Entry>;
+
+    /// Unregisters `entry` and its listing under its parent; the registry lock is held.
+    typename Entries::iterator eraseLocked(typename Entries::iterator entry)
+    {
+        const auto listed = children_.find(entry->second.parent);
+        listed->second.erase(entry->first);
+        if (listed->second.empty())
+            children_.erase(listed);
+        return contexts_.erase(entry);
+    }
+
     const std::string name_;
-    std::map<std::string, ContextPtr> contexts_;
+    Entries contexts_;
+    /// The ids of each parent's children: ids, so that the registry holds one reference a context.
+    std::map<ParentKey, std::set<std::string>> children_;
     mutable std::shared_mutex registryLock_;
     mutable IServiceBase::ContextsSignal contextsAdded_;
     mutable IServiceBase::ContextsSignal contextsRemoved_;
