@@ -4,6 +4,10 @@
 #include <array>
 #include <cstring>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 namespace hil {
 
 namespace {
@@ -33,6 +37,43 @@ constexpr std::array<std::array<char, 2>, 4096> makePairTable()
 
 constexpr auto kPairs = makePairTable();
 
+#if defined(__x86_64__)
+/// Encodes 24 bytes a step into 32 characters with AVX2, while 28 bytes remain (each step reads
+/// 16 bytes at its start and 16 at its middle); returns the bytes it took. The sextets are moved
+/// into place with two multiplies, and each is turned into its character by adding an offset
+/// that a shuffle picks by the sextet's range (A-Z, a-z, 0-9, '+', '/').
+__attribute__((target("avx2"))) std::size_t encodeAvx2(const std::uint8_t* src, std::size_t size, char* dst)
+{
+    // Per 128-bit lane, each group of three bytes a, b, c becomes the 32-bit word b a c b.
+    const __m256i spread = _mm256_setr_epi8(1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10, //
+                                            1, 0, 2, 1, 4, 3, 5, 4, 7, 6, 8, 7, 10, 9, 11, 10);
+    const __m256i offsets = _mm256_setr_epi8('a' - 26, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52,
+                                             '0' - 52, '0' - 52, '0' - 52, '0' - 52, '+' - 62, '/' - 63, 'A', 0, 0, //
+                                             'a' - 26, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52, '0' - 52,
+                                             '0' - 52, '0' - 52, '0' - 52, '0' - 52, '+' - 62, '/' - 63, 'A', 0, 0);
+    std::size_t i = 0;
+    for (; i + 28 <= size; i += 24, dst += 32) {
+        const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i));
+        const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + i + 12));
+        const __m256i words = _mm256_shuffle_epi8(_mm256_inserti128_si256(_mm256_castsi128_si256(low), high, 1), spread);
+        // The first and third sextets of each word shifted down, the second and fourth up, each into its byte.
+        const __m256i oddSextets = _mm256_mulhi_epu16(_mm256_and_si256(words, _mm256_set1_epi32(0x0fc0fc00)),
+                                                      _mm256_set1_epi32(0x04000040));
+        const __m256i evenSextets = _mm256_mullo_epi16(_mm256_and_si256(words, _mm256_set1_epi32(0x003f03f0)),
+                                                       _mm256_set1_epi32(0x01000010));
+        const __m256i sextets = _mm256_or_si256(oddSextets, evenSextets);
+        // 0-25 pick offset 13, 26-51 offset 0, 52-63 offsets 1-12.
+        __m256i pick = _mm256_subs_epu8(sextets, _mm256_set1_epi8(51));
+        pick = _mm256_or_si256(pick, _mm256_and_si256(_mm256_cmpgt_epi8(_mm256_set1_epi8(26), sextets), _mm256_set1_epi8(13)));
+        const __m256i characters = _mm256_add_epi8(_mm256_shuffle_epi8(offsets, pick), sextets);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(dst), characters);
+    }
+    return i;
+}
+
+const bool kHasAvx2 = __builtin_cpu_supports("avx2");
+#endif
+
 } // namespace
 
 void base64_encode_append(std::span<const std::uint8_t> bytes, std::string& out)
@@ -45,6 +86,12 @@ void base64_encode_append(std::span<const std::uint8_t> bytes, std::string& out)
         dst += 2;
     };
     std::size_t i = 0;
+#if defined(__x86_64__)
+    if (kHasAvx2) {
+        i = encodeAvx2(bytes.data(), bytes.size(), dst);
+        dst += i / 3 * 4;
+    }
+#endif
     // Six bytes a step, read as one big-endian word: four look-ups and four two-byte stores. The
     // word reads two bytes past the six, so this stops while eight remain.
     for (; i + 8 <= bytes.size(); i += 6) {
