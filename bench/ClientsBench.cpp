@@ -30,47 +30,28 @@ std::string command(std::vector<std::string> fields)
     return hil::tcf::encodeMessage({hil::tcf::MessageKind::Command, fields});
 }
 
-struct ReaderFigures {
-    double replies = 0;
+struct ClientFigures {
+    double answers = 0;
     double events = 0;
 };
 
-/// One reader: "get" after "get" until `stop`; replies and events a second.
-ReaderFigures read(std::uint16_t port, const std::atomic<bool>& stop)
+/// One client: `request` again as soon as it is answered, until `stop`; answers and events a second.
+ClientFigures run(std::uint16_t port, const std::string& request, const std::atomic<bool>& stop)
 {
     const auto socket = connectLoopback(port);
     MessageReader reader(socket);
     socket.writeAll(helloMessage());
     reader.awaitEvent();
-    const std::string get = command({"get", kSpace, kSram, "1", "4096", "0"});
     const std::size_t eventsBefore = reader.events();
     const auto start = Clock::now();
-    std::size_t replies = 0;
+    std::size_t answers = 0;
     while (!stop) {
-        socket.writeAll(get);
+        socket.writeAll(request);
         reader.awaitAnswers(1, 0);
-        ++replies;
+        ++answers;
     }
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-    return {static_cast<double>(replies) / elapsed, static_cast<double>(reader.events() - eventsBefore) / elapsed};
-}
-
-/// The writer: "set" after "set" until `stop`; sets a second.
-double write(std::uint16_t port, const std::atomic<bool>& stop)
-{
-    const auto socket = connectLoopback(port);
-    MessageReader reader(socket);
-    socket.writeAll(helloMessage());
-    reader.awaitEvent();
-    const std::string set = command({"set", kSpace, kSram, "1", "16", "0", R"("AAECAwQFBgcICQoLDA0ODw==")"});
-    const auto start = Clock::now();
-    std::size_t sets = 0;
-    while (!stop) {
-        socket.writeAll(set);
-        reader.awaitAnswers(1, 0);
-        ++sets;
-    }
-    return static_cast<double>(sets) / std::chrono::duration<double>(Clock::now() - start).count();
+    return {static_cast<double>(answers) / elapsed, static_cast<double>(reader.events() - eventsBefore) / elapsed};
 }
 
 } // namespace
@@ -87,16 +68,18 @@ int main(int argc, char** argv)
     owner.call("Tool", "setProperties", {R"("simulator-1")", R"({"DeviceName":"DEMO32"})"});
     owner.call("Tool", "connect", {R"("simulator-1")"});
 
+    const std::string get = command({"get", kSpace, kSram, "1", "4096", "0"});
+    const std::string set = command({"set", kSpace, kSram, "1", "16", "0", R"("AAECAwQFBgcICQoLDA0ODw==")"});
     std::printf("| readers | replies/s, all | slowest reader | fastest reader | events/s a reader | writer sets/s |\n"
                 "|---|---|---|---|---|---|\n");
     for (const int readers : {1, 8, 32}) {
         std::atomic<bool> stop = false;
-        std::vector<ReaderFigures> figures(static_cast<std::size_t>(readers));
+        std::vector<ClientFigures> figures(static_cast<std::size_t>(readers));
         std::vector<std::thread> threads;
         for (auto& each : figures)
-            threads.emplace_back([&] { each = read(backend.port(), stop); });
+            threads.emplace_back([&] { each = run(backend.port(), get, stop); });
         double sets = 0;
-        std::thread writer([&] { sets = write(backend.port(), stop); });
+        std::thread writer([&] { sets = run(backend.port(), set, stop).answers; });
         std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
         stop = true;
         writer.join();
@@ -104,12 +87,12 @@ int main(int argc, char** argv)
             thread.join();
         double all = 0, events = 0;
         for (const auto& each : figures) {
-            all += each.replies;
+            all += each.answers;
             events += each.events;
         }
         const auto [slowest, fastest] = std::minmax_element(
-            figures.begin(), figures.end(), [](const auto& a, const auto& b) { return a.replies < b.replies; });
-        std::printf("| %d | %.0f | %.0f | %.0f | %.0f | %.0f |\n", readers, all, slowest->replies, fastest->replies,
+            figures.begin(), figures.end(), [](const auto& a, const auto& b) { return a.answers < b.answers; });
+        std::printf("| %d | %.0f | %.0f | %.0f | %.0f | %.0f |\n", readers, all, slowest->answers, fastest->answers,
                     events / readers, sets);
         std::fflush(stdout);
     }
