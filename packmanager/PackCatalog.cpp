@@ -55,6 +55,16 @@ fs::path packCacheFromEnvironment()
 
 namespace {
 
+/// Device names compare without case; they are ASCII, so folding them needs no locale.
+std::string foldedName(const std::string& name)
+{
+    std::string folded = name;
+    for (char& c : folded)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return folded;
+}
+
 constexpr int kCacheVersion = 1;
 constexpr int kMaxDepth = 8;
 
@@ -263,22 +273,23 @@ void PackCatalog::scanLocked() const
 
     devices_.clear();
     problems_.clear();
+    byFoldedName_.clear();
     for (const auto& source : sources_) {
         problems_.insert(problems_.end(), source.problems.begin(), source.problems.end());
         for (const auto& device : source.devices) {
-            const auto first = std::find_if(devices_.begin(), devices_.end(), [&](const CatalogDevice& d) {
-                return boost::algorithm::iequals(d.name, device.name);
-            });
-            if (first == devices_.end())
+            const auto [first, added] = byFoldedName_.try_emplace(foldedName(device.name), devices_.size());
+            if (added)
                 devices_.push_back(device);
             else
-                problems_.push_back({source.path, "device " + device.name + " is also in " + first->source +
-                                                      ", which is the one used"});
+                problems_.push_back({source.path, "device " + device.name + " is also in " +
+                                                      devices_[first->second].source + ", which is the one used"});
         }
     }
     std::sort(devices_.begin(), devices_.end(), [](const CatalogDevice& a, const CatalogDevice& b) {
         return boost::algorithm::ilexicographical_compare(a.name, b.name);
     });
+    for (std::size_t i = 0; i < devices_.size(); ++i)
+        byFoldedName_[foldedName(devices_[i].name)] = i;
     scanned_ = true;
     if (changed) {
         try {
@@ -382,10 +393,8 @@ std::optional<CatalogDevice> PackCatalog::find(const std::string& name) const
 {
     std::lock_guard lock(mutex_);
     ensureScannedLocked();
-    for (const auto& device : devices_)
-        if (boost::algorithm::iequals(device.name, name))
-            return device;
-    return std::nullopt;
+    const auto found = byFoldedName_.find(foldedName(name));
+    return found == byFoldedName_.end() ? std::nullopt : std::optional<CatalogDevice>(devices_[found->second]);
 }
 
 std::size_t PackCatalog::svdReads() const

@@ -5,6 +5,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "packmanager/IPackCatalog.h"
@@ -87,6 +88,8 @@ private:
     mutable bool scanned_ = false;
     mutable std::vector<Source> sources_;
     mutable std::vector<CatalogDevice> devices_;
+    /// Each device's position in `devices_`, by its name in lower case.
+    mutable std::unordered_map<std::string, std::size_t> byFoldedName_;
     mutable std::vector<CatalogProblem> problems_;
     std::size_t svdReads_ = 0;
 };
