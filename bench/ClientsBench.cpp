@@ -40,8 +40,7 @@ ClientFigures run(std::uint16_t port, const std::string& request, const std::ato
 {
     const auto socket = connectLoopback(port);
     MessageReader reader(socket);
-    socket.writeAll(helloMessage());
-    reader.awaitEvent();
+    exchangeHellos(socket, reader);
     const std::size_t eventsBefore = reader.events();
     const auto start = Clock::now();
     std::size_t answers = 0;

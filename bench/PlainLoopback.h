@@ -207,15 +207,20 @@ inline const std::string& helloMessage()
     return hello;
 }
 
+/// Says Hello on `socket` and waits for the peer's, as a TCF peer must before any command.
+inline void exchangeHellos(const Socket& socket, MessageReader& reader)
+{
+    socket.writeAll(helloMessage());
+    reader.awaitEvent();
+}
+
 /// Round trips per second of one client over `seconds`, keeping `inFlight` requests outstanding.
 inline double clientRate(std::uint16_t port, const Exchange& exchange, std::size_t inFlight, double seconds)
 {
     const auto socket = connectLoopback(port);
     MessageReader reader(socket);
-    if (exchange.hello) {
-        socket.writeAll(helloMessage());
-        reader.awaitEvent();
-    }
+    if (exchange.hello)
+        exchangeHellos(socket, reader);
     for (std::size_t i = 1; i < inFlight; ++i)
         socket.writeAll(exchange.request);
     using Clock = std::chrono::steady_clock;
@@ -253,10 +258,8 @@ inline std::string firstReply(std::uint16_t port, const Exchange& exchange)
 {
     const auto socket = connectLoopback(port);
     MessageReader reader(socket);
-    if (exchange.hello) {
-        socket.writeAll(helloMessage());
-        reader.awaitEvent();
-    }
+    if (exchange.hello)
+        exchangeHellos(socket, reader);
     socket.writeAll(exchange.request);
     return reader.awaitAnswers(1, 0, true);
 }

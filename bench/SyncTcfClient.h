@@ -24,9 +24,8 @@ inline void connectBenchmarkSocket(boost::asio::ip::tcp::socket& socket, std::ui
     socket.set_option(boost::asio::ip::tcp::no_delay(true));
 }
 
-/// A TCF client on the calling thread: it writes commands and decodes the replies itself. The
-/// benchmarks compare the back-end with plain TCP servers read the same way, so that a ratio
-/// shows the back-end and not the hand-overs between a client's threads.
+/// A TCF client on the calling thread: it writes commands and decodes the replies itself, so that
+/// a benchmark of a target times the back-end and not the hand-overs between a client's threads.
 class SyncTcfClient {
 public:
     explicit SyncTcfClient(std::uint16_t port) : socket_(io_)

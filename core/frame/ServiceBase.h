@@ -74,7 +74,7 @@ public:
     {
         std::shared_lock lock(registryLock_);
         ContextList children;
-        const auto listed = children_.find(parent ? ParentKey{false, parent->getId()} : ParentKey{true, {}});
+        const auto listed = children_.find(ParentKey::of(parent));
         if (listed == children_.end())
             return children;
         children.reserve(listed->second.size());
@@ -108,8 +108,7 @@ public:
         const int ownerId = debugger_.getCurrentOwnerSlot().get().value_or(0);
         for (const auto& context : contexts) {
             context->setOwnerId(ownerId);
-            const ContextPtr parent = context->getParent();
-            ParentKey key = parent ? ParentKey{false, parent->getId()} : ParentKey{true, {}};
+            ParentKey key = ParentKey::of(context->getParent());
             if (contexts_.try_emplace(context->getId(), Entry{context, key}).second)
                 children_[std::move(key)].insert(context->getId());
         }
@@ -150,6 +149,8 @@ private:
         bool root = true;
         std::string id;
         auto operator<=>(const ParentKey&) const = default;
+
+        static ParentKey of(const ContextPtr& parent) { return parent ? ParentKey{false, parent->getId()} : ParentKey{}; }
     };
     struct Entry {
         ContextPtr context;
