@@ -14,7 +14,7 @@ namespace hil {
 /// Every device model read so far, by device name (compared without regard to case), so that a
 /// device's files are parsed once. The list only grows; a failed read adds nothing.
 ///
-/// It has no lock: its callers run on the one thread that dispatches commands.
+/// It has no lock: its callers are commands, which the server runs one at a time.
 class DeviceFileReaderCache {
 public:
     /// Starts with `blankEntries` entries of empty name and no device; they only ever match the

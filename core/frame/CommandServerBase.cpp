@@ -42,7 +42,7 @@ void CommandServerBase::handleCommand(tcf::ICommandChannel& channel, const tcf::
     } catch (...) {
         appendError(results);
     }
-    channel.sendReply(token, results);
+    channel.sendReply(token, std::move(results));
 }
 
 void CommandServerBase::appendError(Results& results)

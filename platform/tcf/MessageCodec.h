@@ -49,6 +49,11 @@ void appendEncodedMessage(MessageKind kind, const std::vector<std::string>& fiel
 /// The wire form of one message.
 std::string encodeMessage(const Message& message);
 
+/// The wire form of one message as pieces to be written one after another. A large field that
+/// needs no escape (Base64 memory contents) becomes a piece of its own, moved, not copied; the
+/// rest is gathered into the pieces between.
+std::vector<std::string> encodeMessagePieces(MessageKind kind, std::vector<std::string>&& fields);
+
 /// Appends the end-of-stream marker.
 void appendEndOfStream(std::string& out);
 

@@ -12,8 +12,20 @@ namespace hil::tcf {
 
 namespace {
 constexpr std::size_t kReadChunk = 64 * 1024;
-/// Queued messages handed to one system call: many small events go out in one write.
+/// Queued pieces handed to one system call: many small events go out in one write.
 constexpr std::size_t kMessagesPerWrite = 64;
+
+/// The channel whose commands this thread is running, as they came in one read.
+thread_local const ServerChannel* channelReadOnThisThread = nullptr;
+
+/// Marks the channel being read for as long as it lives.
+class ReadingChannel {
+public:
+    explicit ReadingChannel(const ServerChannel* channel) { channelReadOnThisThread = channel; }
+    ~ReadingChannel() { channelReadOnThisThread = nullptr; }
+    ReadingChannel(const ReadingChannel&) = delete;
+    ReadingChannel& operator=(const ReadingChannel&) = delete;
+};
 } // namespace
 
 ServerChannel::ServerChannel(boost::asio::ip::tcp::socket socket, int id, const ChannelLimits& limits,
@@ -27,9 +39,9 @@ ServerChannel::ServerChannel(boost::asio::ip::tcp::socket socket, int id, const 
     socket_.set_option(boost::asio::ip::tcp::no_delay(true), error);
 }
 
-void ServerChannel::sendReply(const Token& token, const std::vector<std::string>& values)
+void ServerChannel::sendReply(const Token& token, std::vector<std::string> values)
 {
-    sendTokenMessage(MessageKind::Reply, token, values);
+    sendTokenMessage(MessageKind::Reply, token, std::move(values));
 }
 
 void ServerChannel::sendProgress(const Token& token, const std::vector<std::string>& values)
@@ -37,35 +49,48 @@ void ServerChannel::sendProgress(const Token& token, const std::vector<std::stri
     sendTokenMessage(MessageKind::Progress, token, values);
 }
 
-void ServerChannel::sendTokenMessage(MessageKind kind, const Token& token, const std::vector<std::string>& values)
+void ServerChannel::sendTokenMessage(MessageKind kind, const Token& token, std::vector<std::string> values)
 {
-    // Views, not copies: a reply may carry megabytes of memory contents.
-    const std::string tokenText = token.text();
-    std::vector<std::string_view> fields;
-    fields.reserve(values.size() + 1);
-    fields.push_back(tokenText);
-    fields.insert(fields.end(), values.begin(), values.end());
-    std::string bytes;
-    appendEncodedMessage(kind, fields, bytes);
-    send(std::move(bytes));
+    // Moved, not copied: a reply may carry megabytes of memory contents, which go out as they are.
+    values.insert(values.begin(), token.text());
+    auto pieces = encodeMessagePieces(kind, std::move(values));
+    // The reply to a command of the read this thread is running goes out with the others of that
+    // read, once they have run: one write for all. A progress report is news now.
+    if (queue(pieces) && (kind == MessageKind::Progress || channelReadOnThisThread != this))
+        flush();
 }
 
 void ServerChannel::send(std::string bytes)
 {
-    if (closed_ || bytes.empty())
-        return;
+    // Whoever sends writes what the socket takes at once: no thread has to wake up for it.
+    if (queue({&bytes, 1}))
+        flush();
+}
+
+bool ServerChannel::queue(std::span<std::string> pieces)
+{
+    if (closed_)
+        return false;
+    std::lock_guard lock(outgoingMutex_);
+    if (closed_)
+        return false;
+    for (auto& piece : pieces)
+        if (!piece.empty()) {
+            unsent_ += piece.size();
+            outgoing_.push_back(std::move(piece));
+        }
+    return true;
+}
+
+void ServerChannel::flush()
+{
     bool overflow = false;
     bool startWaiting = false;
     {
         std::lock_guard lock(outgoingMutex_);
-        if (closed_)
-            return;
-        unsent_ += bytes.size();
-        outgoing_.push_back(std::move(bytes));
-        // Whoever sends writes what the socket takes at once: no thread has to wake up for it.
         flushLocked();
         overflow = unsent_ > limits_.maxOutgoingBytes;
-        if (!overflow && unsent_ != 0 && !waitingForRoom_)
+        if (!overflow && unsent_ != 0 && !waitingForRoom_ && !closed_)
             startWaiting = waitingForRoom_ = true;
     }
     if (overflow) {
@@ -170,25 +195,32 @@ void ServerChannel::read()
 void ServerChannel::processInput()
 {
     const auto self = shared_from_this();
-    try {
-        readStart_ += decoder_.feedWhile(
-            std::string_view(readBuffer_.data() + readStart_, readEnd_ - readStart_),
-            [&](Message&& message) { callbacks_.onMessage(self, std::move(message)); },
-            [&] { return !closed_ && !congested(); });
-    } catch (const DecodeError& decodeError) {
-        close(std::string("malformed input: ") + decodeError.what());
-        return;
-    }
-    if (decoder_.atEndOfStream()) {
-        close("client ended the stream");
-        return;
-    }
-    if (closed_)
-        return;
-    // Replies pile up faster than the client reads them: run nothing more of it until they went.
-    if (congested()) {
-        readPaused_ = true;
-        return;
+    for (;;) {
+        try {
+            const ReadingChannel reading(this);
+            readStart_ += decoder_.feedWhile(
+                std::string_view(readBuffer_.data() + readStart_, readEnd_ - readStart_),
+                [&](Message&& message) { callbacks_.onMessage(self, std::move(message)); },
+                [&] { return !closed_ && !congested(); });
+        } catch (const DecodeError& decodeError) {
+            flush(); // the replies to the commands before the bad bytes
+            close(std::string("malformed input: ") + decodeError.what());
+            return;
+        }
+        flush();
+        if (decoder_.atEndOfStream()) {
+            close("client ended the stream");
+            return;
+        }
+        if (closed_)
+            return;
+        // Replies pile up faster than the client reads them: run nothing more of it until they went.
+        if (congested()) {
+            readPaused_ = true;
+            return;
+        }
+        if (readStart_ == readEnd_)
+            break;
     }
     read();
 }

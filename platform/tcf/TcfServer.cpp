@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "platform/tcf/TcfServer.h"
 
+#include <algorithm>
+
+#include <boost/asio/dispatch.hpp>
 #include <boost/asio/post.hpp>
 #include <boost/json.hpp>
 
@@ -14,7 +17,20 @@ namespace {
 const std::string kLocator = "Locator";
 }
 
-TcfServer::TcfServer(Limits limits) : limits_(limits), acceptor_(network_) {}
+std::size_t defaultNetworkThreads() { return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4); }
+
+TcfServer::TcfServer(Limits limits) : limits_(limits), networkThreads_(makeNetworkThreads(limits.networkThreads)),
+      acceptor_(networkThreads_.front()->events)
+{
+}
+
+std::vector<std::unique_ptr<TcfServer::NetworkThread>> TcfServer::makeNetworkThreads(std::size_t count)
+{
+    std::vector<std::unique_ptr<NetworkThread>> threads;
+    for (std::size_t i = 0; i < std::max<std::size_t>(count, 1); ++i)
+        threads.push_back(std::make_unique<NetworkThread>());
+    return threads;
+}
 
 TcfServer::~TcfServer() { stop(); }
 
@@ -29,12 +45,12 @@ std::uint16_t TcfServer::start(const std::string& address, std::uint16_t port)
     acceptor_.set_option(boost::asio::ip::tcp::acceptor::reuse_address(true));
     acceptor_.bind(endpoint);
     acceptor_.listen();
-    networkWork_ = std::make_unique<decltype(networkWork_)::element_type>(network_.get_executor());
     accept();
-    networkThread_ = std::thread([this] {
-        setCurrentThreadName("TCF");
-        network_.run();
-    });
+    for (auto& network : networkThreads_)
+        network->thread = std::thread([&events = network->events] {
+            setCurrentThreadName("TCF");
+            events.run();
+        });
     return acceptor_.local_endpoint().port();
 }
 
@@ -43,25 +59,27 @@ void TcfServer::stop()
     if (stopped_)
         return;
     stopped_ = true;
-    if (networkThread_.joinable())
-        stopNetworkThread();
+    if (networkThreads_.front()->thread.joinable())
+        stopNetworkThreads();
     // The handlers hold the command servers: let them go now, not when this object does.
     services_.clear();
     channelClosed_ = nullptr;
 }
 
-void TcfServer::stopNetworkThread()
+void TcfServer::stopNetworkThreads()
 {
-    boost::asio::post(network_, [this] {
+    boost::asio::post(acceptor_.get_executor(), [this] {
         boost::system::error_code ignored;
         acceptor_.close(ignored);
         std::lock_guard lock(channelsMutex_);
         for (auto& [id, channel] : channels_)
             channel->close("the back-end is shutting down");
     });
-    // The thread ends once every socket is closed and their closed handlers ran.
-    networkWork_.reset();
-    networkThread_.join();
+    // The threads end once every socket is closed and their closed handlers ran.
+    for (auto& network : networkThreads_)
+        network->work.reset();
+    for (auto& network : networkThreads_)
+        network->thread.join();
 }
 
 std::string TcfServer::helloMessage() const
@@ -74,7 +92,9 @@ std::string TcfServer::helloMessage() const
 
 void TcfServer::accept()
 {
-    acceptor_.async_accept([this](const boost::system::error_code& error, boost::asio::ip::tcp::socket socket) {
+    // The network threads take the channels in turn.
+    auto& events = networkThreads_[nextChannelId_ % networkThreads_.size()]->events;
+    acceptor_.async_accept(events, [this](const boost::system::error_code& error, boost::asio::ip::tcp::socket socket) {
         if (error)
             return; // the acceptor was closed
         std::shared_ptr<ServerChannel> channel;
@@ -90,7 +110,7 @@ void TcfServer::accept()
         BackendLogger::info("tcf", "Channel " + std::to_string(channel->getChannelId()) + " opened by " + channel->peer());
         // The Hello goes first: the channel gets no event before its client's Hello.
         channel->send(helloMessage());
-        channel->startReading();
+        boost::asio::dispatch(channel->executor(), [channel] { channel->startReading(); });
         accept();
     });
 }
@@ -155,6 +175,7 @@ void TcfServer::onMessage(const std::shared_ptr<ServerChannel>& channel, Message
     // The arguments move on to the handler; only their pointers are copied.
     const std::vector<std::string> arguments(std::make_move_iterator(fields.begin() + 3),
                                              std::make_move_iterator(fields.end()));
+    std::lock_guard commands(commandMutex_);
     handler->second(*channel, Token(token), fields[2], arguments);
 }
 
@@ -164,6 +185,7 @@ void TcfServer::onChannelClosed(const std::shared_ptr<ServerChannel>& channel)
         std::lock_guard lock(channelsMutex_);
         channels_.erase(channel->getChannelId());
     }
+    std::lock_guard commands(commandMutex_);
     if (channelClosed_)
         channelClosed_(channel->getChannelId());
 }

@@ -19,14 +19,19 @@
 
 namespace hil::tcf {
 
+/// One network thread a core, up to four: more would only wait for the commands' turn.
+std::size_t defaultNetworkThreads();
+
 /// The TCF server over TCP.
 ///
-/// Threads: one thread ("TCF") accepts, reads every socket, and runs every command of every
-/// client in arrival order, reply included, as the message is read. Replies and events go to the
-/// socket at once when it takes them and nothing is queued before them, else into the channel's
-/// outgoing queue, which the thread writes out between commands; they never wait for the client.
-/// A command that runs long holds up reading, but nothing could have run meanwhile anyway, and a
-/// command no longer waits for a second thread to wake up (half the round trip on a busy VM).
+/// Threads: `networkThreads` threads ("TCF") accept, read the sockets and run the commands as
+/// they are read, reply included. Each channel stays on the thread it was given, so its commands
+/// run in arrival order; the commands of all channels run one at a time (the services hold state
+/// that only commands touch, with no locks of their own), while the reading, decoding, encoding and
+/// writing of the others go on beside them. Replies and events go to the socket at once when it
+/// takes them, else into the channel's outgoing queue, which is written out as the socket has
+/// room; they never wait for the client. A command that runs long holds up the other commands,
+/// which could not have run meanwhile anyway, but no reading or writing.
 ///
 /// Each side sends "E Locator Hello [services]" first; a command that arrives before the client's
 /// Hello, or names a service nobody registered, is answered "N". The server answers "Locator"
@@ -44,6 +49,8 @@ public:
     struct Limits : ChannelLimits {
         /// Clients that said Hello; one more is closed as its Hello arrives.
         std::size_t maxClients = 32;
+        /// Threads that read and write the sockets: one a core, up to four.
+        std::size_t networkThreads = defaultNetworkThreads();
     };
 
     explicit TcfServer(Limits limits);
@@ -53,13 +60,13 @@ public:
 
     /// Registers the handler of a service; call before `start`.
     void registerService(const std::string& name, CommandHandler handler);
-    /// Called on the server's thread after a channel closed, once per channel.
+    /// Called after a channel closed, once per channel, one at a time with the commands.
     void setChannelClosedHandler(ChannelClosedHandler handler);
 
-    /// Listens on `address`:`port` (port 0 picks a free one) and starts the server's thread;
+    /// Listens on `address`:`port` (port 0 picks a free one) and starts the network threads;
     /// returns the port bound. Throws `boost::system::system_error` when it cannot listen.
     std::uint16_t start(const std::string& address, std::uint16_t port);
-    /// Closes every channel, runs their closed handlers, joins the server's thread, and releases
+    /// Closes every channel, runs their closed handlers, joins the network threads, and releases
     /// every handler. Idempotent.
     void stop();
 
@@ -71,7 +78,9 @@ public:
     std::size_t channelCount() const;
 
 private:
-    void stopNetworkThread();
+    struct NetworkThread;
+    static std::vector<std::unique_ptr<NetworkThread>> makeNetworkThreads(std::size_t count);
+    void stopNetworkThreads();
     void accept();
     /// Makes room for one more connection waiting for its Hello. Call with the channel lock held.
     void limitWaitingForHelloLocked();
@@ -83,10 +92,17 @@ private:
     Limits limits_;
     std::map<std::string, CommandHandler> services_;
     ChannelClosedHandler channelClosed_;
-    boost::asio::io_context network_;
-    boost::asio::ip::tcp::acceptor acceptor_;
-    std::unique_ptr<boost::asio::executor_work_guard<boost::asio::io_context::executor_type>> networkWork_;
-    std::thread networkThread_;
+    /// A thread with its own event loop and the channels given to it: a channel's reads and
+    /// writes never wait for a hand-over between threads.
+    struct NetworkThread {
+        boost::asio::io_context events{1};
+        boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work{events.get_executor()};
+        std::thread thread;
+    };
+    std::vector<std::unique_ptr<NetworkThread>> networkThreads_;
+    boost::asio::ip::tcp::acceptor acceptor_; ///< on the first network thread
+    /// Held while a command or a channel's cleanup runs: the services see one at a time.
+    std::mutex commandMutex_;
     mutable std::mutex channelsMutex_;
     std::map<int, std::shared_ptr<ServerChannel>> channels_;
     int nextChannelId_ = 1;

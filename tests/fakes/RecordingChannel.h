@@ -22,7 +22,7 @@ public:
     explicit RecordingChannel(int channelId = 1) : channelId_(channelId) {}
 
     int getChannelId() const override { return channelId_; }
-    void sendReply(const tcf::Token& token, const std::vector<std::string>& values) override
+    void sendReply(const tcf::Token& token, std::vector<std::string> values) override
     {
         std::lock_guard lock(mutex_);
         replies.push_back({token, values});

@@ -34,6 +34,28 @@ TEST(MessageCodec, EscapesDataByteThreeBothWays)
     EXPECT_THAT(decodeAll(decoder, wire), testing::ElementsAre(event));
 }
 
+TEST(MessageCodec, PiecesJoinToTheSameBytesAndOnlyLargeFieldsWithoutEscapesStandAlone)
+{
+    const std::string large(20000, 'A');
+    const std::string largeWithEscape = std::string(20000, 'B') + "\x03";
+    struct Case {
+        std::vector<std::string> fields;
+        std::size_t pieces;
+    };
+    for (const auto& [fields, pieces] : {Case{{"1", "", "[]"}, 1}, Case{{"1", large, "", "null"}, 3},
+                                         Case{{"1", largeWithEscape}, 1}, Case{{"1", large, large}, 5},
+                                         Case{{large}, 3}}) {
+        const Message message{MessageKind::Reply, fields};
+        auto moved = fields;
+        const auto encoded = encodeMessagePieces(MessageKind::Reply, std::move(moved));
+        std::string joined;
+        for (const auto& piece : encoded)
+            joined += piece;
+        EXPECT_EQ(joined, encodeMessage(message)) << fields.size() << " fields";
+        EXPECT_EQ(encoded.size(), pieces) << fields.size() << " fields";
+    }
+}
+
 TEST(MessageCodec, DecodesTheSameHoweverTheStreamIsCut)
 {
     const std::vector<Message> sent{{MessageKind::Command, {"7", "Locator", "sync"}},

@@ -1,0 +1,116 @@
+// SPDX-License-Identifier: Apache-2.0
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <map>
+#include <thread>
+
+#include "platform/tcf/TcfClient.h"
+#include "platform/tcf/TcfServer.h"
+
+namespace hil::tcf {
+namespace {
+
+using namespace std::chrono_literals;
+
+/// A service whose state has no lock of its own, as the real ones: it relies on the server
+/// running one command at a time, and each client's commands in the order they were sent.
+class CountingService {
+public:
+    void handle(ICommandChannel& channel, const Token& token, const std::string& command,
+                const std::vector<std::string>& arguments)
+    {
+        EXPECT_FALSE(running_.exchange(true)) << "two commands ran at once";
+        const int sequence = std::stoi(arguments.at(0));
+        int& last = lastSequence_[channel.getChannelId()];
+        EXPECT_EQ(sequence, last + 1) << "channel " << channel.getChannelId() << " ran a command out of order";
+        last = sequence;
+        ++commands_;
+        if (command == "addWithProgress")
+            channel.sendProgress(token, {std::to_string(commands_)});
+        channel.sendReply(token, {"", std::to_string(commands_)});
+        running_ = false;
+    }
+    void cleanup(int channelId)
+    {
+        EXPECT_FALSE(running_.exchange(true)) << "a cleanup ran beside a command";
+        lastSequence_.erase(channelId);
+        ++cleanups;
+        running_ = false;
+    }
+    std::atomic<int> cleanups{0};
+
+private:
+    std::atomic<bool> running_{false};
+    std::map<int, int> lastSequence_;
+    int commands_ = 0;
+};
+
+TEST(TcfServerThreads, ClientsOnSeveralThreadsRunOneCommandAtATimeEachClientInOrder)
+{
+    constexpr int kClients = 4;
+    constexpr int kCommands = 300;
+    TcfServer::Limits limits;
+    limits.networkThreads = 3;
+    TcfServer server(limits);
+    CountingService service;
+    server.registerService("Count", [&](ICommandChannel& channel, const Token& token, const std::string& command,
+                                        const std::vector<std::string>& arguments) {
+        service.handle(channel, token, command, arguments);
+    });
+    server.setChannelClosedHandler([&](int channelId) { service.cleanup(channelId); });
+    const auto port = server.start("127.0.0.1", 0);
+
+    std::atomic<bool> producing{true};
+    std::thread eventSource([&] {
+        while (producing) {
+            server.sendEvent("Count", "tick", {"1"});
+            std::this_thread::sleep_for(1ms);
+        }
+    });
+    std::vector<std::unique_ptr<TcfClient>> clients;
+    std::vector<std::atomic<int>> events(kClients);
+    for (int c = 0; c < kClients; ++c) {
+        clients.push_back(std::make_unique<TcfClient>());
+        clients.back()->setEventHandler([&events, c](const auto&, const auto&, const auto&) { ++events[c]; });
+        clients.back()->connect("127.0.0.1", port);
+    }
+    std::vector<std::thread> senders;
+    std::vector<std::vector<int>> totals(kClients);
+    for (int c = 0; c < kClients; ++c)
+        senders.emplace_back([&, c] {
+            // Many in flight: replies of one read go out together, and must still all come back.
+            std::vector<std::future<TcfClient::Reply>> replies;
+            std::atomic<int> progress{0};
+            for (int i = 1; i <= kCommands; ++i)
+                replies.push_back(clients[c]->send("Count", i % 7 == 0 ? "addWithProgress" : "add",
+                                                   {std::to_string(i)}, [&](const auto&) { ++progress; }));
+            for (auto& reply : replies)
+                totals[c].push_back(std::stoi(reply.get().values.at(1)));
+            EXPECT_EQ(progress, kCommands / 7);
+        });
+    for (auto& sender : senders)
+        sender.join();
+    producing = false;
+    eventSource.join();
+
+    std::vector<int> all;
+    for (int c = 0; c < kClients; ++c) {
+        EXPECT_TRUE(std::is_sorted(totals[c].begin(), totals[c].end())) << "client " << c;
+        EXPECT_GT(events[c], 0) << "client " << c << " heard no event";
+        EXPECT_EQ(clients[c]->strayReplies(), 0u);
+        all.insert(all.end(), totals[c].begin(), totals[c].end());
+    }
+    std::sort(all.begin(), all.end());
+    EXPECT_EQ(std::adjacent_find(all.begin(), all.end()), all.end()) << "a command ran twice";
+    EXPECT_EQ(all.size(), std::size_t{kClients * kCommands});
+
+    clients.clear();
+    for (int waited = 0; service.cleanups < kClients && waited < 500; ++waited)
+        std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(service.cleanups, kClients);
+    server.stop();
+}
+
+} // namespace
+} // namespace hil::tcf
