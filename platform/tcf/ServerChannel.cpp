@@ -18,6 +18,9 @@ constexpr std::size_t kMessagesPerWrite = 64;
 /// The channel whose commands this thread is running, as they came in one read.
 thread_local const ServerChannel* channelReadOnThisThread = nullptr;
 
+/// The event loop this thread runs channels for, if it is a network thread.
+thread_local const boost::asio::execution_context* channelsOfThisThread = nullptr;
+
 /// Marks the channel being read for as long as it lives.
 class ReadingChannel {
 public:
@@ -60,11 +63,22 @@ void ServerChannel::sendTokenMessage(MessageKind kind, const Token& token, std::
         flush();
 }
 
+void ServerChannel::runsChannelsOf(const boost::asio::execution_context& events) { channelsOfThisThread = &events; }
+
 void ServerChannel::send(std::string bytes)
 {
-    // Whoever sends writes what the socket takes at once: no thread has to wake up for it.
-    if (queue({&bytes, 1}))
+    if (!queue({&bytes, 1}))
+        return;
+    // Whoever sends writes what the socket takes at once: no thread has to wake up for it. But a
+    // network thread leaves another's channels to it: the thread running a command that changes
+    // memory would otherwise write every client's event, and its own clients would wait for that.
+    if (channelsOfThisThread == nullptr || channelsOfThisThread == &socket_.get_executor().context())
         flush();
+    else if (!flushHandedOver_.exchange(true))
+        boost::asio::post(socket_.get_executor(), [self = shared_from_this()] {
+            self->flushHandedOver_ = false;
+            self->flush();
+        });
 }
 
 bool ServerChannel::queue(std::span<std::string> pieces)

@@ -65,6 +65,9 @@ public:
     /// Sends encoded bytes, queueing what the socket does not take; drops the client when its
     /// queue passes the cap. Any thread.
     void send(std::string bytes);
+    /// Tells the channels that the calling thread runs `events` for its channels: such a thread
+    /// leaves writing to other threads' channels to them.
+    static void runsChannelsOf(const boost::asio::execution_context& events);
     /// Starts reading, and the clock within which the client must say Hello. On the executor.
     void startReading();
     /// Closes the socket and calls `onClosed`, once. Any thread.
@@ -111,6 +114,7 @@ private:
     std::size_t frontWritten_ = 0;     ///< the bytes of the front piece already written
     std::atomic<std::size_t> unsent_{0};
     bool waitingForRoom_ = false;
+    std::atomic<bool> flushHandedOver_{false};
     std::atomic<bool> closed_{false};
     std::atomic<bool> helloReceived_{false};
 };

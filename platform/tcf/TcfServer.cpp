@@ -49,6 +49,7 @@ std::uint16_t TcfServer::start(const std::string& address, std::uint16_t port)
     for (auto& network : networkThreads_)
         network->thread = std::thread([&events = network->events] {
             setCurrentThreadName("TCF");
+            ServerChannel::runsChannelsOf(events);
             events.run();
         });
     return acceptor_.local_endpoint().port();
