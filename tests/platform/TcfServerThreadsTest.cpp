@@ -57,6 +57,9 @@ TEST(TcfServerThreads, ClientsOnSeveralThreadsRunOneCommandAtATimeEachClientInOr
     server.registerService("Count", [&](ICommandChannel& channel, const Token& token, const std::string& command,
                                         const std::vector<std::string>& arguments) {
         service.handle(channel, token, command, arguments);
+        // A command's event reaches the clients of the other network threads too.
+        if (std::stoi(arguments.at(0)) % 5 == 0)
+            server.sendEvent("Count", "changed", {});
     });
     server.setChannelClosedHandler([&](int channelId) { service.cleanup(channelId); });
     const auto port = server.start("127.0.0.1", 0);
