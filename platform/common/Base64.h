@@ -15,6 +15,14 @@ std::string base64_encode(std::span<const std::uint8_t> bytes);
 /// Appends the Base64 text of `bytes` to `out`; lets a caller build a reply without a copy.
 void base64_encode_append(std::span<const std::uint8_t> bytes, std::string& out);
 
+/// The ways the encoder can go, fastest last; it takes the fastest the processor has.
+enum class Base64Engine { Table, Avx2, Avx512 };
+/// The fastest engine this processor has.
+Base64Engine base64_best_engine();
+/// `base64_encode_append` with an engine of the caller's choice, for tests that hold each engine
+/// to the same text; one the processor does not have is taken as the best it has.
+void base64_encode_append(std::span<const std::uint8_t> bytes, std::string& out, Base64Engine engine);
+
 /// The Base64 text of `bytes` as a JSON string, quotes included. Base64 needs no escaping, so a
 /// large transfer is encoded once, straight into its reply.
 std::string base64_json_string(std::span<const std::uint8_t> bytes);

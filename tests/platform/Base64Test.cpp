@@ -49,7 +49,7 @@ std::string encodedByDefinition(const std::vector<std::uint8_t>& bytes)
     return text;
 }
 
-TEST(Base64, EveryLengthAndByteValueMatchesTheDefinitionAndRoundTrips)
+TEST(Base64, EveryEngineLengthAndByteValueMatchesTheDefinitionAndRoundTrips)
 {
     std::mt19937 random(7);
     // Past the lengths where each of the block encoders starts and stops.
@@ -59,6 +59,11 @@ TEST(Base64, EveryLengthAndByteValueMatchesTheDefinitionAndRoundTrips)
             byte = static_cast<std::uint8_t>(random());
         const std::string text = base64_encode(bytes);
         ASSERT_EQ(text, encodedByDefinition(bytes)) << length;
+        for (const auto engine : {Base64Engine::Table, Base64Engine::Avx2, Base64Engine::Avx512}) {
+            std::string byEngine;
+            base64_encode_append(bytes, byEngine, engine);
+            ASSERT_EQ(byEngine, text) << "engine " << static_cast<int>(engine) << ", " << length << " bytes";
+        }
         std::vector<std::uint8_t> back;
         ASSERT_TRUE(base64_decode(text, back)) << length;
         ASSERT_EQ(back, bytes) << length;
@@ -66,7 +71,11 @@ TEST(Base64, EveryLengthAndByteValueMatchesTheDefinitionAndRoundTrips)
     std::vector<std::uint8_t> everyValue(256 * 3);
     for (std::size_t i = 0; i < everyValue.size(); ++i)
         everyValue[i] = static_cast<std::uint8_t>(i / 3 + i % 3 * 85);
-    EXPECT_EQ(base64_encode(everyValue), encodedByDefinition(everyValue));
+    for (const auto engine : {Base64Engine::Table, Base64Engine::Avx2, Base64Engine::Avx512}) {
+        std::string byEngine;
+        base64_encode_append(everyValue, byEngine, engine);
+        EXPECT_EQ(byEngine, encodedByDefinition(everyValue)) << "engine " << static_cast<int>(engine);
+    }
 }
 
 TEST(Base64, AppendKeepsWhatWasThere)
