@@ -135,19 +135,20 @@ void TcfServer::onHello(const std::shared_ptr<ServerChannel>& channel)
 {
     if (channel->helloReceived())
         return;
-    std::size_t clients = 0;
     {
+        // Counted and taken under one lock: two network threads may read two Hellos at once.
         std::lock_guard lock(channelsMutex_);
+        std::size_t clients = 0;
         for (const auto& [id, other] : channels_)
             clients += other->helloReceived() && !other->isClosed() ? 1 : 0;
+        if (clients < limits_.maxClients) {
+            channel->markHelloReceived();
+            return;
+        }
     }
-    if (clients >= limits_.maxClients) {
-        BackendLogger::error("tcf", "Refusing " + channel->peer() + ": already " + std::to_string(limits_.maxClients) +
-                                        " clients");
-        channel->close("the client limit is reached");
-        return;
-    }
-    channel->markHelloReceived();
+    BackendLogger::error("tcf", "Refusing " + channel->peer() + ": already " + std::to_string(limits_.maxClients) +
+                                    " clients");
+    channel->close("the client limit is reached");
 }
 
 void TcfServer::onMessage(const std::shared_ptr<ServerChannel>& channel, Message&& message)

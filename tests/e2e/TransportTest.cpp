@@ -169,6 +169,9 @@ TEST(TransportLimits, ClientsBeyondTheLimitAreRefusedAsTheirHelloArrives)
 {
     BackendProcess backend(BackendProcess::withTestBundles({"--max-clients", "1"}));
     auto first = connect(backend);
+    // Once "sync" is answered, the back-end has read the first client's Hello: until then the
+    // first is a connection waiting for its Hello, which a newer one may push out.
+    first->call("Locator", "sync");
     TcfClient second;
     try {
         second.connect("127.0.0.1", backend.port(), 2s);
