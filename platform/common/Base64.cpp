@@ -39,6 +39,19 @@ constexpr std::array<std::array<char, 2>, 4096> makePairTable()
 constexpr auto kPairs = makePairTable();
 
 #if defined(__x86_64__)
+/// For each group of three input bytes a, b, c: the indexes of b a c b.
+alignas(64) constexpr auto kSpreadIndexes = [] {
+    std::array<std::uint8_t, 64> indexes{};
+    for (std::size_t group = 0; group < 16; ++group) {
+        const auto first = static_cast<std::uint8_t>(3 * group);
+        indexes[4 * group] = first + 1;
+        indexes[4 * group + 1] = first;
+        indexes[4 * group + 2] = first + 2;
+        indexes[4 * group + 3] = first + 1;
+    }
+    return indexes;
+}();
+
 /// Encodes 24 bytes a step into 32 characters with AVX2, while 28 bytes remain (each step reads
 /// 16 bytes at its start and 16 at its middle); returns the bytes it took. The sextets are moved
 /// into place with two multiplies, and each is turned into its character by adding an offset
@@ -79,15 +92,7 @@ __attribute__((target("avx2"))) std::size_t encodeAvx2(const std::uint8_t* src, 
 __attribute__((target("avx512f,avx512bw,avx512vbmi"))) std::size_t encodeAvx512(const std::uint8_t* src,
                                                                                  std::size_t size, char* dst)
 {
-    alignas(64) std::uint8_t spreadIndexes[64];
-    for (int group = 0; group < 16; ++group) {
-        const auto first = static_cast<std::uint8_t>(3 * group);
-        spreadIndexes[4 * group] = first + 1;
-        spreadIndexes[4 * group + 1] = first;
-        spreadIndexes[4 * group + 2] = first + 2;
-        spreadIndexes[4 * group + 3] = first + 1;
-    }
-    const __m512i spread = _mm512_load_si512(spreadIndexes);
+    const __m512i spread = _mm512_load_si512(kSpreadIndexes.data());
     // The bit at which each sextet starts in its 64-bit pair of words: 10, 4, 22, 16 in the first.
     const __m512i sextetShifts = _mm512_set1_epi64(0x3036242a1016040aLL);
     const __m512i alphabet = _mm512_loadu_si512(kAlphabet);
@@ -118,8 +123,6 @@ Base64Engine bestEngine()
 const Base64Engine kBestEngine = bestEngine();
 
 } // namespace
-
-Base64Engine base64_best_engine() { return kBestEngine; }
 
 void base64_encode_append(std::span<const std::uint8_t> bytes, std::string& out)
 {

@@ -17,8 +17,6 @@ void base64_encode_append(std::span<const std::uint8_t> bytes, std::string& out)
 
 /// The ways the encoder can go, fastest last; it takes the fastest the processor has.
 enum class Base64Engine { Table, Avx2, Avx512 };
-/// The fastest engine this processor has.
-Base64Engine base64_best_engine();
 /// `base64_encode_append` with an engine of the caller's choice, for tests that hold each engine
 /// to the same text; one the processor does not have is taken as the best it has.
 void base64_encode_append(std::span<const std::uint8_t> bytes, std::string& out, Base64Engine engine);

@@ -25,7 +25,7 @@ public:
     void sendReply(const tcf::Token& token, std::vector<std::string> values) override
     {
         std::lock_guard lock(mutex_);
-        replies.push_back({token, values});
+        replies.push_back({token, std::move(values)});
     }
     void sendProgress(const tcf::Token& token, const std::vector<std::string>& values) override
     {

@@ -49,6 +49,15 @@ std::string encodedByDefinition(const std::vector<std::uint8_t>& bytes)
     return text;
 }
 
+const Base64Engine kEngines[] = {Base64Engine::Table, Base64Engine::Avx2, Base64Engine::Avx512};
+
+std::string encodedWith(Base64Engine engine, const std::vector<std::uint8_t>& bytes)
+{
+    std::string text;
+    base64_encode_append(bytes, text, engine);
+    return text;
+}
+
 TEST(Base64, EveryEngineLengthAndByteValueMatchesTheDefinitionAndRoundTrips)
 {
     std::mt19937 random(7);
@@ -59,11 +68,8 @@ TEST(Base64, EveryEngineLengthAndByteValueMatchesTheDefinitionAndRoundTrips)
             byte = static_cast<std::uint8_t>(random());
         const std::string text = base64_encode(bytes);
         ASSERT_EQ(text, encodedByDefinition(bytes)) << length;
-        for (const auto engine : {Base64Engine::Table, Base64Engine::Avx2, Base64Engine::Avx512}) {
-            std::string byEngine;
-            base64_encode_append(bytes, byEngine, engine);
-            ASSERT_EQ(byEngine, text) << "engine " << static_cast<int>(engine) << ", " << length << " bytes";
-        }
+        for (const auto engine : kEngines)
+            ASSERT_EQ(encodedWith(engine, bytes), text) << "engine " << static_cast<int>(engine) << ", " << length;
         std::vector<std::uint8_t> back;
         ASSERT_TRUE(base64_decode(text, back)) << length;
         ASSERT_EQ(back, bytes) << length;
@@ -71,11 +77,8 @@ TEST(Base64, EveryEngineLengthAndByteValueMatchesTheDefinitionAndRoundTrips)
     std::vector<std::uint8_t> everyValue(256 * 3);
     for (std::size_t i = 0; i < everyValue.size(); ++i)
         everyValue[i] = static_cast<std::uint8_t>(i / 3 + i % 3 * 85);
-    for (const auto engine : {Base64Engine::Table, Base64Engine::Avx2, Base64Engine::Avx512}) {
-        std::string byEngine;
-        base64_encode_append(everyValue, byEngine, engine);
-        EXPECT_EQ(byEngine, encodedByDefinition(everyValue)) << "engine " << static_cast<int>(engine);
-    }
+    for (const auto engine : kEngines)
+        EXPECT_EQ(encodedWith(engine, everyValue), encodedByDefinition(everyValue)) << "engine " << static_cast<int>(engine);
 }
 
 TEST(Base64, AppendKeepsWhatWasThere)
