@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstring>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -267,12 +268,17 @@ inline std::string firstReply(std::uint16_t port, const Exchange& exchange)
     return reader.awaitAnswers(1, 0, true);
 }
 
+/// Work done on a copy of the reply before each answer, in place: what making the reply costs a
+/// server that cannot send the same bytes every time.
+using RemakeReply = std::function<void(std::string& reply)>;
+
 /// The plain server: one blocking thread a connection. With no reply given it echoes what it
 /// reads; with one, it answers each message it reads with those bytes, one write for all the
-/// messages a read completed.
+/// messages a read completed; with `remake`, each answer is a copy of the reply remade by it.
 class PlainServer {
 public:
-    explicit PlainServer(std::string reply = {}) : reply_(std::move(reply)), listener_(::socket(AF_INET, SOCK_STREAM, 0))
+    explicit PlainServer(std::string reply = {}, RemakeReply remake = {})
+        : reply_(std::move(reply)), remake_(std::move(remake)), listener_(::socket(AF_INET, SOCK_STREAM, 0))
     {
         const auto address = loopback(0);
         if (::bind(listener_.fd(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0 ||
@@ -325,6 +331,9 @@ private:
         std::array<char, 1 << 16> buffer;
         MessageEnds ends;
         std::vector<iovec> replies;
+        // One copy a message of the largest read so far, kept from read to read so that only the
+        // remaking is paid for; a deque, since a copy must not move while its answer waits.
+        std::deque<std::string> copies;
         try {
             for (;;) {
                 const std::size_t got = socket.readSome(buffer);
@@ -336,7 +345,15 @@ private:
                 }
                 replies.clear();
                 ends.scan({buffer.data(), got}, [&](char, std::size_t) {
-                    replies.push_back({const_cast<char*>(reply_.data()), reply_.size()});
+                    if (!remake_) {
+                        replies.push_back({const_cast<char*>(reply_.data()), reply_.size()});
+                        return;
+                    }
+                    if (replies.size() == copies.size())
+                        copies.push_back(reply_);
+                    std::string& copy = copies[replies.size()];
+                    remake_(copy);
+                    replies.push_back({copy.data(), copy.size()});
                 });
                 writeAll(socket, replies);
             }
@@ -363,6 +380,7 @@ private:
     }
 
     const std::string reply_;
+    const RemakeReply remake_;
     Socket listener_;
     std::uint16_t port_ = 0;
     std::thread acceptor_;

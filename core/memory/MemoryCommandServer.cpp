@@ -16,7 +16,7 @@ namespace hil {
 
 // The reply to the largest "get": the Base64 text with its quotes, and room for the token, the
 // error slot and a range error list.
-static_assert((MemoryCommandServer::kDefaultTransferLimit + 2) / 3 * 4 + (1 << 20) <= tcf::wire::DefaultMaxMessageBytes,
+static_assert(base64_length(MemoryCommandServer::kDefaultTransferLimit) + (1 << 20) <= tcf::wire::DefaultMaxMessageBytes,
               "the largest memory read must fit in one message a standard client accepts");
 
 namespace {

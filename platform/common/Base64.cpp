@@ -126,15 +126,19 @@ const Base64Engine kBestEngine = bestEngine();
 
 void base64_encode_append(std::span<const std::uint8_t> bytes, std::string& out)
 {
-    base64_encode_append(bytes, out, kBestEngine);
+    const std::size_t start = out.size();
+    out.resize(start + base64_length(bytes.size()));
+    base64_encode_to(bytes, out.data() + start);
 }
 
-void base64_encode_append(std::span<const std::uint8_t> bytes, std::string& out, Base64Engine engine)
+void base64_encode_to(std::span<const std::uint8_t> bytes, char* dst)
+{
+    base64_encode_to(bytes, dst, kBestEngine);
+}
+
+void base64_encode_to(std::span<const std::uint8_t> bytes, char* dst, Base64Engine engine)
 {
     engine = std::min(engine, kBestEngine);
-    const std::size_t start = out.size();
-    out.resize(start + (bytes.size() + 2) / 3 * 4);
-    char* dst = out.data() + start;
     const auto putPair = [&dst](std::uint64_t index) {
         std::memcpy(dst, kPairs[index & 0xFFF].data(), 2);
         dst += 2;
@@ -190,7 +194,7 @@ std::string base64_encode(std::span<const std::uint8_t> bytes)
 std::string base64_json_string(std::span<const std::uint8_t> bytes)
 {
     std::string text;
-    text.reserve((bytes.size() + 2) / 3 * 4 + 2);
+    text.reserve(base64_length(bytes.size()) + 2);
     text += '"';
     base64_encode_append(bytes, text);
     text += '"';

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -15,11 +16,21 @@ std::string base64_encode(std::span<const std::uint8_t> bytes);
 /// Appends the Base64 text of `bytes` to `out`; lets a caller build a reply without a copy.
 void base64_encode_append(std::span<const std::uint8_t> bytes, std::string& out);
 
+/// The number of characters the Base64 text of `byteCount` bytes has.
+constexpr std::size_t base64_length(std::size_t byteCount)
+{
+    return (byteCount + 2) / 3 * 4;
+}
+
+/// Writes the Base64 text of `bytes` at `out`, which has room for `base64_length(bytes.size())`
+/// characters: for a caller that owns a buffer the text goes into in place.
+void base64_encode_to(std::span<const std::uint8_t> bytes, char* out);
+
 /// The ways the encoder can go, fastest last; it takes the fastest the processor has.
 enum class Base64Engine { Table, Avx2, Avx512 };
-/// `base64_encode_append` with an engine of the caller's choice, for tests that hold each engine
-/// to the same text; one the processor does not have is taken as the best it has.
-void base64_encode_append(std::span<const std::uint8_t> bytes, std::string& out, Base64Engine engine);
+/// `base64_encode_to` with an engine of the caller's choice, for tests that hold each engine to
+/// the same text; one the processor does not have is taken as the best it has.
+void base64_encode_to(std::span<const std::uint8_t> bytes, char* out, Base64Engine engine);
 
 /// The Base64 text of `bytes` as a JSON string, quotes included. Base64 needs no escaping, so a
 /// large transfer is encoded once, straight into its reply.
