@@ -23,6 +23,29 @@ DriverTool::DriverTool(std::string id, const std::string& name, const std::strin
 
 DriverTool::~DriverTool() { waitForLossReport(); }
 
+void DriverTool::unsupported(Status& status, const char* what) const
+{
+    status.setError(ErrorCode::InvalidArguments, "Tool %s has no %s", text(ToolKey::Name).c_str(), what);
+}
+
+void DriverTool::startUpgrade(bool, tcf::IIntermediateResult&, Status& status) { unsupported(status, "firmware to upgrade"); }
+void DriverTool::checkFirmware(Status& status) { unsupported(status, "firmware to check"); }
+void DriverTool::setBootMode(Status& status) { unsupported(status, "boot mode"); }
+void DriverTool::genericCommand(Status& status, std::vector<std::uint8_t>&, const std::vector<std::uint8_t>&, int)
+{
+    unsupported(status, "raw commands");
+}
+boost::json::object DriverTool::selfTest(Status& status)
+{
+    unsupported(status, "self test");
+    return {};
+}
+bool DriverTool::calibrate(Status& status)
+{
+    unsupported(status, "calibration");
+    return false;
+}
+
 boost::json::object DriverTool::getProperties() const
 {
     std::lock_guard lock(mutex_);

@@ -28,7 +28,19 @@ public:
     std::vector<std::shared_ptr<IToolDependent>> getDependents() override { return {}; }
     boost::signals2::connection addConnectionLostHandler(const ConnectionLostSignal::slot_type& slot) override;
 
+    /// A tool that has no firmware, boot mode, raw commands, self test or calibration keeps
+    /// these: each fails with InvalidArguments and a text naming what the tool lacks.
+    void startUpgrade(bool force, tcf::IIntermediateResult& progress, Status& status) override;
+    void checkFirmware(Status& status) override;
+    void setBootMode(Status& status) override;
+    void genericCommand(Status& status, std::vector<std::uint8_t>& response, const std::vector<std::uint8_t>& request,
+                        int timeoutMs) override;
+    boost::json::object selfTest(Status& status) override;
+    bool calibrate(Status& status) override;
+
 protected:
+    /// Fails `status` with "Tool NAME has no WHAT".
+    void unsupported(Status& status, const char* what) const;
     /// The text property `key`; empty when it is absent or not text.
     std::string text(const std::string& key) const;
     void setState(const std::string& state);

@@ -34,7 +34,7 @@ constexpr std::uint64_t kFillPiece = 64 * 1024;
 
 GdbMemory::GdbMemory(std::string id, std::weak_ptr<IContextBase> device, std::string deviceId,
                      bundles::AddressSpaceLayout layout, std::shared_ptr<TargetLink> link)
-    : TargetContext(std::move(id), std::move(device), std::move(deviceId)), layout_(std::move(layout)), link_(std::move(link))
+    : DriverMemory(std::move(id), std::move(device), std::move(deviceId), std::move(layout)), link_(std::move(link))
 {
 }
 
@@ -121,11 +121,6 @@ void GdbMemory::fillMemory(std::uint64_t address, int, std::vector<std::uint8_t>
                             &reached);
     if (!reached.empty())
         memoryChanged_(shared_from_this(), reached);
-}
-
-boost::signals2::connection GdbMemory::addMemoryChangedHandler(const MemoryChangedSignal::slot_type& slot)
-{
-    return memoryChanged_.connect(slot);
 }
 
 GdbRegister::GdbRegister(std::string id, std::weak_ptr<IContextBase> device, std::string deviceId, RemoteRegister described,

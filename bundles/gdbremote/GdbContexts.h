@@ -4,7 +4,7 @@
 #include <memory>
 #include <mutex>
 
-#include "bundles/common/AddressSpaceLayout.h"
+#include "bundles/common/DriverMemory.h"
 #include "bundles/common/TargetContext.h"
 #include "bundles/gdbremote/GdbTarget.h"
 #include "core/interfaces/IMemoryContext.h"
@@ -29,27 +29,22 @@ struct TargetLink {
 ///
 /// The cache calls are taken and write through: a GDB server holds nothing back, so what a
 /// client writes reaches the target at once and a commit has nothing left to write.
-class GdbMemory : public bundles::TargetContext<IMemoryContext>, public std::enable_shared_from_this<GdbMemory> {
+class GdbMemory : public bundles::DriverMemory, public std::enable_shared_from_this<GdbMemory> {
 public:
     static constexpr int kOutsideSpace = 2;
 
     GdbMemory(std::string id, std::weak_ptr<IContextBase> device, std::string deviceId, bundles::AddressSpaceLayout layout,
               std::shared_ptr<TargetLink> link);
 
-    boost::json::object getProperties() const override { return layout_.properties(id_, parentId_); }
-    std::string getKind() const override { return "memory"; }
     void writeMemory(std::uint64_t address, int wordSize, std::vector<std::uint8_t>& bytes, std::uint64_t offset,
                      std::int64_t count, int mode, tcf::IIntermediateResult* progress, MemoryErrorMapPtr& errors) override;
     void readMemory(std::uint64_t address, int wordSize, std::vector<std::uint8_t>& bytes, std::uint64_t offset,
                     std::int64_t count, int mode, tcf::IIntermediateResult* progress, MemoryErrorMapPtr& errors) override;
     void fillMemory(std::uint64_t address, int wordSize, std::vector<std::uint8_t>& pattern, std::int64_t count, int mode,
                     tcf::IIntermediateResult* progress, MemoryErrorMapPtr& errors) override;
-    boost::signals2::connection addMemoryChangedHandler(const MemoryChangedSignal::slot_type& slot) override;
     void cacheMemoryRange(std::uint64_t, int, int) override {}
     void uncacheMemoryRange(std::uint64_t, std::int64_t) override {}
     void commitMemoryCache(tcf::IIntermediateResult*, MemoryErrorMapPtr& errors) override { errors = nullptr; }
-
-    const bundles::AddressSpaceLayout& layout() const { return layout_; }
 
 private:
     using Transfer = std::function<std::vector<GdbTarget::Run>(std::uint64_t address, std::uint64_t index, std::uint64_t length)>;
@@ -58,9 +53,7 @@ private:
     MemoryErrorMapPtr transferInside(std::uint64_t address, std::uint64_t count, const Transfer& transfer,
                                      MemoryRanges* reached);
 
-    const bundles::AddressSpaceLayout layout_;
     const std::shared_ptr<TargetLink> link_;
-    MemoryChangedSignal memoryChanged_;
 };
 
 /// One register a GDB server describes: `Size` bytes in target order (least significant first

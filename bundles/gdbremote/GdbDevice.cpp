@@ -276,7 +276,7 @@ void GdbDevice::onStop(const rsp::StopReply& stop)
     else
         text = "Target stopped: " + stop.describe();
     messages_->report(Severity::Info, text);
-    targetEvent_(std::vector<std::uint8_t>(stop.packet.begin(), stop.packet.end()));
+    targetEvent(std::vector<std::uint8_t>(stop.packet.begin(), stop.packet.end()));
 }
 
 void GdbDevice::onOutput(const std::string& text)

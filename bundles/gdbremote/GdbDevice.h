@@ -53,8 +53,6 @@ public:
     void getInfo(boost::json::value& info, int selector) override;
     /// Takes none: run control is a tool special operation.
     void runSpecialOperation(Status& status, int operation) override;
-    void getProperty(boost::json::value& property, int) override { property = nullptr; }
-    std::shared_ptr<IStimuliPort> getStimuliPort() override { return nullptr; }
 
     std::vector<std::shared_ptr<IMemoryContext>> listMemoryContexts() const override;
     std::vector<std::shared_ptr<IRegistersContext>> listRegistersContexts() const override;

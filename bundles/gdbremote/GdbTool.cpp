@@ -245,27 +245,9 @@ std::vector<boost::json::object> GdbTool::detectDevices(Status& status)
     return {{{"Name", target->getProperties().at("Name")}, {"Interface", "GDB remote"}}};
 }
 
-void GdbTool::unsupported(Status& status, const char* what) const
-{
-    status.setError(ErrorCode::InvalidArguments, "A GDB server tool has no %s", what);
-}
-
-void GdbTool::startUpgrade(bool, tcf::IIntermediateResult&, Status& status) { unsupported(status, "firmware to upgrade"); }
-void GdbTool::checkFirmware(Status& status) { unsupported(status, "firmware to check"); }
-void GdbTool::setBootMode(Status& status) { unsupported(status, "boot mode"); }
 void GdbTool::genericCommand(Status& status, std::vector<std::uint8_t>&, const std::vector<std::uint8_t>&, int)
 {
     unsupported(status, "raw commands: send monitor commands as text");
-}
-boost::json::object GdbTool::selfTest(Status& status)
-{
-    unsupported(status, "self test");
-    return {};
-}
-bool GdbTool::calibrate(Status& status)
-{
-    unsupported(status, "calibration");
-    return false;
 }
 
 bool GdbTool::genericStringCommand(Status& status, std::string& response, const std::string& command)

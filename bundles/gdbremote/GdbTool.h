@@ -46,14 +46,10 @@ public:
     void connect(Status& status) override;
     void disconnect(Status& status) override;
     std::vector<boost::json::object> detectDevices(Status& status) override;
-    void startUpgrade(bool force, tcf::IIntermediateResult& progress, Status& status) override;
-    void checkFirmware(Status& status) override;
-    void setBootMode(Status& status) override;
+    /// Points to the text commands: a GDB server takes monitor commands, not raw bytes.
     void genericCommand(Status& status, std::vector<std::uint8_t>& response, const std::vector<std::uint8_t>& request,
                         int timeoutMs) override;
     bool genericStringCommand(Status& status, std::string& response, const std::string& command) override;
-    boost::json::object selfTest(Status& status) override;
-    bool calibrate(Status& status) override;
     void specialOperation(Status& status, const std::string& operation, const boost::json::object& parameters) override;
 
 private:
@@ -64,7 +60,6 @@ private:
     /// Unregisters and drops the device, the connection and the QEMU; detaches when `detach`.
     void release(bool detach);
     void onLost(const std::string& reason);
-    void unsupported(Status& status, const char* what) const;
 
     IOrixDebugger& debugger_;
     const std::shared_ptr<GdbConnection> connection_;

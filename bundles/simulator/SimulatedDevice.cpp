@@ -227,14 +227,14 @@ void SimulatedDevice::runSpecialOperation(Status& status, int operation)
     switch (operation) {
     case ExternalReset:
         report([this] {
-            externalReset_(true);
+            externalReset(true);
             messages_->report(Severity::Warning, "External reset of " + id_);
-            externalReset_(false);
+            externalReset(false);
         });
         break;
-    case PowerOff: report([this] { powerState_(false); }); break;
-    case PowerOn: report([this] { powerState_(true); }); break;
-    case TargetEvent: report([this] { targetEvent_({0x01, 0x02, 0x03}); }); break;
+    case PowerOff: report([this] { powerState(false); }); break;
+    case PowerOn: report([this] { powerState(true); }); break;
+    case TargetEvent: report([this] { targetEvent({0x01, 0x02, 0x03}); }); break;
     default: status.setError(ErrorCode::InvalidArguments, "Unknown special operation %d", operation);
     }
 }

@@ -44,8 +44,7 @@ void checkRangeSize(std::int64_t size)
 
 SimulatedMemory::SimulatedMemory(std::string id, std::weak_ptr<IContextBase> device, std::string deviceId,
                                  const DIAddressSpace& space)
-    : TargetContext(std::move(id), std::move(device), std::move(deviceId)),
-      layout_(bundles::AddressSpaceLayout::of(space))
+    : DriverMemory(std::move(id), std::move(device), std::move(deviceId), bundles::AddressSpaceLayout::of(space))
 {
     for (const auto& segment : space.getMemorySegments()) {
         const std::uint64_t start = std::max(segment->getStart(), layout_.start);
@@ -75,8 +74,6 @@ SimulatedMemory::SimulatedMemory(std::string id, std::weak_ptr<IContextBase> dev
                     segment.end - segment.start, kErased);
     }
 }
-
-boost::json::object SimulatedMemory::getProperties() const { return layout_.properties(id_, parentId_); }
 
 std::uint64_t SimulatedMemory::normalise(std::uint64_t address) const
 {
@@ -309,11 +306,6 @@ void SimulatedMemory::load(std::uint64_t address, const std::vector<std::uint8_t
     for (std::size_t i = 0; i < bytes.size(); ++i)
         if (Region* region = regionAt(address + i))
             region->bytes[address + i - region->start] = bytes[i];
-}
-
-boost::signals2::connection SimulatedMemory::addMemoryChangedHandler(const MemoryChangedSignal::slot_type& slot)
-{
-    return memoryChanged_.connect(slot);
 }
 
 void SimulatedMemory::announce(const MemoryRanges& ranges)

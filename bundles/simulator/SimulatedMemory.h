@@ -6,8 +6,7 @@
 #include <map>
 #include <mutex>
 
-#include "bundles/common/AddressSpaceLayout.h"
-#include "bundles/common/TargetContext.h"
+#include "bundles/common/DriverMemory.h"
 #include "core/devicedescription/DeviceModel.h"
 #include "core/interfaces/IMemoryContext.h"
 
@@ -35,7 +34,7 @@ namespace hil::simulator {
 ///
 /// Every write that reaches the target (a transfer, a fill, a commit, an erase) fires
 /// memory-changed with the ranges it wrote, after the memory's lock is released.
-class SimulatedMemory : public bundles::TargetContext<IMemoryContext>, public std::enable_shared_from_this<SimulatedMemory> {
+class SimulatedMemory : public bundles::DriverMemory, public std::enable_shared_from_this<SimulatedMemory> {
 public:
     static constexpr int kNoMemory = 1;
     static constexpr int kOutsideSpace = 2;
@@ -43,8 +42,6 @@ public:
 
     SimulatedMemory(std::string id, std::weak_ptr<IContextBase> device, std::string deviceId, const DIAddressSpace& space);
 
-    boost::json::object getProperties() const override;
-    std::string getKind() const override { return "memory"; }
     /// The address space's id ("data").
     const std::string& name() const { return layout_.name; }
 
@@ -54,7 +51,6 @@ public:
                     std::int64_t count, int mode, tcf::IIntermediateResult* progress, MemoryErrorMapPtr& errors) override;
     void fillMemory(std::uint64_t address, int wordSize, std::vector<std::uint8_t>& pattern, std::int64_t count, int mode,
                     tcf::IIntermediateResult* progress, MemoryErrorMapPtr& errors) override;
-    boost::signals2::connection addMemoryChangedHandler(const MemoryChangedSignal::slot_type& slot) override;
     void cacheMemoryRange(std::uint64_t address, int size, int flags) override;
     void uncacheMemoryRange(std::uint64_t address, std::int64_t size) override;
     void commitMemoryCache(tcf::IIntermediateResult* progress, MemoryErrorMapPtr& errors) override;
@@ -105,13 +101,11 @@ private:
     }
     void announce(const MemoryRanges& ranges);
 
-    const bundles::AddressSpaceLayout layout_;
     std::vector<Segment> segments_;
     mutable std::mutex mutex_;
     std::vector<Region> regions_;
     std::vector<MemoryRange> cachedRanges_;
     std::map<std::uint64_t, std::uint8_t> pending_;
-    MemoryChangedSignal memoryChanged_;
 };
 
 

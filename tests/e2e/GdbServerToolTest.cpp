@@ -96,6 +96,8 @@ TEST(GdbServerTool, TargetWithFlashIsWrittenErasedAndLeftWithADetach)
 
     EXPECT_THAT(client->call("Tool", "genericStringCommand", {kTool, R"("reset halt")"}).values,
                 ElementsAre("", R"("did reset halt\n")"));
+    // What a GDB server lacks is refused by name, and the tool stays connected.
+    EXPECT_THAT(client->call("Tool", "selfTest", {kTool}).values.at(0), HasSubstr("Tool gdbremote has no self test"));
     EXPECT_THAT(client->call("Device", "erase", {R"("gdbremote-1.target")"}).values, ElementsAre(""));
     EXPECT_EQ(server.memory(134218000, 2), (std::vector<std::uint8_t>{0xFF, 0xFF}));
     EXPECT_EQ(server.acksAfterNoAck(), 0);
