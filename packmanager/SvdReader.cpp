@@ -423,6 +423,20 @@ private:
         return kept.emplace(element, std::move(item)).first->second;
     }
 
+    /// When `element` is derived from another `kind` element, `item` starts as that one's
+    /// result (`build(found)` makes it, once for all who derive from it); whether it is derived.
+    template <class Item, class Build>
+    bool startFromBase(const Element* element, const std::string& kind, std::unordered_map<const Element*, Item>& kept,
+                       Item& item, const Build& build)
+    {
+        const auto reference = derivedFrom(element);
+        if (!reference)
+            return false;
+        const Element* found = referenced(element, *reference, kind);
+        item = base(kept, found, [&] { return build(found); });
+        return true;
+    }
+
     void count(const Element* element, std::uint64_t made)
     {
         elements_ += made;
@@ -567,15 +581,11 @@ private:
     {
         Visit visit(*this, element);
         SvdField field;
-        const auto reference = derivedFrom(element);
-        if (reference) {
-            const Element* found = referenced(element, *reference, "field");
-            field = base(fieldsKept_, found, [&] {
-                return buildField(found, inheritedAt(found).access.value_or(SvdAccess::ReadWrite));
-            });
-        } else {
+        const bool derived = startFromBase(element, "field", fieldsKept_, field, [&](const Element* found) {
+            return buildField(found, inheritedAt(found).access.value_or(SvdAccess::ReadWrite));
+        });
+        if (!derived)
             field.access = registerAccess;
-        }
         if (const auto name = childText(element, "name"))
             field.name = *name;
         if (const auto description = childText(element, "description"))
@@ -591,7 +601,7 @@ private:
             // A derived field that moves keeps its base's width unless it gives its own.
             if (const auto width = childText(element, "bitWidth"))
                 field.width = static_cast<std::uint32_t>(number(element, *width));
-            else if (!reference)
+            else if (!derived)
                 field.width = 1;
         } else if (lsb && msb) {
             field.lsb = static_cast<std::uint32_t>(number(element, *lsb));
@@ -608,7 +618,7 @@ private:
             if (high < field.lsb)
                 fail(element, "bitRange " + *bitRange + " has its msb below its lsb");
             field.width = static_cast<std::uint32_t>(high - field.lsb + 1);
-        } else if (!reference) {
+        } else if (!derived) {
             fail(element, "has no bitOffset, lsb and msb, or bitRange");
         }
         if (field.width == 0 || field.width > 64 || field.lsb >= 64)
@@ -633,10 +643,9 @@ private:
     {
         Visit visit(*this, element);
         SvdRegister reg;
-        const auto reference = derivedFrom(element);
-        if (reference) {
-            const Element* found = referenced(element, *reference, "register");
-            reg = base(registersKept_, found, [&] { return buildRegister(found, inheritedAt(found)); });
+        const bool derived = startFromBase(element, "register", registersKept_, reg,
+                                           [&](const Element* found) { return buildRegister(found, inheritedAt(found)); });
+        if (derived) {
             count(element, reg.fields.size());
         } else {
             reg.sizeBits = scope.sizeBits.value_or(32);
@@ -661,9 +670,9 @@ private:
             else if (kind == "readAction")
                 reg.readHasSideEffect = true;
         });
-        if (!reference && reg.name.empty())
+        if (!derived && reg.name.empty())
             fail(element, "a register has no <name>");
-        if (!reference && !hasOffset)
+        if (!derived && !hasOffset)
             fail(element, "has no addressOffset");
         if (reg.sizeBits == 0 || reg.sizeBits > 64 || reg.sizeBits % 8 != 0)
             fail(element, "size " + std::to_string(reg.sizeBits) + " is not 8, 16, 32 or 64 bits");
@@ -707,22 +716,20 @@ private:
     {
         Visit visit(*this, element);
         SvdCluster cluster;
-        const auto reference = derivedFrom(element);
-        if (reference) {
-            const Element* found = referenced(element, *reference, "cluster");
-            cluster = base(clustersKept_, found, [&] { return buildCluster(found, inheritedAt(found)); });
+        const bool derived = startFromBase(element, "cluster", clustersKept_, cluster,
+                                           [&](const Element* found) { return buildCluster(found, inheritedAt(found)); });
+        if (derived)
             count(element, weight(cluster));
-        }
         if (const auto name = childText(element, "name"))
             cluster.name = *name;
-        else if (!reference)
+        else if (!derived)
             fail(element, "a cluster has no <name>");
         if (const auto description = childText(element, "description"))
             cluster.description = oneLine(*description);
         if (const auto offset = childText(element, "addressOffset"))
             cluster.offset = number(element, *offset);
         const bool ownRegisters = firstChild(element, "register") || firstChild(element, "cluster");
-        if (!reference || ownRegisters)
+        if (!derived || ownRegisters)
             cluster.layoutName = withoutDimMarks(pathOf(element));
         readBlock(element, cluster.block, withOwnProperties(element, scope));
         return cluster;
