@@ -73,13 +73,7 @@ TEST_F(CommandServerBaseTest, GetContextRepliesSuccessThenProperties)
     EXPECT_THAT(call(server, channel, "getContext", {"\"m1\""}), ElementsAre("", R"({"ID":"m1","Name":"flash"})"));
 }
 
-struct BadRequest {
-    std::string name;
-    friend void PrintTo(const BadRequest& value, std::ostream* out) { *out << value.name; }
-    std::string command;
-    std::vector<std::string> arguments;
-    std::string reply;
-};
+using BadRequest = fakes::CommandCase;
 
 class CommandServerBaseRefuses : public CommandServerBaseTest, public testing::WithParamInterface<BadRequest> {};
 

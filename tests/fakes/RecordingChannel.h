@@ -2,6 +2,7 @@
 #pragma once
 
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -52,5 +53,14 @@ public:
 /// Fails the calling test when the command does not reply exactly once.
 std::vector<std::string> call(ICommandServer& server, RecordingChannel& channel, const std::string& command,
                               const std::vector<std::string>& arguments = {});
+
+/// A table row of command tests: a command, its arguments and the values its reply must have.
+struct CommandCase {
+    std::string name;
+    std::string command;
+    std::vector<std::string> arguments;
+    std::string reply;
+    friend void PrintTo(const CommandCase& value, std::ostream* out) { *out << value.name; }
+};
 
 } // namespace hil::fakes

@@ -4,17 +4,14 @@
 
 #include "core/device/DeviceCommandServer.h"
 #include "core/device/DeviceService.h"
-#include "tests/fakes/FakeDebugger.h"
 #include "tests/fakes/FakeDevices.h"
 #include "tests/fakes/FakeTools.h"
-#include "tests/fakes/RecordingChannel.h"
-#include "tests/fakes/RecordingEventSink.h"
 #include "tests/fakes/TempDirectory.h"
+#include "tests/fakes/ServedService.h"
 
 namespace hil {
 namespace {
 
-using fakes::call;
 using testing::_;
 using testing::ElementsAre;
 using testing::HasSubstr;
@@ -41,7 +38,7 @@ const std::string kDevice = R"(<f>
   <property-groups><property-group name="SIG"><property name="S0" value="0x1E"/></property-group></property-groups>
 </device></devices></f>)";
 
-class DeviceCommandServerTest : public testing::Test {
+class DeviceCommandServerTest : public testing::Test, protected fakes::ServedService<DeviceService, DeviceCommandServer> {
 protected:
     DeviceCommandServerTest()
     {
@@ -52,19 +49,9 @@ protected:
         service->addContext(fakes::makeContext("tool-1"));
     }
 
-    std::vector<std::string> run(const std::string& command, const std::vector<std::string>& arguments = {})
-    {
-        return call(*server, channel, command, arguments);
-    }
-
     fakes::TempDirectory applications;
-    fakes::FakeDebugger debugger;
     std::shared_ptr<fakes::FakeFactoryManager> manager = std::make_shared<fakes::FakeFactoryManager>();
-    std::shared_ptr<DeviceService> service = std::make_shared<DeviceService>(debugger);
-    fakes::ScopedEventRecorder events;
-    std::unique_ptr<DeviceCommandServer> server = std::make_unique<DeviceCommandServer>(debugger, service);
     std::shared_ptr<NiceMock<fakes::FakeDeviceContext>> device = std::make_shared<NiceMock<fakes::FakeDeviceContext>>("dev-1");
-    fakes::RecordingChannel channel;
 };
 
 TEST_F(DeviceCommandServerTest, DescriptionCommandsReplyTheirObjectsInOrder)

@@ -4,16 +4,13 @@
 
 #include "core/memory/MemoryCommandServer.h"
 #include "core/memory/MemoryService.h"
-#include "tests/fakes/FakeDebugger.h"
 #include "tests/fakes/FakeMemory.h"
 #include "tests/fakes/LogRecorder.h"
-#include "tests/fakes/RecordingChannel.h"
-#include "tests/fakes/RecordingEventSink.h"
+#include "tests/fakes/ServedService.h"
 
 namespace hil {
 namespace {
 
-using fakes::call;
 using testing::_;
 using testing::DoAll;
 using testing::ElementsAre;
@@ -24,23 +21,13 @@ using testing::StrictMock;
 
 const std::string kCode3 = R"({"Code":3})";
 
-class MemoryCommandServerTest : public testing::Test {
+class MemoryCommandServerTest : public testing::Test, protected fakes::ServedService<MemoryService, MemoryCommandServer> {
 protected:
     MemoryCommandServerTest() { service->addContext(memory); }
 
-    std::vector<std::string> run(const std::string& command, const std::vector<std::string>& arguments)
-    {
-        return call(*server, channel, command, arguments);
-    }
-
-    fakes::FakeDebugger debugger;
-    std::shared_ptr<MemoryService> service = std::make_shared<MemoryService>(debugger);
-    fakes::ScopedEventRecorder events;
-    std::unique_ptr<MemoryCommandServer> server = std::make_unique<MemoryCommandServer>(debugger, service);
     // Strict: a call the test did not expect fails it, so refusals prove the target untouched.
     std::shared_ptr<StrictMock<fakes::FakeMemoryContext>> memory =
         std::make_shared<StrictMock<fakes::FakeMemoryContext>>("mem");
-    fakes::RecordingChannel channel;
 };
 
 TEST_F(MemoryCommandServerTest, GetRepliesDataFirstThenErrorThenRangeErrors)
@@ -95,13 +82,7 @@ TEST_F(MemoryCommandServerTest, CacheCommandsReadOnlyTheArgumentsTheyUse)
     EXPECT_THAT(run("commitCache", {R"("mem")", "x", "x", "x", "x", "x"}), ElementsAre(""));
 }
 
-struct Refusal {
-    std::string name;
-    friend void PrintTo(const Refusal& value, std::ostream* out) { *out << value.name; }
-    std::string command;
-    std::vector<std::string> arguments;
-    std::string reply;
-};
+using Refusal = fakes::CommandCase;
 
 class MemoryCommandServerRefuses : public MemoryCommandServerTest, public testing::WithParamInterface<Refusal> {};
 

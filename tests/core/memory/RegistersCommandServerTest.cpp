@@ -4,15 +4,12 @@
 
 #include "core/memory/RegistersCommandServer.h"
 #include "core/memory/RegistersService.h"
-#include "tests/fakes/FakeDebugger.h"
 #include "tests/fakes/FakeMemory.h"
-#include "tests/fakes/RecordingChannel.h"
-#include "tests/fakes/RecordingEventSink.h"
+#include "tests/fakes/ServedService.h"
 
 namespace hil {
 namespace {
 
-using fakes::call;
 using testing::ElementsAre;
 using testing::IsEmpty;
 
@@ -21,7 +18,7 @@ const std::string kCode15 = R"({"Code":15})";
 
 using Bytes = std::vector<std::uint8_t>;
 
-class RegistersCommandServerTest : public testing::Test {
+class RegistersCommandServerTest : public testing::Test, protected fakes::ServedService<RegistersService, RegistersCommandServer> {
 protected:
     RegistersCommandServerTest()
     {
@@ -31,18 +28,8 @@ protected:
         r4->value = {0xA0, 0xA1, 0xA2, 0xA3};
     }
 
-    std::vector<std::string> run(const std::string& command, const std::vector<std::string>& arguments)
-    {
-        return call(*server, channel, command, arguments);
-    }
-
-    fakes::FakeDebugger debugger;
-    std::shared_ptr<RegistersService> service = std::make_shared<RegistersService>(debugger);
-    fakes::ScopedEventRecorder events;
-    std::unique_ptr<RegistersCommandServer> server = std::make_unique<RegistersCommandServer>(debugger, service);
     std::shared_ptr<fakes::FakeRegister> r2 = std::make_shared<fakes::FakeRegister>("r2", 2);
     std::shared_ptr<fakes::FakeRegister> r4 = std::make_shared<fakes::FakeRegister>("r4", 4);
-    fakes::RecordingChannel channel;
 };
 
 TEST_F(RegistersCommandServerTest, GetAndSetWholeValues)

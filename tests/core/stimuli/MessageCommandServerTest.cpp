@@ -4,18 +4,15 @@
 
 #include "core/stimuli/MessageCommandServer.h"
 #include "core/stimuli/MessageService.h"
-#include "tests/fakes/FakeDebugger.h"
 #include "tests/fakes/FakeStimuli.h"
-#include "tests/fakes/RecordingChannel.h"
-#include "tests/fakes/RecordingEventSink.h"
+#include "tests/fakes/ServedService.h"
 
 namespace hil {
 namespace {
 
-using fakes::call;
 using testing::ElementsAre;
 
-class MessageCommandServerTest : public testing::Test {
+class MessageCommandServerTest : public testing::Test, protected fakes::ServedService<MessageService, MessageCommandServer> {
 protected:
     MessageCommandServerTest()
     {
@@ -23,17 +20,7 @@ protected:
         service->addContext(context);
     }
 
-    std::vector<std::string> run(const std::string& command, const std::vector<std::string>& arguments)
-    {
-        return call(*server, channel, command, arguments);
-    }
-
-    fakes::FakeDebugger debugger;
-    std::shared_ptr<MessageService> service = std::make_shared<MessageService>(debugger);
-    fakes::ScopedEventRecorder events;
-    std::unique_ptr<MessageCommandServer> server = std::make_unique<MessageCommandServer>(debugger, service);
     std::shared_ptr<fakes::FakeMessageContext> context = std::make_shared<fakes::FakeMessageContext>("msg-1");
-    fakes::RecordingChannel channel;
 };
 
 TEST_F(MessageCommandServerTest, SetPropertiesHandsTheObjectToAnyRegisteredContext)

@@ -6,15 +6,12 @@
 
 #include "core/tools/ToolCommandServer.h"
 #include "core/tools/ToolService.h"
-#include "tests/fakes/FakeDebugger.h"
 #include "tests/fakes/FakeTools.h"
-#include "tests/fakes/RecordingChannel.h"
-#include "tests/fakes/RecordingEventSink.h"
+#include "tests/fakes/ServedService.h"
 
 namespace hil {
 namespace {
 
-using fakes::call;
 using testing::_;
 using testing::ElementsAre;
 using testing::NiceMock;
@@ -23,7 +20,7 @@ using testing::Return;
 const std::string kCode3 = R"({"Code":3})";
 const std::string kNotATool = R"({"Code":3,"Service":"Tool","Format":"The given context ID is not a tool context."})";
 
-class ToolCommandServerTest : public testing::Test {
+class ToolCommandServerTest : public testing::Test, protected fakes::ServedService<ToolService, ToolCommandServer> {
 protected:
     ToolCommandServerTest()
     {
@@ -34,23 +31,12 @@ protected:
         service->addContext(fakes::makeContext("device-1"));
     }
 
-    fakes::FakeDebugger debugger;
     std::shared_ptr<fakes::FakeFactoryManager> manager = std::make_shared<fakes::FakeFactoryManager>();
     std::shared_ptr<fakes::FakeToolFactory> factory = std::make_shared<fakes::FakeToolFactory>("tool.sim", "simulator");
     std::shared_ptr<NiceMock<fakes::FakeToolContext>> tool = std::make_shared<NiceMock<fakes::FakeToolContext>>("tool-1");
-    std::shared_ptr<ToolService> service = std::make_shared<ToolService>(debugger);
-    fakes::ScopedEventRecorder events;
-    std::unique_ptr<ToolCommandServer> server = std::make_unique<ToolCommandServer>(debugger, service);
-    fakes::RecordingChannel channel;
 };
 
-struct Refusal {
-    std::string name;
-    std::string command;
-    std::vector<std::string> arguments;
-    std::string reply;
-    friend void PrintTo(const Refusal& value, std::ostream* out) { *out << value.name; }
-};
+using Refusal = fakes::CommandCase;
 
 class ToolCommandServerRefuses : public ToolCommandServerTest, public testing::WithParamInterface<Refusal> {};
 
@@ -58,7 +44,7 @@ TEST_P(ToolCommandServerRefuses, BeforeTouchingAnyTool)
 {
     EXPECT_CALL(*tool, connect(_)).Times(0);
     EXPECT_CALL(*tool, genericCommand(_, _, _, _)).Times(0);
-    EXPECT_THAT(call(*server, channel, GetParam().command, GetParam().arguments), ElementsAre(GetParam().reply));
+    EXPECT_THAT(run(GetParam().command, GetParam().arguments), ElementsAre(GetParam().reply));
     EXPECT_TRUE(factory->createdWith.empty());
 }
 
@@ -104,7 +90,7 @@ TEST_F(ToolCommandServerTest, SetupSendsContextAddedBeforeTheReply)
     };
     const auto previous = tcf::Protocol::setEventSink(
         std::make_shared<OrderSink>([&] { repliesWhenAdded = channel.replies.size(); }));
-    const auto reply = call(*server, channel, "setupTool", {"\"tool.sim\"", "\"\"", "{}"});
+    const auto reply = run("setupTool", {"\"tool.sim\"", "\"\"", "{}"});
     tcf::Protocol::setEventSink(previous);
     EXPECT_THAT(reply, ElementsAre("", "\"tool-1\""));
     EXPECT_EQ(repliesWhenAdded, 0u);
@@ -113,8 +99,8 @@ TEST_F(ToolCommandServerTest, SetupSendsContextAddedBeforeTheReply)
 TEST_F(ToolCommandServerTest, SetupEventCarriesTheToolAndTearDownSendsNoRemoval)
 {
     service->removeContext(tool);
-    call(*server, channel, "setupTool", {"\"tool.sim\"", "\"\"", "{}"});
-    EXPECT_THAT(call(*server, channel, "tearDownTool", {"\"tool-1\""}), ElementsAre(""));
+    run("setupTool", {"\"tool.sim\"", "\"\"", "{}"});
+    EXPECT_THAT(run("tearDownTool", {"\"tool-1\""}), ElementsAre(""));
     const auto sent = events.events();
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].name, "contextAdded");
@@ -124,8 +110,8 @@ TEST_F(ToolCommandServerTest, SetupEventCarriesTheToolAndTearDownSendsNoRemoval)
 TEST_F(ToolCommandServerTest, SetupThatMakesNothingRepliesEmptyId)
 {
     factory->create = nullptr;
-    EXPECT_THAT(call(*server, channel, "setupTool", {"\"tool.none\"", "\"\"", "{}"}), ElementsAre("", "\"\""));
-    EXPECT_THAT(call(*server, channel, "setupTool", {"\"tool.sim\"", "\"no.such.connection\"", "{}"}),
+    EXPECT_THAT(run("setupTool", {"\"tool.none\"", "\"\"", "{}"}), ElementsAre("", "\"\""));
+    EXPECT_THAT(run("setupTool", {"\"tool.sim\"", "\"no.such.connection\"", "{}"}),
                 ElementsAre(R"({"Code":131106,"Format":"Could not find a factory to create the connection no.such.connection"})",
                             "\"\""));
 }
@@ -133,8 +119,8 @@ TEST_F(ToolCommandServerTest, SetupThatMakesNothingRepliesEmptyId)
 TEST_F(ToolCommandServerTest, VoltageNanIsTheBareWord)
 {
     EXPECT_CALL(*tool, getTargetVoltage()).WillOnce(Return(std::nan(""))).WillOnce(Return(3.25));
-    EXPECT_THAT(call(*server, channel, "getTargetVoltage", {"\"tool-1\""}), ElementsAre("", "NaN"));
-    EXPECT_THAT(call(*server, channel, "getTargetVoltage", {"\"tool-1\""}), ElementsAre("", "3.25E0"));
+    EXPECT_THAT(run("getTargetVoltage", {"\"tool-1\""}), ElementsAre("", "NaN"));
+    EXPECT_THAT(run("getTargetVoltage", {"\"tool-1\""}), ElementsAre("", "3.25E0"));
 }
 
 TEST_F(ToolCommandServerTest, CmdPutsDataFirstAndDefaultsTheTimeout)
@@ -145,9 +131,9 @@ TEST_F(ToolCommandServerTest, CmdPutsDataFirstAndDefaultsTheTimeout)
             status.setError(ErrorCode::ReadFailure, "late");
         });
     EXPECT_CALL(*tool, genericCommand(_, _, _, 50));
-    EXPECT_THAT(call(*server, channel, "cmd", {"\"tool-1\"", "\"AQI=\""}),
+    EXPECT_THAT(run("cmd", {"\"tool-1\"", "\"AQI=\""}),
                 ElementsAre("\"/w==\"", R"({"Code":1,"Format":"late"})", ""));
-    EXPECT_THAT(call(*server, channel, "cmd", {"\"tool-1\"", "\"\"", "50"}), ElementsAre("\"\"", "", ""));
+    EXPECT_THAT(run("cmd", {"\"tool-1\"", "\"\"", "50"}), ElementsAre("\"\"", "", ""));
 }
 
 TEST_F(ToolCommandServerTest, StringCommandRepliesTextOnlyWhenAnswered)
@@ -158,9 +144,9 @@ TEST_F(ToolCommandServerTest, StringCommandRepliesTextOnlyWhenAnswered)
             return true;
         });
     EXPECT_CALL(*tool, genericStringCommand(_, _, "bogus")).WillOnce(Return(false));
-    EXPECT_THAT(call(*server, channel, "genericStringCommand", {"\"tool-1\"", "\"version\"", "\"ignored\""}),
+    EXPECT_THAT(run("genericStringCommand", {"\"tool-1\"", "\"version\"", "\"ignored\""}),
                 ElementsAre("", "\"1.0\""));
-    EXPECT_THAT(call(*server, channel, "genericStringCommand", {"\"tool-1\"", "\"bogus\""}), ElementsAre(""));
+    EXPECT_THAT(run("genericStringCommand", {"\"tool-1\"", "\"bogus\""}), ElementsAre(""));
 }
 
 TEST_F(ToolCommandServerTest, OperationsReplyTheirStatusAndResults)
@@ -173,13 +159,13 @@ TEST_F(ToolCommandServerTest, OperationsReplyTheirStatusAndResults)
     EXPECT_CALL(*tool, startUpgrade(true, _, _)).WillOnce([](bool, tcf::IIntermediateResult& progress, Status&) {
         progress.sendIntermediateResult({"50"});
     });
-    EXPECT_THAT(call(*server, channel, "connect", {"\"tool-1\""}), ElementsAre(R"({"Code":131106,"Format":"no target"})"));
-    EXPECT_THAT(call(*server, channel, "selfTest", {"\"tool-1\""}), ElementsAre("", R"({"Result":"passed"})"));
-    EXPECT_THAT(call(*server, channel, "calibrate", {"\"tool-1\""}), ElementsAre("", "true"));
-    EXPECT_THAT(call(*server, channel, "detectDevices", {"\"tool-1\""}), ElementsAre("", R"([{"Name":"DEMO8"}])"));
-    EXPECT_THAT(call(*server, channel, "SpecialOperation", {"\"tool-1\"", "\"blink\"", R"({"times":2})", "9"}),
+    EXPECT_THAT(run("connect", {"\"tool-1\""}), ElementsAre(R"({"Code":131106,"Format":"no target"})"));
+    EXPECT_THAT(run("selfTest", {"\"tool-1\""}), ElementsAre("", R"({"Result":"passed"})"));
+    EXPECT_THAT(run("calibrate", {"\"tool-1\""}), ElementsAre("", "true"));
+    EXPECT_THAT(run("detectDevices", {"\"tool-1\""}), ElementsAre("", R"([{"Name":"DEMO8"}])"));
+    EXPECT_THAT(run("SpecialOperation", {"\"tool-1\"", "\"blink\"", R"({"times":2})", "9"}),
                 ElementsAre("", ""));
-    EXPECT_THAT(call(*server, channel, "startUpgrade", {"\"tool-1\"", "true", "\"extra\""}), ElementsAre(""));
+    EXPECT_THAT(run("startUpgrade", {"\"tool-1\"", "true", "\"extra\""}), ElementsAre(""));
     ASSERT_EQ(channel.progress.size(), 1u);
     EXPECT_THAT(channel.progress[0].values, ElementsAre("50"));
 }
@@ -188,7 +174,7 @@ TEST_F(ToolCommandServerTest, SetPropertiesSendsContextChanged)
 {
     EXPECT_CALL(*tool, setToolProperties(boost::json::object{{"DeviceName", "DEMO32"}}))
         .WillOnce([this](const boost::json::object& changed) { tool->setProperties(changed); });
-    EXPECT_THAT(call(*server, channel, "setProperties", {"\"tool-1\"", R"({"DeviceName":"DEMO32"})"}), ElementsAre(""));
+    EXPECT_THAT(run("setProperties", {"\"tool-1\"", R"({"DeviceName":"DEMO32"})"}), ElementsAre(""));
     const auto sent = events.events();
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].name, "contextChanged");
@@ -197,11 +183,11 @@ TEST_F(ToolCommandServerTest, SetPropertiesSendsContextChanged)
 
 TEST_F(ToolCommandServerTest, AttachedToolsReplyAndEventShareOneShape)
 {
-    EXPECT_THAT(call(*server, channel, "getAttachedTools", {"\"\""}),
+    EXPECT_THAT(run("getAttachedTools", {"\"\""}),
                 ElementsAre("", R"([{"ToolType":"tool.sim","ConnectionType":"","ConnectionProperties":{}}])"));
-    EXPECT_THAT(call(*server, channel, "pollForTools", {"true"}), ElementsAre(""));
+    EXPECT_THAT(run("pollForTools", {"true"}), ElementsAre(""));
     events.waitForEvents(1);
-    EXPECT_THAT(call(*server, channel, "pollForTools", {"false"}), ElementsAre(""));
+    EXPECT_THAT(run("pollForTools", {"false"}), ElementsAre(""));
     const auto sent = events.events();
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0].name, "attachedToolsChanged");
@@ -211,7 +197,7 @@ TEST_F(ToolCommandServerTest, AttachedToolsReplyAndEventShareOneShape)
 TEST_F(ToolCommandServerTest, ConnectionLostReachesClientsUntilTheServerIsGone)
 {
     service->removeContext(tool);
-    call(*server, channel, "setupTool", {"\"tool.sim\"", "\"\"", "{}"});
+    run("setupTool", {"\"tool.sim\"", "\"\"", "{}"});
     tool->connectionLost("cable pulled");
     server.reset();
     tool->connectionLost("after the server");
@@ -223,7 +209,7 @@ TEST_F(ToolCommandServerTest, ConnectionLostReachesClientsUntilTheServerIsGone)
 
 TEST_F(ToolCommandServerTest, SupportedTypesListTheToolFactories)
 {
-    EXPECT_THAT(call(*server, channel, "getSupportedToolTypes"), ElementsAre("", R"(["tool.sim"])"));
+    EXPECT_THAT(run("getSupportedToolTypes"), ElementsAre("", R"(["tool.sim"])"));
 }
 
 } // namespace
