@@ -67,7 +67,7 @@ TEST_F(CliTest, CallPrintsValuesPrettyOrAsJson)
               "\n");
 }
 
-TEST_F(CliTest, ErrorRepliesAreReadableAndExitOne)
+TEST_F(CliTest, ErrorRepliesAreReadableAndExitOneAndBadCommandLinesExitTwo)
 {
     const auto run = runCli(connect() + "call Echo getContext '\"nope\"'");
     EXPECT_EQ(run.exitCode, 1);
@@ -75,17 +75,14 @@ TEST_F(CliTest, ErrorRepliesAreReadableAndExitOne)
     const auto unknown = runCli(connect() + "call Nowhere getChildren '\"\"'");
     EXPECT_EQ(unknown.exitCode, 1);
     EXPECT_THAT(unknown.output, HasSubstr("does not offer Nowhere getChildren"));
-}
 
-TEST_F(CliTest, BadCommandLinesExitTwo)
-{
     EXPECT_EQ(runCli(connect() + "call Echo").exitCode, 2);
     const auto notJson = runCli(connect() + "call Echo getContext word");
     EXPECT_EQ(notJson.exitCode, 2);
     EXPECT_THAT(notJson.output, HasSubstr("not JSON"));
-    const auto unknown = runCli("memm");
-    EXPECT_EQ(unknown.exitCode, 2);
-    EXPECT_EQ(unknown.output, "error: unknown verb memm; did you mean mem? (help lists every verb)\n");
+    const auto misspelt = runCli("memm");
+    EXPECT_EQ(misspelt.exitCode, 2);
+    EXPECT_EQ(misspelt.output, "error: unknown verb memm; did you mean mem? (help lists every verb)\n");
     EXPECT_EQ(runCli("--help").exitCode, 0);
     // The back-end was asked for no service it lacks, and said so at once.
     const auto watch = runCli(connect() + "watch --for 60 Echo Nowhere");
@@ -167,20 +164,17 @@ TEST_F(CliToolTest, ShellKeepsTheToolSetUpAcrossLines)
     EXPECT_EQ(run.output, "simulator-1\nconnected\n3.3 V\ncafe\ntwo words\nsimulator-1 torn down\n");
 }
 
-TEST_F(CliToolTest, ShellScriptStopsAtTheFirstFailure)
+TEST_F(CliToolTest, AScriptStopsAtTheFirstFailureAndAnUpgradeDrawsItsProgress)
 {
     const auto run = runShell("setup simulator\ntool $tool firmware\ntool $tool connect\n");
     EXPECT_EQ(run.exitCode, 1);
     EXPECT_EQ(run.output, "simulator-1\nerror: line 2: Firmware 1.0 is older than 1.1; run startUpgrade (code 0x20022)\n");
     EXPECT_EQ(runShell("tool $tool connect\n").exitCode, 2) << "$tool is unset in a fresh shell";
-}
 
-TEST_F(CliToolTest, UpgradeDrawsProgressFromTheReports)
-{
-    const auto run = runShell("setup simulator\nupgrade $tool\ntool $tool firmware\n");
-    EXPECT_EQ(run.exitCode, 0) << run.output;
-    EXPECT_THAT(run.output, HasSubstr("[######------------------------]  20% writing\n"));
-    EXPECT_THAT(run.output, HasSubstr("[##############################] 100% writing\nupgrade finished\nfirmware is current\n"));
+    const auto upgrade = runShell("setup simulator\nupgrade $tool\ntool $tool firmware\n");
+    EXPECT_EQ(upgrade.exitCode, 0) << upgrade.output;
+    EXPECT_THAT(upgrade.output, HasSubstr("[######------------------------]  20% writing\n"));
+    EXPECT_THAT(upgrade.output, HasSubstr("[##############################] 100% writing\nupgrade finished\nfirmware is current\n"));
 }
 
 TEST_F(CliToolTest, AttachedListsPluggedInProbesAndSetupTakesShortNames)

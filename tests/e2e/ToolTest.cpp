@@ -51,14 +51,6 @@ protected:
     BackendProcess backend{BackendProcess::withProbeDirectory(directory.path())};
 };
 
-TEST_F(ToolTest, SimulatorIsAttachedWithNothingPluggedIn)
-{
-    auto client = connect(backend);
-    EXPECT_THAT(client->call("Tool", "getSupportedToolTypes").values,
-                ElementsAre("", "[" + kSimulator + "," + kVirtualProbe + "]"));
-    EXPECT_THAT(client->call("Tool", "getAttachedTools", {"\"\""}).values, ElementsAre("", "[" + kSimulatorListed + "]"));
-}
-
 TEST_F(ToolTest, ContextAddedArrivesBeforeTheSetupReplyAndTearDownSendsNoContextRemoved)
 {
     auto client = connect(backend);
@@ -76,9 +68,12 @@ TEST_F(ToolTest, ContextAddedArrivesBeforeTheSetupReplyAndTearDownSendsNoContext
     EXPECT_THAT(client->call("Tool", "getChildren", {"\"\""}).values, ElementsAre("", "[]"));
 }
 
-TEST_F(ToolTest, SimulatorRunsEveryOperation)
+TEST_F(ToolTest, SimulatorIsAttachedWithNothingPluggedInAndRunsEveryOperation)
 {
     auto client = connect(backend);
+    EXPECT_THAT(client->call("Tool", "getSupportedToolTypes").values,
+                ElementsAre("", "[" + kSimulator + "," + kVirtualProbe + "]"));
+    EXPECT_THAT(client->call("Tool", "getAttachedTools", {"\"\""}).values, ElementsAre("", "[" + kSimulatorListed + "]"));
     const std::string id = "\"" + setupSimulator(*client) + "\"";
     EXPECT_THAT(client->call("Tool", "setProperties", {id, R"({"DeviceName":"DEMO32"})"}).values, ElementsAre(""));
     EXPECT_THAT(client->call("Tool", "connect", {id}).values, ElementsAre(""));

@@ -22,15 +22,10 @@ protected:
     BackendProcess backend{BackendProcess::withTestBundles()};
 };
 
-TEST_F(TransportTest, HelloListsLocatorAndEveryService)
+TEST_F(TransportTest, HelloListsEveryServiceEachAnswersAndUnknownsAreRefused)
 {
     auto client = connect(backend);
     EXPECT_EQ(client->peerServices(), kTestBundleServices);
-}
-
-TEST_F(TransportTest, EveryServiceWithContextsAnswersGetChildren)
-{
-    auto client = connect(backend);
     for (const auto& service : client->peerServices()) {
         if (service == "Locator")
             continue;
@@ -42,21 +37,6 @@ TEST_F(TransportTest, EveryServiceWithContextsAnswersGetChildren)
         else
             EXPECT_THAT(reply.values, ElementsAre("", "[]")) << service;
     }
-}
-
-TEST_F(TransportTest, SyncAnswersAfterEveryEarlierCommand)
-{
-    auto client = connect(backend);
-    auto slow = client->send("Echo", "sleep", {"200"});
-    const auto sync = client->call("Locator", "sync");
-    EXPECT_TRUE(sync.recognised);
-    EXPECT_TRUE(sync.values.empty());
-    EXPECT_EQ(slow.wait_for(0s), std::future_status::ready) << "sync overtook an earlier command";
-}
-
-TEST_F(TransportTest, UnknownServiceIsNotRecognisedAndUnknownCommandIsAnError)
-{
-    auto client = connect(backend);
     EXPECT_FALSE(client->call("Nowhere", "getChildren", {"\"\""}).recognised);
     EXPECT_FALSE(client->call("Locator", "redirect", {"{}"}).recognised);
     const auto reply = client->call("Echo", "frobnicate");
@@ -83,9 +63,15 @@ TEST_F(TransportTest, CommandBeforeTheClientsHelloIsNotRecognised)
     EXPECT_EQ(received[1], (tcf::Message{tcf::MessageKind::NotRecognised, {"1"}}));
 }
 
-TEST_F(TransportTest, ProgressReportsArriveBeforeTheReply)
+TEST_F(TransportTest, SyncAnswersAfterEveryEarlierCommandAndProgressComesBeforeItsReply)
 {
     auto client = connect(backend);
+    auto slow = client->send("Echo", "sleep", {"200"});
+    const auto sync = client->call("Locator", "sync");
+    EXPECT_TRUE(sync.recognised);
+    EXPECT_TRUE(sync.values.empty());
+    EXPECT_EQ(slow.wait_for(0s), std::future_status::ready) << "sync overtook an earlier command";
+
     std::vector<std::string> progress;
     auto reply = client->send("Echo", "progress", {"3"},
                               [&](const std::vector<std::string>& values) { progress.push_back(values.at(0)); });
