@@ -124,13 +124,6 @@ const Base64Engine kBestEngine = bestEngine();
 
 } // namespace
 
-void base64_encode_append(std::span<const std::uint8_t> bytes, std::string& out)
-{
-    const std::size_t start = out.size();
-    out.resize(start + base64_length(bytes.size()));
-    base64_encode_to(bytes, out.data() + start);
-}
-
 void base64_encode_to(std::span<const std::uint8_t> bytes, char* dst)
 {
     base64_encode_to(bytes, dst, kBestEngine);
@@ -186,18 +179,16 @@ void base64_encode_to(std::span<const std::uint8_t> bytes, char* dst, Base64Engi
 
 std::string base64_encode(std::span<const std::uint8_t> bytes)
 {
-    std::string text;
-    base64_encode_append(bytes, text);
+    std::string text(base64_length(bytes.size()), '\0');
+    base64_encode_to(bytes, text.data());
     return text;
 }
 
 std::string base64_json_string(std::span<const std::uint8_t> bytes)
 {
-    std::string text;
-    text.reserve(base64_length(bytes.size()) + 2);
-    text += '"';
-    base64_encode_append(bytes, text);
-    text += '"';
+    // The quotes at both ends; the text goes between them.
+    std::string text(base64_length(bytes.size()) + 2, '"');
+    base64_encode_to(bytes, text.data() + 1);
     return text;
 }
 

@@ -13,9 +13,6 @@ namespace hil {
 /// Standard Base64 (RFC 4648 alphabet, '=' padding, no line breaks).
 std::string base64_encode(std::span<const std::uint8_t> bytes);
 
-/// Appends the Base64 text of `bytes` to `out`; lets a caller build a reply without a copy.
-void base64_encode_append(std::span<const std::uint8_t> bytes, std::string& out);
-
 /// The number of characters the Base64 text of `byteCount` bytes has.
 constexpr std::size_t base64_length(std::size_t byteCount)
 {

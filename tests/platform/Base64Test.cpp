@@ -87,11 +87,10 @@ TEST(Base64, EveryEngineLengthAndByteValueMatchesTheDefinitionAndRoundTrips)
         EXPECT_EQ(encodedWith(engine, everyValue), encodedByDefinition(everyValue)) << "engine " << static_cast<int>(engine);
 }
 
-TEST(Base64, AppendKeepsWhatWasThere)
+TEST(Base64, JsonStringPutsTheTextBetweenItsQuotes)
 {
-    std::string out = "[\"";
-    base64_encode_append(bytesOf("foo"), out);
-    EXPECT_EQ(out, "[\"Zm9v");
+    EXPECT_EQ(base64_json_string(bytesOf("foo")), "\"Zm9v\"");
+    EXPECT_EQ(base64_json_string({}), "\"\"");
 }
 
 class Base64RefusedText : public testing::TestWithParam<std::string> {};
