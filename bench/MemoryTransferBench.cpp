@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
-// "Memory" "get" from the simulator over loopback, against a plain blocking server that answers
-// the same request with the bytes of the very reply the back-end gave, and against the same
-// server encoding the data into each answer as any server answering from memory must, all three
-// measured by the same plain client in the same run, interleaved.
+// "Memory" "get" from the simulator over loopback, against a plain blocking server (in a process
+// of its own, as the back-end is) that answers the same request with the bytes of the very reply
+// the back-end gave, and against the same server encoding the data into each answer as any server
+// answering from memory must, all three measured by the same plain client in the same run,
+// interleaved.
 //
 // memory_transfer_bench [ROUNDS] [SECONDS]: ROUNDS rounds (default 5) of SECONDS (default 1) a side.
 
@@ -68,11 +69,11 @@ int main(int argc, char** argv)
             std::fprintf(stderr, "the back-end did not read %zu bytes\n", bytes);
             return 1;
         }
-        PlainServer server(reply);
+        PlainServerProcess server(reply);
         // Encodes straight from the data into the answer's text, which starts after the token's
         // field at the first quote: no copy of the data, no zero fill, no escaping.
         const std::size_t textAt = reply.find('"') + 1;
-        PlainServer encoder(reply, [&data, textAt](std::string& answer) { hil::base64_encode_to(data, answer.data() + textAt); });
+        PlainServerProcess encoder(reply, [&data, textAt](std::string& answer) { hil::base64_encode_to(data, answer.data() + textAt); });
         const Exchange toBackend{get, reply.size(), true};
         const Exchange toPlain{get, reply.size(), false};
         for (const std::size_t inFlight : {1, 8}) {
