@@ -103,10 +103,6 @@ const std::map<std::string, OptionEntry>& optionTable()
                            [](const std::string& v, HostOptions& o) {
                                o.limits.maxClients = parsePositive("--max-clients", v);
                            }}},
-        {"--network-threads", {"N", "threads that read and write the clients' sockets (default: one a core, up to 4)",
-                               [](const std::string& v, HostOptions& o) {
-                                   o.limits.networkThreads = parsePositive("--network-threads", v);
-                               }}},
         {"--hello-timeout", {"MS", "a connection that sends no Hello within this is closed (default 5000)",
                              [](const std::string& v, HostOptions& o) {
                                  o.limits.helloTimeout = std::chrono::milliseconds(parsePositive("--hello-timeout", v));

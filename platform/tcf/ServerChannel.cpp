@@ -1,12 +1,16 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "platform/tcf/ServerChannel.h"
 
-#include <sys/socket.h>
-#include <sys/uio.h>
+#include <cerrno>
+#include <cstring>
 
-#include <boost/asio/post.hpp>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <sys/uio.h>
+#include <unistd.h>
 
 #include "platform/common/BackendLogger.h"
+#include "platform/common/ThreadName.h"
 
 namespace hil::tcf {
 
@@ -18,9 +22,6 @@ constexpr std::size_t kMessagesPerWrite = 64;
 /// The channel whose commands this thread is running, as they came in one read.
 thread_local const ServerChannel* channelReadOnThisThread = nullptr;
 
-/// The event loop this thread runs channels for, if it is a network thread.
-thread_local const boost::asio::execution_context* channelsOfThisThread = nullptr;
-
 /// Marks the channel being read for as long as it lives.
 class ReadingChannel {
 public:
@@ -29,17 +30,28 @@ public:
     ReadingChannel(const ReadingChannel&) = delete;
     ReadingChannel& operator=(const ReadingChannel&) = delete;
 };
+
+/// Makes a read on `socket` give up after `timeout`; zero waits for ever.
+void setReadTimeout(int socket, std::chrono::microseconds timeout)
+{
+    timeval limit{};
+    limit.tv_sec = static_cast<time_t>(timeout.count() / 1000000);
+    limit.tv_usec = static_cast<suseconds_t>(timeout.count() % 1000000);
+    ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+}
 } // namespace
 
-ServerChannel::ServerChannel(boost::asio::ip::tcp::socket socket, int id, const ChannelLimits& limits,
-                             ChannelCallbacks callbacks)
-    : socket_(std::move(socket)), limits_(limits), callbacks_(std::move(callbacks)),
-      helloTimer_(socket_.get_executor()), id_(id), decoder_(limits.maxMessageBytes, limits.maxMessageFields)
+ServerChannel::ServerChannel(int socket, std::string peer, int id, const ChannelLimits& limits,
+                             ChannelCallbacks callbacks, RoomWatch& roomWatch)
+    : socket_(socket), peer_(std::move(peer)), limits_(limits), callbacks_(std::move(callbacks)), roomWatch_(roomWatch),
+      id_(id), decoder_(limits.maxMessageBytes, limits.maxMessageFields)
 {
-    boost::system::error_code error;
-    const auto endpoint = socket_.remote_endpoint(error);
-    peer_ = error ? "unknown peer" : endpoint.address().to_string() + ":" + std::to_string(endpoint.port());
-    socket_.set_option(boost::asio::ip::tcp::no_delay(true), error);
+}
+
+ServerChannel::~ServerChannel()
+{
+    if (socket_ >= 0)
+        ::close(socket_); // never run: the socket is closed when the channel's thread ends
 }
 
 void ServerChannel::sendReply(const Token& token, std::vector<std::string> values)
@@ -63,22 +75,11 @@ void ServerChannel::sendTokenMessage(MessageKind kind, const Token& token, std::
         flush();
 }
 
-void ServerChannel::runsChannelsOf(const boost::asio::execution_context& events) { channelsOfThisThread = &events; }
-
 void ServerChannel::send(std::string bytes)
 {
-    if (!queue({&bytes, 1}))
-        return;
-    // Whoever sends writes what the socket takes at once: no thread has to wake up for it. But a
-    // network thread leaves another's channels to it: the thread running a command that changes
-    // memory would otherwise write every client's event, and its own clients would wait for that.
-    if (channelsOfThisThread == nullptr || channelsOfThisThread == &socket_.get_executor().context())
+    // Whoever sends writes what the socket takes at once: no thread has to wake up for it.
+    if (queue({&bytes, 1}))
         flush();
-    else if (!flushHandedOver_.exchange(true))
-        boost::asio::post(socket_.get_executor(), [self = shared_from_this()] {
-            self->flushHandedOver_ = false;
-            self->flush();
-        });
 }
 
 bool ServerChannel::queue(std::span<std::string> pieces)
@@ -99,27 +100,24 @@ bool ServerChannel::queue(std::span<std::string> pieces)
 void ServerChannel::flush()
 {
     bool overflow = false;
-    bool startWaiting = false;
     {
         std::lock_guard lock(outgoingMutex_);
         flushLocked();
         overflow = unsent_ > limits_.maxOutgoingBytes;
-        if (!overflow && unsent_ != 0 && !waitingForRoom_ && !closed_)
-            startWaiting = waitingForRoom_ = true;
+        if (!overflow && unsent_ != 0 && !waitingForRoom_ && socket_ >= 0) {
+            waitingForRoom_ = true;
+            roomWatch_.watchOnce(socket_, shared_from_this());
+        }
     }
-    if (overflow) {
+    if (overflow)
         close("its unsent output passed " + std::to_string(limits_.maxOutgoingBytes) +
               " bytes: it stopped reading");
-        return;
-    }
-    if (startWaiting)
-        boost::asio::post(socket_.get_executor(), [self = shared_from_this()] { self->waitForRoom(); });
 }
 
 void ServerChannel::flushLocked()
 {
     // The socket is closed under the same lock, so its descriptor cannot change meanwhile.
-    while (!outgoing_.empty()) {
+    while (!outgoing_.empty() && socket_ >= 0) {
         iovec parts[kMessagesPerWrite];
         std::size_t count = 0;
         std::size_t offered = 0;
@@ -131,7 +129,7 @@ void ServerChannel::flushLocked()
         msghdr header{};
         header.msg_iov = parts;
         header.msg_iovlen = count;
-        const ssize_t written = ::sendmsg(socket_.native_handle(), &header, MSG_DONTWAIT | MSG_NOSIGNAL);
+        const ssize_t written = ::sendmsg(socket_, &header, MSG_DONTWAIT | MSG_NOSIGNAL);
         if (written <= 0)
             return; // full, or failed: a failed socket also fails its read, which closes the channel
         auto left = static_cast<std::size_t>(written);
@@ -154,56 +152,58 @@ void ServerChannel::flushLocked()
 
 bool ServerChannel::congested() const { return unsent_ > limits_.readPauseBytes; }
 
-void ServerChannel::waitForRoom()
+void ServerChannel::onRoom()
 {
-    socket_.async_wait(boost::asio::ip::tcp::socket::wait_write, [self = shared_from_this()](const boost::system::error_code& error) {
-        if (error)
-            return; // closed
-        bool more = false;
-        {
-            std::lock_guard lock(self->outgoingMutex_);
-            self->flushLocked();
-            more = !self->outgoing_.empty() && !self->closed_;
-            self->waitingForRoom_ = more;
-        }
-        if (more)
-            self->waitForRoom();
-        if (self->readPaused_ && !self->congested() && !self->closed_) {
-            self->readPaused_ = false;
-            self->processInput();
-        }
-    });
+    {
+        std::lock_guard lock(outgoingMutex_);
+        flushLocked();
+        waitingForRoom_ = !outgoing_.empty() && socket_ >= 0;
+        if (waitingForRoom_)
+            roomWatch_.watchOnce(socket_, shared_from_this());
+    }
+    roomMade_.notify_all();
 }
 
-void ServerChannel::startReading()
+void ServerChannel::run()
 {
+    setCurrentThreadName("TCF");
     readBuffer_.resize(kReadChunk);
-    helloTimer_.expires_after(limits_.helloTimeout);
-    helloTimer_.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
-        if (!error && !self->helloReceived_)
-            self->close("it sent no Hello within " + std::to_string(self->limits_.helloTimeout.count()) + " ms");
-    });
-    read();
-}
-
-void ServerChannel::markHelloReceived()
-{
-    helloReceived_ = true;
-    helloTimer_.cancel();
-}
-
-void ServerChannel::read()
-{
-    socket_.async_read_some(
-        boost::asio::buffer(readBuffer_), [self = shared_from_this()](const boost::system::error_code& error, std::size_t n) {
-            if (error) {
-                self->close(error == boost::asio::error::eof ? "client closed the connection" : error.message());
-                return;
+    const auto helloDeadline = std::chrono::steady_clock::now() + limits_.helloTimeout;
+    bool timeoutSet = false;
+    while (!closed_) {
+        // Until the Hello came, a read gives up when its time is over.
+        if (!helloReceived_) {
+            const auto left = std::chrono::ceil<std::chrono::microseconds>(helloDeadline - std::chrono::steady_clock::now());
+            if (left.count() <= 0) {
+                close("it sent no Hello within " + std::to_string(limits_.helloTimeout.count()) + " ms");
+                break;
             }
-            self->readStart_ = 0;
-            self->readEnd_ = n;
-            self->processInput();
-        });
+            setReadTimeout(socket_, left);
+            timeoutSet = true;
+        } else if (timeoutSet) {
+            setReadTimeout(socket_, {});
+            timeoutSet = false;
+        }
+        const ssize_t got = ::recv(socket_, readBuffer_.data(), readBuffer_.size(), 0);
+        if (got > 0) {
+            readStart_ = 0;
+            readEnd_ = static_cast<std::size_t>(got);
+            processInput();
+        } else if (got == 0) {
+            close("client closed the connection");
+        } else if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+            close(std::strerror(errno));
+        }
+    }
+    {
+        std::lock_guard lock(outgoingMutex_);
+        roomWatch_.forget(socket_);
+        ::close(socket_);
+        socket_ = -1;
+        outgoing_.clear();
+        unsent_ = 0;
+    }
+    callbacks_.onClosed(shared_from_this());
 }
 
 void ServerChannel::processInput()
@@ -226,17 +226,12 @@ void ServerChannel::processInput()
             close("client ended the stream");
             return;
         }
-        if (closed_)
+        if (closed_ || readStart_ == readEnd_)
             return;
         // Replies pile up faster than the client reads them: run nothing more of it until they went.
-        if (congested()) {
-            readPaused_ = true;
-            return;
-        }
-        if (readStart_ == readEnd_)
-            break;
+        std::unique_lock lock(outgoingMutex_);
+        roomMade_.wait(lock, [&] { return closed_ || !congested(); });
     }
-    read();
 }
 
 void ServerChannel::close(const std::string& reason)
@@ -244,19 +239,13 @@ void ServerChannel::close(const std::string& reason)
     if (closed_.exchange(true))
         return;
     BackendLogger::info("tcf", "Channel " + std::to_string(id_) + " (" + peer_ + ") closed: " + reason);
-    // The socket belongs to its executor's thread; closing it there cancels the pending read.
-    boost::asio::post(socket_.get_executor(), [self = shared_from_this()] {
-        boost::system::error_code ignored;
-        self->helloTimer_.cancel();
-        {
-            std::lock_guard lock(self->outgoingMutex_);
-            self->socket_.shutdown(boost::asio::ip::tcp::socket::shutdown_both, ignored);
-            self->socket_.close(ignored);
-            self->outgoing_.clear();
-            self->unsent_ = 0;
-        }
-        self->callbacks_.onClosed(self);
-    });
+    {
+        // Wakes the channel's thread from its read; the thread closes the socket as it ends.
+        std::lock_guard lock(outgoingMutex_);
+        if (socket_ >= 0)
+            ::shutdown(socket_, SHUT_RDWR);
+    }
+    roomMade_.notify_all();
 }
 
 } // namespace hil::tcf

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -10,12 +11,10 @@
 #include <span>
 #include <string>
 
-#include <boost/asio/ip/tcp.hpp>
-#include <boost/asio/steady_timer.hpp>
-
 #include "platform/tcf/ICommandChannel.h"
 #include "platform/tcf/MessageCodec.h"
 #include "platform/tcf/Protocol.h"
+#include "platform/tcf/RoomWatch.h"
 
 namespace hil::tcf {
 
@@ -36,27 +35,33 @@ struct ChannelLimits {
 
 class ServerChannel;
 
-/// Where a channel hands each message it reads, and says it has closed: both on the thread
-/// that runs the socket's executor, the second once.
+/// Where a channel hands each message it reads, and says it has closed: both on the channel's
+/// thread, the second once.
 struct ChannelCallbacks {
     std::function<void(const std::shared_ptr<ServerChannel>& channel, Message&& message)> onMessage;
     std::function<void(const std::shared_ptr<ServerChannel>& channel)> onClosed;
 };
 
-/// One client connection of the server. Its reads, timers and closing run on the socket's
-/// executor: the one network thread the channel was given. `send` may be called from any thread: it
-/// writes what the socket takes at once and queues the rest, which goes out as soon as the socket
-/// has room. Nothing waits for the client. The replies to the commands one read brought in go out
-/// together, in one write, once those commands have run; progress reports and events at once.
+/// One client connection of the server, with a thread of its own that reads the socket and runs
+/// the commands as they come: a blocking read wakes the thread that will run the command, where
+/// an event loop shared by several clients wakes to be told and then reads. `send` may be called
+/// from any thread: it writes what the socket takes at once and queues the rest, which the room
+/// watch writes out as soon as the socket has room. Nothing waits for the client. The replies to
+/// the commands one read brought in go out together, in one write, once those commands have run;
+/// progress reports and events at once.
 ///
 /// What a client costs is bounded: while more than the read-pause limit of output is
 /// unsent, the channel runs no more of its commands (a client that pipelines requests faster than
 /// it reads the replies is slowed, not dropped); past the outgoing cap, which only events can
 /// reach then, the client is dropped. Bytes already written are freed piece by piece.
-class ServerChannel : public ICommandChannel, public std::enable_shared_from_this<ServerChannel> {
+class ServerChannel : public ICommandChannel, public RoomWatch::Waiter, public std::enable_shared_from_this<ServerChannel> {
 public:
-    ServerChannel(boost::asio::ip::tcp::socket socket, int id, const ChannelLimits& limits,
-                  ChannelCallbacks callbacks);
+    /// Takes `socket`, a connected descriptor, and closes it once the channel has closed.
+    ServerChannel(int socket, std::string peer, int id, const ChannelLimits& limits, ChannelCallbacks callbacks,
+                  RoomWatch& roomWatch);
+    ~ServerChannel();
+    ServerChannel(const ServerChannel&) = delete;
+    ServerChannel& operator=(const ServerChannel&) = delete;
 
     int getChannelId() const override { return id_; }
     void sendReply(const Token& token, std::vector<std::string> values) override;
@@ -65,20 +70,18 @@ public:
     /// Sends encoded bytes, queueing what the socket does not take; drops the client when its
     /// queue passes the cap. Any thread.
     void send(std::string bytes);
-    /// Tells the channels that the calling thread runs `events` for its channels: such a thread
-    /// leaves writing to other threads' channels to them.
-    static void runsChannelsOf(const boost::asio::execution_context& events);
-    /// Starts reading, and the clock within which the client must say Hello. On the executor.
-    void startReading();
-    /// Closes the socket and calls `onClosed`, once. Any thread.
+    /// Reads and runs the client's commands until the channel closes, then closes the socket and
+    /// calls `onClosed`. The clock within which the client must say Hello starts here. Run it on
+    /// the channel's own thread.
+    void run();
+    /// Ends the channel: its thread stops reading and calls `onClosed`. Any thread; once.
     void close(const std::string& reason);
 
     bool isClosed() const { return closed_; }
     bool helloReceived() const { return helloReceived_; }
-    /// On the executor.
-    void markHelloReceived();
+    /// On the channel's thread.
+    void markHelloReceived() { helloReceived_ = true; }
     const std::string& peer() const { return peer_; }
-    boost::asio::any_io_executor executor() { return socket_.get_executor(); }
 
 private:
     /// A reply or progress report: the token, then the values.
@@ -86,35 +89,35 @@ private:
     /// Queues the pieces of encoded messages, moving them, unless the channel is closed; says
     /// whether it did.
     bool queue(std::span<std::string> pieces);
-    void read();
-    /// Runs the commands in the read buffer until it is empty or the channel is congested, and
-    /// writes their replies; then reads more, or waits for room. On the executor.
+    /// Reads once, as long as the Hello may still take; false once the channel is to close.
+    bool readSome();
+    /// Runs the commands in the read buffer until it is empty, waiting for room whenever the
+    /// channel is congested, and writes their replies. On the channel's thread.
     void processInput();
-    /// Writes what the socket takes; waits for room for the rest, or drops a client past its cap.
+    /// Writes what the socket takes; leaves the rest to the room watch, or drops a client past
+    /// its cap.
     void flush();
     /// Writes queued bytes while the socket takes them. Call with the outgoing lock held.
     void flushLocked();
-    /// Flushes each time the socket has room, until the queue is empty. On the executor.
-    void waitForRoom();
+    void onRoom() override;
     bool congested() const;
 
-    boost::asio::ip::tcp::socket socket_;
+    int socket_; ///< -1 once closed; changes under the outgoing lock
+    const std::string peer_;
     const ChannelLimits limits_;
     const ChannelCallbacks callbacks_;
-    boost::asio::steady_timer helloTimer_;
+    RoomWatch& roomWatch_;
     const int id_;
-    std::string peer_;
     MessageDecoder decoder_;
     std::string readBuffer_;
     std::size_t readStart_ = 0; ///< the first byte of `readBuffer_` not decoded yet
     std::size_t readEnd_ = 0;
-    bool readPaused_ = false; ///< on the executor only
     std::mutex outgoingMutex_;
+    std::condition_variable roomMade_; ///< with the outgoing lock: the unsent output shrank
     std::deque<std::string> outgoing_; ///< messages, or pieces of them; the front one partly written
     std::size_t frontWritten_ = 0;     ///< the bytes of the front piece already written
     std::atomic<std::size_t> unsent_{0};
-    bool waitingForRoom_ = false;
-    std::atomic<bool> flushHandedOver_{false};
+    bool waitingForRoom_ = false; ///< under the outgoing lock
     std::atomic<bool> closed_{false};
     std::atomic<bool> helloReceived_{false};
 };

@@ -1,10 +1,15 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "platform/tcf/TcfServer.h"
 
-#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
-#include <boost/asio/dispatch.hpp>
-#include <boost/asio/post.hpp>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <boost/asio/ip/tcp.hpp>
 #include <boost/json.hpp>
 
 #include "platform/common/BackendLogger.h"
@@ -17,20 +22,7 @@ namespace {
 const std::string kLocator = "Locator";
 }
 
-std::size_t defaultNetworkThreads() { return std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4); }
-
-TcfServer::TcfServer(Limits limits) : limits_(limits), networkThreads_(makeNetworkThreads(limits.networkThreads)),
-      acceptor_(networkThreads_.front()->events)
-{
-}
-
-std::vector<std::unique_ptr<TcfServer::NetworkThread>> TcfServer::makeNetworkThreads(std::size_t count)
-{
-    std::vector<std::unique_ptr<NetworkThread>> threads;
-    for (std::size_t i = 0; i < std::max<std::size_t>(count, 1); ++i)
-        threads.push_back(std::make_unique<NetworkThread>());
-    return threads;
-}
+TcfServer::TcfServer(Limits limits) : limits_(limits) {}
 
 TcfServer::~TcfServer() { stop(); }
 
@@ -40,19 +32,27 @@ void TcfServer::setChannelClosedHandler(ChannelClosedHandler handler) { channelC
 
 std::uint16_t TcfServer::start(const std::string& address, std::uint16_t port)
 {
-    const boost::asio::ip::tcp::endpoint endpoint(boost::asio::ip::make_address(address), port);
-    acceptor_.open(endpoint.protocol());
-    acceptor_.set_option(boost::asio::ip::tcp::acceptor::reuse_address(true));
-    acceptor_.bind(endpoint);
-    acceptor_.listen();
-    accept();
-    for (auto& network : networkThreads_)
-        network->thread = std::thread([&events = network->events] {
-            setCurrentThreadName("TCF");
-            ServerChannel::runsChannelsOf(events);
-            events.run();
-        });
-    return acceptor_.local_endpoint().port();
+    boost::asio::ip::tcp::endpoint endpoint(boost::asio::ip::make_address(address), port);
+    const auto fail = [&](const char* what) {
+        const boost::system::error_code error(errno, boost::system::system_category());
+        if (listener_ >= 0)
+            ::close(std::exchange(listener_, -1));
+        throw boost::system::system_error(error, what);
+    };
+    listener_ = ::socket(endpoint.protocol().family(), SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listener_ < 0)
+        fail("socket");
+    const int on = 1;
+    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    if (::bind(listener_, endpoint.data(), static_cast<socklen_t>(endpoint.size())) != 0)
+        fail("bind");
+    if (::listen(listener_, SOMAXCONN) != 0)
+        fail("listen");
+    auto length = static_cast<socklen_t>(endpoint.capacity());
+    ::getsockname(listener_, endpoint.data(), &length);
+    endpoint.resize(length);
+    acceptor_ = std::thread([this] { acceptAll(); });
+    return endpoint.port();
 }
 
 void TcfServer::stop()
@@ -60,27 +60,74 @@ void TcfServer::stop()
     if (stopped_)
         return;
     stopped_ = true;
-    if (networkThreads_.front()->thread.joinable())
-        stopNetworkThreads();
+    if (acceptor_.joinable()) {
+        // Wakes the accepting thread, which ends.
+        ::shutdown(listener_, SHUT_RDWR);
+        acceptor_.join();
+        ::close(listener_);
+        std::unique_lock lock(channelsMutex_);
+        for (auto& [id, channel] : channels_)
+            channel->close("the back-end is shutting down");
+        channelThreadEnded_.wait(lock, [this] { return channelThreads_ == 0; });
+    }
     // The handlers hold the command servers: let them go now, not when this object does.
     services_.clear();
     channelClosed_ = nullptr;
 }
 
-void TcfServer::stopNetworkThreads()
+void TcfServer::acceptAll()
 {
-    boost::asio::post(acceptor_.get_executor(), [this] {
-        boost::system::error_code ignored;
-        acceptor_.close(ignored);
+    setCurrentThreadName("TCF accept");
+    for (;;) {
+        boost::asio::ip::tcp::endpoint peer;
+        auto length = static_cast<socklen_t>(peer.capacity());
+        const int socket = ::accept4(listener_, peer.data(), &length, SOCK_CLOEXEC);
+        if (socket >= 0) {
+            peer.resize(length);
+            startChannel(socket, peer.address().to_string() + ":" + std::to_string(peer.port()));
+        } else if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            // Out of descriptors or memory for a moment: the clients that go give them back.
+            BackendLogger::error("tcf", std::string("Cannot accept a connection: ") + std::strerror(errno));
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        } else if (errno != EINTR && errno != ECONNABORTED && errno != EPROTO) {
+            return; // the listener was shut down
+        }
+    }
+}
+
+void TcfServer::startChannel(int socket, const std::string& peer)
+{
+    const int on = 1;
+    ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    std::shared_ptr<ServerChannel> channel;
+    {
         std::lock_guard lock(channelsMutex_);
-        for (auto& [id, channel] : channels_)
-            channel->close("the back-end is shutting down");
-    });
-    // The threads end once every socket is closed and their closed handlers ran.
-    for (auto& network : networkThreads_)
-        network->work.reset();
-    for (auto& network : networkThreads_)
-        network->thread.join();
+        limitWaitingForHelloLocked();
+        channel = std::make_shared<ServerChannel>(
+            socket, peer, nextChannelId_++, limits_,
+            ChannelCallbacks{[this](const auto& from, Message&& message) { onMessage(from, std::move(message)); },
+                             [this](const auto& closed) { onChannelClosed(closed); }},
+            roomWatch_);
+        channels_.emplace(channel->getChannelId(), channel);
+        ++channelThreads_;
+    }
+    BackendLogger::info("tcf", "Channel " + std::to_string(channel->getChannelId()) + " opened by " + peer);
+    // The Hello goes first: the channel gets no event before its client's Hello.
+    channel->send(helloMessage());
+    const auto runChannel = [this](std::shared_ptr<ServerChannel> running) {
+        running->run();
+        running.reset();
+        std::lock_guard lock(channelsMutex_);
+        --channelThreads_;
+        channelThreadEnded_.notify_all();
+    };
+    try {
+        std::thread(runChannel, channel).detach();
+    } catch (const std::system_error& error) {
+        // Closed at once, its run then only cleans up, here.
+        channel->close(std::string("no thread for it: ") + error.what());
+        runChannel(std::move(channel));
+    }
 }
 
 std::string TcfServer::helloMessage() const
@@ -89,31 +136,6 @@ std::string TcfServer::helloMessage() const
     for (const auto& [name, handler] : services_)
         names.emplace_back(name);
     return encodeMessage({MessageKind::Event, {kLocator, "Hello", boost::json::serialize(names)}});
-}
-
-void TcfServer::accept()
-{
-    // The network threads take the channels in turn.
-    auto& events = networkThreads_[nextChannelId_ % networkThreads_.size()]->events;
-    acceptor_.async_accept(events, [this](const boost::system::error_code& error, boost::asio::ip::tcp::socket socket) {
-        if (error)
-            return; // the acceptor was closed
-        std::shared_ptr<ServerChannel> channel;
-        {
-            std::lock_guard lock(channelsMutex_);
-            limitWaitingForHelloLocked();
-            channel = std::make_shared<ServerChannel>(
-                std::move(socket), nextChannelId_++, limits_,
-                ChannelCallbacks{[this](const auto& from, Message&& message) { onMessage(from, std::move(message)); },
-                                 [this](const auto& closed) { onChannelClosed(closed); }});
-            channels_.emplace(channel->getChannelId(), channel);
-        }
-        BackendLogger::info("tcf", "Channel " + std::to_string(channel->getChannelId()) + " opened by " + channel->peer());
-        // The Hello goes first: the channel gets no event before its client's Hello.
-        channel->send(helloMessage());
-        boost::asio::dispatch(channel->executor(), [channel] { channel->startReading(); });
-        accept();
-    });
 }
 
 void TcfServer::limitWaitingForHelloLocked()
@@ -136,7 +158,7 @@ void TcfServer::onHello(const std::shared_ptr<ServerChannel>& channel)
     if (channel->helloReceived())
         return;
     {
-        // Counted and taken under one lock: two network threads may read two Hellos at once.
+        // Counted and taken under one lock: two channels may read two Hellos at once.
         std::lock_guard lock(channelsMutex_);
         std::size_t clients = 0;
         for (const auto& [id, other] : channels_)

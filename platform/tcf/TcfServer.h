@@ -2,6 +2,7 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -11,27 +12,21 @@
 #include <thread>
 #include <vector>
 
-#include <boost/asio/io_context.hpp>
-#include <boost/asio/ip/tcp.hpp>
-
 #include "platform/tcf/ICommandChannel.h"
 #include "platform/tcf/ServerChannel.h"
 
 namespace hil::tcf {
 
-/// One network thread a core, up to four: more would only wait for the commands' turn.
-std::size_t defaultNetworkThreads();
-
 /// The TCF server over TCP.
 ///
-/// Threads: `networkThreads` threads ("TCF") accept, read the sockets and run the commands as
-/// they are read, reply included. Each channel stays on the thread it was given, so its commands
-/// run in arrival order; the commands of all channels run one at a time (the services hold state
-/// that only commands touch, with no locks of their own), while the reading, decoding, encoding and
+/// Threads: one ("TCF accept") accepts, and each channel has one ("TCF") that reads its socket
+/// and runs its commands as they are read, reply included, so a client's commands run in arrival
+/// order. The commands of all channels run one at a time (the services hold state that only
+/// commands touch, with no locks of their own), while the reading, decoding, encoding and
 /// writing of the others go on beside them. Replies and events go to the socket at once when it
-/// takes them, else into the channel's outgoing queue, which is written out as the socket has
-/// room; they never wait for the client. A command that runs long holds up the other commands,
-/// which could not have run meanwhile anyway, but no reading or writing.
+/// takes them, else into the channel's outgoing queue, which one more thread ("TCF room") writes
+/// out as the socket has room; they never wait for the client. A command that runs long holds up
+/// the other commands, which could not have run meanwhile anyway, but no reading or writing.
 ///
 /// Each side sends "E Locator Hello [services]" first; a command that arrives before the client's
 /// Hello, or names a service nobody registered, is answered "N". The server answers "Locator"
@@ -49,8 +44,6 @@ public:
     struct Limits : ChannelLimits {
         /// Clients that said Hello; one more is closed as its Hello arrives.
         std::size_t maxClients = 32;
-        /// Threads that read and write the sockets: one a core, up to four.
-        std::size_t networkThreads = defaultNetworkThreads();
     };
 
     explicit TcfServer(Limits limits);
@@ -63,11 +56,11 @@ public:
     /// Called after a channel closed, once per channel, one at a time with the commands.
     void setChannelClosedHandler(ChannelClosedHandler handler);
 
-    /// Listens on `address`:`port` (port 0 picks a free one) and starts the network threads;
-    /// returns the port bound. Throws `boost::system::system_error` when it cannot listen.
+    /// Listens on `address`:`port` (port 0 picks a free one) and starts accepting; returns the
+    /// port bound. Throws `boost::system::system_error` when it cannot listen.
     std::uint16_t start(const std::string& address, std::uint16_t port);
-    /// Closes every channel, runs their closed handlers, joins the network threads, and releases
-    /// every handler. Idempotent.
+    /// Stops accepting, closes every channel, waits for their threads to have run their closed
+    /// handlers, and releases every handler. Idempotent.
     void stop();
 
     /// Broadcasts an event to every channel that finished its Hello exchange. Any thread.
@@ -78,10 +71,9 @@ public:
     std::size_t channelCount() const;
 
 private:
-    struct NetworkThread;
-    static std::vector<std::unique_ptr<NetworkThread>> makeNetworkThreads(std::size_t count);
-    void stopNetworkThreads();
-    void accept();
+    void acceptAll();
+    /// Starts the thread of a channel just accepted on `socket`.
+    void startChannel(int socket, const std::string& peer);
     /// Makes room for one more connection waiting for its Hello. Call with the channel lock held.
     void limitWaitingForHelloLocked();
     void onHello(const std::shared_ptr<ServerChannel>& channel);
@@ -92,19 +84,15 @@ private:
     Limits limits_;
     std::map<std::string, CommandHandler> services_;
     ChannelClosedHandler channelClosed_;
-    /// A thread with its own event loop and the channels given to it: a channel's reads and
-    /// writes never wait for a hand-over between threads.
-    struct NetworkThread {
-        boost::asio::io_context events{1};
-        boost::asio::executor_work_guard<boost::asio::io_context::executor_type> work{events.get_executor()};
-        std::thread thread;
-    };
-    std::vector<std::unique_ptr<NetworkThread>> networkThreads_;
-    boost::asio::ip::tcp::acceptor acceptor_; ///< on the first network thread
+    RoomWatch roomWatch_;
+    int listener_ = -1;
+    std::thread acceptor_;
     /// Held while a command or a channel's cleanup runs: the services see one at a time.
     std::mutex commandMutex_;
     mutable std::mutex channelsMutex_;
+    std::condition_variable channelThreadEnded_; ///< with the channel lock
     std::map<int, std::shared_ptr<ServerChannel>> channels_;
+    std::size_t channelThreads_ = 0; ///< running; under the channel lock
     int nextChannelId_ = 1;
     bool stopped_ = false;
 };

@@ -37,7 +37,7 @@ TEST(HostOptions, ReadsEveryOptionInBothForms)
     const auto options = parse({"--listen", "0.0.0.0:0", "--bundles=/b", "--log-mask", "0x26",
                                 "--log-categories", "svc,HIL", "--max-message-bytes=1024", "--max-clients", "2",
                                 "--max-outgoing-bytes", "4096", "--settings", settings, "--preferences=" + preferences,
-                                "--discovery", "on", "--discovery-port=4000", "--network-threads", "3"});
+                                "--discovery", "on", "--discovery-port=4000"});
     EXPECT_EQ(options.address, "0.0.0.0");
     EXPECT_EQ(options.port, 0);
     EXPECT_EQ(options.bundles, std::filesystem::path("/b"));
@@ -50,7 +50,6 @@ TEST(HostOptions, ReadsEveryOptionInBothForms)
     EXPECT_EQ(options.preferences, std::filesystem::path(preferences));
     EXPECT_EQ(options.discovery, true);
     EXPECT_EQ(options.discoveryPort, 4000);
-    EXPECT_EQ(options.limits.networkThreads, 3u);
 }
 
 TEST(HostOptions, AHostNameIsResolvedSoThatLoopbackIsKnownAsSuch)
@@ -71,7 +70,6 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(std::vector<std::string>{"--listen"}, std::vector<std::string>{"--listen", "1534"},
                     std::vector<std::string>{"--listen", ":1534"}, std::vector<std::string>{"--listen", "h:70000"},
                     std::vector<std::string>{"--listen", "h:-1"}, std::vector<std::string>{"--max-clients", "0"},
-                    std::vector<std::string>{"--network-threads", "0"},
                     std::vector<std::string>{"--max-message-bytes", "lots"}, std::vector<std::string>{"--verbose"},
                     std::vector<std::string>{"--log-mask", "0x2g"},
                     // A file the user names must exist; only the default ones may be missing.

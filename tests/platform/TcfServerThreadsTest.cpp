@@ -50,14 +50,12 @@ TEST(TcfServerThreads, ClientsOnSeveralThreadsRunOneCommandAtATimeEachClientInOr
 {
     constexpr int kClients = 4;
     constexpr int kCommands = 300;
-    TcfServer::Limits limits;
-    limits.networkThreads = 3;
-    TcfServer server(limits);
+    TcfServer server(TcfServer::Limits{});
     CountingService service;
     server.registerService("Count", [&](ICommandChannel& channel, const Token& token, const std::string& command,
                                         const std::vector<std::string>& arguments) {
         service.handle(channel, token, command, arguments);
-        // A command's event reaches the clients of the other network threads too.
+        // A command's event reaches the other clients too.
         if (std::stoi(arguments.at(0)) % 5 == 0)
             server.sendEvent("Count", "changed", {});
     });
