@@ -104,7 +104,7 @@ void ServerChannel::flush()
         std::lock_guard lock(outgoingMutex_);
         flushLocked();
         overflow = unsent_ > limits_.maxOutgoingBytes;
-        if (!overflow && unsent_ != 0 && !waitingForRoom_ && socket_ >= 0) {
+        if (!overflow && unsent_ != 0 && !waitingForRoom_ && socket_ >= 0 && !closed_) {
             waitingForRoom_ = true;
             roomWatch_.watchOnce(socket_, shared_from_this());
         }
@@ -130,8 +130,16 @@ void ServerChannel::flushLocked()
         header.msg_iov = parts;
         header.msg_iovlen = count;
         const ssize_t written = ::sendmsg(socket_, &header, MSG_DONTWAIT | MSG_NOSIGNAL);
+        if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+            // Nothing more can reach this client: let the output go. Its read fails too, and
+            // that closes the channel.
+            outgoing_.clear();
+            frontWritten_ = 0;
+            unsent_ = 0;
+            return;
+        }
         if (written <= 0)
-            return; // full, or failed: a failed socket also fails its read, which closes the channel
+            return; // the socket is full
         auto left = static_cast<std::size_t>(written);
         unsent_ -= left;
         // Each message is freed as soon as it is written whole.
@@ -157,7 +165,7 @@ void ServerChannel::onRoom()
     {
         std::lock_guard lock(outgoingMutex_);
         flushLocked();
-        waitingForRoom_ = !outgoing_.empty() && socket_ >= 0;
+        waitingForRoom_ = !outgoing_.empty() && socket_ >= 0 && !closed_;
         if (waitingForRoom_)
             roomWatch_.watchOnce(socket_, shared_from_this());
     }

@@ -138,6 +138,29 @@ TEST(SlowReaderTest, PipelinedBigRepliesAreAllDeliveredAndCostAtMostTheCap)
     RecordProperty("resident_kib_before", static_cast<int>(before));
     RecordProperty("resident_kib_peak", static_cast<int>(peak));
     EXPECT_THAT(backend.log(), testing::Not(testing::HasSubstr("stopped reading")));
+
+    // A client that leaves with a hundred replies unread: its channel, which waits for room
+    // before it runs more, still sees it go and closes.
+    const auto closedChannels = [&] {
+        const std::string log = backend.log();
+        std::size_t count = 0;
+        for (auto at = log.find(") closed: "); at != std::string::npos; at = log.find(") closed: ", at + 1))
+            ++count;
+        return count;
+    };
+    const std::size_t closedBefore = closedChannels();
+    {
+        boost::asio::ip::tcp::socket leaver(io);
+        leaver.open(boost::asio::ip::tcp::v4());
+        leaver.set_option(boost::asio::socket_base::receive_buffer_size(64 * 1024));
+        leaver.connect({boost::asio::ip::make_address("127.0.0.1"), backend.port()});
+        boost::asio::write(leaver, boost::asio::buffer(requests));
+        std::this_thread::sleep_for(100ms);
+    }
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (closedChannels() == closedBefore && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(closedChannels(), closedBefore + 1) << backend.log();
 }
 
 TEST_F(FaultTest, ClientGoneInTheMiddleOfACommandHasItsToolsTornDown)
