@@ -100,9 +100,10 @@ bool ServerChannel::queue(std::span<std::string> pieces)
 void ServerChannel::flush()
 {
     bool overflow = false;
+    std::string failure;
     {
         std::lock_guard lock(outgoingMutex_);
-        flushLocked();
+        failure = flushLocked();
         overflow = unsent_ > limits_.maxOutgoingBytes;
         if (!overflow && unsent_ != 0 && !waitingForRoom_ && socket_ >= 0 && !closed_) {
             waitingForRoom_ = true;
@@ -112,9 +113,11 @@ void ServerChannel::flush()
     if (overflow)
         close("its unsent output passed " + std::to_string(limits_.maxOutgoingBytes) +
               " bytes: it stopped reading");
+    else if (!failure.empty())
+        close(failure);
 }
 
-void ServerChannel::flushLocked()
+std::string ServerChannel::flushLocked()
 {
     // The socket is closed under the same lock, so its descriptor cannot change meanwhile.
     while (!outgoing_.empty() && socket_ >= 0) {
@@ -131,15 +134,15 @@ void ServerChannel::flushLocked()
         header.msg_iovlen = count;
         const ssize_t written = ::sendmsg(socket_, &header, MSG_DONTWAIT | MSG_NOSIGNAL);
         if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-            // Nothing more can reach this client: let the output go. Its read fails too, and
-            // that closes the channel.
+            // Nothing more can reach this client: its commands need not run either.
+            const std::string failure = std::string("cannot write to it: ") + std::strerror(errno);
             outgoing_.clear();
             frontWritten_ = 0;
             unsent_ = 0;
-            return;
+            return failure;
         }
         if (written <= 0)
-            return; // the socket is full
+            return {}; // the socket is full
         auto left = static_cast<std::size_t>(written);
         unsent_ -= left;
         // Each message is freed as soon as it is written whole.
@@ -154,21 +157,25 @@ void ServerChannel::flushLocked()
             frontWritten_ = 0;
         }
         if (static_cast<std::size_t>(written) < offered)
-            return; // the socket is full
+            return {}; // the socket is full
     }
+    return {};
 }
 
 bool ServerChannel::congested() const { return unsent_ > limits_.readPauseBytes; }
 
 void ServerChannel::onRoom()
 {
+    std::string failure;
     {
         std::lock_guard lock(outgoingMutex_);
-        flushLocked();
+        failure = flushLocked();
         waitingForRoom_ = !outgoing_.empty() && socket_ >= 0 && !closed_;
         if (waitingForRoom_)
             roomWatch_.watchOnce(socket_, shared_from_this());
     }
+    if (!failure.empty())
+        close(failure);
     roomMade_.notify_all();
 }
 

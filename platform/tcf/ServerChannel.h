@@ -97,8 +97,9 @@ private:
     /// Writes what the socket takes; leaves the rest to the room watch, or drops a client past
     /// its cap.
     void flush();
-    /// Writes queued bytes while the socket takes them. Call with the outgoing lock held.
-    void flushLocked();
+    /// Writes queued bytes while the socket takes them. Call with the outgoing lock held. When
+    /// the socket failed, lets the output go and returns why; else an empty text.
+    std::string flushLocked();
     void onRoom() override;
     bool congested() const;
 
