@@ -51,7 +51,7 @@ ServerChannel::ServerChannel(int socket, std::string peer, int id, const Channel
 ServerChannel::~ServerChannel()
 {
     if (socket_ >= 0)
-        ::close(socket_); // never run: the socket is closed when the channel's thread ends
+        ::close(socket_); // a channel whose thread never ran; else the thread closed it
 }
 
 void ServerChannel::sendReply(const Token& token, std::vector<std::string> values)
