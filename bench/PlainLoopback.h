@@ -31,7 +31,6 @@
 #include <sys/socket.h>
 #include <sys/uio.h>
 #include <sys/wait.h>
-#include <signal.h>
 #include <unistd.h>
 
 #include "bench/Median.h"

@@ -136,9 +136,7 @@ std::string ServerChannel::flushLocked()
         if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
             // Nothing more can reach this client: its commands need not run either.
             const std::string failure = std::string("cannot write to it: ") + std::strerror(errno);
-            outgoing_.clear();
-            frontWritten_ = 0;
-            unsent_ = 0;
+            dropOutputLocked();
             return failure;
         }
         if (written <= 0)
@@ -162,20 +160,23 @@ std::string ServerChannel::flushLocked()
     return {};
 }
 
+void ServerChannel::dropOutputLocked()
+{
+    outgoing_.clear();
+    frontWritten_ = 0;
+    unsent_ = 0;
+}
+
 bool ServerChannel::congested() const { return unsent_ > limits_.readPauseBytes; }
 
 void ServerChannel::onRoom()
 {
-    std::string failure;
     {
+        // The watch that called is spent: the flush asks for another if output is still left.
         std::lock_guard lock(outgoingMutex_);
-        failure = flushLocked();
-        waitingForRoom_ = !outgoing_.empty() && socket_ >= 0 && !closed_;
-        if (waitingForRoom_)
-            roomWatch_.watchOnce(socket_, shared_from_this());
+        waitingForRoom_ = false;
     }
-    if (!failure.empty())
-        close(failure);
+    flush();
     roomMade_.notify_all();
 }
 
@@ -215,8 +216,7 @@ void ServerChannel::run()
         roomWatch_.forget(socket_);
         ::close(socket_);
         socket_ = -1;
-        outgoing_.clear();
-        unsent_ = 0;
+        dropOutputLocked();
     }
     callbacks_.onClosed(shared_from_this());
 }

@@ -100,6 +100,8 @@ private:
     /// Writes queued bytes while the socket takes them. Call with the outgoing lock held. When
     /// the socket failed, lets the output go and returns why; else an empty text.
     std::string flushLocked();
+    /// Lets all queued output go. Call with the outgoing lock held.
+    void dropOutputLocked();
     void onRoom() override;
     bool congested() const;
 
