@@ -6,15 +6,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "bundles/simulator/SimulatedTool.h"
-#include "bundles/simulator/SimulatorToolFactories.h"
 #include "core/device/DeviceCommandServer.h"
-#include "core/device/DeviceService.h"
 #include "core/memory/MemoryCommandServer.h"
-#include "core/memory/MemoryService.h"
 #include "platform/common/Base64.h"
-#include "tests/fakes/FakeDebugger.h"
-#include "tests/fakes/FakeTools.h"
+#include "tests/bundles/SimulatedDeviceFixture.h"
 #include "tests/fakes/RecordingChannel.h"
 #include "tests/fakes/RecordingEventSink.h"
 
@@ -23,20 +18,14 @@ namespace {
 
 using testing::ElementsAre;
 
-TEST(SimulatorThreads, TargetEventsWhileCommandsRun)
+/// The real services over the sample devices, with the command server of the test's own.
+using SimulatorThreads = SimulatedDeviceTest;
+
+TEST_F(SimulatorThreads, TargetEventsWhileCommandsRun)
 {
-    fakes::FakeDebugger debugger;
-    auto manager = std::make_shared<fakes::FakeFactoryManager>();
-    manager->preferences["packmanager.dir"] = HIL_PACK_LIBRARY_DIR;
-    debugger.factoryManager = manager;
-    auto deviceService = std::make_shared<DeviceService>(debugger);
-    debugger.addService(deviceService);
     fakes::ScopedEventRecorder events;
     DeviceCommandServer server(debugger, deviceService);
-    SimulatedTool tool(debugger, "sim-1", "simulator", kSimulatorToolType, nullptr);
-    Status connected;
-    tool.connect(connected);
-    ASSERT_TRUE(connected.isOk()) << connected.getMessage();
+    connectedDevice();
     const std::string device = R"("sim-1.DEMO8")";
 
     constexpr int kRounds = 50;
@@ -52,29 +41,18 @@ TEST(SimulatorThreads, TargetEventsWhileCommandsRun)
                     ElementsAre(""));
         EXPECT_EQ(fakes::call(server, channel, "getInfo", {device, "0"}).size(), 2u);
     }
-    tool.disconnect(connected);
+    tool.disconnect(status);
     ++expected; // "contextRemoved"
     const auto sent = events.waitForEvents(expected);
     EXPECT_EQ(sent.size(), expected);
     EXPECT_EQ(channel.replies.size(), static_cast<std::size_t>(2 * kRounds));
 }
 
-TEST(SimulatorThreads, MemoryWrittenFromOtherThreadsWhileCommandsReadIt)
+TEST_F(SimulatorThreads, MemoryWrittenFromOtherThreadsWhileCommandsReadIt)
 {
-    fakes::FakeDebugger debugger;
-    auto manager = std::make_shared<fakes::FakeFactoryManager>();
-    manager->preferences["packmanager.dir"] = HIL_PACK_LIBRARY_DIR;
-    debugger.factoryManager = manager;
-    auto deviceService = std::make_shared<DeviceService>(debugger);
-    auto memoryService = std::make_shared<MemoryService>(debugger);
-    debugger.addService(deviceService);
-    debugger.addService(memoryService);
     fakes::ScopedEventRecorder events;
     MemoryCommandServer server(debugger, memoryService);
-    SimulatedTool tool(debugger, "sim-1", "simulator", kSimulatorToolType, nullptr);
-    Status connected;
-    tool.connect(connected);
-    ASSERT_TRUE(connected.isOk()) << connected.getMessage();
+    connectedDevice();
     const auto data = std::dynamic_pointer_cast<IMemoryContext>(memoryService->getContextFromId("sim-1.DEMO8.data"));
     ASSERT_NE(data, nullptr);
 

@@ -2,7 +2,6 @@
 #include "tests/fakes/FakeGdbServer.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <sstream>
 #include <utility>
 
@@ -11,52 +10,19 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "bundles/gdbremote/RspCodec.h"
+
 namespace hil::fakes {
 
 namespace {
 
-std::string hexOf(const std::string& bytes)
-{
-    static const char digits[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned char c : bytes) {
-        hex += digits[c >> 4];
-        hex += digits[c & 15];
-    }
-    return hex;
-}
+// The fake speaks through the client's own codec, which its own tests pin; the targets on QEMU
+// check both against a real server.
+using gdbremote::rsp::toHex;
 
-std::string bytesOf(const std::string& hex)
-{
-    std::string bytes;
-    for (std::size_t i = 0; i + 1 < hex.size(); i += 2)
-        bytes += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-    return bytes;
-}
+std::string bytesOf(const std::string& hex) { return gdbremote::rsp::fromHex(hex).value_or(""); }
 
-std::uint64_t number(const std::string& hex) { return std::stoull(hex, nullptr, 16); }
-
-std::string unescape(const std::string& payload)
-{
-    std::string plain;
-    for (std::size_t i = 0; i < payload.size(); ++i)
-        plain += payload[i] == '}' && i + 1 < payload.size() ? static_cast<char>(payload[++i] ^ 0x20) : payload[i];
-    return plain;
-}
-
-std::string escaped(const std::string& payload)
-{
-    std::string out;
-    for (char c : payload) {
-        if (c == '$' || c == '#' || c == '}' || c == '*') {
-            out += '}';
-            out += static_cast<char>(c ^ 0x20);
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
+std::uint64_t number(const std::string& hex) { return gdbremote::rsp::parseHexNumber(hex).value_or(0); }
 
 void sendAll(int fd, const std::string& bytes)
 {
@@ -73,12 +39,9 @@ void sendAll(int fd, const std::string& bytes)
 
 std::string FakeGdbServer::framed(const std::string& payload)
 {
-    unsigned sum = 0;
-    for (unsigned char c : payload)
-        sum += c;
-    char checksum[3];
-    std::snprintf(checksum, sizeof checksum, "%02x", sum & 0xFF);
-    return "$" + payload + "#" + checksum;
+    // Not escaped: a fake told not to escape its replies sends them as they are.
+    const std::uint8_t sum = gdbremote::rsp::checksum(payload);
+    return "$" + payload + "#" + toHex(&sum, 1);
 }
 
 FakeGdbServer::FakeGdbServer() : FakeGdbServer(Behaviour{}) {}
@@ -175,7 +138,7 @@ void FakeGdbServer::serveClient(int client)
             const auto hash = buffer.find('#');
             if (buffer.empty() || hash == std::string::npos || hash + 2 >= buffer.size())
                 break;
-            const std::string payload = unescape(buffer.substr(1, hash - 1));
+            const std::string payload = gdbremote::rsp::decodePayload(std::string_view(buffer).substr(1, hash - 1));
             buffer.erase(0, hash + 3);
             bool noAck;
             {
@@ -198,7 +161,7 @@ void FakeGdbServer::serveClient(int client)
             const std::string answer = handle(payload);
             if (payload == "c" || payload == "vCont;c")
                 continue; // the stop reply comes with an interrupt
-            const std::string reply = behaviour_.escapeReplies ? escaped(answer) : answer;
+            const std::string reply = behaviour_.escapeReplies ? gdbremote::rsp::escapeBinary(answer) : answer;
             {
                 std::lock_guard lock(mutex_);
                 lastReply_ = reply;
@@ -281,7 +244,7 @@ std::string FakeGdbServer::handle(const std::string& packet)
         if (!behaviour_.registersByNumber)
             return "";
         const std::uint32_t value = registers_[static_cast<int>(number(packet.substr(1)))];
-        return hexOf(std::string(reinterpret_cast<const char*>(&value), 4));
+        return toHex(std::string(reinterpret_cast<const char*>(&value), 4));
     }
     if (packet[0] == 'P') {
         const auto equals = packet.find('=');
@@ -297,13 +260,13 @@ std::string FakeGdbServer::handle(const std::string& packet)
             const std::uint32_t value = registers_[number];
             all += std::string(reinterpret_cast<const char*>(&value), 4);
         }
-        return hexOf(all);
+        return toHex(all);
     }
     if (packet.rfind("qRcmd,", 0) == 0) {
         const std::string output = "did " + bytesOf(packet.substr(6)) + "\n";
         if (behaviour_.oneReplyMonitor)
-            return hexOf(output);
-        sendAll(client_, framed("O" + hexOf(output)));
+            return toHex(output);
+        sendAll(client_, framed("O" + toHex(output)));
         return "OK";
     }
     if (packet == "qC")
@@ -333,7 +296,7 @@ std::string FakeGdbServer::readMemory(const std::string& arguments)
         const auto found = memory_.find(at);
         bytes += static_cast<char>(found == memory_.end() ? 0 : found->second);
     }
-    return hexOf(bytes);
+    return toHex(bytes);
 }
 
 std::string FakeGdbServer::writeMemory(const std::string& arguments, bool binary)
