@@ -7,6 +7,7 @@
 #include "core/interfaces/IDeviceService.h"
 #include "core/interfaces/PropertyKeys.h"
 #include "platform/common/BackendLogger.h"
+#include "platform/tcf/HeldReplies.h"
 
 namespace hil::gdbremote {
 
@@ -118,6 +119,9 @@ std::unique_ptr<RspClient> GdbTool::connectClient(const std::string& host, std::
 
 void GdbTool::connect(Status& status)
 {
+    // Starting QEMU and opening the server take up to seconds: the replies to the commands
+    // ahead of this one go out now.
+    tcf::sendHeldReplies();
     const auto deviceService = debugger_.getDeviceService();
     if (!deviceService) {
         status.setError(ErrorCode::RequiredObjectMissing, "No Device service to register the target with");

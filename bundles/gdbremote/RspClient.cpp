@@ -13,6 +13,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "platform/tcf/HeldReplies.h"
+
 namespace hil::gdbremote {
 
 namespace {
@@ -365,6 +367,8 @@ void RspClient::checkOk(const std::string& reply, const std::string& what)
 
 bool RspClient::readSome(Clock::time_point deadline)
 {
+    // The server may take a while: the replies to the commands ahead of this one need not wait.
+    tcf::sendHeldReplies();
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     pollfd readable{socket_, POLLIN, 0};
     const int ready = ::poll(&readable, 1, static_cast<int>(std::max<std::int64_t>(left, 0)));

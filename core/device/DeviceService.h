@@ -14,7 +14,7 @@ namespace hil {
 ///
 /// The pack manager is the library "vlpackmanagerlib" in the directory of the preference
 /// "packmanager.dir" (or, without it, beside or near "application.dir"); without one the service
-/// works with its fallbacks. Its operations run on the command thread, which serializes them.
+/// works with its fallbacks. Its operations run on the channel threads under the command lock, which serializes them.
 class DeviceService : public ServiceBase<IDeviceService> {
 public:
     explicit DeviceService(IOrixDebugger& debugger);

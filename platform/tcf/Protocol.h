@@ -11,7 +11,7 @@ namespace hil::tcf {
 class IEventSink {
 public:
     virtual ~IEventSink() = default;
-    /// Must not block on the command thread nor wait for a slow client.
+    /// Must not block the channel thread that runs a command, nor wait for a slow client.
     virtual void sendEvent(const std::string& service, const std::string& name,
                            const std::vector<std::string>& arguments) = 0;
 };

@@ -28,7 +28,12 @@ RoomWatch::RoomWatch()
     epoll_event event{};
     event.events = EPOLLIN;
     event.data.fd = wakeUp_;
-    ::epoll_ctl(epoll_, EPOLL_CTL_ADD, wakeUp_, &event);
+    if (::epoll_ctl(epoll_, EPOLL_CTL_ADD, wakeUp_, &event) != 0) {
+        const int error = errno;
+        ::close(wakeUp_);
+        ::close(epoll_);
+        throw std::system_error(error, std::system_category(), "epoll_ctl");
+    }
     thread_ = std::thread([this] { run(); });
 }
 
@@ -41,15 +46,20 @@ RoomWatch::~RoomWatch()
     ::close(epoll_);
 }
 
-void RoomWatch::watchOnce(int socket, std::shared_ptr<Waiter> waiter)
+int RoomWatch::watchOnce(int socket, std::shared_ptr<Waiter> waiter)
 {
     epoll_event event{};
     event.events = EPOLLOUT | EPOLLONESHOT;
     event.data.fd = socket;
     std::lock_guard lock(mutex_);
     const bool known = waiters_.contains(socket);
+    if (::epoll_ctl(epoll_, known ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, socket, &event) != 0) {
+        const int error = errno;
+        waiters_.erase(socket);
+        return error;
+    }
     waiters_[socket] = std::move(waiter);
-    ::epoll_ctl(epoll_, known ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, socket, &event);
+    return 0;
 }
 
 void RoomWatch::forget(int socket)

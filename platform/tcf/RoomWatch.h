@@ -28,8 +28,10 @@ public:
     RoomWatch(const RoomWatch&) = delete;
     RoomWatch& operator=(const RoomWatch&) = delete;
 
-    /// Calls `waiter->onRoom()` once, as soon as `socket` takes more. Any thread.
-    void watchOnce(int socket, std::shared_ptr<Waiter> waiter);
+    /// Calls `waiter->onRoom()` once, as soon as `socket` takes more. Any thread. Returns 0, or
+    /// the `errno` of the system's refusal (no memory, the watch limit reached), in which case
+    /// nothing will call the waiter.
+    int watchOnce(int socket, std::shared_ptr<Waiter> waiter);
     /// Stops watching `socket`, which is about to be closed. Any thread.
     void forget(int socket);
 
@@ -38,6 +40,7 @@ private:
 
     const int epoll_;
     const int wakeUp_; ///< an event descriptor that ends the thread
+    /// The innermost lock: held while calling no one.
     std::mutex mutex_;
     std::map<int, std::shared_ptr<Waiter>> waiters_;
     std::thread thread_;

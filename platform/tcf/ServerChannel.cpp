@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include "platform/common/BackendLogger.h"
+#include "platform/tcf/HeldReplies.h"
 #include "platform/common/ThreadName.h"
 
 namespace hil::tcf {
@@ -20,12 +22,12 @@ constexpr std::size_t kReadChunk = 64 * 1024;
 constexpr std::size_t kMessagesPerWrite = 64;
 
 /// The channel whose commands this thread is running, as they came in one read.
-thread_local const ServerChannel* channelReadOnThisThread = nullptr;
+thread_local ServerChannel* channelReadOnThisThread = nullptr;
 
 /// Marks the channel being read for as long as it lives.
 class ReadingChannel {
 public:
-    explicit ReadingChannel(const ServerChannel* channel) { channelReadOnThisThread = channel; }
+    explicit ReadingChannel(ServerChannel* channel) { channelReadOnThisThread = channel; }
     ~ReadingChannel() { channelReadOnThisThread = nullptr; }
     ReadingChannel(const ReadingChannel&) = delete;
     ReadingChannel& operator=(const ReadingChannel&) = delete;
@@ -40,6 +42,12 @@ void setReadTimeout(int socket, std::chrono::microseconds timeout)
     ::setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
 }
 } // namespace
+
+void sendHeldReplies()
+{
+    if (channelReadOnThisThread)
+        channelReadOnThisThread->flush();
+}
 
 ServerChannel::ServerChannel(int socket, std::string peer, int id, const ChannelLimits& limits,
                              ChannelCallbacks callbacks, RoomWatch& roomWatch)
@@ -82,6 +90,35 @@ void ServerChannel::send(std::string bytes)
         flush();
 }
 
+void ServerChannel::sendEvent(std::string bytes)
+{
+    bool held = false;
+    bool overflow = false;
+    {
+        std::lock_guard lock(outgoingMutex_);
+        if (!closed_ && !helloReceived_) {
+            heldBytes_ += bytes.size();
+            heldEvents_.push_back(std::move(bytes));
+            held = true;
+            overflow = heldBytes_ > limits_.maxOutgoingBytes;
+        }
+    }
+    if (!held)
+        send(std::move(bytes));
+    else if (overflow)
+        close("its events passed " + std::to_string(limits_.maxOutgoingBytes) + " bytes before its Hello");
+}
+
+void ServerChannel::markHelloReceived()
+{
+    std::lock_guard lock(outgoingMutex_);
+    helloReceived_ = true;
+    unsent_ += std::exchange(heldBytes_, 0);
+    for (auto& event : heldEvents_)
+        outgoing_.push_back(std::move(event));
+    heldEvents_.clear();
+}
+
 bool ServerChannel::queue(std::span<std::string> pieces)
 {
     if (closed_)
@@ -105,9 +142,12 @@ void ServerChannel::flush()
         std::lock_guard lock(outgoingMutex_);
         failure = flushLocked();
         overflow = unsent_ > limits_.maxOutgoingBytes;
-        if (!overflow && unsent_ != 0 && !waitingForRoom_ && socket_ >= 0 && !closed_) {
-            waitingForRoom_ = true;
-            roomWatch_.watchOnce(socket_, shared_from_this());
+        if (!overflow && failure.empty() && unsent_ != 0 && !waitingForRoom_ && socket_ >= 0 && !closed_) {
+            if (const int error = roomWatch_.watchOnce(socket_, shared_from_this()); error != 0)
+                // Its output could wait for ever: better the client learns now that it is gone.
+                failure = std::string("cannot wait for room to write to it: ") + std::strerror(error);
+            else
+                waitingForRoom_ = true;
         }
     }
     if (overflow)
@@ -165,6 +205,8 @@ void ServerChannel::dropOutputLocked()
     outgoing_.clear();
     frontWritten_ = 0;
     unsent_ = 0;
+    heldEvents_.clear();
+    heldBytes_ = 0;
 }
 
 bool ServerChannel::congested() const { return unsent_ > limits_.readPauseBytes; }

@@ -47,8 +47,13 @@ struct ChannelCallbacks {
 /// an event loop shared by several clients wakes to be told and then reads. `send` may be called
 /// from any thread: it writes what the socket takes at once and queues the rest, which the room
 /// watch writes out as soon as the socket has room. Nothing waits for the client. The replies to
-/// the commands one read brought in go out together, in one write, once those commands have run;
-/// progress reports and events at once.
+/// the commands one read brought in go out together, in one write, once those commands have run
+/// (or sooner, when a command is about to wait on something slow: `sendHeldReplies`); progress
+/// reports and events at once.
+///
+/// Every event sent after the channel opened reaches its client: the client counts itself
+/// connected once it has our Hello, which we send as the channel opens, so the events that come
+/// before the client's own Hello are held and go out right after it.
 ///
 /// What a client costs is bounded: while more than the read-pause limit of output is
 /// unsent, the channel runs no more of its commands (a client that pipelines requests faster than
@@ -70,6 +75,9 @@ public:
     /// Sends encoded bytes, queueing what the socket does not take; drops the client when its
     /// queue passes the cap. Any thread.
     void send(std::string bytes);
+    /// Sends an encoded event as `send` does; before the client's Hello, holds it until then.
+    /// Any thread.
+    void sendEvent(std::string bytes);
     /// Reads and runs the client's commands until the channel closes, then closes the socket and
     /// calls `onClosed`. The clock within which the client must say Hello starts here. Run it on
     /// the channel's own thread.
@@ -79,8 +87,9 @@ public:
 
     bool isClosed() const { return closed_; }
     bool helloReceived() const { return helloReceived_; }
-    /// On the channel's thread.
-    void markHelloReceived() { helloReceived_ = true; }
+    /// Releases the events held until now, ahead of any sent later. On the channel's thread,
+    /// which flushes them with the replies of its read.
+    void markHelloReceived();
     const std::string& peer() const { return peer_; }
 
 private:
@@ -89,8 +98,6 @@ private:
     /// Queues the pieces of encoded messages, moving them, unless the channel is closed; says
     /// whether it did.
     bool queue(std::span<std::string> pieces);
-    /// Reads once, as long as the Hello may still take; false once the channel is to close.
-    bool readSome();
     /// Runs the commands in the read buffer until it is empty, waiting for room whenever the
     /// channel is congested, and writes their replies. On the channel's thread.
     void processInput();
@@ -104,6 +111,7 @@ private:
     void dropOutputLocked();
     void onRoom() override;
     bool congested() const;
+    friend void sendHeldReplies();
 
     int socket_; ///< -1 once closed; changes under the outgoing lock
     const std::string peer_;
@@ -115,14 +123,17 @@ private:
     std::string readBuffer_;
     std::size_t readStart_ = 0; ///< the first byte of `readBuffer_` not decoded yet
     std::size_t readEnd_ = 0;
+    /// The output; taken after the server's channel list, before the room watch's lock.
     std::mutex outgoingMutex_;
     std::condition_variable roomMade_; ///< with the outgoing lock: the unsent output shrank
     std::deque<std::string> outgoing_; ///< messages, or pieces of them; the front one partly written
+    std::deque<std::string> heldEvents_; ///< until the client's Hello; under the outgoing lock
+    std::size_t heldBytes_ = 0;          ///< of `heldEvents_`; not in `unsent_`, as none can be written yet
     std::size_t frontWritten_ = 0;     ///< the bytes of the front piece already written
     std::atomic<std::size_t> unsent_{0};
     bool waitingForRoom_ = false; ///< under the outgoing lock
     std::atomic<bool> closed_{false};
-    std::atomic<bool> helloReceived_{false};
+    std::atomic<bool> helloReceived_{false}; ///< set under the outgoing lock
 };
 
 } // namespace hil::tcf

@@ -49,7 +49,8 @@ std::uint16_t TcfServer::start(const std::string& address, std::uint16_t port)
     if (::listen(listener_, SOMAXCONN) != 0)
         fail("listen");
     auto length = static_cast<socklen_t>(endpoint.capacity());
-    ::getsockname(listener_, endpoint.data(), &length);
+    if (::getsockname(listener_, endpoint.data(), &length) != 0)
+        fail("getsockname");
     endpoint.resize(length);
     acceptor_ = std::thread([this] { acceptAll(); });
     return endpoint.port();
@@ -65,14 +66,34 @@ void TcfServer::stop()
         ::shutdown(listener_, SHUT_RDWR);
         acceptor_.join();
         ::close(listener_);
-        std::unique_lock lock(channelsMutex_);
-        for (auto& [id, channel] : channels_)
-            channel->close("the back-end is shutting down");
-        channelThreadEnded_.wait(lock, [this] { return channelThreads_ == 0; });
+        {
+            std::lock_guard lock(channelsMutex_);
+            for (auto& [id, channel] : channels_)
+                channel->close("the back-end is shutting down");
+        }
+        joinChannelThreads();
     }
     // The handlers hold the command servers: let them go now, not when this object does.
     services_.clear();
     channelClosed_ = nullptr;
+}
+
+void TcfServer::joinChannelThreads()
+{
+    for (;;) {
+        std::vector<std::thread> threads;
+        {
+            std::lock_guard lock(channelsMutex_);
+            threads.swap(endedThreads_);
+            for (auto& [id, thread] : channelThreads_)
+                threads.push_back(std::move(thread));
+            channelThreads_.clear();
+        }
+        if (threads.empty())
+            return;
+        for (auto& thread : threads)
+            thread.join();
+    }
 }
 
 void TcfServer::acceptAll()
@@ -100,8 +121,10 @@ void TcfServer::startChannel(int socket, const std::string& peer)
     const int on = 1;
     ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     std::shared_ptr<ServerChannel> channel;
+    std::vector<std::thread> ended;
     {
         std::lock_guard lock(channelsMutex_);
+        ended.swap(endedThreads_);
         limitWaitingForHelloLocked();
         channel = std::make_shared<ServerChannel>(
             socket, peer, nextChannelId_++, limits_,
@@ -109,25 +132,31 @@ void TcfServer::startChannel(int socket, const std::string& peer)
                              [this](const auto& closed) { onChannelClosed(closed); }},
             roomWatch_);
         channels_.emplace(channel->getChannelId(), channel);
-        ++channelThreads_;
     }
+    // Those threads have run their channels' last step already: joining them takes no time.
+    for (auto& thread : ended)
+        thread.join();
     BackendLogger::info("tcf", "Channel " + std::to_string(channel->getChannelId()) + " opened by " + peer);
-    // The Hello goes first: the channel gets no event before its client's Hello.
     channel->send(helloMessage());
     const auto runChannel = [this](std::shared_ptr<ServerChannel> running) {
         running->run();
+        const int id = running->getChannelId();
         running.reset();
+        // Its thread is joined by whoever comes next: the next accept, or `stop`.
         std::lock_guard lock(channelsMutex_);
-        --channelThreads_;
-        channelThreadEnded_.notify_all();
+        if (auto own = channelThreads_.extract(id))
+            endedThreads_.push_back(std::move(own.mapped()));
     };
     try {
-        std::thread(runChannel, channel).detach();
+        // Started and recorded under one lock, so that the thread finds itself when it ends.
+        std::lock_guard lock(channelsMutex_);
+        channelThreads_.emplace(channel->getChannelId(), std::thread(runChannel, channel));
+        return;
     } catch (const std::system_error& error) {
-        // Closed at once, its run then only cleans up, here.
         channel->close(std::string("no thread for it: ") + error.what());
-        runChannel(std::move(channel));
     }
+    // Closed at once, its run only cleans up, here.
+    runChannel(std::move(channel));
 }
 
 std::string TcfServer::helloMessage() const
@@ -222,18 +251,12 @@ void TcfServer::sendEvent(const std::string& service, const std::string& name, c
     std::vector<std::shared_ptr<ServerChannel>> targets;
     {
         std::lock_guard lock(channelsMutex_);
+        targets.reserve(channels_.size());
         for (const auto& [id, channel] : channels_)
-            if (channel->helloReceived())
-                targets.push_back(channel);
+            targets.push_back(channel);
     }
     for (const auto& channel : targets)
-        channel->send(bytes);
-}
-
-std::size_t TcfServer::channelCount() const
-{
-    std::lock_guard lock(channelsMutex_);
-    return channels_.size();
+        channel->sendEvent(bytes);
 }
 
 } // namespace hil::tcf

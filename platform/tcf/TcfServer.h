@@ -23,9 +23,11 @@ namespace hil::tcf {
 /// and runs its commands as they are read, reply included, so a client's commands run in arrival
 /// order. The commands of all channels run one at a time (the services hold state that only
 /// commands touch, with no locks of their own), while the reading, decoding, encoding and
-/// writing of the others go on beside them. Replies and events go to the socket at once when it
-/// takes them, else into the channel's outgoing queue, which one more thread ("TCF room") writes
-/// out as the socket has room; they never wait for the client. A command that runs long holds up
+/// writing of the others go on beside them. Events and progress reports go to the socket at once
+/// when it takes them; the replies to the commands of one read go out together once those have
+/// run (or as one of them is about to wait on a target); what the socket does not take waits in
+/// the channel's outgoing queue, which one more thread ("TCF room") writes out as the socket has
+/// room. Nothing waits for the client. A command that runs long holds up
 /// the other commands, which could not have run meanwhile anyway, but no reading or writing.
 ///
 /// Each side sends "E Locator Hello [services]" first; a command that arrives before the client's
@@ -63,12 +65,10 @@ public:
     /// handlers, and releases every handler. Idempotent.
     void stop();
 
-    /// Broadcasts an event to every channel that finished its Hello exchange. Any thread.
+    /// Broadcasts an event to every open channel; one whose client has not said Hello yet gets
+    /// it right after the Hello. Any thread.
     void sendEvent(const std::string& service, const std::string& name,
                    const std::vector<std::string>& arguments) override;
-
-    /// Number of open channels.
-    std::size_t channelCount() const;
 
 private:
     void acceptAll();
@@ -79,6 +79,8 @@ private:
     void onHello(const std::shared_ptr<ServerChannel>& channel);
     void onMessage(const std::shared_ptr<ServerChannel>& channel, Message&& message);
     void onChannelClosed(const std::shared_ptr<ServerChannel>& channel);
+    /// Joins every channel thread, those still running as they end. The channels must be closing.
+    void joinChannelThreads();
     std::string helloMessage() const;
 
     Limits limits_;
@@ -87,12 +89,19 @@ private:
     RoomWatch roomWatch_;
     int listener_ = -1;
     std::thread acceptor_;
+    // Lock order, outermost first: the command lock, the service registry's locks, the channel
+    // list, a channel's outgoing lock, the room watch's lock. A thread holding one never waits
+    // for one before it in that order.
+
     /// Held while a command or a channel's cleanup runs: the services see one at a time.
     std::mutex commandMutex_;
-    mutable std::mutex channelsMutex_;
-    std::condition_variable channelThreadEnded_; ///< with the channel lock
+    /// The channel list and the channel threads.
+    std::mutex channelsMutex_;
     std::map<int, std::shared_ptr<ServerChannel>> channels_;
-    std::size_t channelThreads_ = 0; ///< running; under the channel lock
+    /// By channel id, under the channel lock. A thread whose channel ended moves to
+    /// `endedThreads_`, to be joined by the next accept or by `stop`.
+    std::map<int, std::thread> channelThreads_;
+    std::vector<std::thread> endedThreads_;
     int nextChannelId_ = 1;
     bool stopped_ = false;
 };

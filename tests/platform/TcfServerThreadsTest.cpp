@@ -2,9 +2,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <future>
 #include <map>
 #include <thread>
 
+#include <boost/asio/connect.hpp>
+#include <boost/asio/read.hpp>
+#include <boost/asio/write.hpp>
+
+#include "platform/tcf/HeldReplies.h"
 #include "platform/tcf/TcfClient.h"
 #include "platform/tcf/TcfServer.h"
 
@@ -110,6 +116,89 @@ TEST(TcfServerThreads, ClientsOnSeveralThreadsRunOneCommandAtATimeEachClientInOr
     for (int waited = 0; service.cleanups < kClients && waited < 500; ++waited)
         std::this_thread::sleep_for(10ms);
     EXPECT_EQ(service.cleanups, kClients);
+    server.stop();
+}
+
+/// A client of its own, which says Hello when the test wants.
+class RawClient {
+public:
+    explicit RawClient(std::uint16_t port) : socket_(io_)
+    {
+        boost::asio::ip::tcp::resolver resolver(io_);
+        boost::asio::connect(socket_, resolver.resolve("127.0.0.1", std::to_string(port)));
+    }
+    void send(const Message& message) { sendAll({message}); }
+    void sendAll(const std::vector<Message>& messages)
+    {
+        std::string bytes;
+        for (const auto& message : messages)
+            bytes += encodeMessage(message);
+        boost::asio::write(socket_, boost::asio::buffer(bytes));
+    }
+    /// The next message the server sent.
+    Message next()
+    {
+        while (messages_.empty()) {
+            char buffer[4096];
+            const std::size_t got = socket_.read_some(boost::asio::buffer(buffer));
+            decoder_.feed({buffer, got}, [&](Message&& message) { messages_.push_back(std::move(message)); });
+        }
+        Message first = std::move(messages_.front());
+        messages_.erase(messages_.begin());
+        return first;
+    }
+
+private:
+    boost::asio::io_context io_;
+    boost::asio::ip::tcp::socket socket_;
+    MessageDecoder decoder_;
+    std::vector<Message> messages_;
+};
+
+TEST(TcfServerThreads, AnEventSentBetweenOurHelloAndTheClientsReachesTheClientRightAfterIt)
+{
+    // A client is connected once it has our Hello; its own may still be on its way while another
+    // client's command announces something.
+    TcfServer server(TcfServer::Limits{});
+    server.registerService("Count", [](ICommandChannel& channel, const Token& token, const std::string&,
+                                       const std::vector<std::string>&) { channel.sendReply(token, {""}); });
+    RawClient client(server.start("127.0.0.1", 0));
+    EXPECT_EQ(client.next().fields.at(1), "Hello");
+    server.sendEvent("Count", "early", {"1"});
+    client.send({MessageKind::Event, {"Locator", "Hello", "[]"}});
+    server.sendEvent("Count", "late", {"2"});
+    client.send({MessageKind::Command, {"7", "Count", "add", "3"}});
+    EXPECT_EQ(client.next().fields, (std::vector<std::string>{"Count", "early", "1"}));
+    EXPECT_EQ(client.next().fields, (std::vector<std::string>{"Count", "late", "2"}));
+    EXPECT_EQ(client.next().fields, (std::vector<std::string>{"7", ""}));
+    server.stop();
+}
+
+TEST(TcfServerThreads, AQuickCommandsReplyGoesOutBeforeTheSlowOneAfterItInTheSameReadWaits)
+{
+    std::promise<void> quickReplyHeard;
+    auto heard = quickReplyHeard.get_future();
+    std::atomic<bool> waitedInVain{false};
+    TcfServer server(TcfServer::Limits{});
+    server.registerService("Target", [&](ICommandChannel& channel, const Token& token, const std::string& command,
+                                         const std::vector<std::string>&) {
+        if (command == "slow") {
+            sendHeldReplies();
+            // A target that answers only once the client has had the quick reply.
+            waitedInVain = heard.wait_for(5s) != std::future_status::ready;
+        }
+        channel.sendReply(token, {""});
+    });
+    RawClient client(server.start("127.0.0.1", 0));
+    EXPECT_EQ(client.next().fields.at(1), "Hello");
+    // One write, so that one read brings all three.
+    client.sendAll({{MessageKind::Event, {"Locator", "Hello", "[]"}},
+                    {MessageKind::Command, {"1", "Target", "quick"}},
+                    {MessageKind::Command, {"2", "Target", "slow"}}});
+    EXPECT_EQ(client.next().fields, (std::vector<std::string>{"1", ""}));
+    quickReplyHeard.set_value();
+    EXPECT_EQ(client.next().fields, (std::vector<std::string>{"2", ""}));
+    EXPECT_FALSE(waitedInVain);
     server.stop();
 }
 
