@@ -24,17 +24,46 @@ using Poco::XML::Element;
 using Poco::XML::Node;
 using namespace description;
 
-/// Accepts a document type declaration that only names the root ("<!DOCTYPE description>"): one
-/// with an internal subset could declare entities that expand without bound, and one with an
-/// external identifier would have the parser fetch a file.
-void checkDocumentType(const std::string& text, std::size_t at)
+/// Accepts a document type declaration without an internal subset, which could declare entities
+/// that expand without bound. An external identifier ("SYSTEM" or "PUBLIC" and their literals) is
+/// read past: the parser never fetches what it names. Returns the position past the closing '>'.
+std::size_t checkDocumentType(const std::string& text, std::size_t at)
 {
-    const std::size_t end = text.find('>', at);
-    const std::string declaration = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
-    if (declaration.find('[') != std::string::npos)
+    const auto isSpace = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    const auto skipSpace = [&] {
+        while (at < text.size() && isSpace(text[at]))
+            ++at;
+    };
+    const auto skipWord = [&] {
+        while (at < text.size() && !isSpace(text[at]) && text[at] != '[' && text[at] != '>')
+            ++at;
+    };
+    at += 9; // "<!DOCTYPE"
+    skipSpace();
+    skipWord(); // the root's name
+    skipSpace();
+    const std::size_t keyword = at;
+    skipWord();
+    const std::string_view id(text.data() + keyword, at - keyword);
+    if (id == "SYSTEM" || id == "PUBLIC") {
+        // The system literal, after the public one.
+        for (int literal = id == "PUBLIC" ? 2 : 1; literal > 0; --literal) {
+            skipSpace();
+            const char quote = at < text.size() ? text[at] : 0;
+            const std::size_t close = quote == '"' || quote == '\'' ? text.find(quote, at + 1) : std::string::npos;
+            if (close == std::string::npos)
+                throw std::runtime_error("a DOCTYPE whose external identifier is not a quoted literal");
+            at = close + 1;
+        }
+    } else if (!id.empty()) {
+        throw std::runtime_error("a DOCTYPE with " + std::string(id) + " after the root's name is not accepted");
+    }
+    skipSpace();
+    if (at < text.size() && text[at] == '[')
         throw std::runtime_error("a DOCTYPE with an internal subset (entity declarations) is not accepted");
-    if (declaration.find("SYSTEM") != std::string::npos || declaration.find("PUBLIC") != std::string::npos)
-        throw std::runtime_error("a DOCTYPE naming an external DTD is not accepted");
+    if (at >= text.size() || text[at] != '>')
+        throw std::runtime_error("a DOCTYPE that does not end");
+    return at + 1;
 }
 
 /// Refuses what could make the parse or the tree unbounded; see the class comment.
@@ -57,8 +86,7 @@ void checkDocumentShape(const std::string& text)
         } else if (text.compare(at, 2, "<?") == 0) {
             skipPast("?>");
         } else if (text.compare(at, 9, "<!DOCTYPE") == 0) {
-            checkDocumentType(text, at);
-            skipPast(">");
+            at = checkDocumentType(text, at);
         } else if (text.compare(at, 2, "<!") == 0) {
             throw std::runtime_error("declarations other than a plain DOCTYPE are not accepted");
         } else if (text.compare(at, 2, "</") == 0) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <algorithm>
 #include <compare>
 #include <map>
 #include <memory>
@@ -70,16 +71,38 @@ public:
         return entry == contexts_.end() ? nullptr : entry->second.context;
     }
 
+    /// The contexts whose `getParent`, asked now, is `parent` (null: the roots), in id order. The
+    /// listing taken at registration finds the candidates; a context whose parent has been
+    /// destroyed since answers null and so counts as a root, as its `getParent` says.
     ContextList getChildren(const ContextPtr& parent) const override
     {
         std::shared_lock lock(registryLock_);
+        std::vector<const std::string*> ids;
+        const auto collect = [&](const ParentKey& key, auto&& stillChild) {
+            const auto listed = children_.find(key);
+            if (listed != children_.end())
+                for (const auto& id : listed->second)
+                    if (stillChild(*contexts_.at(id).context))
+                        ids.push_back(&id);
+        };
+        if (parent) {
+            collect(ParentKey::of(parent), [&](const IContextBase& child) {
+                const auto now = child.getParent();
+                return now && now->getId() == parent->getId();
+            });
+        } else {
+            const auto isRoot = [](const IContextBase& child) { return !child.getParent(); };
+            collect(ParentKey{}, isRoot);
+            // Only a parent no longer registered can have been destroyed: the registry holds the others.
+            for (const auto& [key, listed] : children_)
+                if (!key.root && !contexts_.contains(key.id))
+                    collect(key, isRoot);
+            std::sort(ids.begin(), ids.end(), [](const auto* a, const auto* b) { return *a < *b; });
+        }
         ContextList children;
-        const auto listed = children_.find(ParentKey::of(parent));
-        if (listed == children_.end())
-            return children;
-        children.reserve(listed->second.size());
-        for (const auto& id : listed->second)
-            children.push_back(contexts_.at(id).context);
+        children.reserve(ids.size());
+        for (const auto* id : ids)
+            children.push_back(contexts_.at(*id).context);
         return children;
     }
 

@@ -89,9 +89,9 @@ void MemoryCommandServer::handleGet(const CommandArguments& arguments, tcf::IInt
     arguments.requireCount(5);
     const std::string id = arguments.string(ContextId);
     const std::uint64_t address = arguments.bits64(Address);
-    const int wordSize = arguments.int32(WordSize);
-    const std::int64_t count = arguments.int32(ByteCount);
-    const int mode = arguments.int32(Mode);
+    const int wordSize = arguments.truncatedInt32(WordSize);
+    const std::int64_t count = arguments.truncatedInt32(ByteCount);
+    const int mode = arguments.truncatedInt32(Mode);
     if (count < 0)
         throw ErrorDescr(ErrorDescrCode::InvalidArguments, serviceName(),
                          "Byte count " + std::to_string(count) + " is negative");
@@ -113,9 +113,9 @@ void MemoryCommandServer::handleSet(const CommandArguments& arguments, tcf::IInt
     arguments.requireCount(6);
     const std::string id = arguments.string(ContextId);
     const std::uint64_t address = arguments.bits64(Address);
-    const int wordSize = arguments.int32(WordSize);
-    const std::int64_t count = arguments.int32(ByteCount);
-    const int mode = arguments.int32(Mode);
+    const int wordSize = arguments.truncatedInt32(WordSize);
+    const std::int64_t count = arguments.truncatedInt32(ByteCount);
+    const int mode = arguments.truncatedInt32(Mode);
     std::vector<std::uint8_t> bytes = arguments.bytes(Data);
     if (static_cast<std::int64_t>(bytes.size()) != count)
         throwArgumentError();
@@ -132,9 +132,9 @@ void MemoryCommandServer::handleFill(const CommandArguments& arguments, tcf::IIn
     const std::string id = arguments.string(ContextId);
     // Kept for compatibility (docs/protocol.md).
     const auto address = static_cast<std::uint64_t>(static_cast<std::int64_t>(arguments.truncatedInt32(Address)));
-    const int wordSize = arguments.int32(WordSize);
-    const std::int64_t count = arguments.int32(ByteCount);
-    const int mode = arguments.int32(Mode);
+    const int wordSize = arguments.truncatedInt32(WordSize);
+    const std::int64_t count = arguments.truncatedInt32(ByteCount);
+    const int mode = arguments.truncatedInt32(Mode);
     std::vector<std::uint8_t> pattern = fillPattern(arguments, Data);
     const auto context = getMemoryContextOrThrow(id);
     MemoryErrorMapPtr errors;
@@ -148,8 +148,8 @@ void MemoryCommandServer::handleCache(const CommandArguments& arguments, bool ca
     arguments.requireCount(4);
     const std::string id = arguments.string(ContextId);
     const std::uint64_t address = arguments.bits64(1);
-    const int flags = cache ? arguments.int32(3) : 0;
-    const int size = arguments.int32(2);
+    const int flags = cache ? arguments.truncatedInt32(3) : 0;
+    const int size = arguments.truncatedInt32(2);
     const auto context = getMemoryContextOrThrow(id);
     if (cache)
         context->cacheMemoryRange(address, size, flags);

@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "core/tools/ToolService.h"
 
-#include <Poco/Exception.h>
-
 #include "core/interfaces/IAdClassFactoryManager.h"
 #include "core/interfaces/PropertyKeys.h"
 #include "platform/common/CoreException.h"
@@ -25,23 +23,14 @@ std::vector<std::shared_ptr<Factory>> factoriesOfKind(IOrixDebugger& debugger, c
     return found;
 }
 
-/// The factory registered as `className` when it is of kind `Factory`, else null. `registered`
-/// turns false when nothing is registered under the name: a declared factory whose bundle did
-/// not start, which must fail the set-up rather than pass for "no factory wanted it".
+/// The factory registered as `className` when it is of kind `Factory`, else null. A declared
+/// factory whose bundle did not start has no registry entry: the manager's
+/// `Poco::NullPointerException` goes on to the caller, failing the set-up rather than passing for
+/// "no factory wanted it".
 template <class Factory>
-std::shared_ptr<Factory> factoryNamed(IAdClassFactoryManager& manager, const std::string& className, bool& registered)
+std::shared_ptr<Factory> factoryNamed(IAdClassFactoryManager& manager, const std::string& className)
 {
-    try {
-        return std::dynamic_pointer_cast<Factory>(manager.getFactory(className));
-    } catch (const Poco::NullPointerException&) {
-        registered = false;
-        return nullptr;
-    }
-}
-
-std::string unregisteredFactoryText(const std::string& className)
-{
-    return "The factory " + className + " is declared but not registered: its bundle did not start";
+    return std::dynamic_pointer_cast<Factory>(manager.getFactory(className));
 }
 
 } // namespace
@@ -91,10 +80,7 @@ std::shared_ptr<IToolContext> ToolService::setupTool(Status& status, const std::
         for (const auto& className : manager->getClassNames(kConnectionFactoryCategory)) {
             if (className != connectionType)
                 continue;
-            bool registered = true;
-            const auto factory = factoryNamed<ConnectionFactory>(*manager, className, registered);
-            if (!registered)
-                return fail(status, ErrorCode::NotFound, unregisteredFactoryText(className));
+            const auto factory = factoryNamed<ConnectionFactory>(*manager, className);
             if (!factory)
                 continue;
             connection = factory->createConnection(connectionProperties);
@@ -109,10 +95,7 @@ std::shared_ptr<IToolContext> ToolService::setupTool(Status& status, const std::
     for (const auto& className : manager->getClassNames(kToolFactoryCategory)) {
         if (className != toolType)
             continue;
-        bool registered = true;
-        const auto factory = factoryNamed<ToolFactory>(*manager, className, registered);
-        if (!registered)
-            return fail(status, ErrorCode::NotFound, unregisteredFactoryText(className));
+        const auto factory = factoryNamed<ToolFactory>(*manager, className);
         if (!factory)
             continue;
         if (auto tool = factory->createTool(debugger_, nullptr, toolType, connection)) {

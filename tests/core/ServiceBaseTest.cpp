@@ -80,12 +80,18 @@ TEST_F(ServiceBaseTest, ChildrenMatchByParentIdInByteOrder)
     auto root = makeContext("dev");
     auto otherRoot = makeContext("Dev");
     auto sameIdAsRoot = makeContext("dev"); // a different object with the parent's id
+    auto orphan = makeContext("a", otherRoot);
     ContextList all{root, otherRoot, makeContext("m2", root), makeContext("m10", sameIdAsRoot), makeContext("m1", root),
-                    makeContext("x", otherRoot)};
+                    orphan};
     service->addContexts(all);
     EXPECT_THAT(RecordingService::ids(service->getChildren(nullptr)), ElementsAre("Dev", "dev"));
     EXPECT_THAT(RecordingService::ids(service->getChildren(root)), ElementsAre("m1", "m10", "m2"));
     EXPECT_TRUE(service->getChildren(makeContext("none")).empty());
+    // Its parent gone, a context answers no parent and is listed with the roots, in id order.
+    service->removeContext(otherRoot);
+    orphan->loseParent();
+    EXPECT_THAT(RecordingService::ids(service->getChildren(nullptr)), ElementsAre("a", "dev"));
+    EXPECT_TRUE(service->getChildren(otherRoot).empty());
 }
 
 TEST_F(ServiceBaseTest, OwnerIdComesFromTheCallingThreadsSlot)

@@ -26,6 +26,8 @@ public:
 
     std::string getId() const override { return id_; }
     std::shared_ptr<IContextBase> getParent() const override { return parent_; }
+    /// Answers no parent from now on, as a context whose parent was destroyed does.
+    void loseParent() { parent_.reset(); }
     boost::json::object getProperties() const override { return properties; }
     void setProperties(const boost::json::object& changed) override
     {

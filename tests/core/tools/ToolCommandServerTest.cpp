@@ -107,8 +107,11 @@ TEST_F(ToolCommandServerTest, SetupEventCarriesTheToolAndTearDownSendsNoRemoval)
     EXPECT_THAT(sent[0].arguments, ElementsAre(R"([{"ID":"tool-1"}])"));
 }
 
-TEST_F(ToolCommandServerTest, SetupThatMakesNothingRepliesEmptyId)
+TEST_F(ToolCommandServerTest, SetupThatMakesNothingRepliesEmptyIdAndOneWithoutItsBundleAnError)
 {
+    manager->declareUnregistered("toolfactory", "tool.gone");
+    EXPECT_THAT(run("setupTool", {"\"tool.gone\"", "\"\"", "{}"}),
+                ElementsAre(R"({"Code":1,"Service":"Tool","Format":"Null pointer"})"));
     factory->create = nullptr;
     EXPECT_THAT(run("setupTool", {"\"tool.none\"", "\"\"", "{}"}), ElementsAre("", "\"\""));
     EXPECT_THAT(run("setupTool", {"\"tool.sim\"", "\"no.such.connection\"", "{}"}),

@@ -108,19 +108,16 @@ INSTANTIATE_TEST_SUITE_P(
                      [](fakes::FakeFactoryManager& m) { m.add(std::make_shared<FakeToolFactory>(kUsb)); },
                      ErrorCode::NotFound, "Could not find a factory to create the connection " + kUsb},
         SetupFailure{"NoConnectionFactory", [](auto&) {}, ErrorCode::NotFound,
-                     "Could not find a factory to create the connection " + kUsb},
-        SetupFailure{"ConnectionFactoryBundleDidNotStart",
-                     [](fakes::FakeFactoryManager& m) { m.declareUnregistered("connectionfactory", kUsb); },
-                     ErrorCode::NotFound,
-                     "The factory " + kUsb + " is declared but not registered: its bundle did not start"},
-        SetupFailure{"ToolFactoryBundleDidNotStart",
-                     [](fakes::FakeFactoryManager& m) {
-                         m.add(std::make_shared<FakeConnectionFactory>(kUsb));
-                         m.declareUnregistered("toolfactory", "tool.x");
-                     },
-                     ErrorCode::NotFound,
-                     "The factory tool.x is declared but not registered: its bundle did not start"}),
+                     "Could not find a factory to create the connection " + kUsb}),
     [](const auto& info) { return info.param.name; });
+
+TEST_F(ToolServiceTest, ADeclaredConnectionFactoryWhoseBundleDidNotStartFailsTheSetUpWithTheManagersException)
+{
+    // Not read as "no factory wanted it": the client must learn that a bundle is missing.
+    manager->declareUnregistered("connectionfactory", kUsb);
+    Status status;
+    EXPECT_THROW(service->setupTool(status, "tool.x", kUsb, {}), Poco::NullPointerException);
+}
 
 TEST_F(ToolServiceTest, FirstToolFactoryThatMakesAToolWins)
 {
