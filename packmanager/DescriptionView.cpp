@@ -204,12 +204,14 @@ private:
     std::map<std::string, Space> spaces_;
 };
 
+/// Description files are not bounded as SVD files are: an import may well make 50 MiB.
+std::string descriptionText(const std::filesystem::path& file) { return readPackFile(file, std::uintmax_t{1} << 30); }
+
 } // namespace
 
 std::vector<ViewPeripheral> DescriptionView::read(const std::filesystem::path& file, std::vector<std::string>* faults)
 {
-    // Description files are not bounded as SVD files are: an import may well make 50 MiB.
-    return readText(readPackFile(file, std::uintmax_t{1} << 30), file.string(), faults);
+    return readText(descriptionText(file), file.string(), faults);
 }
 
 std::vector<ViewPeripheral> DescriptionView::readText(const std::string& text, const std::string& source,
@@ -221,6 +223,26 @@ std::vector<ViewPeripheral> DescriptionView::readText(const std::string& text, c
     } catch (const PackSourceError& error) {
         throw PackSourceError(source + ": " + error.what());
     }
+}
+
+std::vector<std::string> DescriptionView::readWarnings(const std::filesystem::path& file)
+{
+    return readWarningsText(descriptionText(file), file.string());
+}
+
+std::vector<std::string> DescriptionView::readWarningsText(const std::string& text, const std::string& source)
+{
+    static const std::string kOpen = "<warnings>";
+    static const std::string kClose = "</warnings>";
+    const auto open = text.find(kOpen);
+    const auto close = text.find(kClose, open);
+    if (close == std::string::npos)
+        return {};
+    const auto document = parsePackXml(text.substr(open, close + kClose.size() - open), source, "warnings");
+    std::vector<std::string> warnings;
+    forEachChild(document->documentElement(), "warning",
+                 [&](const Element* warning) { warnings.push_back(warning->getAttribute("text")); });
+    return warnings;
 }
 
 } // namespace hil::packs

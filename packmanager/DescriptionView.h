@@ -60,6 +60,13 @@ public:
     /// The same for the text of a description file; `source` is what errors call it.
     static std::vector<ViewPeripheral> readText(const std::string& text, const std::string& source,
                                                 std::vector<std::string>* faults = nullptr);
+
+    /// What the import of its SVD left out or clamped, as the file's `<warnings>` says; none
+    /// when it has none. Only that element is parsed, not the whole file. Throws
+    /// `PackSourceError` when the element is not XML.
+    static std::vector<std::string> readWarnings(const std::filesystem::path& file);
+    /// The same for the text of a description file; `source` is what errors call it.
+    static std::vector<std::string> readWarningsText(const std::string& text, const std::string& source);
 };
 
 } // namespace hil::packs

@@ -104,7 +104,7 @@ void writeRegisterGroup(XmlText& xml, const std::string& name, std::uint64_t siz
         xml.raw("        <register")
             .attribute("name", reg.name)
             .hexAttribute("offset", reg.offset)
-            .attribute("size", std::to_string(reg.sizeBits / 8))
+            .attribute("size", std::to_string(reg.bytes()))
             .attribute("rw", descriptionRw(reg.access))
             .hexAttribute("initval", reg.resetValue)
             .optionalAttribute("access", reg.readHasSideEffect ? "side-effect-on-read" : "")
@@ -171,7 +171,15 @@ std::string DescriptionWriter::write(const SvdDevice& device, const PackDevice* 
     XmlText xml;
     xml.raw("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<!-- ")
         .raw(boost::algorithm::replace_all_copy(device.name + ", generated from " + source, "--", "- -"))
-        .raw(" -->\n<hil-device-file>\n  <modules>\n");
+        .raw(" -->\n<hil-device-file>\n");
+    // First, where someone opening the file sees them; the Device service passes over them.
+    if (!device.warnings.empty()) {
+        xml.raw("  <warnings>\n");
+        for (const auto& warning : device.warnings)
+            xml.raw("    <warning").attribute("text", warning).raw("/>\n");
+        xml.raw("  </warnings>\n");
+    }
+    xml.raw("  <modules>\n");
 
     // Layouts in the order their first peripheral comes, each with the peripherals that use it.
     std::vector<const SvdPeripheral*> layouts;

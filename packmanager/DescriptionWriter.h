@@ -15,7 +15,8 @@ namespace hil::packs {
 /// enumerations value groups; each peripheral a module instance at its base address in the one
 /// address space "base", which covers the 32-bit bus. The pack's memory regions, when there is a
 /// pack, are its segments. Descriptions travel as "description" attributes, which readers that
-/// do not know them pass over.
+/// do not know them pass over; so do the device's warnings, as a `<warnings>` element holding a
+/// `<warning text=.../>` for each, before the modules.
 class DescriptionWriter {
 public:
     /// `pack` may be null (a loose SVD file); `source` is named in the file's header comment.

@@ -17,6 +17,7 @@
 #include <boost/algorithm/string.hpp>
 #include <boost/json.hpp>
 
+#include "packmanager/DescriptionView.h"
 #include "packmanager/DescriptionWriter.h"
 #include "packmanager/PackXml.h"
 #include "packmanager/SvdReader.h"
@@ -54,16 +55,6 @@ fs::path packCacheFromEnvironment()
 }
 
 namespace {
-
-/// Device names compare without case; they are ASCII, so folding them needs no locale.
-std::string foldedName(const std::string& name)
-{
-    std::string folded = name;
-    for (char& c : folded)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return folded;
-}
 
 constexpr int kCacheVersion = 1;
 constexpr int kMaxDepth = 8;
@@ -277,7 +268,7 @@ void PackCatalog::scanLocked() const
     for (const auto& source : sources_) {
         problems_.insert(problems_.end(), source.problems.begin(), source.problems.end());
         for (const auto& device : source.devices) {
-            const auto [first, added] = byFoldedName_.try_emplace(foldedName(device.name), devices_.size());
+            const auto [first, added] = byFoldedName_.try_emplace(asciiLower(device.name), devices_.size());
             if (added)
                 devices_.push_back(device);
             else
@@ -289,7 +280,7 @@ void PackCatalog::scanLocked() const
         return boost::algorithm::ilexicographical_compare(a.name, b.name);
     });
     for (std::size_t i = 0; i < devices_.size(); ++i)
-        byFoldedName_[foldedName(devices_[i].name)] = i;
+        byFoldedName_[asciiLower(devices_[i].name)] = i;
     scanned_ = true;
     if (changed) {
         try {
@@ -393,7 +384,7 @@ std::optional<CatalogDevice> PackCatalog::find(const std::string& name) const
 {
     std::lock_guard lock(mutex_);
     ensureScannedLocked();
-    const auto found = byFoldedName_.find(foldedName(name));
+    const auto found = byFoldedName_.find(asciiLower(name));
     return found == byFoldedName_.end() ? std::nullopt : std::optional<CatalogDevice>(devices_[found->second]);
 }
 
@@ -474,7 +465,7 @@ PackCatalog::Description PackCatalog::describe(const CatalogDevice& device)
     const fs::path origin = device.svd.empty() ? device.source : device.svd;
     return {DescriptionWriter::write(svd, fromPack ? &device.pack : nullptr, origin.filename().string()),
             architectureOf(fromPack && !device.pack.core.empty() ? device.pack.core : svd.cpu.name),
-            device.pack.vendor.empty() ? svd.vendor : device.pack.vendor};
+            device.pack.vendor.empty() ? svd.vendor : device.pack.vendor, svd.warnings};
 }
 
 CatalogSummary PackCatalog::summary(const std::string& name)
@@ -489,6 +480,7 @@ CatalogSummary PackCatalog::summary(const std::string& name)
     const std::string text = readPackFile(summary.descriptionFile, std::numeric_limits<std::uintmax_t>::max());
     for (auto at = text.find("<instance "); at != std::string::npos; at = text.find("<instance ", at + 1))
         ++summary.peripheralCount;
+    summary.warnings = DescriptionView::readWarningsText(text, summary.descriptionFile);
     return summary;
 }
 

@@ -18,6 +18,8 @@ struct CatalogSummary {
     CatalogDevice device;
     std::string descriptionFile;
     std::size_t peripheralCount = 0;
+    /// What reading its SVD left out or clamped (`SvdDevice::warnings`).
+    std::vector<std::string> warnings;
 };
 
 /// The catalog over pack folders, with its cache on disk.
@@ -55,6 +57,8 @@ public:
         std::string architecture;
         /// The pack's vendor, else the SVD's.
         std::string vendor;
+        /// What reading the SVD left out or clamped; `text` holds them too.
+        std::vector<std::string> warnings;
     };
     /// The description file of one device; throws `PackSourceError`.
     static Description describe(const CatalogDevice& device);

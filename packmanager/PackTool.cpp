@@ -29,11 +29,14 @@ enum Exit { Ok = 0, Faults = 1, Usage = 2 };
 
 const char* const kUsage = R"(usage: hilcore-pack COMMAND ...
   list [FILTER]                 the devices of the pack folders (and the sample index)
-  show NAME                     one device: vendor, family, core, memories, source, peripherals
+  show NAME                     one device: vendor, family, core, memories, source, peripherals,
+                                and what reading its SVD left out or clamped
   import FILE [--out DIR]       FILE.svd, FILE.pdsc or FILE.pack: writes DIR/NAME.tdesc for each
-                                device and its entry in DIR/pack.index (DIR: the current folder)
+                                device and its entry in DIR/pack.index (DIR: the current folder);
+                                says each element of the SVD it left out or clamped
   check FILE.tdesc              every register inside its space, every mask inside its register,
-                                every reference resolved; exits 1 naming each fault
+                                every reference resolved; exits 1 naming each fault; says what
+                                the import left out or clamped
   --help, --version             this text; the version
 The folders are HIL_PACK_FOLDERS (separated by ':'), else the sample folder and
 ~/.local/share/hilcore/packs; the cache is HIL_PACK_CACHE, else ~/.cache/hilcore/packs.
@@ -115,6 +118,8 @@ int show(const std::vector<std::string>& arguments)
     line("svd", summary.device.svd);
     line("peripherals", std::to_string(summary.peripheralCount));
     line("file", summary.descriptionFile);
+    for (const auto& warning : summary.warnings)
+        line("warning", warning);
     return Ok;
 }
 
@@ -175,6 +180,8 @@ int import(const std::vector<std::string>& arguments)
             result = Faults;
             continue;
         }
+        for (const auto& warning : description.warnings)
+            std::cerr << "hilcore-pack: warning: " << warning << "\n";
         const std::string file = device.name + ".tdesc";
         std::ofstream(out / file, std::ios::binary | std::ios::trunc) << description.text;
         std::string entry = "[" + device.name + "]\nfiles = " + file + "\n";
@@ -198,13 +205,20 @@ int check(const std::vector<std::string>& arguments)
         throw std::invalid_argument("check takes one description file");
     std::vector<std::string> faults;
     const auto peripherals = DescriptionView::read(arguments[0], &faults);
+    const auto warnings = DescriptionView::readWarnings(arguments[0]);
     std::size_t registers = 0;
     for (const auto& peripheral : peripherals)
         registers += peripheral.registers.size();
+    // What the import left out is no fault of the file: it is said, and the exit stays 0.
+    for (const auto& warning : warnings)
+        std::cout << arguments[0] << ": warning: " << warning << "\n";
     for (const auto& fault : faults)
         std::cout << arguments[0] << ": " << fault << "\n";
     std::cout << arguments[0] << ": " << peripherals.size() << " peripherals, " << registers << " registers, "
-              << faults.size() << (faults.size() == 1 ? " fault\n" : " faults\n");
+              << faults.size() << (faults.size() == 1 ? " fault" : " faults");
+    if (!warnings.empty())
+        std::cout << ", " << warnings.size() << (warnings.size() == 1 ? " warning" : " warnings");
+    std::cout << "\n";
     return faults.empty() ? Ok : Faults;
 }
 

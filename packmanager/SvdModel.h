@@ -7,7 +7,8 @@
 
 namespace hil::packs {
 
-/// What a program may do with a register or field.
+/// What a program may do with a register or field. Files write it in any letter case, and some
+/// write "read" and "write" for read-only and write-only.
 enum class SvdAccess { ReadOnly, WriteOnly, ReadWrite, WriteOnce, ReadWriteOnce };
 
 /// "R", "W" or "RW", as description files write it.
@@ -40,12 +41,16 @@ struct SvdRegister {
     std::string description;
     /// From the start of the peripheral or cluster holding it, in bytes.
     std::uint64_t offset = 0;
+    /// 1 to 64, as the file gives it: not always a whole number of bytes.
     std::uint32_t sizeBits = 32;
     SvdAccess access = SvdAccess::ReadWrite;
     std::uint64_t resetValue = 0;
     /// Reading it changes the target's state (a FIFO, a flag cleared on read).
     bool readHasSideEffect = false;
     std::vector<SvdField> fields;
+
+    /// What one read of it takes: its bits rounded up to whole bytes.
+    std::uint32_t bytes() const;
 };
 
 struct SvdCluster;
@@ -100,6 +105,9 @@ struct SvdDevice {
     std::uint32_t width = 32;
     SvdCpu cpu;
     std::vector<SvdPeripheral> peripherals;
+    /// What was left out or clamped to read the rest, each naming the file and the element
+    /// ("f.svd: UART0.CTRL.EN: bits [36:26] are outside its 32-bit register; kept as [31:26]").
+    std::vector<std::string> warnings;
 };
 
 } // namespace hil::packs

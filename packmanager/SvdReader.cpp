@@ -38,11 +38,13 @@ std::uint64_t SvdField::mask() const
     return ones << lsb;
 }
 
+std::uint32_t SvdRegister::bytes() const { return (sizeBits + 7) / 8; }
+
 std::uint64_t SvdRegisterBlock::extent() const
 {
     std::uint64_t end = 0;
     for (const auto& reg : registers)
-        end = std::max(end, reg.offset + (reg.sizeBits + 7) / 8);
+        end = std::max(end, reg.offset + reg.bytes());
     for (const auto& cluster : clusters)
         end = std::max(end, cluster.offset + cluster.block.extent());
     return end;
@@ -90,6 +92,13 @@ std::uint64_t parseSvdNumber(const std::string& input)
 }
 
 namespace {
+
+/// A fault of one element: it is left out where it would have been added, and the rest is read.
+/// One of the device itself leaves nothing to read, and goes to the caller as any other refusal.
+class ElementFault : public PackSourceError {
+public:
+    using PackSourceError::PackSourceError;
+};
 
 struct InheritedProperties {
     std::optional<std::uint32_t> sizeBits;
@@ -216,26 +225,29 @@ public:
         forEachChild(peripherals, [&](const Element* element) {
             if (element->nodeName() != "peripheral")
                 return;
-            SvdPeripheral peripheral = buildPeripheral(element, scope);
-            const auto copies = dimCopies(element, peripheral.name);
-            count(element, (copies.size() - 1) * weight(peripheral));
-            const std::uint64_t step = copies.size() > 1 ? increment(element) : 0;
-            for (std::size_t i = 0; i + 1 < copies.size(); ++i) {
-                SvdPeripheral placed = peripheral;
-                placed.name = copies[i].name;
-                placed.baseAddress += copies[i].index * step;
-                result.peripherals.push_back(std::move(placed));
-            }
-            peripheral.name = copies.back().name;
-            peripheral.baseAddress += copies.back().index * step;
-            result.peripherals.push_back(std::move(peripheral));
+            orLeaveOut([&] {
+                SvdPeripheral peripheral = buildPeripheral(element, scope);
+                const auto copies = dimCopies(element, peripheral.name);
+                count(element, (copies.size() - 1) * weight(peripheral));
+                const std::uint64_t step = copies.size() > 1 ? increment(element) : 0;
+                for (std::size_t i = 0; i + 1 < copies.size(); ++i) {
+                    SvdPeripheral placed = peripheral;
+                    placed.name = copies[i].name;
+                    placed.baseAddress += copies[i].index * step;
+                    result.peripherals.push_back(std::move(placed));
+                }
+                peripheral.name = copies.back().name;
+                peripheral.baseAddress += copies.back().index * step;
+                result.peripherals.push_back(std::move(peripheral));
+            });
         });
+        result.warnings = std::move(warnings_);
         return result;
     }
 
 private:
-    /// "UART0.CTRL.EN": the names of the element and of the peripheral, clusters and register
-    /// around it; empty outside a peripheral.
+    /// "UART0.CTRL.EN": the names of the element and of the peripheral, clusters, register and
+    /// field around it; empty outside a peripheral. A named value adds its own name.
     std::string pathOf(const Element* element) const
     {
         std::vector<std::string> names;
@@ -243,17 +255,46 @@ private:
             if (node->nodeType() != Node::ELEMENT_NODE)
                 continue;
             const std::string& kind = node->nodeName();
-            if (kind == "peripheral" || kind == "cluster" || kind == "register" || kind == "field")
+            if (kind == "peripheral" || kind == "cluster" || kind == "register" || kind == "field" || kind == "enumeratedValue")
                 names.push_back(childText(static_cast<const Element*>(node), "name").value_or(""));
         }
         std::reverse(names.begin(), names.end());
         return boost::algorithm::join(names, ".");
     }
 
+    /// "f.svd: UART0.CTRL: `text`".
+    std::string message(const std::string& path, const std::string& text) const
+    {
+        return source_ + ": " + (path.empty() ? "" : path + ": ") + text;
+    }
+
+    std::string message(const Element* element, const std::string& text) const { return message(pathOf(element), text); }
+
+    /// `element` cannot be used: see `ElementFault`.
     [[noreturn]] void fail(const Element* element, const std::string& text) const
     {
-        const std::string path = pathOf(element);
-        throw PackSourceError(source_ + ": " + (path.empty() ? "" : path + ": ") + text);
+        throw ElementFault(message(element, text));
+    }
+
+    /// Each once: a base is resolved again for each place that names it.
+    void warn(std::string text)
+    {
+        if (warned_.insert(text).second)
+            warnings_.push_back(std::move(text));
+    }
+
+    void warn(const Element* element, const std::string& text) { warn(message(element, text)); }
+
+    /// Runs `read`, which reads one element into its parent; a fault of that element leaves it
+    /// out, said in a warning, and the reading goes on.
+    template <class Read>
+    void orLeaveOut(const Read& read)
+    {
+        try {
+            read();
+        } catch (const ElementFault& fault) {
+            warn(std::string(fault.what()) + "; left out");
+        }
     }
 
     std::uint64_t number(const Element* element, const std::string& text) const
@@ -276,33 +317,36 @@ private:
         fail(element, "\"" + *text + "\" is not true or false");
     }
 
-    SvdAccess access(const Element* element, const std::string& text) const
+    /// The access `text` names; nothing for a text that names none, which is ignored with a
+    /// warning: the element keeps the access around it.
+    std::optional<SvdAccess> access(const Element* element, const std::string& text)
     {
-        static const std::unordered_map<std::string, SvdAccess> kAccess{{"read-only", SvdAccess::ReadOnly},
-                                                                        {"write-only", SvdAccess::WriteOnly},
-                                                                        {"read-write", SvdAccess::ReadWrite},
-                                                                        {"writeOnce", SvdAccess::WriteOnce},
-                                                                        {"read-writeOnce", SvdAccess::ReadWriteOnce}};
-        const auto found = kAccess.find(text);
-        if (found == kAccess.end())
-            fail(element, "\"" + text + "\" is not an access");
-        return found->second;
+        static const std::unordered_map<std::string, SvdAccess> kAccess{
+            {"read-only", SvdAccess::ReadOnly},   {"read", SvdAccess::ReadOnly},       {"write-only", SvdAccess::WriteOnly},
+            {"write", SvdAccess::WriteOnly},      {"read-write", SvdAccess::ReadWrite}, {"writeonce", SvdAccess::WriteOnce},
+            {"read-writeonce", SvdAccess::ReadWriteOnce}};
+        const auto found = kAccess.find(asciiLower(text));
+        if (found != kAccess.end())
+            return found->second;
+        warn(element, "\"" + text + "\" is not an access; ignored");
+        return std::nullopt;
     }
 
     /// `scope` with the register properties `element` sets itself.
-    InheritedProperties withOwnProperties(const Element* element, InheritedProperties scope) const
+    InheritedProperties withOwnProperties(const Element* element, InheritedProperties scope)
     {
         if (const auto size = childText(element, "size"))
             scope.sizeBits = static_cast<std::uint32_t>(number(element, *size));
         if (const auto resetValue = childText(element, "resetValue"))
             scope.resetValue = number(element, *resetValue);
         if (const auto text = childText(element, "access"))
-            scope.access = access(element, *text);
+            if (const auto own = access(element, *text))
+                scope.access = own;
         return scope;
     }
 
     /// What the elements around `element` hand down to it: for a base resolved out of the walk.
-    InheritedProperties inheritedAt(const Element* element) const
+    InheritedProperties inheritedAt(const Element* element)
     {
         std::vector<const Element*> around;
         for (const Node* node = element->parentNode(); node && node->nodeType() == Node::ELEMENT_NODE; node = node->parentNode()) {
@@ -371,13 +415,13 @@ private:
         }
     }
 
-    /// Refuses an element that is being resolved already: a derivedFrom chain that loops.
+    /// Marks an element as being resolved while it is: a derivedFrom naming it then is a chain
+    /// that comes back (see `baseOf`).
     class Visit {
     public:
         Visit(Resolver& resolver, const Element* element) : resolver_(resolver), element_(element)
         {
-            if (!resolver.resolving_.insert(element).second)
-                resolver.fail(element, "its derivedFrom chain comes back to it");
+            resolver.resolving_.insert(element);
         }
         ~Visit() { resolver_.resolving_.erase(element_); }
         Visit(const Visit&) = delete;
@@ -389,20 +433,25 @@ private:
     };
 
     /// The element of `kind` a derivedFrom of `element` names: a sibling, then a path from each
-    /// enclosing scope outwards, then a path from the device.
+    /// enclosing scope outwards, then a path from the device; null when it names none.
     const Element* referenced(const Element* element, const std::string& reference, const std::string& kind)
     {
         indexPaths();
         std::string scope = pathOf(element);
-        while (true) {
+        do {
             const auto cut = scope.rfind('.');
             scope = cut == std::string::npos ? std::string() : scope.substr(0, cut);
             const auto found = paths_.find(scope.empty() ? reference : scope + "." + reference);
             if (found != paths_.end() && found->second->nodeName() == kind && found->second != element)
                 return found->second;
-            if (scope.empty())
-                fail(element, "derivedFrom \"" + reference + "\" names no " + kind);
-        }
+        } while (!scope.empty());
+        return nullptr;
+    }
+
+    static const Element* named(const std::unordered_map<std::string, const Element*>& elements, const std::string& name)
+    {
+        const auto found = elements.find(name);
+        return found == elements.end() ? nullptr : found->second;
     }
 
     static std::optional<std::string> derivedFrom(const Element* element)
@@ -423,8 +472,35 @@ private:
         return kept.emplace(element, std::move(item)).first->second;
     }
 
-    /// When `element` is derived from another `kind` element, `item` starts as that one's
-    /// result (`build(found)` makes it, once for all who derive from it); whether it is derived.
+    /// The resolved base `found` that the derivedFrom `reference` of `element` names (null: it
+    /// names no `kind`), `build(found)` making it once for all who derive from it. Null when
+    /// there is none to be had, said in a warning: the element is then read from its own
+    /// children alone, which is all a base that names nothing can leave it. It stays so, so that
+    /// a chain that comes back is cut at one place however it is entered.
+    template <class Item, class Build>
+    const Item* baseOf(const Element* element, const std::string& reference, const std::string& kind,
+                       const Element* found, std::unordered_map<const Element*, Item>& kept, const Build& build)
+    {
+        if (readAlone_.count(element))
+            return nullptr;
+        std::string why = "names no " + kind;
+        if (found && resolving_.count(found)) {
+            why = "makes a chain that comes back to it";
+        } else if (found) {
+            try {
+                return &base(kept, found, [&] { return build(found); });
+            } catch (const ElementFault& fault) {
+                warn(std::string(fault.what()) + "; left out");
+                why = "names a " + kind + " that is left out";
+            }
+        }
+        warn(element, "derivedFrom \"" + reference + "\" " + why + "; read without it");
+        readAlone_.insert(element);
+        return nullptr;
+    }
+
+    /// When `element` is derived from another `kind` element that can be had, `item` starts as
+    /// that one's result (`build(found)` makes it); whether it does.
     template <class Item, class Build>
     bool startFromBase(const Element* element, const std::string& kind, std::unordered_map<const Element*, Item>& kept,
                        Item& item, const Build& build)
@@ -432,17 +508,20 @@ private:
         const auto reference = derivedFrom(element);
         if (!reference)
             return false;
-        const Element* found = referenced(element, *reference, kind);
-        item = base(kept, found, [&] { return build(found); });
-        return true;
+        const Item* from = baseOf(element, *reference, kind, referenced(element, *reference, kind), kept, build);
+        if (from)
+            item = *from;
+        return from != nullptr;
     }
 
+    /// A device over the limit is refused whole: leaving out what passes it would still make
+    /// the copies that fill the memory.
     void count(const Element* element, std::uint64_t made)
     {
         elements_ += made;
         if (elements_ > SvdReader::kMaxElements)
-            fail(element, "the device has more than " + std::to_string(SvdReader::kMaxElements) +
-                              " registers and fields");
+            throw PackSourceError(message(element, "the device has more than " + std::to_string(SvdReader::kMaxElements) +
+                                                       " registers and fields"));
     }
 
     std::uint64_t increment(const Element* element) const
@@ -532,10 +611,9 @@ private:
         std::vector<SvdValue> values;
         if (const auto reference = derivedFrom(element)) {
             indexEnumerations();
-            const auto found = enumerations_.find(*reference);
-            if (found == enumerations_.end())
-                fail(element, "derivedFrom \"" + *reference + "\" names no enumeratedValues");
-            values = base(enumerationsKept_, found->second, [&] { return buildEnumeration(found->second); });
+            if (const auto* from = baseOf(element, *reference, "enumeratedValues", named(enumerations_, *reference), enumerationsKept_,
+                                          [&](const Element* found) { return buildEnumeration(found); }))
+                values = *from;
         }
         forEachChild(element, [&](const Element* valueElement) {
             if (valueElement->nodeName() != "enumeratedValue")
@@ -543,23 +621,26 @@ private:
             const auto text = childText(valueElement, "value");
             if (!text)
                 return; // "isDefault": every other value; there is no one number to name
-            SvdValue value{childText(valueElement, "name").value_or(""),
-                           oneLine(childText(valueElement, "description").value_or("")), 0};
-            for (const auto matched : matchingValues(valueElement, *text)) {
-                value.value = matched;
-                std::erase_if(values, [&](const SvdValue& v) { return v.name == value.name && v.value == matched; });
-                values.push_back(value);
-            }
+            orLeaveOut([&] {
+                SvdValue value{childText(valueElement, "name").value_or(""),
+                               oneLine(childText(valueElement, "description").value_or("")), 0};
+                for (const auto matched : matchingValues(valueElement, *text)) {
+                    value.value = matched;
+                    std::erase_if(values, [&](const SvdValue& v) { return v.name == value.name && v.value == matched; });
+                    values.push_back(value);
+                }
+            });
         });
         return values;
     }
 
-    /// The values "#1x0" stands for (100 and 110), or the one value of any other number.
+    /// The values "#1x0" or "0b1x0" stands for (100 and 110), or the one value of any other number.
     std::vector<std::uint64_t> matchingValues(const Element* element, const std::string& text) const
     {
-        if (text.empty() || text.front() != '#' || text.find_first_of("xX") == std::string::npos)
+        const std::size_t prefix = hasRadixPrefix(text, 'b') ? 2 : !text.empty() && text.front() == '#' ? 1 : 0;
+        if (prefix == 0 || text.find_first_of("xX", prefix) == std::string::npos)
             return {number(element, text)};
-        const std::string bits = text.substr(1);
+        const std::string bits = text.substr(prefix);
         const auto dontCare = static_cast<unsigned>(std::count_if(bits.begin(), bits.end(), [](char c) { return c == 'x' || c == 'X'; }));
         if (dontCare > SvdReader::kMaxDontCareBits)
             fail(element, "value " + text + " has more than " + std::to_string(SvdReader::kMaxDontCareBits) +
@@ -591,7 +672,7 @@ private:
         if (const auto description = childText(element, "description"))
             field.description = oneLine(*description);
         if (const auto text = childText(element, "access"))
-            field.access = access(element, *text);
+            field.access = access(element, *text).value_or(field.access);
         const auto bitOffset = childText(element, "bitOffset");
         const auto lsb = childText(element, "lsb");
         const auto msb = childText(element, "msb");
@@ -664,7 +745,7 @@ private:
             else if (kind == "size")
                 reg.sizeBits = static_cast<std::uint32_t>(number(element, textOf(child)));
             else if (kind == "access")
-                reg.access = access(element, textOf(child));
+                reg.access = access(element, textOf(child)).value_or(reg.access);
             else if (kind == "resetValue")
                 reg.resetValue = number(element, textOf(child));
             else if (kind == "readAction")
@@ -674,23 +755,50 @@ private:
             fail(element, "a register has no <name>");
         if (!derived && !hasOffset)
             fail(element, "has no addressOffset");
-        if (reg.sizeBits == 0 || reg.sizeBits > 64 || reg.sizeBits % 8 != 0)
-            fail(element, "size " + std::to_string(reg.sizeBits) + " is not 8, 16, 32 or 64 bits");
+        // Any size up to 64 bits can be read: the description rounds it up to whole bytes.
+        if (reg.sizeBits == 0 || reg.sizeBits > 64)
+            fail(element, "size " + std::to_string(reg.sizeBits) + " is not 1 to 64 bits");
         const bool fieldsFromBase = !reg.fields.empty();
         forEachChild(firstChild(element, "fields"), [&](const Element* fieldElement) {
             if (fieldElement->nodeName() != "field")
                 return;
-            SvdField field = buildField(fieldElement, reg.access);
-            count(fieldElement, 1);
-            addCopies(fieldElement, std::move(field), reg.fields, fieldsFromBase, [&](SvdField& placed, std::uint64_t step) {
-                placed.lsb = static_cast<std::uint32_t>(placed.lsb + step);
-                if (placed.lsb + placed.width > reg.sizeBits)
-                    fail(fieldElement, "bits [" + std::to_string(placed.lsb + placed.width - 1) + ":" +
-                                           std::to_string(placed.lsb) + "] are outside its " +
-                                           std::to_string(reg.sizeBits) + "-bit register");
+            orLeaveOut([&] {
+                SvdField field = buildField(fieldElement, reg.access);
+                count(fieldElement, 1);
+                addCopies(fieldElement, std::move(field), reg.fields, fieldsFromBase, [](SvdField& placed, std::uint64_t step) {
+                    placed.lsb = static_cast<std::uint32_t>(placed.lsb + step);
+                });
             });
         });
+        fitFields(element, reg);
         return reg;
+    }
+
+    /// Cuts each field that passes the end of `reg` at it, and leaves out one that starts past
+    /// it: the bits the register has are still worth showing. Fields a base gave are fitted
+    /// too, since a derived register may be smaller.
+    void fitFields(const Element* element, SvdRegister& reg)
+    {
+        std::vector<SvdField> fitting;
+        fitting.reserve(reg.fields.size());
+        for (auto& field : reg.fields) {
+            if (field.lsb + field.width <= reg.sizeBits) {
+                fitting.push_back(std::move(field));
+                continue;
+            }
+            const std::string outside = message(pathOf(element) + "." + field.name,
+                                                "bits [" + std::to_string(field.lsb + field.width - 1) + ":" +
+                                                    std::to_string(field.lsb) + "] are outside its " +
+                                                    std::to_string(reg.sizeBits) + "-bit register; ");
+            if (field.lsb >= reg.sizeBits) {
+                warn(outside + "left out");
+                continue;
+            }
+            field.width = reg.sizeBits - field.lsb;
+            warn(outside + "kept as [" + std::to_string(reg.sizeBits - 1) + ":" + std::to_string(field.lsb) + "]");
+            fitting.push_back(std::move(field));
+        }
+        reg.fields = std::move(fitting);
     }
 
     /// Adds the registers and clusters that are children of `parent` to `block`, each of its
@@ -701,12 +809,16 @@ private:
         forEachChild(parent, [&](const Element* element) {
             const std::string& kind = element->nodeName();
             if (kind == "register") {
-                count(element, 1);
-                addCopies(element, buildRegister(element, scope), block.registers, fromBase,
-                          [](SvdRegister& placed, std::uint64_t step) { placed.offset += step; });
+                orLeaveOut([&] {
+                    count(element, 1);
+                    addCopies(element, buildRegister(element, scope), block.registers, fromBase,
+                              [](SvdRegister& placed, std::uint64_t step) { placed.offset += step; });
+                });
             } else if (kind == "cluster") {
-                addCopies(element, buildCluster(element, scope), block.clusters, fromBase,
-                          [](SvdCluster& placed, std::uint64_t step) { placed.offset += step; });
+                orLeaveOut([&] {
+                    addCopies(element, buildCluster(element, scope), block.clusters, fromBase,
+                              [](SvdCluster& placed, std::uint64_t step) { placed.offset += step; });
+                });
             }
         });
     }
@@ -739,15 +851,14 @@ private:
     {
         Visit visit(*this, element);
         SvdPeripheral peripheral;
-        const auto reference = derivedFrom(element);
-        if (reference) {
-            const auto found = peripherals_.find(*reference);
-            if (found == peripherals_.end())
-                fail(element, "derivedFrom \"" + *reference + "\" names no peripheral");
-            peripheral = base(peripheralsKept_, found->second, [&] {
-                return buildPeripheral(found->second, withOwnProperties(device_, {}));
-            });
-            count(element, weight(peripheral));
+        bool derived = false;
+        if (const auto reference = derivedFrom(element)) {
+            if (const auto* from = baseOf(element, *reference, "peripheral", named(peripherals_, *reference), peripheralsKept_,
+                                          [&](const Element* found) { return buildPeripheral(found, withOwnProperties(device_, {})); })) {
+                peripheral = *from;
+                derived = true;
+                count(element, weight(peripheral));
+            }
         }
         if (const auto name = childText(element, "name"); name && !name->empty())
             peripheral.name = *name;
@@ -759,7 +870,7 @@ private:
             peripheral.groupName = *group;
         if (const auto address = childText(element, "baseAddress"))
             peripheral.baseAddress = number(element, *address);
-        else if (!reference)
+        else if (!derived)
             fail(element, "has no baseAddress");
         forEachChild(element, [&](const Element* block) {
             if (block->nodeName() != "addressBlock")
@@ -769,7 +880,7 @@ private:
             peripheral.addressBlockEnd = std::max(peripheral.addressBlockEnd, end);
         });
         const Element* registers = firstChild(element, "registers");
-        if (!reference || registers)
+        if (!derived || registers)
             peripheral.layoutName = withoutDimMarks(peripheral.name);
         readBlock(registers, peripheral.block, withOwnProperties(element, scope));
         return peripheral;
@@ -788,7 +899,11 @@ private:
     std::unordered_map<const Element*, SvdPeripheral> peripheralsKept_;
     std::unordered_map<const Element*, std::vector<SvdValue>> enumerationsKept_;
     std::unordered_set<const Element*> resolving_;
+    /// Elements whose derivedFrom could not be had: see `baseOf`.
+    std::unordered_set<const Element*> readAlone_;
     std::uint64_t elements_ = 0;
+    std::vector<std::string> warnings_;
+    std::unordered_set<std::string> warned_;
 };
 
 } // namespace

@@ -25,6 +25,12 @@ public:
 /// own keeps its base's registers and adds or replaces by name. Register properties flow from the
 /// device down to each register, access down to each field. "dim" makes its copies (`%s` in the
 /// name, `dimIndex` as a range "0-7", "A-D" or a list "A,B,C").
+///
+/// One broken element never costs the whole device: a peripheral, cluster, register, field or
+/// named value the reader cannot use is left out, a field past its register's end is cut at it,
+/// an access it does not know is ignored, and a derivedFrom that names nothing it can use is
+/// dropped (the element is read from its own children alone). Each is said in the device's
+/// `warnings`. Only a fault of the device itself, or a file over a limit, throws.
 class SvdReader {
 public:
     /// Files over this are refused before they are read: a DOM of one costs about ten times it.
@@ -33,7 +39,8 @@ public:
     static constexpr std::uint64_t kMaxDim = 65536;
     /// Registers and fields of one device, after every "dim" is made.
     static constexpr std::uint64_t kMaxElements = 2'000'000;
-    /// A value with don't-care bits ("#1xx0") stands for each value it matches, up to this many.
+    /// A value with don't-care bits ("#1xx0", "0b1xx0") stands for each value it matches, up to
+    /// this many.
     static constexpr unsigned kMaxDontCareBits = 8;
 
     /// Throws `PackSourceError` naming `file`.

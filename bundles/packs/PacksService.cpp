@@ -91,8 +91,11 @@ json::object PacksService::show(const std::string& requested)
                                                 {"start", memory.start},   {"size", memory.size},
                                                 {"default", memory.isDefault}, {"startup", memory.startup}});
     summary["memories"] = std::move(memories);
-    summary["file"] = packs_->getDeviceFile(name);
+    const std::string file = packs_->getDeviceFile(name);
+    summary["file"] = file;
     summary["peripherals"] = view(name)->size();
+    const auto warnings = DescriptionView::readWarnings(file);
+    summary["warnings"] = json::array(warnings.begin(), warnings.end());
     return summary;
 }
 

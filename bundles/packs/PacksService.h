@@ -35,7 +35,8 @@ public:
     /// contains `filter` in any case; sorted by name.
     boost::json::array list(const std::string& filter) const;
     /// {name, vendor, family, subFamily, core, fpu, mpu, endian, clock, memories, source, svd,
-    /// file, peripherals}; throws for an unknown device.
+    /// file, peripherals, warnings: [text]}, the warnings saying what reading its SVD left out
+    /// or clamped; throws for an unknown device.
     boost::json::object show(const std::string& name);
     /// [{name, address, size, description, module, registers}], in the description's order.
     boost::json::array peripherals(const std::string& name);

@@ -22,7 +22,10 @@ namespace fs = std::filesystem;
 using testing::AllOf;
 using testing::Contains;
 using testing::ElementsAre;
+using testing::ElementsAreArray;
 using testing::HasSubstr;
+using testing::IsEmpty;
+using testing::Not;
 
 std::string fileText(const fs::path& file)
 {
@@ -263,6 +266,52 @@ TEST(DescriptionWriter, ClustersDimsAndEnumerationsReadBackThroughTheDeviceReade
     EXPECT_THAT(placed, ElementsAre("CTRL@0/4", "CH0.CC@260/2", "CH1.CC@276/2"));
     EXPECT_EQ(view[1].description, "Timer 0");
     EXPECT_EQ(view[0].registers[0].fields[0].values[1].name, "PERIODIC");
+    EXPECT_THAT(fileText(file), Not(HasSubstr("<warnings>"))) << "a file read whole is written as before";
+    EXPECT_THAT(DescriptionView::readWarnings(file), IsEmpty());
+}
+
+TEST(DescriptionWriter, WhatTheSvdLeftOutTravelsToImportCheckAndShow)
+{
+    fakes::TempDirectory folder;
+    const auto svd = folder.write("odd.svd", R"(<device><name>ODD</name><cpu><name>CM4</name></cpu><peripherals>
+      <peripheral><name>P</name><baseAddress>0x40000000</baseAddress><registers>
+        <register><name>BIT</name><addressOffset>0</addressOffset><size>1</size>
+          <fields><field><name>ON</name><bitOffset>0</bitOffset></field></fields></register>
+        <register><name>R</name><addressOffset>4</addressOffset><fields>
+          <field><name>F</name><bitRange>[36:26]</bitRange></field>
+          <field><name>M</name><bitOffset>0</bitOffset><enumeratedValues derivedFrom="a.b"/></field></fields></register>
+      </registers></peripheral></peripherals></device>)");
+    const std::vector<std::string> warnings{
+        svd.string() + ": P.R.M: derivedFrom \"a.b\" names no enumeratedValues; read without it",
+        svd.string() + ": P.R.F: bits [36:26] are outside its 32-bit register; kept as [31:26]"};
+
+    // hilcore-pack import: what it writes and what it says.
+    CatalogDevice device;
+    device.name = "ODD";
+    device.source = svd.string();
+    device.svd = device.source;
+    const auto description = PackCatalog::describe(device);
+    EXPECT_THAT(description.warnings, ElementsAreArray(warnings));
+
+    // hilcore-pack check and the Packs service: read back from the file, quotes and all.
+    const auto file = folder.write("odd.tdesc", description.text);
+    EXPECT_THAT(DescriptionView::readWarnings(file), ElementsAreArray(warnings));
+    std::vector<std::string> faults;
+    const auto view = DescriptionView::read(file, &faults);
+    EXPECT_THAT(faults, IsEmpty());
+    ASSERT_EQ(view.size(), 1u);
+    ASSERT_EQ(view[0].registers.size(), 2u);
+    EXPECT_EQ(view[0].registers[0].size, 1u) << "a 1-bit register is read as a byte";
+    EXPECT_EQ(view[0].registers[1].fields[0].mask, 0xFC000000u);
+    Status status;
+    EXPECT_TRUE(OrixToolsDeviceFileReader::parseFile(status, file.string(), "ODD")) << status.getMessage();
+
+    // hilcore-pack show: the catalog's summary, made once and read again from its cache.
+    fakes::TempDirectory cache;
+    PackCatalog catalog({folder.path().string()}, cache.path());
+    EXPECT_THAT(catalog.summary("ODD").warnings, ElementsAreArray(warnings));
+    EXPECT_THAT(catalog.summary("odd").warnings, ElementsAreArray(warnings));
+    EXPECT_EQ(catalog.svdReads(), 1u);
 }
 
 TEST(DescriptionView, CheckNamesEachFault)
