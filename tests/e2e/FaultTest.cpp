@@ -8,6 +8,7 @@
 #include <array>
 #include <filesystem>
 #include <fstream>
+#include <thread>
 #include <utility>
 
 #include <boost/asio.hpp>
@@ -97,6 +98,31 @@ TEST_F(FaultTest, ThousandClientsComingAndGoingLeaveNoDescriptorsOrMemoryBehind)
     RecordProperty("resident_kib_before", static_cast<int>(memory));
     RecordProperty("resident_kib_after", static_cast<int>(residentKiB(backend.pid())));
     EXPECT_THAT(connect(backend)->call("Locator", "sync").values, ElementsAre());
+}
+
+TEST_F(FaultTest, MemoryThatClientsReadingEightMiBEachTookGoesBackWhenTheyLeave)
+{
+    // Several at once, so that their threads would allocate from as many of the allocator's
+    // arenas.
+    constexpr int kThreads = 8;
+    constexpr int kClientsEach = 4;
+    EXPECT_THAT(connect(backend)->call("Echo", "getChildren", {R"("")"}).values, ElementsAre("", "[]"));
+    ASSERT_TRUE(eventually([&] { return backend.log().find(") closed: ") != std::string::npos; }));
+    const std::size_t before = residentKiB(backend.pid());
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < kClientsEach; ++i)
+                EXPECT_EQ(connect(backend)->call("Echo", "blob", {"8388608"}).values.at(1).size(), (8u << 20) + 2);
+        });
+    for (auto& thread : threads)
+        thread.join();
+    if (kResidentMemoryTells) {
+        EXPECT_TRUE(eventually([&] { return residentKiB(backend.pid()) < before + 16 * 1024; }))
+            << residentKiB(backend.pid()) << " KiB resident, " << before << " before";
+    }
+    RecordProperty("resident_kib_before", static_cast<int>(before));
+    RecordProperty("resident_kib_after", static_cast<int>(residentKiB(backend.pid())));
 }
 
 TEST(SlowReaderTest, PipelinedBigRepliesAreAllDeliveredAndCostAtMostTheCap)
