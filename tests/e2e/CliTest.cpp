@@ -28,9 +28,18 @@ CliRun runCli(const std::string& arguments)
     return runCommand(std::string(HIL_CLI_PATH) + " " + arguments);
 }
 
+/// The option that points the CLI at `backend`, with the space after it.
+std::string connectTo(const BackendProcess& backend)
+{
+    return "--connect 127.0.0.1:" + std::to_string(backend.port()) + " ";
+}
+
+/// Shell lines that set up the simulator on DEMO32 and connect it.
+const std::string kDemo32 = "setup simulator\ntool $tool set '{\"DeviceName\":\"DEMO32\"}'\ntool $tool connect\n";
+
 class CliTest : public testing::Test {
 protected:
-    std::string connect() const { return "--connect 127.0.0.1:" + std::to_string(backend.port()) + " "; }
+    std::string connect() const { return connectTo(backend); }
     BackendProcess backend{BackendProcess::withTestBundles()};
 };
 
@@ -144,8 +153,7 @@ protected:
     CliRun runShell(const std::string& lines, const std::string& options = "") const
     {
         const auto script = directory.write("script.txt", lines);
-        return runCli("--connect 127.0.0.1:" + std::to_string(backend.port()) + " " + options + " shell < " +
-                      script.string());
+        return runCli(connectTo(backend) + options + " shell < " + script.string());
     }
 
     fakes::TempDirectory directory;
@@ -180,7 +188,7 @@ TEST_F(CliToolTest, AScriptStopsAtTheFirstFailureAndAnUpgradeDrawsItsProgress)
 TEST_F(CliToolTest, AttachedListsPluggedInProbesAndSetupTakesShortNames)
 {
     directory.write("probes/p.probe", R"({"SerialNumber":"VP-7"})");
-    const auto connect = "--connect 127.0.0.1:" + std::to_string(backend.port()) + " ";
+    const auto connect = connectTo(backend);
     EXPECT_EQ(runCli(connect + "attached").output,
               "com.velmora.hil.simulator\n"
               "com.velmora.hil.virtualprobe via com.velmora.hil.connection.virtual {\"SerialNumber\":\"VP-7\"}\n");
@@ -221,8 +229,8 @@ TEST_F(CliToolTest, PackVerbsListDevicesAndShowAPeripheralReadFromTheTarget)
     EXPECT_THAT(devices.output, HasSubstr("\nUART0           0x40004000   UART 0\n"));
 
     // SR holds RXNE (bit 5) and TXE (bit 7); DR is a FIFO, which the view must not read.
-    const std::string setup = "setup simulator\ntool $tool set '{\"DeviceName\":\"DEMO32\"}'\ntool $tool connect\n"
-                              "mem write $tool.DEMO32.base 0x40011000 a0000000\nmem write $tool.DEMO32.base 0x40011008 0d000000\n";
+    const std::string setup =
+        kDemo32 + "mem write $tool.DEMO32.base 0x40011000 a0000000\nmem write $tool.DEMO32.base 0x40011008 0d000000\n";
     const auto view = runShell(setup + "peripheral $tool.DEMO32 uart0\n");
     EXPECT_EQ(view.exitCode, 0) << view.output;
     EXPECT_THAT(view.output, HasSubstr("UART0 at 0x40011000\n"
@@ -296,8 +304,7 @@ TEST_F(CliToolTest, LoadWritesHexBinaryAndElfImagesAndRefusesWhatCannotGo)
                                                     fakes::kIntelHexEnd);
     const auto binary = directory.write("app.bin", "firmware");
     const auto dump = directory.path() / "dump.bin";
-    const std::string demo32 = "setup simulator\ntool $tool set '{\"DeviceName\":\"DEMO32\"}'\ntool $tool connect\n";
-    const auto run = runShell(demo32 + "load " + hex.string() + " --verify\n" +
+    const auto run = runShell(kDemo32 + "load " + hex.string() + " --verify\n" +
                               "mem read $tool.DEMO32.base 0x20000100 4\n"
                               "load " + binary.string() + " --address 0x1000 --verify --device $tool.DEMO32\n" +
                               "mem dump $tool.DEMO32.base 0x1000 8 " + dump.string() + "\n" +
@@ -310,7 +317,7 @@ TEST_F(CliToolTest, LoadWritesHexBinaryAndElfImagesAndRefusesWhatCannotGo)
     EXPECT_THAT(run.output, HasSubstr("of binary into simulator-1.DEMO32\nverified 8 byte"));
     EXPECT_THAT(run.output, HasSubstr("|firmware|"));
     if (!std::string(HIL_FIRMWARE_ELF).empty()) {
-        const auto elf = runShell(demo32 + "load " + std::string(HIL_FIRMWARE_ELF) + " --verify\n");
+        const auto elf = runShell(kDemo32 + "load " + std::string(HIL_FIRMWARE_ELF) + " --verify\n");
         EXPECT_EQ(elf.exitCode, 0) << elf.output;
         EXPECT_THAT(elf.output, HasSubstr("of ELF into simulator-2.DEMO32\nverified "));
     }
@@ -340,8 +347,7 @@ TEST_F(CliToolTest, AReadLargerThanAMessageComesInStepsAsOne)
 {
     // 12 MiB: more than one "get" may ask for and one reply may carry. DEMO32 has 256 KiB of
     // flash at 0 and nothing after it for a while.
-    const auto run = runShell("setup simulator\ntool $tool set '{\"DeviceName\":\"DEMO32\"}'\ntool $tool connect\n"
-                              "mem read $tool.DEMO32.base 0 12582912\n",
+    const auto run = runShell(kDemo32 + "mem read $tool.DEMO32.base 0 12582912\n",
                               "--json");
     EXPECT_EQ(run.exitCode, 1);
     const auto start = run.output.rfind("\n{") + 1;
@@ -360,8 +366,7 @@ TEST_F(CliToolTest, NoPrinterLeavesItsFormattingOnTheStream)
     // Bytes below 0x10 once came out as "50" for 05 after a printer that aligned left.
     const std::string read = "mem read $tool.DEMO32.base 0x20000000 4\n";
     const std::string dump = "0x20000000  00 05 0f 10";
-    const auto run = runShell("setup simulator\ntool $tool set '{\"DeviceName\":\"DEMO32\"}'\ntool $tool connect\n"
-                              "mem write $tool.DEMO32.base 0x20000000 00050f10\n" +
+    const auto run = runShell(kDemo32 + "mem write $tool.DEMO32.base 0x20000000 00050f10\n" +
                               read + "regs $tool.DEMO32\n" + read + "device DEMO32\n" + read + "device DEMO32 group UART0 UART0\n" +
                               read + "device DEMO32 peripherals\n" + read + "devices\n" + read +
                               "peripheral $tool.DEMO32 UART0\n" + read + "upgrade $tool\n" + read);
@@ -386,7 +391,7 @@ TEST_F(CliToolTest, StimuliVerbsListTypesAndNamePorts)
 
 TEST_F(CliToolTest, TourNarratesEachStepAndItsResult)
 {
-    const auto run = runCli("--connect 127.0.0.1:" + std::to_string(backend.port()) + " tour");
+    const auto run = runCli(connectTo(backend) + "tour");
     EXPECT_EQ(run.exitCode, 0) << run.output;
     EXPECT_THAT(run.output, HasSubstr("\n# Set up the simulator, simulating the 8-bit DEMO8, and connect it:\n"
                                       "$ setup simulator\nsimulator-1\n"));
@@ -394,7 +399,7 @@ TEST_F(CliToolTest, TourNarratesEachStepAndItsResult)
                                       "0x00000100  48 65 6c 6c 6f 00 00 00 00 00 00 00 00 00 00 00  |Hello...........|\n"));
     EXPECT_THAT(run.output, HasSubstr("$ teardown simulator-1\nsimulator-1 torn down\n"));
     // A second tour in the same back-end finds the session of the first gone with its tool.
-    EXPECT_EQ(runCli("--connect 127.0.0.1:" + std::to_string(backend.port()) + " tour").exitCode, 0);
+    EXPECT_EQ(runCli(connectTo(backend) + "tour").exitCode, 0);
 }
 
 TEST(CliTourOnQemu, RunsTheFirmwareAndShowsWhatItPrints)
@@ -403,7 +408,7 @@ TEST(CliTourOnQemu, RunsTheFirmwareAndShowsWhatItPrints)
         GTEST_SKIP() << "needs qemu-system-arm and arm-none-eabi-gcc";
     fakes::TempDirectory directory;
     BackendProcess backend(BackendProcess::withShippedBundles(directory.path()));
-    const auto run = runCli("--connect 127.0.0.1:" + std::to_string(backend.port()) + " tour");
+    const auto run = runCli(connectTo(backend) + "tour");
     EXPECT_EQ(run.exitCode, 0) << run.output;
     EXPECT_THAT(run.output, HasSubstr("$ mem read gdbremote-1.MPS2-AN385.base 0x20001000 16\n"
                                       "0x20001000  48 65 6c 6c 6f"));
