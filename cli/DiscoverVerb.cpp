@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
 // discover: the back-ends that answer TCF UDP discovery.
 
-#include <charconv>
 
 #include <boost/json.hpp>
 
 #include "cli/CliCommands.h"
 #include "platform/discovery/DiscoveryAgent.h"
+#include "platform/common/TextNumbers.h"
 
 namespace hil::cli {
 
@@ -16,12 +16,10 @@ namespace {
 unsigned long numberAfter(const std::vector<std::string>& arguments, std::size_t at, const std::string& option,
                           unsigned long most)
 {
-    unsigned long value = 0;
-    const std::string text = at + 1 < arguments.size() ? arguments[at + 1] : "";
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size() || value == 0 || value > most)
+    const auto value = parseDigits(at + 1 < arguments.size() ? arguments[at + 1] : "", 10);
+    if (!value || *value == 0 || *value > most)
         throw UsageError("discover " + option + " needs a number from 1 to " + std::to_string(most));
-    return value;
+    return static_cast<unsigned long>(*value);
 }
 
 int discoverVerb(CliContext& context, const std::vector<std::string>& arguments)

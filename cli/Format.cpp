@@ -13,6 +13,7 @@
 #include "platform/common/Base64.h"
 #include "platform/common/ErrorCode.h"
 #include "platform/common/FormatString.h"
+#include "platform/common/TextNumbers.h"
 
 namespace hil::cli {
 
@@ -123,13 +124,9 @@ std::vector<std::uint8_t> bytesOfHex(const std::string& hex, const std::string& 
 
 std::uint64_t numberArgument(const std::string& text, const std::string& verb, const std::string& what)
 {
-    const bool isHex = text.size() > 2 && (text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0);
-    const std::string digits = isHex ? text.substr(2) : text;
-    std::uint64_t value = 0;
-    const auto [end, error] = std::from_chars(digits.data(), digits.data() + digits.size(), value, isHex ? 16 : 10);
-    if (digits.empty() || error != std::errc() || end != digits.data() + digits.size())
-        throw UsageError(verb + " needs " + what + " as a number, such as 256 or 0x100, not '" + text + "'");
-    return value;
+    if (const auto value = parseUnsigned(text))
+        return *value;
+    throw UsageError(verb + " needs " + what + " as a number, such as 256 or 0x100, not '" + text + "'");
 }
 
 std::string clockTime(std::chrono::system_clock::time_point when)

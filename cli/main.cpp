@@ -6,22 +6,18 @@
 #include "cli/CliCommands.h"
 #include "platform/common/StopSignals.h"
 #include "platform/common/Version.h"
+#include "platform/common/TextNumbers.h"
 
 namespace {
 
 /// HOST:PORT as the host and the port; false when it is not that.
 bool parseTarget(const std::string& target, std::string& host, std::uint16_t& port)
 {
-    const auto colon = target.rfind(':');
-    unsigned long parsed = 0;
-    try {
-        parsed = colon == std::string::npos ? 0 : std::stoul(target.substr(colon + 1));
-    } catch (const std::exception&) {
-    }
-    if (parsed == 0 || parsed > 65535 || colon == 0)
+    const auto parsed = hil::parseHostPort(target);
+    if (!parsed)
         return false;
-    host = target.substr(0, colon);
-    port = static_cast<std::uint16_t>(parsed);
+    host = parsed->host;
+    port = parsed->port;
     return true;
 }
 

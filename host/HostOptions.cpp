@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "host/HostOptions.h"
+#include "platform/common/TextNumbers.h"
 
 #include <functional>
 #include <map>
@@ -13,13 +14,8 @@ namespace {
 
 std::uint64_t parseNumber(const std::string& option, const std::string& text)
 {
-    try {
-        std::size_t used = 0;
-        const auto value = std::stoull(text, &used, 0);
-        if (used == text.size() && text[0] != '-')
-            return value;
-    } catch (const std::exception&) {
-    }
+    if (const auto value = parseUnsigned(text))
+        return *value;
     throw OptionError(option + " needs a number, not '" + text + "'");
 }
 
@@ -58,14 +54,11 @@ std::filesystem::path existingFile(const std::string& option, const std::string&
 
 void parseListen(const std::string& text, HostOptions& options)
 {
-    const auto colon = text.rfind(':');
-    if (colon == std::string::npos || colon == 0)
-        throw OptionError("--listen needs ADDRESS:PORT, not '" + text + "'");
-    const auto port = parseNumber("--listen", text.substr(colon + 1));
-    if (port > 65535)
-        throw OptionError("--listen port must be at most 65535");
-    options.address = numericAddress(text.substr(0, colon));
-    options.port = static_cast<std::uint16_t>(port);
+    const auto parsed = parseHostPort(text, true);
+    if (!parsed)
+        throw OptionError("--listen needs ADDRESS:PORT, a port from 0 to 65535, not '" + text + "'");
+    options.address = numericAddress(parsed->host);
+    options.port = parsed->port;
 }
 
 using Setter = std::function<void(const std::string&, HostOptions&)>;

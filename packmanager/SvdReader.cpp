@@ -12,6 +12,7 @@
 #include <boost/algorithm/string/join.hpp>
 
 #include "packmanager/PackXml.h"
+#include "platform/common/TextNumbers.h"
 
 namespace hil::packs {
 
@@ -55,18 +56,9 @@ namespace {
 /// Reads one number in the given base, all of `digits`; throws on anything else.
 std::uint64_t parseDigits(const std::string& digits, int base, const std::string& whole)
 {
-    if (digits.empty())
-        throw std::invalid_argument("\"" + whole + "\" is not a number");
-    std::size_t used = 0;
-    std::uint64_t value = 0;
-    try {
-        value = std::stoull(digits, &used, base);
-    } catch (const std::exception&) {
-        throw std::invalid_argument("\"" + whole + "\" is not a number");
-    }
-    if (used != digits.size() || digits.front() == '-' || digits.front() == '+')
-        throw std::invalid_argument("\"" + whole + "\" is not a number");
-    return value;
+    if (const auto value = hil::parseDigits(digits, base))
+        return *value;
+    throw std::invalid_argument("\"" + whole + "\" is not a number");
 }
 
 /// Whether `text` starts with "0" and the letter `letter` in either case.

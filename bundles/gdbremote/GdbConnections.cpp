@@ -1,12 +1,12 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "bundles/gdbremote/GdbConnections.h"
 
-#include <charconv>
 
 #include <boost/algorithm/string/trim.hpp>
 
 #include "bundles/gdbremote/QemuProcess.h"
 #include "bundles/gdbremote/RspClient.h"
+#include "platform/common/TextNumbers.h"
 
 namespace hil::gdbremote {
 
@@ -27,11 +27,8 @@ std::uint16_t portOf(const boost::json::value* value)
         port = value->get_int64();
     else if (value->is_uint64())
         port = static_cast<std::int64_t>(std::min<std::uint64_t>(value->get_uint64(), 0x10000));
-    else if (value->is_string()) {
-        const auto text = value->get_string();
-        if (std::from_chars(text.data(), text.data() + text.size(), port).ptr != text.data() + text.size())
-            return 0;
-    }
+    else if (value->is_string())
+        port = static_cast<std::int64_t>(std::min<std::uint64_t>(parseDigits(value->get_string(), 10).value_or(0), 0x10000));
     return port > 0 && port <= 0xFFFF ? static_cast<std::uint16_t>(port) : 0;
 }
 
@@ -51,13 +48,8 @@ std::vector<Endpoint> parseEndpoints(const std::string& list)
     std::size_t start = 0;
     while (start <= list.size()) {
         const auto end = std::min(list.find(',', start), list.size());
-        const std::string item = boost::algorithm::trim_copy(list.substr(start, end - start));
-        const auto colon = item.rfind(':');
-        if (colon != std::string::npos && colon > 0) {
-            const boost::json::value port(item.substr(colon + 1));
-            if (const auto number = portOf(&port))
-                endpoints.push_back({item.substr(0, colon), number});
-        }
+        if (const auto parsed = parseHostPort(boost::algorithm::trim_copy(list.substr(start, end - start))))
+            endpoints.push_back({parsed->host, parsed->port});
         start = end + 1;
     }
     return endpoints;

@@ -8,6 +8,7 @@
 #include "core/interfaces/PropertyKeys.h"
 #include "platform/common/BackendLogger.h"
 #include "platform/tcf/HeldReplies.h"
+#include "platform/common/TextNumbers.h"
 
 namespace hil::gdbremote {
 
@@ -41,16 +42,8 @@ std::optional<std::uint64_t> numberOf(const boost::json::object& parameters, con
         return address->get_uint64();
     if (address->is_int64() && address->get_int64() >= 0)
         return static_cast<std::uint64_t>(address->get_int64());
-    if (address->is_string()) {
-        try {
-            std::size_t used = 0;
-            const std::string text(address->get_string());
-            const auto value = std::stoull(text, &used, 0);
-            if (used == text.size())
-                return value;
-        } catch (const std::exception&) {
-        }
-    }
+    if (address->is_string())
+        return parseUnsigned(address->get_string());
     return std::nullopt;
 }
 

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "bundles/gdbremote/TargetDescription.h"
+#include "platform/common/TextNumbers.h"
 
 #include <stdexcept>
 
@@ -61,13 +62,8 @@ int parseInt(const std::string& text, const std::string& what)
 
 std::uint64_t parseAddress(const std::string& text, const std::string& what)
 {
-    try {
-        std::size_t used = 0;
-        const auto value = std::stoull(text, &used, 0);
-        if (used == text.size())
-            return value;
-    } catch (const std::exception&) {
-    }
+    if (const auto value = parseUnsigned(text))
+        return *value;
     throw std::runtime_error("memory map: " + what + " \"" + text + "\" is not a number");
 }
 
