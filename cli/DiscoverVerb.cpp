@@ -5,8 +5,8 @@
 #include <boost/json.hpp>
 
 #include "cli/CliCommands.h"
-#include "platform/discovery/DiscoveryAgent.h"
 #include "platform/common/TextNumbers.h"
+#include "platform/discovery/DiscoveryAgent.h"
 
 namespace hil::cli {
 

@@ -5,8 +5,8 @@
 
 #include "cli/CliCommands.h"
 #include "platform/common/StopSignals.h"
-#include "platform/common/Version.h"
 #include "platform/common/TextNumbers.h"
+#include "platform/common/Version.h"
 
 namespace {
 

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "host/HostOptions.h"
-#include "platform/common/TextNumbers.h"
 
 #include <functional>
 #include <map>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
+
+#include "platform/common/TextNumbers.h"
 
 namespace hil::host {
 

@@ -3,28 +3,20 @@
 
 #include <fstream>
 
-#include <Poco/DOM/DOMParser.h>
-#include <Poco/Exception.h>
-#include <Poco/SAX/XMLReader.h>
+#include <Poco/DOM/Element.h>
 
 #include "packmanager/SvdReader.h"
+#include "platform/xml/UntrustedXml.h"
 
 namespace hil::packs {
 
 Poco::AutoPtr<Poco::XML::Document> parsePackXml(const std::string& text, const std::string& source, const std::string& root)
 {
-    if (text.find("<!ENTITY") != std::string::npos)
-        throw PackSourceError(source + ": declares entities, which this format does not use");
-    Poco::XML::DOMParser parser;
-    parser.setFeature(Poco::XML::XMLReader::FEATURE_NAMESPACES, false);
-    parser.setFeature(Poco::XML::DOMParser::FEATURE_FILTER_WHITESPACE, true);
-    parser.setFeature(Poco::XML::XMLReader::FEATURE_EXTERNAL_GENERAL_ENTITIES, false);
-    parser.setFeature(Poco::XML::XMLReader::FEATURE_EXTERNAL_PARAMETER_ENTITIES, false);
     Poco::AutoPtr<Poco::XML::Document> document;
     try {
-        document = parser.parseMemory(text.data(), text.size());
-    } catch (const Poco::Exception& error) {
-        throw PackSourceError(source + ": not XML: " + error.displayText());
+        document = xml::parseUntrusted(text, source);
+    } catch (const xml::XmlError& error) {
+        throw PackSourceError(error.what());
     }
     const auto* element = document->documentElement();
     if (!element || element->nodeName() != root)

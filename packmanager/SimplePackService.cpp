@@ -10,13 +10,14 @@
 #include <sstream>
 
 #include <Poco/AutoPtr.h>
-#include <Poco/DOM/DOMParser.h>
 #include <Poco/DOM/DOMWriter.h>
 #include <Poco/DOM/Document.h>
 #include <Poco/DOM/Element.h>
-#include <Poco/SAX/XMLReader.h>
 #include <Poco/XML/XMLWriter.h>
 #include <boost/algorithm/string.hpp>
+
+#include "packmanager/PackXml.h"
+#include "platform/xml/UntrustedXml.h"
 
 namespace hil::packs {
 
@@ -43,6 +44,9 @@ std::vector<Element*> childElements(const Element* parent)
 /// The device element's containers whose entries add up over the files, in the order the
 /// assembled device holds them.
 const std::vector<std::string> kDeviceLists{"address-spaces", "peripherals", "interfaces", "tools", "property-groups"};
+
+/// A part of a device's description is read whole: as large as a whole description may be.
+constexpr std::uintmax_t kMaxPartBytes = 32u << 20;
 
 } // namespace
 
@@ -142,10 +146,8 @@ std::string SimplePackService::assemble(const Device& device) const
         }
     };
     for (const auto& file : device.files) {
-        Poco::XML::DOMParser parser;
-        parser.setFeature(Poco::XML::XMLReader::FEATURE_NAMESPACES, false);
-        parser.setFeature(Poco::XML::DOMParser::FEATURE_FILTER_WHITESPACE, true);
-        AutoPtr<Document> part = parser.parse((packDirectory_ / file).string());
+        const auto path = packDirectory_ / file;
+        AutoPtr<Document> part = xml::parseUntrusted(readPackFile(path, kMaxPartBytes), path.string());
         const Element* partRoot = part->documentElement();
         importChildren(partRoot->getChildElement("modules"), modules);
         importChildren(partRoot->getChildElement("variants"), variants);

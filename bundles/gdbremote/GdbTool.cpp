@@ -7,8 +7,8 @@
 #include "core/interfaces/IDeviceService.h"
 #include "core/interfaces/PropertyKeys.h"
 #include "platform/common/BackendLogger.h"
-#include "platform/tcf/HeldReplies.h"
 #include "platform/common/TextNumbers.h"
+#include "platform/tcf/HeldReplies.h"
 
 namespace hil::gdbremote {
 

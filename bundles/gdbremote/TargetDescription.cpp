@@ -1,17 +1,13 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "bundles/gdbremote/TargetDescription.h"
-#include "platform/common/TextNumbers.h"
 
 #include <stdexcept>
 
-#include <Poco/AutoPtr.h>
-#include <Poco/DOM/DOMParser.h>
-#include <Poco/DOM/Document.h>
 #include <Poco/DOM/Element.h>
 #include <Poco/DOM/NodeList.h>
-#include <Poco/Exception.h>
-#include <Poco/SAX/XMLReader.h>
 
+#include "platform/common/TextNumbers.h"
+#include "platform/xml/UntrustedXml.h"
 
 namespace hil::gdbremote {
 
@@ -22,41 +18,10 @@ constexpr int kMaxIncludeDepth = 8;
 constexpr int kMaxAnnexes = 64;
 constexpr int kMaxBitSize = 4096;
 
-/// Servers send `<!DOCTYPE target SYSTEM "gdb-target.dtd">`; the DTD is never fetched, so the
-/// declaration is dropped. One with an internal subset could declare entities: refused.
-std::string withoutDoctype(const std::string& xml, const std::string& annex)
-{
-    const auto start = xml.find("<!DOCTYPE");
-    if (start == std::string::npos)
-        return xml;
-    const auto end = xml.find('>', start);
-    if (end == std::string::npos || xml.find('[', start) < end)
-        throw std::runtime_error(annex + ": a DOCTYPE with declarations is not accepted");
-    return xml.substr(0, start) + xml.substr(end + 1);
-}
-
-Poco::AutoPtr<Poco::XML::Document> parse(const std::string& xml, const std::string& annex)
-{
-    Poco::XML::DOMParser parser;
-    parser.setFeature(Poco::XML::XMLReader::FEATURE_NAMESPACES, false);
-    parser.setFeature(Poco::XML::XMLReader::FEATURE_EXTERNAL_GENERAL_ENTITIES, false);
-    parser.setFeature(Poco::XML::XMLReader::FEATURE_EXTERNAL_PARAMETER_ENTITIES, false);
-    try {
-        return parser.parseString(withoutDoctype(xml, annex));
-    } catch (const Poco::Exception& error) {
-        throw std::runtime_error(annex + " is not XML: " + error.displayText());
-    }
-}
-
 int parseInt(const std::string& text, const std::string& what)
 {
-    try {
-        std::size_t used = 0;
-        const long value = std::stol(text, &used, 0);
-        if (used == text.size() && value >= 0 && value <= 0x7FFFFFFF)
-            return static_cast<int>(value);
-    } catch (const std::exception&) {
-    }
+    if (const auto value = parseUnsigned(text); value && *value <= 0x7FFFFFFF)
+        return static_cast<int>(*value);
     throw std::runtime_error(what + " \"" + text + "\" is not a number");
 }
 
@@ -77,7 +42,8 @@ public:
             throw std::runtime_error(annex + ": includes nested deeper than " + std::to_string(kMaxIncludeDepth));
         if (++annexesRead_ > kMaxAnnexes)
             throw std::runtime_error(annex + ": more than " + std::to_string(kMaxAnnexes) + " annexes included");
-        const auto document = parse(read_(annex), annex);
+        // Servers send `<!DOCTYPE target SYSTEM "gdb-target.dtd">`: read past, never fetched.
+        const auto document = xml::parseUntrusted(read_(annex), annex);
         walk(document->documentElement(), annex, depth);
     }
 
@@ -137,7 +103,7 @@ std::vector<RemoteRegister> parseTargetDescription(const AnnexReader& read, std:
 
 std::vector<MemoryArea> parseMemoryMap(const std::string& xml)
 {
-    const auto document = parse(xml, "memory map");
+    const auto document = xml::parseUntrusted(xml, "memory map");
     std::vector<MemoryArea> areas;
     const Poco::AutoPtr<Poco::XML::NodeList> memories = document->getElementsByTagName("memory");
     for (unsigned long i = 0; i < memories->length(); ++i) {

@@ -126,8 +126,8 @@ TEST(TargetDescription, RefusesWhatCannotBeARegisterList)
              {"<target><reg name=\"r0\" bitsize=\"wide\"/></target>", "is not a number"},
              {thousands, "more than 4096 registers"},
              {"<target><xi:include href=\"target.xml\"/></target>", "nested deeper than 8"},
-             {"<target", "is not XML"},
-             {"<!DOCTYPE t [<!ENTITY a \"b\">]><target/>", "DOCTYPE with declarations"},
+             {"<target", "not XML"},
+             {"<!DOCTYPE t [<!ENTITY a \"b\">]><target/>", "declares entities"},
          }) {
         try {
             parseTargetDescription([&](const std::string&) { return xml; });
