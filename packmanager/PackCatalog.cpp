@@ -1,10 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "packmanager/PackCatalog.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
 #include <cstdlib>
 #include <fstream>
 #include <limits>
@@ -167,25 +164,6 @@ std::string stampOf(const fs::path& file)
     const auto time = fs::last_write_time(file, error).time_since_epoch().count();
     const auto size = fs::file_size(file, error);
     return std::to_string(time) + ":" + std::to_string(error ? 0 : size);
-}
-
-/// Writes through a file of this writer's own, then renames: a reader sees the old file or the
-/// new one whole, and two processes writing the same file do not mix their bytes.
-void writeWhole(const fs::path& target, const std::string& text)
-{
-    static std::atomic<unsigned> writers{0};
-    fs::create_directories(target.parent_path());
-    const fs::path partial = target.string() + ".partial." + std::to_string(::getpid()) + "." + std::to_string(writers++);
-    {
-        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-        out << text;
-        if (!out.flush()) {
-            std::error_code ignored;
-            fs::remove(partial, ignored);
-            throw PackSourceError("cannot write " + partial.string());
-        }
-    }
-    fs::rename(partial, target);
 }
 
 } // namespace
@@ -431,7 +409,7 @@ std::string PackCatalog::descriptionFileLocked(const CatalogDevice& device)
         return file.string();
     if (!device.svd.empty())
         ++svdReads_;
-    writeWhole(file, describe(device).text);
+    writePackFile(file, describe(device).text);
     return file.string();
 }
 
@@ -528,7 +506,7 @@ void PackCatalog::saveCacheLocked() const
             problems.push_back(json::object{{"source", problem.source}, {"text", problem.text}});
         sources.push_back(json::object{{"path", source.path}, {"stamp", source.stamp}, {"devices", devices}, {"problems", problems}});
     }
-    writeWhole(catalogFileLocked(), json::serialize(json::object{{"version", kCacheVersion}, {"sources", sources}}));
+    writePackFile(catalogFileLocked(), json::serialize(json::object{{"version", kCacheVersion}, {"sources", sources}}));
 }
 
 } // namespace hil::packs

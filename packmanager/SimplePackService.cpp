@@ -1,10 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "packmanager/SimplePackService.h"
 
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
 #include <fstream>
 #include <functional>
 #include <sstream>
@@ -172,26 +169,13 @@ std::string SimplePackService::assemble(const Device& device) const
         deviceElement->appendChild(parameters);
     root->appendChild(variants);
 
-    fs::create_directories(assemblyDirectory_);
+    std::ostringstream text;
+    Poco::XML::DOMWriter writer;
+    writer.setOptions(Poco::XML::XMLWriter::WRITE_XML_DECLARATION | Poco::XML::XMLWriter::PRETTY_PRINT);
+    writer.writeNode(text, assembled);
+    // Other processes (and threads) assemble the same device into the same folder at once.
     const fs::path target = assemblyDirectory_ / (device.name + ".tdesc");
-    // Every writer has a partial file of its own: other processes (and threads) assemble the same
-    // device into the same folder at the same time.
-    static std::atomic<unsigned> writers{0};
-    const fs::path partial = target.string() + ".partial." + std::to_string(::getpid()) + "." + std::to_string(writers++);
-    {
-        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-        Poco::XML::DOMWriter writer;
-        writer.setOptions(Poco::XML::XMLWriter::WRITE_XML_DECLARATION | Poco::XML::XMLWriter::PRETTY_PRINT);
-        writer.writeNode(out, assembled);
-        if (!out) {
-            std::error_code ignored;
-            fs::remove(partial, ignored);
-            throw std::runtime_error("cannot write " + partial.string());
-        }
-    }
-    // Readers of an earlier assembly see either it or this one whole, never a half-written file;
-    // of two writers the later rename wins, and both files are whole.
-    fs::rename(partial, target);
+    writePackFile(target, text.str());
     return target.string();
 }
 
