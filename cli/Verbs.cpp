@@ -12,6 +12,7 @@
 
 #include "cli/CliCommands.h"
 #include "platform/common/StopSignals.h"
+#include "platform/common/UsageColumns.h"
 
 namespace hil::cli {
 
@@ -204,11 +205,7 @@ std::string usageText()
                        "Talks to a hilcore back-end over TCF (default 127.0.0.1:1534).\n"
                        "--json prints one JSON object a verb: {\"data\": ...}, with \"error\": {\"code\", \"message\"} when it "
                        "failed (see docs/cli.md).\n\nVerbs:\n";
-    for (const auto& [name, verb] : verbTable()) {
-        std::string left = "  " + name + (verb.arguments.empty() ? "" : " " + verb.arguments);
-        left.resize(std::max<std::size_t>(left.size() + 2, 44), ' ');
-        text += left + verb.help + "\n";
-    }
+    text += usageColumns(verbTable(), 44, [](const Verb& verb) { return verb.arguments; });
     text += "\nExit codes: 0 success, 1 error reply, 2 wrong command line, 3 back-end not reachable.\n";
     return text;
 }

@@ -3,11 +3,13 @@
 
 #include <functional>
 #include <map>
+#include <sstream>
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 
 #include "platform/common/TextNumbers.h"
+#include "platform/common/UsageColumns.h"
 
 namespace hil::host {
 
@@ -70,34 +72,55 @@ struct OptionEntry {
     Setter set;
 };
 
+/// "(default TEXT)", for a help line.
+std::string byDefault(const std::string& text) { return " (default " + text + ")"; }
+
+std::string mebibytes(std::size_t bytes) { return std::to_string(bytes >> 20) + " MiB"; }
+
+std::string hex(unsigned value)
+{
+    std::ostringstream text;
+    text << "0x" << std::hex << value;
+    return text.str();
+}
+
 const std::map<std::string, OptionEntry>& optionTable()
 {
+    // The help gives the defaults the options start from, so that the two cannot drift apart.
+    const HostOptions defaults;
     static const std::map<std::string, OptionEntry> table{
-        {"--listen", {"ADDRESS:PORT", "where to listen (default 127.0.0.1:1534; port 0 picks a free port)", parseListen}},
+        {"--listen", {"ADDRESS:PORT",
+                      "where to listen" + byDefault(defaults.address + ":" + std::to_string(defaults.port)) +
+                          "; port 0 picks a free port",
+                      parseListen}},
         {"--bundles", {"DIR", "the bundle directory", [](const std::string& v, HostOptions& o) { o.bundles = v; }}},
         {"--preferences", {"FILE", "the platform preferences (properties file)",
                            [](const std::string& v, HostOptions& o) { o.preferences = existingFile("--preferences", v); }}},
         {"--settings", {"FILE", "the debugger settings (properties file)",
                         [](const std::string& v, HostOptions& o) { o.settings = existingFile("--settings", v); }}},
-        {"--log-mask", {"MASK", "log levels: 0x02 debug, 0x04 info, 0x20 error (default 0x24)",
+        {"--log-mask", {"MASK", "log levels: 0x02 debug, 0x04 info, 0x20 error" + byDefault(hex(defaults.logMask)),
                         [](const std::string& v, HostOptions& o) {
                             o.logMask = static_cast<unsigned>(parseNumber("--log-mask", v));
                         }}},
         {"--log-categories", {"LIST", "comma-separated categories to log (default: all)",
                               [](const std::string& v, HostOptions& o) { o.logCategories = v; }}},
-        {"--max-message-bytes", {"N", "largest incoming message; a larger one closes its client (default 16 MiB)",
+        {"--max-message-bytes", {"N", "largest incoming message; a larger one closes its client" +
+                                            byDefault(mebibytes(defaults.limits.maxMessageBytes)),
                                  [](const std::string& v, HostOptions& o) {
                                      o.limits.maxMessageBytes = parsePositive("--max-message-bytes", v);
                                  }}},
-        {"--max-outgoing-bytes", {"N", "unsent output after which a client that does not read is dropped (default 64 MiB)",
+        {"--max-outgoing-bytes", {"N", "unsent output after which a client that does not read is dropped" +
+                                             byDefault(mebibytes(defaults.limits.maxOutgoingBytes)),
                                   [](const std::string& v, HostOptions& o) {
                                       o.limits.maxOutgoingBytes = parsePositive("--max-outgoing-bytes", v);
                                   }}},
-        {"--max-clients", {"N", "most clients at once that said Hello; more are refused (default 32)",
+        {"--max-clients", {"N", "most clients at once that said Hello; more are refused" +
+                                  byDefault(std::to_string(defaults.limits.maxClients)),
                            [](const std::string& v, HostOptions& o) {
                                o.limits.maxClients = parsePositive("--max-clients", v);
                            }}},
-        {"--hello-timeout", {"MS", "a connection that sends no Hello within this is closed (default 5000)",
+        {"--hello-timeout", {"MS", "a connection that sends no Hello within this is closed" +
+                                    byDefault(std::to_string(defaults.limits.helloTimeout.count())),
                              [](const std::string& v, HostOptions& o) {
                                  o.limits.helloTimeout = std::chrono::milliseconds(parsePositive("--hello-timeout", v));
                              }}},
@@ -107,7 +130,7 @@ const std::map<std::string, OptionEntry>& optionTable()
                                  throw OptionError("--discovery needs on or off, not '" + v + "'");
                              o.discovery = v == "on";
                          }}},
-        {"--discovery-port", {"PORT", "the well-known UDP port of discovery (default 1534)",
+        {"--discovery-port", {"PORT", "the well-known UDP port of discovery" + byDefault(std::to_string(defaults.discoveryPort)),
                               [](const std::string& v, HostOptions& o) {
                                   const auto port = parsePositive("--discovery-port", v);
                                   if (port > 65535)
@@ -166,12 +189,7 @@ std::string hostUsage()
 {
     std::string text = "Usage: hilcore-backend [OPTION]...\n"
                        "Serves the hardware-interface core over TCF until Ctrl-C or SIGTERM.\n\n";
-    for (const auto& [name, option] : optionTable()) {
-        std::string left = "  " + name + (option.argument.empty() ? "" : " " + option.argument);
-        left.resize(std::max<std::size_t>(left.size() + 2, 32), ' ');
-        text += left + option.help + "\n";
-    }
-    return text;
+    return text + usageColumns(optionTable(), 32, [](const OptionEntry& option) { return option.argument; });
 }
 
 } // namespace hil::host
