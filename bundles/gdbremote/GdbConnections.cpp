@@ -14,8 +14,6 @@ namespace {
 
 const std::string kHost = "Host";
 const std::string kPort = "Port";
-const std::string kMachine = "Machine";
-const std::string kKernel = "Kernel";
 constexpr auto kProbeTimeout = std::chrono::milliseconds(500);
 
 std::uint16_t portOf(const boost::json::value* value)
@@ -117,13 +115,13 @@ std::vector<std::shared_ptr<IConnection>> QemuConnectionFactory::getAttachedConn
 {
     if (QemuProcess::executable().empty())
         return {};
-    return {std::make_shared<GdbConnection>(kQemuConnectionType, boost::json::object{{kMachine, kDefaultQemuMachine}})};
+    return {std::make_shared<GdbConnection>(kQemuConnectionType, boost::json::object{{kMachineProperty, kDefaultQemuMachine}})};
 }
 
 std::shared_ptr<IConnection> QemuConnectionFactory::createConnection(const boost::json::object& properties)
 {
-    boost::json::object kept{{kMachine, kDefaultQemuMachine}};
-    for (const auto& key : {kMachine, kKernel}) {
+    boost::json::object kept{{kMachineProperty, kDefaultQemuMachine}};
+    for (const auto& key : {kMachineProperty, kKernelProperty}) {
         const auto* value = properties.if_contains(key);
         if (!value)
             continue;

@@ -17,6 +17,9 @@ inline const std::string kQemuConnectionType = "com.velmora.hil.connection.qemu"
 
 /// The machine a qemu connection starts when it names none.
 inline const std::string kDefaultQemuMachine = "mps2-an385";
+/// The QEMU connection's properties: the machine and the firmware it runs.
+inline const std::string kMachineProperty = "Machine";
+inline const std::string kKernelProperty = "Kernel";
 
 /// A GDB server at "Host" (default 127.0.0.1) and "Port", or a QEMU to start ("Machine",
 /// optional "Kernel"). Nothing is opened until a tool connects.

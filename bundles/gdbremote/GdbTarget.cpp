@@ -36,7 +36,6 @@ std::size_t largestPowerOfTwoAtMost(std::size_t value)
     return power;
 }
 
-int errorNumberOf(const std::string& reply) { return static_cast<int>(*rsp::parseHexNumber(reply.substr(1))); }
 
 /// The server's numbering of a running thread in multiprocess mode: "QCpPID.TID".
 std::string processIdOf(const std::string& qcReply)
@@ -107,7 +106,7 @@ std::vector<GdbTarget::Run> GdbTarget::read(std::uint64_t address, std::uint8_t*
         if (data && data->size() == chunk) {
             std::copy(data->begin(), data->end(), bytes + done);
         } else {
-            const int status = rsp::isErrorReply(reply) ? errorNumberOf(reply) : 1;
+            const int status = rsp::isErrorReply(reply) ? rsp::errorNumber(reply) : 1;
             if (!failed.empty() && failed.back().address + failed.back().length == at && failed.back().status == status)
                 failed.back().length += chunk;
             else
@@ -118,18 +117,18 @@ std::vector<GdbTarget::Run> GdbTarget::read(std::uint64_t address, std::uint8_t*
     return failed;
 }
 
-int GdbTarget::writeChunk(std::uint64_t address, const std::uint8_t* bytes, std::size_t length)
+int GdbTarget::writePacket(std::uint64_t address, const std::uint8_t* bytes, std::size_t length)
 {
     if (binaryWrites_) {
         const std::string reply = client_->request("X" + hex(address) + "," + hex(length) + ":" +
                                                    std::string(reinterpret_cast<const char*>(bytes), length));
         if (!reply.empty())
-            return reply == "OK" ? 0 : (rsp::isErrorReply(reply) ? errorNumberOf(reply) : 1);
+            return rsp::replyStatus(reply);
         binaryWrites_ = false; // not supported: `M` from now on, in chunks of its size
         return kTryAgain;
     }
     const std::string reply = client_->request("M" + hex(address) + "," + hex(length) + ":" + rsp::toHex(bytes, length));
-    return reply == "OK" ? 0 : (rsp::isErrorReply(reply) ? errorNumberOf(reply) : 1);
+    return rsp::replyStatus(reply);
 }
 
 std::vector<GdbTarget::Run> GdbTarget::writeRam(std::uint64_t address, const std::uint8_t* bytes, std::uint64_t length)
@@ -144,8 +143,7 @@ std::vector<GdbTarget::Run> GdbTarget::writeRam(std::uint64_t address, const std
             std::size_t escaped = 0;
             std::size_t fits = 0;
             while (fits < length - done && fits < room) {
-                const std::uint8_t c = bytes[done + fits];
-                const std::size_t size = (c == '$' || c == '#' || c == '}' || c == '*') ? 2 : 1;
+                const std::size_t size = rsp::needsEscape(static_cast<char>(bytes[done + fits])) ? 2 : 1;
                 if (escaped + size > room)
                     break;
                 escaped += size;
@@ -153,7 +151,7 @@ std::vector<GdbTarget::Run> GdbTarget::writeRam(std::uint64_t address, const std
             }
             chunk = fits;
         }
-        const int status = writeChunk(address + done, bytes + done, chunk);
+        const int status = writePacket(address + done, bytes + done, chunk);
         if (status == kTryAgain)
             continue;
         if (status != 0)
@@ -175,20 +173,18 @@ std::vector<GdbTarget::Run> GdbTarget::writeFlash(const MemoryArea& area, std::u
         return {{address, length, failed.front().status}};
     std::copy_n(bytes, length, image.begin() + static_cast<std::ptrdiff_t>(address - first));
     const std::string erased = client_->request("vFlashErase:" + hex(first) + "," + hex(image.size()));
-    if (erased != "OK")
-        return {{address, length, rsp::isErrorReply(erased) ? errorNumberOf(erased) : 1}};
+    if (const int status = rsp::replyStatus(erased); status != 0)
+        return {{address, length, status}};
     int status = 0;
     for (std::uint64_t done = 0; done < image.size() && status == 0; done += writeChunk_) {
         const auto chunk = static_cast<std::size_t>(std::min<std::uint64_t>(writeChunk_, image.size() - done));
-        const std::string reply = client_->request("vFlashWrite:" + hex(first + done) + ":" +
-                                                   std::string(reinterpret_cast<const char*>(image.data() + done), chunk));
-        if (reply != "OK")
-            status = rsp::isErrorReply(reply) ? errorNumberOf(reply) : 1;
+        status = rsp::replyStatus(client_->request(
+            "vFlashWrite:" + hex(first + done) + ":" + std::string(reinterpret_cast<const char*>(image.data() + done), chunk)));
     }
     // Done even after a failure: a server that buffers writes must not keep half an image.
-    const std::string done = client_->request("vFlashDone");
-    if (status == 0 && done != "OK")
-        status = rsp::isErrorReply(done) ? errorNumberOf(done) : 1;
+    const int done = rsp::replyStatus(client_->request("vFlashDone"));
+    if (status == 0)
+        status = done;
     return status == 0 ? std::vector<Run>{} : std::vector<Run>{{address, length, status}};
 }
 

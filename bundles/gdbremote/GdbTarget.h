@@ -35,7 +35,6 @@ public:
 
     RspClient& client() { return *client_; }
     const std::vector<RemoteRegister>& registers() const { return registers_; }
-    const std::vector<MemoryArea>& memoryMap() const { return memoryMap_; }
     bool hasFlash() const;
 
     std::vector<Run> read(std::uint64_t address, std::uint8_t* bytes, std::uint64_t length);
@@ -61,9 +60,8 @@ public:
     /// Detaches (`D`, or `D;PID` in multiprocess mode), which resumes the target.
     void detach();
 
-    /// How many bytes one read or write packet moves.
+    /// How many bytes one read packet moves.
     std::size_t readChunk() const { return readChunk_; }
-    std::size_t writeChunk() const { return writeChunk_; }
 
 private:
     std::string readAnnex(const std::string& object, const std::string& annex);
@@ -72,7 +70,7 @@ private:
                                 std::uint64_t length);
     /// Sends one write packet; the error number, 0 when it was taken, or -1 when the server has no
     /// `X` and the chunk must be cut again for `M`.
-    int writeChunk(std::uint64_t address, const std::uint8_t* bytes, std::size_t length);
+    int writePacket(std::uint64_t address, const std::uint8_t* bytes, std::size_t length);
     const MemoryArea* flashAreaAt(std::uint64_t address) const;
     std::vector<std::uint8_t> readAllRegisters(const RemoteRegister& reg);
 

@@ -19,8 +19,6 @@ const std::string kResetCommand = "ResetCommand";
 const std::string kTimeout = "Timeout";
 const std::string kGdbPort = "GdbPort";
 const std::string kQemuPid = "QemuPid";
-const std::string kMachine = "Machine";
-const std::string kKernel = "Kernel";
 /// The name of the device of a target nobody described.
 const std::string kUndescribedDevice = "target";
 constexpr std::int64_t kDefaultTimeoutMs = 3000;
@@ -58,7 +56,7 @@ GdbTool::GdbTool(IOrixDebugger& debugger, std::string id, std::shared_ptr<GdbCon
     : DriverTool(std::move(id), "gdbremote", kGdbRemoteToolType, connection), debugger_(debugger),
       connection_(std::move(connection))
 {
-    properties_[ToolKey::DeviceName] = connection_->isQemu() ? deviceOfMachine(connection_->text(kMachine)) : "";
+    properties_[ToolKey::DeviceName] = connection_->isQemu() ? deviceOfMachine(connection_->text(kMachineProperty)) : "";
     properties_[kResetCommand] = connection_->isQemu() ? "system_reset" : "reset halt";
     properties_[kTimeout] = kDefaultTimeoutMs;
 }
@@ -137,7 +135,7 @@ void GdbTool::connect(Status& status)
         std::uint16_t port = connection_->port();
         if (connection_->isQemu()) {
             const std::weak_ptr<GdbTool> self = shared_from_this();
-            qemu_ = std::make_unique<QemuProcess>(connection_->text(kMachine, kDefaultQemuMachine), text(kKernel),
+            qemu_ = std::make_unique<QemuProcess>(connection_->text(kMachineProperty, kDefaultQemuMachine), text(kKernelProperty),
                                                   [self](const std::string& line) {
                                                       if (const auto tool = self.lock())
                                                           if (const auto target = tool->device())

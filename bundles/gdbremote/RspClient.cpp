@@ -294,7 +294,7 @@ std::string RspClient::monitor(const std::string& command)
         throw std::runtime_error("The GDB server at " + endpoint_ + " has no monitor commands");
     if (rsp::isErrorReply(reply))
         throw RspRefused("The monitor command \"" + command + "\" failed: error 0x" + reply.substr(1),
-                         static_cast<int>(*rsp::parseHexNumber(reply.substr(1))));
+                         rsp::errorNumber(reply));
     // Servers that answer in one packet send the hex of the whole output.
     if (const auto text = rsp::fromHex(reply))
         return output + *text;
@@ -361,7 +361,7 @@ void RspClient::checkOk(const std::string& reply, const std::string& what)
     if (reply == "OK")
         return;
     if (rsp::isErrorReply(reply))
-        throw RspRefused(what + " failed: error 0x" + reply.substr(1), static_cast<int>(*rsp::parseHexNumber(reply.substr(1))));
+        throw RspRefused(what + " failed: error 0x" + reply.substr(1), rsp::errorNumber(reply));
     throw std::runtime_error(what + " failed: the server answered \"" + reply.substr(0, 40) + "\"");
 }
 

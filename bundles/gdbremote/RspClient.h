@@ -79,8 +79,7 @@ public:
     void setStopHandler(StopHandler handler);
     void setLostHandler(LostHandler handler);
 
-    /// The `qSupported` features ("PacketSize" its hex value, a feature "+" when offered).
-    const std::map<std::string, std::string>& features() const { return features_; }
+    /// Whether the `qSupported` reply offered `feature` ("name+").
     bool supports(const std::string& feature) const;
     /// The largest packet the server takes, from "PacketSize" (400 when it does not say).
     std::size_t packetSize() const { return packetSize_; }

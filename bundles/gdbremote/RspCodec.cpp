@@ -17,7 +17,6 @@ constexpr char kHexDigits[] = "0123456789abcdef";
 /// A run-length count N stands for N - 29 more copies.
 constexpr int kRepeatBias = 29;
 
-bool needsEscape(char c) { return c == '$' || c == '#' || c == kEscape || c == kRepeat; }
 
 bool isHexText(std::string_view text)
 {
@@ -36,6 +35,8 @@ std::uint8_t checksum(std::string_view data)
         sum += c;
     return static_cast<std::uint8_t>(sum);
 }
+
+bool needsEscape(char c) { return c == '$' || c == '#' || c == kEscape || c == kRepeat; }
 
 std::string escapeBinary(std::string_view bytes)
 {
@@ -145,6 +146,15 @@ bool isStopReply(std::string_view packet)
 bool isErrorReply(std::string_view packet)
 {
     return packet.size() == 3 && packet[0] == 'E' && isHexText(packet.substr(1));
+}
+
+int errorNumber(std::string_view errorReply) { return static_cast<int>(*parseHexNumber(errorReply.substr(1))); }
+
+int replyStatus(std::string_view reply)
+{
+    if (reply == "OK")
+        return 0;
+    return isErrorReply(reply) ? errorNumber(reply) : 1;
 }
 
 std::optional<StopReply> parseStopReply(std::string_view packet)

@@ -23,6 +23,8 @@ std::string frame(std::string_view data);
 
 /// Escapes binary data for `X` and `vFlashWrite` packets.
 std::string escapeBinary(std::string_view bytes);
+/// Whether `escapeBinary` writes `c` as two bytes.
+bool needsEscape(char c);
 
 /// Undoes the escapes and expands run-length encoding (`c*N`: N - 29 more copies of c) of a
 /// received payload. Throws `std::runtime_error` for a repeat count that is not printable or a
@@ -42,6 +44,10 @@ bool isOutputPacket(std::string_view packet);
 bool isStopReply(std::string_view packet);
 /// "Exx", the way a server refuses a request.
 bool isErrorReply(std::string_view packet);
+/// The number of an error reply ("E0e": 14).
+int errorNumber(std::string_view errorReply);
+/// The outcome of a request answered "OK" or "Exx": 0, the error number, or 1 for any other answer.
+int replyStatus(std::string_view reply);
 
 /// Why the target stopped, from a stop reply.
 struct StopReply {
