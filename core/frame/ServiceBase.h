@@ -77,32 +77,41 @@ public:
     ContextList getChildren(const ContextPtr& parent) const override
     {
         std::shared_lock lock(registryLock_);
-        std::vector<const std::string*> ids;
-        const auto collect = [&](const ParentKey& key, auto&& stillChild) {
+        std::vector<const typename Entries::value_type*> found;
+        const auto collect = [&](const ParentKey& key, const auto& stillChild) {
             const auto listed = children_.find(key);
-            if (listed != children_.end())
-                for (const auto& id : listed->second)
-                    if (stillChild(*contexts_.at(id).context))
-                        ids.push_back(&id);
+            if (listed == children_.end())
+                return;
+            for (const auto& id : listed->second) {
+                const auto& entry = *contexts_.find(id);
+                if (stillChild(*entry.second.context))
+                    found.push_back(&entry);
+            }
         };
         if (parent) {
+            const std::string parentId = parent->getId();
             collect(ParentKey::of(parent), [&](const IContextBase& child) {
                 const auto now = child.getParent();
-                return now && now->getId() == parent->getId();
+                return now && (now == parent || now->getId() == parentId);
             });
         } else {
             const auto isRoot = [](const IContextBase& child) { return !child.getParent(); };
             collect(ParentKey{}, isRoot);
-            // Only a parent no longer registered can have been destroyed: the registry holds the others.
-            for (const auto& [key, listed] : children_)
-                if (!key.root && !contexts_.contains(key.id))
-                    collect(key, isRoot);
-            std::sort(ids.begin(), ids.end(), [](const auto* a, const auto* b) { return *a < *b; });
+            // Only the children of a parent unregistered since can have lost it: the registry
+            // keeps the others alive. They join the roots, in id order.
+            const std::size_t roots = found.size();
+            for (const auto& orphaned : orphanedParents_)
+                collect(ParentKey{false, orphaned}, isRoot);
+            if (found.size() != roots) {
+                const auto byId = [](const auto* a, const auto* b) { return a->first < b->first; };
+                std::sort(found.begin() + static_cast<std::ptrdiff_t>(roots), found.end(), byId);
+                std::inplace_merge(found.begin(), found.begin() + static_cast<std::ptrdiff_t>(roots), found.end(), byId);
+            }
         }
         ContextList children;
-        children.reserve(ids.size());
-        for (const auto* id : ids)
-            children.push_back(contexts_.at(*id).context);
+        children.reserve(found.size());
+        for (const auto* entry : found)
+            children.push_back(entry->second.context);
         return children;
     }
 
@@ -186,8 +195,13 @@ private:
     {
         const auto listed = children_.find(entry->second.parent);
         listed->second.erase(entry->first);
-        if (listed->second.empty())
+        if (listed->second.empty()) {
+            if (!listed->first.root)
+                orphanedParents_.erase(listed->first.id);
             children_.erase(listed);
+        }
+        if (children_.contains(ParentKey{false, entry->first}))
+            orphanedParents_.insert(entry->first);
         return contexts_.erase(entry);
     }
 
@@ -195,6 +209,8 @@ private:
     Entries contexts_;
     /// The ids of each parent's children: ids, so that the registry holds one reference a context.
     std::map<ParentKey, std::set<std::string>> children_;
+    /// The ids of unregistered contexts that still have children listed under them.
+    std::set<std::string> orphanedParents_;
     mutable std::shared_mutex registryLock_;
     mutable IServiceBase::ContextsSignal contextsAdded_;
     mutable IServiceBase::ContextsSignal contextsRemoved_;
