@@ -21,7 +21,25 @@ namespace hil::tcf {
 
 namespace {
 const std::string kLocator = "Locator";
+
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr bool kSanitizerAllocator = true;
+#elif defined(__has_feature)
+constexpr bool kSanitizerAllocator = __has_feature(address_sanitizer) || __has_feature(thread_sanitizer);
+#else
+constexpr bool kSanitizerAllocator = false;
+#endif
+
+/// The allocator keeps what a client's commands freed, up to its trim threshold, for as long as
+/// the process runs: a back-end that serves clients for weeks gives it back as each goes. Under
+/// a sanitizer, whose allocator replaces the C library's, there is nothing of the C library's to
+/// trim, and its trim would walk arenas that were never set up.
+void giveFreedMemoryBack()
+{
+    if constexpr (!kSanitizerAllocator)
+        ::malloc_trim(0);
 }
+} // namespace
 
 TcfServer::TcfServer(Limits limits) : limits_(limits) {}
 
@@ -143,10 +161,7 @@ void TcfServer::startChannel(int socket, const std::string& peer)
         running->run();
         const int id = running->getChannelId();
         running.reset();
-        // The allocator keeps what the client's commands freed, up to its trim threshold, for as
-        // long as the process runs: a back-end that serves clients for weeks gives it back as
-        // each goes.
-        ::malloc_trim(0);
+        giveFreedMemoryBack();
         // Its thread is joined by whoever comes next: the next accept, or `stop`.
         std::lock_guard lock(channelsMutex_);
         if (auto own = channelThreads_.extract(id))
