@@ -11,7 +11,7 @@
 #include <Poco/Util/MapConfiguration.h>
 
 #include "core/frame/OspClassFactoryManager.h"
-#include "core/frame/TcfServiceFactory.h"
+#include "core/interfaces/ITcfServiceFactory.h"
 #include "platform/common/BackendLogger.h"
 #include "platform/osp/PreferencesService.h"
 #include "platform/osp/PropertiesFile.h"

@@ -6,7 +6,7 @@
 
 #include "bundles/gdbremote/GdbConnections.h"
 #include "bundles/gdbremote/GdbTool.h"
-#include "core/frame/OspClassFactoryManager.h"
+#include "core/interfaces/BundleFactories.h"
 #include "core/interfaces/ToolFactory.h"
 #include "platform/osp/BundleActivator.h"
 
@@ -42,10 +42,10 @@ class GdbRemoteBundleActivator : public osp::BundleActivator {
 public:
     void start(osp::BundleContext::Ptr context) override
     {
-        OspClassFactoryManager manager(context);
-        manager.registerFactory(std::make_shared<GdbToolFactory>());
-        manager.registerFactory(std::make_shared<TcpConnectionFactory>(manager.getPreference(kEndpointsPreference)));
-        manager.registerFactory(std::make_shared<QemuConnectionFactory>());
+        BundleFactories factories(context);
+        factories.publish(std::make_shared<GdbToolFactory>());
+        factories.publish(std::make_shared<TcpConnectionFactory>(factories.preference(kEndpointsPreference)));
+        factories.publish(std::make_shared<QemuConnectionFactory>());
     }
     void stop(osp::BundleContext::Ptr) override {}
 };

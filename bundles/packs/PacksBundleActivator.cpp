@@ -4,8 +4,8 @@
 #include <Poco/ClassLibrary.h>
 
 #include "bundles/packs/PacksCommandServer.h"
-#include "core/frame/OspClassFactoryManager.h"
 #include "core/frame/TcfServiceFactory.h"
+#include "core/interfaces/BundleFactories.h"
 #include "platform/osp/BundleActivator.h"
 
 namespace hil::packs {
@@ -14,7 +14,7 @@ class PacksBundleActivator : public osp::BundleActivator {
 public:
     void start(osp::BundleContext::Ptr context) override
     {
-        OspClassFactoryManager(context).registerFactory(
+        BundleFactories(context).publish(
             std::make_shared<TcfServiceFactory<PacksService, PacksCommandServer>>("Packs"));
     }
     void stop(osp::BundleContext::Ptr) override {}

@@ -5,8 +5,8 @@
 
 #include <boost/algorithm/string.hpp>
 
-#include "core/device/PackManagerLibrary.h"
 #include "core/interfaces/IAdClassFactoryManager.h"
+#include "core/interfaces/PackManagerEntry.h"
 #include "packmanager/PackCatalog.h"
 #include "packmanager/SvdReader.h"
 

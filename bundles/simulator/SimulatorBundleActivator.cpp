@@ -7,7 +7,7 @@
 #include "bundles/simulator/SimulatedStimuli.h"
 #include "bundles/simulator/SimulatorToolFactories.h"
 #include "bundles/simulator/VirtualProbes.h"
-#include "core/frame/OspClassFactoryManager.h"
+#include "core/interfaces/BundleFactories.h"
 #include "platform/osp/BundleActivator.h"
 
 namespace hil::simulator {
@@ -19,12 +19,12 @@ class SimulatorBundleActivator : public osp::BundleActivator {
 public:
     void start(osp::BundleContext::Ptr context) override
     {
-        OspClassFactoryManager manager(context);
-        manager.registerFactory(std::make_shared<SimulatorToolFactory>());
-        manager.registerFactory(std::make_shared<VirtualProbeToolFactory>());
-        manager.registerFactory(std::make_shared<SimulatedStimuliProviderFactory>());
-        manager.registerFactory(
-            std::make_shared<VirtualConnectionFactory>(manager.getPreference(kProbeDirectoryPreference)));
+        BundleFactories factories(context);
+        factories.publish(std::make_shared<SimulatorToolFactory>());
+        factories.publish(std::make_shared<VirtualProbeToolFactory>());
+        factories.publish(std::make_shared<SimulatedStimuliProviderFactory>());
+        factories.publish(
+            std::make_shared<VirtualConnectionFactory>(factories.preference(kProbeDirectoryPreference)));
     }
     void stop(osp::BundleContext::Ptr) override {}
 };

@@ -9,8 +9,8 @@
 #include <boost/algorithm/string/predicate.hpp>
 #include <boost/algorithm/string/split.hpp>
 
-#include "core/device/PackManagerLibrary.h"
 #include "core/interfaces/IAdClassFactoryManager.h"
+#include "core/interfaces/PackManagerEntry.h"
 #include "platform/common/BackendLogger.h"
 #include "platform/common/CoreException.h"
 #include "platform/common/FormatString.h"

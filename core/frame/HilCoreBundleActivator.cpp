@@ -5,8 +5,8 @@
 #include <Poco/Exception.h>
 
 #include "core/device/DeviceServiceFactory.h"
-#include "core/frame/OspClassFactoryManager.h"
 #include "core/frame/TcfServiceFactory.h"
+#include "core/interfaces/BundleFactories.h"
 #include "core/memory/MemoryCommandServer.h"
 #include "core/memory/MemoryService.h"
 #include "core/memory/RegistersCommandServer.h"
@@ -51,14 +51,12 @@ const std::vector<FactoryMaker> kServiceFactories{
 
 void HilCoreBundleActivator::start(osp::BundleContext::Ptr context)
 {
-    if (!context)
-        throw Poco::NullPointerException("bundle context");
+    BundleFactories factories(context);
     const auto preferences = context->registry().findByName(osp::PreferencesService::SERVICE_NAME);
     if (!preferences)
         throw Poco::NullPointerException("preferences service not registered");
-    OspClassFactoryManager manager(context);
     for (const auto makeFactory : kServiceFactories)
-        manager.registerFactory(makeFactory());
+        factories.publish(makeFactory());
 }
 
 void HilCoreBundleActivator::stop(osp::BundleContext::Ptr) {}

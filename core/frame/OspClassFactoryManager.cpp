@@ -8,8 +8,7 @@
 #include <boost/algorithm/string/split.hpp>
 #include <boost/algorithm/string/trim.hpp>
 
-#include "core/frame/OspService.h"
-#include "platform/osp/PreferencesService.h"
+#include "core/interfaces/BundleFactories.h"
 
 namespace hil {
 
@@ -92,7 +91,7 @@ std::vector<std::shared_ptr<IAdClassFactory>> OspClassFactoryManager::getFactori
         if (declaration.category == category)
             startBundle(*declaration.bundle);
     std::vector<osp::ServiceRef::Ptr> references;
-    registry_.find("CategoryName==\"" + category + "\"", references);
+    registry_.find(kFactoryCategoryProperty + "==\"" + category + "\"", references);
     std::vector<std::shared_ptr<IAdClassFactory>> factories;
     for (const auto& reference : references)
         factories.push_back(carriedFactory(reference));
@@ -118,19 +117,7 @@ std::vector<std::string> OspClassFactoryManager::getClassNames(const std::string
 
 std::string OspClassFactoryManager::getPreference(const std::string& key)
 {
-    const auto reference = registry_.findByName(osp::PreferencesService::SERVICE_NAME);
-    const auto* preferences = reference ? dynamic_cast<const osp::PreferencesService*>(reference->instance().get()) : nullptr;
-    if (!preferences)
-        throw Poco::NullPointerException("no preferences service");
-    return preferences->configuration().getString(key, "");
-}
-
-void OspClassFactoryManager::registerFactory(std::shared_ptr<IAdClassFactory> factory)
-{
-    osp::Properties properties;
-    properties.set("CategoryName", factory->getCategory());
-    const std::string className = factory->getClassName();
-    registry_.registerService(className, new OspService<IAdClassFactory>(std::move(factory)), properties);
+    return readPreference(registry_, key);
 }
 
 } // namespace hil

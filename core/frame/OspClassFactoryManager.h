@@ -11,8 +11,8 @@
 
 namespace hil {
 
-/// Finds class factories in the platform's service registry, each carried by an
-/// `OspService<IAdClassFactory>` registered with the property "CategoryName".
+/// Finds class factories in the platform's service registry, where bundles publish them with
+/// `BundleFactories`.
 ///
 /// Bundles declare the factories they register in their properties: "services" lists tokens
 /// separated by ',' or ':'; for each token t, "t.category" and "t.classname" name the factory's
@@ -30,9 +30,6 @@ public:
     std::vector<std::string> getClassNames(const std::string& category) override;
     /// Throws `Poco::NullPointerException` when no preferences service is registered.
     std::string getPreference(const std::string& key) override;
-
-    /// Registers `factory` under its class name with "CategoryName" = its category.
-    void registerFactory(std::shared_ptr<IAdClassFactory> factory);
 
     /// Splits a "services" text on ',' and ':'; runs of separators give no empty token, and
     /// spaces around a token are dropped.

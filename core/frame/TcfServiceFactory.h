@@ -8,9 +8,6 @@
 
 namespace hil {
 
-/// Category of the factories the host builds its TCF services from.
-inline const std::string kTcfServiceFactoryCategory = "tcfservicefactory";
-
 /// Makes a `Service` (constructed from the debugger) and its `CommandServer` (from the debugger
 /// and that service), registered as "tcfservicefactory." + name.
 template <class Service, class CommandServer>

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "core/interfaces/IAdClassFactory.h"
 #include "core/interfaces/ICommandServer.h"
@@ -10,6 +11,9 @@
 namespace hil {
 
 class IOrixDebugger;
+
+/// Category of the factories the host builds its TCF services from.
+inline const std::string kTcfServiceFactoryCategory = "tcfservicefactory";
 
 /// Makes one TCF service and its command server for the host.
 class ITcfServiceFactory : public IAdClassFactory {

@@ -9,9 +9,9 @@
 #include <boost/json.hpp>
 
 #include "core/frame/CommandServerBase.h"
-#include "core/frame/OspClassFactoryManager.h"
 #include "core/frame/ServiceBase.h"
 #include "core/frame/TcfServiceFactory.h"
+#include "core/interfaces/BundleFactories.h"
 #include "platform/common/BackendLogger.h"
 #include "platform/osp/BundleActivator.h"
 #include "platform/tcf/Protocol.h"
@@ -93,7 +93,7 @@ class EchoBundleActivator : public osp::BundleActivator {
 public:
     void start(osp::BundleContext::Ptr context) override
     {
-        OspClassFactoryManager(context).registerFactory(
+        BundleFactories(context).publish(
             std::make_shared<TcfServiceFactory<EchoService, EchoCommandServer>>("Echo"));
     }
     void stop(osp::BundleContext::Ptr) override {}

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
-// A bundle of someone else's: it reads a preference through the core's class factory manager and
+// A bundle of someone else's: it reads a preference through the core's `BundleFactories` and
 // says what it found, so that a test can tell it was built, loaded and started.
 
 #include <Poco/ClassLibrary.h>
 
-#include "core/frame/OspClassFactoryManager.h"
+#include "core/interfaces/BundleFactories.h"
 #include "platform/common/BackendLogger.h"
 #include "platform/osp/BundleActivator.h"
 
@@ -12,8 +12,8 @@ class ThirdPartyActivator : public hil::osp::BundleActivator {
 public:
     void start(hil::osp::BundleContext::Ptr context) override
     {
-        hil::OspClassFactoryManager manager(context);
-        hil::BackendLogger::errorUnfiltered("thirdparty", "started; devices in " + manager.getPreference("application.dir"));
+        const hil::BundleFactories factories(context);
+        hil::BackendLogger::errorUnfiltered("thirdparty", "started; devices in " + factories.preference("application.dir"));
     }
     void stop(hil::osp::BundleContext::Ptr) override {}
 };
