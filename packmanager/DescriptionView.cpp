@@ -2,7 +2,6 @@
 #include "packmanager/DescriptionView.h"
 
 #include <map>
-#include <sstream>
 
 #include <Poco/DOM/Element.h>
 #include <boost/algorithm/string.hpp>
@@ -21,13 +20,6 @@ template <class Visit>
 void forEachChild(const Element* parent, const char* name, const Visit& visit)
 {
     forEachChildElement(parent, name, visit);
-}
-
-std::string hex(std::uint64_t value)
-{
-    std::ostringstream text;
-    text << "0x" << std::hex << std::uppercase << value;
-    return text.str();
 }
 
 struct Space {
@@ -157,14 +149,14 @@ private:
                 reg.size = size;
                 reg.address = base + number(element->getAttribute("offset")) + size * i;
                 reg.readHasSideEffect = element->getAttribute("access") == "side-effect-on-read";
-                const std::string where = peripheral.name + "." + reg.name + " at " + hex(reg.address);
+                const std::string where = peripheral.name + "." + reg.name + " at " + hexText(reg.address);
                 if (size == 0 || size > 8) {
                     fault(where + ": size " + std::to_string(size) + " is not 1 to 8 bytes");
                     continue;
                 }
                 if (reg.address < space.start || reg.address + size > space.start + space.size) {
-                    fault(where + ": outside its address space " + peripheral.addressSpace + " (" + hex(space.start) +
-                          " + " + hex(space.size) + ")");
+                    fault(where + ": outside its address space " + peripheral.addressSpace + " (" + hexText(space.start) +
+                          " + " + hexText(space.size) + ")");
                     continue;
                 }
                 forEachChild(element, "bitfield", [&](const Element* fieldElement) {
@@ -175,7 +167,7 @@ private:
                     field.mask = number(fieldElement->getAttribute("mask"));
                     const std::uint64_t registerBits = size >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (size * 8)) - 1;
                     if (field.mask == 0 || (field.mask & ~registerBits) != 0) {
-                        fault(where + ": bit-field " + field.name + " mask " + hex(field.mask) + " is " +
+                        fault(where + ": bit-field " + field.name + " mask " + hexText(field.mask) + " is " +
                               (field.mask == 0 ? "empty" : "outside its " + std::to_string(size * 8) + "-bit register"));
                         return;
                     }

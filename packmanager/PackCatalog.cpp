@@ -18,6 +18,7 @@
 #include "packmanager/DescriptionWriter.h"
 #include "packmanager/PackXml.h"
 #include "packmanager/SvdReader.h"
+#include "platform/common/BackendLogger.h"
 #include "platform/common/HomeFolder.h"
 
 namespace hil::packs {
@@ -166,6 +167,113 @@ std::string stampOf(const fs::path& file)
     return std::to_string(time) + ":" + std::to_string(error ? 0 : size);
 }
 
+/// Adds the .svd, .pdsc and .pack files under `folder`, down to `kMaxDepth` levels, to `found`.
+void addSourceFiles(const std::string& folder, std::vector<fs::path>& found)
+{
+    std::error_code error;
+    for (fs::recursive_directory_iterator entry(expandHome(folder), fs::directory_options::skip_permission_denied, error), end;
+         !error && entry != end; entry.increment(error)) {
+        if (entry.depth() >= kMaxDepth)
+            entry.disable_recursion_pending();
+        std::error_code typeError;
+        const auto& path = entry->path();
+        if (entry->is_regular_file(typeError) &&
+            (hasExtension(path, ".svd") || hasExtension(path, ".pdsc") || hasExtension(path, ".pack")))
+            found.push_back(path);
+    }
+}
+
+/// The source files of `folders`, but for the SVD files of unzipped packs: those are read as
+/// their pack names them.
+std::vector<fs::path> sourceFiles(const std::vector<std::string>& folders)
+{
+    // Every folder first: a pack's SVD files may be found before its .pdsc.
+    std::vector<fs::path> found;
+    for (const auto& folder : folders)
+        addSourceFiles(folder, found);
+    std::set<fs::path> packRoots;
+    for (const auto& path : found)
+        if (hasExtension(path, ".pdsc"))
+            packRoots.insert(path.parent_path());
+    const auto insidePack = [&](const fs::path& svd) {
+        for (fs::path folder = svd.parent_path(); !folder.empty() && folder != folder.root_path(); folder = folder.parent_path())
+            if (packRoots.count(folder))
+                return true;
+        return false;
+    };
+    std::erase_if(found, [&](const fs::path& path) { return hasExtension(path, ".svd") && insidePack(path); });
+    return found;
+}
+
+/// The device of a loose SVD file, named as the head of the file names it.
+CatalogDevice looseSvdDevice(const fs::path& file)
+{
+    const auto head = SvdReader::peekHead(file);
+    if (head.name.empty())
+        throw PackSourceError(file.string() + ": no device <name> before its peripherals");
+    CatalogDevice device;
+    device.name = head.name;
+    device.source = file.string();
+    device.svd = file.string();
+    device.pack.name = head.name;
+    device.pack.vendor = head.vendor;
+    return device;
+}
+
+/// A pack description, and what errors call it.
+struct PdscText {
+    std::string text;
+    std::string name;
+};
+
+/// The .pdsc at the root of a .pack archive.
+PdscText pdscInArchive(const fs::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    // The reader takes any bytes for an archive without entries; a ZIP starts so.
+    char signature[4] = {};
+    in.read(signature, sizeof signature);
+    if (std::string(signature, sizeof signature) != std::string("PK\x03\x04", 4))
+        throw PackSourceError(file.string() + ": not a ZIP archive");
+    in.seekg(0);
+    try {
+        Poco::Zip::ZipArchive zip(in);
+        std::string entry;
+        for (auto header = zip.headerBegin(); header != zip.headerEnd(); ++header)
+            if (header->first.find('/') == std::string::npos && hasExtension(header->first, ".pdsc"))
+                entry = header->first;
+        if (entry.empty())
+            throw PackSourceError(file.string() + ": holds no .pdsc at its root");
+        return {archiveEntry(file, entry, PackCatalog::kMaxPdscBytes), file.string() + "/" + entry};
+    } catch (const Poco::Exception& error) {
+        throw PackSourceError(file.string() + ": not a ZIP archive: " + error.displayText());
+    }
+}
+
+/// Adds the devices the pack description `file` (a .pdsc, or a .pack holding one) declares to
+/// `devices`, and what keeps one from being used to `problems`.
+void addPackDevices(const fs::path& file, std::vector<CatalogDevice>& devices, std::vector<CatalogProblem>& problems)
+{
+    const bool archive = hasExtension(file, ".pack");
+    const PdscText pdsc = archive ? pdscInArchive(file) : PdscText{readPackFile(file, PackCatalog::kMaxPdscBytes), file.string()};
+    auto pack = PdscReader::read(pdsc.text, pdsc.name);
+    if (pack.devices.empty())
+        problems.push_back({file.string(), pdsc.name + ": declares no device"});
+    for (auto& device : pack.devices) {
+        CatalogDevice entry;
+        entry.name = device.name;
+        entry.source = file.string();
+        if (!device.svd.empty()) {
+            const std::string svd = boost::algorithm::replace_all_copy(device.svd, "\\", "/");
+            entry.svd = archive ? svd : (file.parent_path() / svd).lexically_normal().string();
+            if (!archive && !fs::exists(entry.svd))
+                problems.push_back({file.string(), "device " + device.name + ": its SVD " + svd + " is missing"});
+        }
+        entry.pack = std::move(device);
+        devices.push_back(std::move(entry));
+    }
+}
+
 } // namespace
 
 PackCatalog::PackCatalog(std::vector<std::string> folders, fs::path cacheDirectory)
@@ -194,39 +302,20 @@ void PackCatalog::ensureScannedLocked() const
 
 void PackCatalog::scanLocked() const
 {
-    // Every source first, so that the SVD files of an unzipped pack are known as the pack's.
-    std::vector<fs::path> found;
-    for (const auto& folder : folders_) {
-        std::error_code error;
-        for (fs::recursive_directory_iterator entry(expandHome(folder), fs::directory_options::skip_permission_denied, error), end;
-             !error && entry != end; entry.increment(error)) {
-            if (entry.depth() >= kMaxDepth)
-                entry.disable_recursion_pending();
-            std::error_code typeError;
-            const auto& path = entry->path();
-            if (entry->is_regular_file(typeError) &&
-                (hasExtension(path, ".svd") || hasExtension(path, ".pdsc") || hasExtension(path, ".pack")))
-                found.push_back(path);
-        }
-    }
-    std::set<fs::path> packRoots;
-    for (const auto& path : found)
-        if (hasExtension(path, ".pdsc"))
-            packRoots.insert(path.parent_path());
-    const auto insidePack = [&](const fs::path& svd) {
-        for (fs::path folder = svd.parent_path(); !folder.empty() && folder != folder.root_path(); folder = folder.parent_path())
-            if (packRoots.count(folder))
-                return true;
-        return false;
-    };
+    const bool changed = refreshSourcesLocked(sourceFiles(folders_));
+    indexDevicesLocked();
+    scanned_ = true;
+    if (changed)
+        saveCacheLocked();
+}
 
+bool PackCatalog::refreshSourcesLocked(const std::vector<fs::path>& files) const
+{
     std::vector<Source> cached;
     loadCacheLocked(cached);
+    bool changed = files.size() != cached.size();
     std::vector<Source> sources;
-    bool changed = false;
-    for (const auto& path : found) {
-        if (hasExtension(path, ".svd") && insidePack(path))
-            continue;
+    for (const auto& path : files) {
         const std::string stamp = stampOf(path);
         const auto known = std::find_if(cached.begin(), cached.end(),
                                         [&](const Source& s) { return s.path == path.string() && s.stamp == stamp; });
@@ -237,9 +326,12 @@ void PackCatalog::scanLocked() const
         sources.push_back(readSource(path, stamp));
         changed = true;
     }
-    changed = changed || sources.size() != cached.size();
     sources_ = std::move(sources);
+    return changed;
+}
 
+void PackCatalog::indexDevicesLocked() const
+{
     devices_.clear();
     problems_.clear();
     byFoldedName_.clear();
@@ -259,76 +351,16 @@ void PackCatalog::scanLocked() const
     });
     for (std::size_t i = 0; i < devices_.size(); ++i)
         byFoldedName_[asciiLower(devices_[i].name)] = i;
-    scanned_ = true;
-    if (changed) {
-        try {
-            saveCacheLocked();
-        } catch (const std::exception&) {
-            // A cache that cannot be written costs the next start a scan, nothing more.
-        }
-    }
 }
 
 PackCatalog::Source PackCatalog::readSource(const fs::path& file, const std::string& stamp)
 {
     Source source{file.string(), stamp, {}, {}};
     try {
-        if (hasExtension(file, ".svd")) {
-            const auto head = SvdReader::peekHead(file);
-            if (head.name.empty())
-                throw PackSourceError(file.string() + ": no device <name> before its peripherals");
-            CatalogDevice device;
-            device.name = head.name;
-            device.source = file.string();
-            device.svd = file.string();
-            device.pack.name = head.name;
-            device.pack.vendor = head.vendor;
-            source.devices.push_back(std::move(device));
-            return source;
-        }
-        const bool archive = hasExtension(file, ".pack");
-        std::string pdscText;
-        std::string pdscName = file.string();
-        if (archive) {
-            std::ifstream in(file, std::ios::binary);
-            // The reader takes any bytes for an archive without entries; a ZIP starts so.
-            char signature[4] = {};
-            in.read(signature, sizeof signature);
-            if (std::string(signature, sizeof signature) != std::string("PK\x03\x04", 4))
-                throw PackSourceError(file.string() + ": not a ZIP archive");
-            in.seekg(0);
-            std::string entry;
-            try {
-                Poco::Zip::ZipArchive zip(in);
-                for (auto header = zip.headerBegin(); header != zip.headerEnd(); ++header)
-                    if (header->first.find('/') == std::string::npos && hasExtension(header->first, ".pdsc"))
-                        entry = header->first;
-                if (entry.empty())
-                    throw PackSourceError(file.string() + ": holds no .pdsc at its root");
-                pdscText = archiveEntry(file, entry, kMaxPdscBytes);
-            } catch (const Poco::Exception& error) {
-                throw PackSourceError(file.string() + ": not a ZIP archive: " + error.displayText());
-            }
-            pdscName = file.string() + "/" + entry;
-        } else {
-            pdscText = readPackFile(file, kMaxPdscBytes);
-        }
-        const auto pack = PdscReader::read(pdscText, pdscName);
-        if (pack.devices.empty())
-            source.problems.push_back({file.string(), pdscName + ": declares no device"});
-        for (auto device : pack.devices) {
-            CatalogDevice entry;
-            entry.name = device.name;
-            entry.source = file.string();
-            if (!device.svd.empty()) {
-                std::string svd = boost::algorithm::replace_all_copy(device.svd, "\\", "/");
-                entry.svd = archive ? svd : (file.parent_path() / svd).lexically_normal().string();
-                if (!archive && !fs::exists(entry.svd))
-                    source.problems.push_back({file.string(), "device " + device.name + ": its SVD " + svd + " is missing"});
-            }
-            entry.pack = std::move(device);
-            source.devices.push_back(std::move(entry));
-        }
+        if (hasExtension(file, ".svd"))
+            source.devices.push_back(looseSvdDevice(file));
+        else
+            addPackDevices(file, source.devices, source.problems);
     } catch (const PackSourceError& error) {
         source.problems.push_back({file.string(), error.what()});
     } catch (const std::exception& error) {
@@ -437,13 +469,14 @@ PackCatalog::Description PackCatalog::describe(const CatalogDevice& device)
     }
     // A pack's name for the device wins over its SVD's: one SVD often serves a whole family.
     svd.name = device.name;
-    const bool fromPack = !hasExtension(device.source, ".svd");
-    if (svd.cpu.name.empty() && fromPack)
-        svd.cpu.name = device.pack.core;
+    const PackDevice* pack = hasExtension(device.source, ".svd") ? nullptr : &device.pack;
+    if (svd.cpu.name.empty() && pack)
+        svd.cpu.name = pack->core;
     const fs::path origin = device.svd.empty() ? device.source : device.svd;
-    return {DescriptionWriter::write(svd, fromPack ? &device.pack : nullptr, origin.filename().string()),
-            architectureOf(fromPack && !device.pack.core.empty() ? device.pack.core : svd.cpu.name),
-            device.pack.vendor.empty() ? svd.vendor : device.pack.vendor, svd.warnings};
+    // The vendor as the catalog lists the device, which for a loose SVD file is what its head says.
+    return {DescriptionWriter::write(svd, pack, origin.filename().string()),
+            architectureOf(packOrSvd(pack, &PackDevice::core, svd.cpu.name)),
+            packOrSvd(&device.pack, &PackDevice::vendor, svd.vendor), svd.warnings};
 }
 
 CatalogSummary PackCatalog::summary(const std::string& name)
@@ -456,8 +489,7 @@ CatalogSummary PackCatalog::summary(const std::string& name)
     summary.device = *device;
     summary.descriptionFile = descriptionFileLocked(*device);
     const std::string text = readPackFile(summary.descriptionFile, std::numeric_limits<std::uintmax_t>::max());
-    for (auto at = text.find("<instance "); at != std::string::npos; at = text.find("<instance ", at + 1))
-        ++summary.peripheralCount;
+    summary.peripheralCount = DescriptionView::readText(text, summary.descriptionFile).size();
     summary.warnings = DescriptionView::readWarningsText(text, summary.descriptionFile);
     return summary;
 }
@@ -506,7 +538,12 @@ void PackCatalog::saveCacheLocked() const
             problems.push_back(json::object{{"source", problem.source}, {"text", problem.text}});
         sources.push_back(json::object{{"path", source.path}, {"stamp", source.stamp}, {"devices", devices}, {"problems", problems}});
     }
-    writePackFile(catalogFileLocked(), json::serialize(json::object{{"version", kCacheVersion}, {"sources", sources}}));
+    try {
+        writePackFile(catalogFileLocked(), json::serialize(json::object{{"version", kCacheVersion}, {"sources", sources}}));
+    } catch (const std::exception& error) {
+        // A cache that cannot be written costs the next start a scan, nothing more.
+        BackendLogger::error(L_HIL, std::string("Pack catalog: its cache is not saved: ") + error.what());
+    }
 }
 
 } // namespace hil::packs

@@ -79,10 +79,16 @@ private:
 
     void scanLocked() const;
     void ensureScannedLocked() const;
+    /// Sets `sources_` to what `files` give, each unchanged since the cache was written taken
+    /// from the cache; whether they differ from what the cache holds.
+    bool refreshSourcesLocked(const std::vector<std::filesystem::path>& files) const;
+    /// Fills `devices_`, `byFoldedName_` and `problems_` from `sources_`.
+    void indexDevicesLocked() const;
     static Source readSource(const std::filesystem::path& file, const std::string& stamp);
     std::string descriptionFileLocked(const CatalogDevice& device);
     std::filesystem::path descriptionPath(const CatalogDevice& device) const;
     void loadCacheLocked(std::vector<Source>& into) const;
+    /// Logs a failure: a cache that cannot be written is no reason to refuse the scan.
     void saveCacheLocked() const;
     std::filesystem::path catalogFileLocked() const;
 

@@ -38,9 +38,4 @@ struct PackDevice {
     std::vector<PackMemory> memories;
 };
 
-/// The architecture name description files use ("CORTEX-M3", "CORTEX-M0PLUS") for a core as
-/// packs ("Cortex-M3", "Cortex-M0+") or SVD files ("CM3", "CM0PLUS") write it; anything else
-/// upper-cased, with "+" spelled "PLUS".
-std::string architectureOf(const std::string& core);
-
 } // namespace hil::packs

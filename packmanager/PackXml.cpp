@@ -2,6 +2,7 @@
 #include "packmanager/PackXml.h"
 
 #include <atomic>
+#include <charconv>
 #include <fstream>
 
 #include <unistd.h>
@@ -25,6 +26,16 @@ Poco::AutoPtr<Poco::XML::Document> parsePackXml(const std::string& text, const s
     if (!element || element->nodeName() != root)
         throw PackSourceError(source + ": its root element is not <" + root + ">");
     return document;
+}
+
+std::string hexText(std::uint64_t value)
+{
+    char digits[16];
+    const char* end = std::to_chars(std::begin(digits), std::end(digits), value, 16).ptr;
+    std::string text = "0x";
+    for (const char* digit = digits; digit != end; ++digit)
+        text += *digit >= 'a' ? static_cast<char>(*digit - 'a' + 'A') : *digit;
+    return text;
 }
 
 std::string readPackFile(const std::filesystem::path& file, std::uintmax_t limit)

@@ -40,6 +40,9 @@ inline std::string asciiLower(std::string text)
     return text;
 }
 
+/// "0x1F": how these files write an address, a mask or a value.
+std::string hexText(std::uint64_t value);
+
 /// The whole file; throws `PackSourceError` when it cannot be read or is over `limit` bytes.
 std::string readPackFile(const std::filesystem::path& file, std::uintmax_t limit);
 

@@ -13,6 +13,7 @@
 #include <Poco/XML/XMLWriter.h>
 #include <boost/algorithm/string.hpp>
 
+#include "packmanager/DescriptionWriter.h"
 #include "packmanager/PackXml.h"
 #include "platform/xml/UntrustedXml.h"
 
@@ -205,11 +206,7 @@ std::string catalogDeviceProperty(const CatalogDevice& device, const std::string
         for (const auto& memory : pack.memories)
             if (memory.isFlash() == flash)
                 total += memory.size;
-        if (total == 0)
-            return std::string();
-        std::ostringstream text;
-        text << "0x" << std::hex << std::uppercase << total;
-        return text.str();
+        return total == 0 ? std::string() : hexText(total);
     };
     const std::map<std::string, std::function<std::string()>> properties{
         {"Vendor", [&] { return pack.vendor; }},

@@ -11,9 +11,6 @@ namespace hil::packs {
 /// write "read" and "write" for read-only and write-only.
 enum class SvdAccess { ReadOnly, WriteOnly, ReadWrite, WriteOnce, ReadWriteOnce };
 
-/// "R", "W" or "RW", as description files write it.
-std::string descriptionRw(SvdAccess access);
-
 /// One named value of a field.
 struct SvdValue {
     std::string name;

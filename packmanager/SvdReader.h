@@ -59,5 +59,7 @@ public:
 
 /// An SVD number: decimal, "0x" hexadecimal, "#" or "0b" binary; throws `std::invalid_argument`.
 std::uint64_t parseSvdNumber(const std::string& text);
+/// How many characters mark an SVD number as binary: 2 for "0b", 1 for "#", 0 for any other.
+std::size_t svdBinaryPrefix(const std::string& text);
 
 } // namespace hil::packs
