@@ -245,7 +245,7 @@ TEST_F(SimulatedTargetTest, RegisterWritesAreStoredAndAnnounced)
     sp->getValue(value);
     EXPECT_EQ(value, (Bytes{0xFF, 0x08}));
     EXPECT_THAT(announced, ElementsAre("sim-1.DEMO8.SP"));
-    EXPECT_THROW(sp->setValue({0x01}), std::invalid_argument);
+    EXPECT_THAT([&] { sp->setValue({0x01}); }, testing::ThrowsMessage<std::invalid_argument>("register SP takes 2 bytes, not 1"));
     EXPECT_EQ(announced.size(), 1u);
 }
 
@@ -283,7 +283,8 @@ TEST_F(SimulatedTargetTest, TheDeviceReportsWhatItDoesWithinItsMessageSettings)
     messages->setProperties({{"ReportingActive", false}});
     messages->report(Severity::Error, "unheard");
     EXPECT_THAT(heard, ElementsAre("bench: hot"));
-    EXPECT_THROW(messages->setProperties({{"ContextName", "x"}, {"ReportingActive", "yes"}}), std::invalid_argument);
+    EXPECT_THAT([&] { messages->setProperties({{"ContextName", "x"}, {"ReportingActive", "yes"}}); },
+                testing::ThrowsMessage<std::invalid_argument>("ReportingActive must be true or false"));
     EXPECT_EQ(boost::json::serialize(messages->getProperties()),
               R"({"ID":"sim-1.DEMO8.messages","ParentID":"sim-1.DEMO8","ContextName":"bench","ReportingActive":false,)"
               R"("SeverityThreshold":2})");

@@ -228,31 +228,15 @@ TEST_F(CommandServerBaseTest, RegistrySignalsBecomeContextEvents)
     EXPECT_THAT(server.subscribed, ElementsAre("p", "c"));
 }
 
-TEST_F(CommandServerBaseTest, ServerThatDoesNotSubscribeSendsNoRegistryEvents)
+TEST_F(CommandServerBaseTest, NeitherAServerThatDoesNotSubscribeNorADestroyedOneHearsItsService)
 {
     auto otherService = std::make_shared<TestService>(debugger);
     TestServer quiet(debugger, otherService, false);
-    otherService->addContext(makeContext("a"));
-    EXPECT_TRUE(events.events().empty());
-}
-
-TEST_F(CommandServerBaseTest, DestroyedServerNoLongerHearsItsService)
-{
-    auto otherService = std::make_shared<TestService>(debugger);
     {
         TestServer shortLived(debugger, otherService);
     }
     otherService->addContext(makeContext("a"));
     EXPECT_TRUE(events.events().empty());
-}
-
-TEST_F(CommandServerBaseTest, BaseTableHoldsExactlyTheTwoGenericCommands)
-{
-    class BareServer : public CommandServerBase {
-    public:
-        using CommandServerBase::CommandServerBase;
-    } bare(debugger, service);
-    EXPECT_THAT(bare.commandNames(), ElementsAre("getChildren", "getContext"));
 }
 
 } // namespace

@@ -4,12 +4,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
 
 #include "tests/e2e/BackendProcess.h"
+#include "tests/fakes/Eventually.h"
 
 namespace hil::e2e {
 namespace {
@@ -27,9 +26,7 @@ std::uint16_t freeUdpPort()
 /// Waits up to five seconds for `text` in the back-end's log.
 bool logShows(const BackendProcess& backend, const std::string& text)
 {
-    for (int i = 0; i < 50 && backend.log().find(text) == std::string::npos; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    return backend.log().find(text) != std::string::npos;
+    return fakes::eventually([&] { return backend.log().find(text) != std::string::npos; });
 }
 
 TEST(Discovery, BackEndsFindEachOtherAClientListsThemAndHearsOneGo)

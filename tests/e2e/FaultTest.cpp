@@ -16,12 +16,14 @@
 #include "platform/tcf/MessageCodec.h"
 
 #include "tests/e2e/EventLog.h"
+#include "tests/fakes/Eventually.h"
 #include "tests/fakes/TempDirectory.h"
 
 namespace hil::e2e {
 namespace {
 
 using namespace std::chrono_literals;
+using fakes::eventually;
 using testing::ElementsAre;
 
 std::size_t openDescriptors(pid_t pid)
@@ -48,19 +50,6 @@ constexpr bool kResidentMemoryTells = false;
 #else
 constexpr bool kResidentMemoryTells = true;
 #endif
-
-/// Waits until `done` holds or `timeout` passed; returns whether it held.
-template <class Condition>
-bool eventually(const Condition& done, std::chrono::milliseconds timeout = 5s)
-{
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
 
 class FaultTest : public testing::Test {
 protected:
@@ -183,10 +172,7 @@ TEST(SlowReaderTest, PipelinedBigRepliesAreAllDeliveredAndCostAtMostTheCap)
         boost::asio::write(leaver, boost::asio::buffer(requests));
         std::this_thread::sleep_for(100ms);
     }
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    while (closedChannels() == closedBefore && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(20ms);
-    EXPECT_EQ(closedChannels(), closedBefore + 1) << backend.log();
+    EXPECT_TRUE(eventually([&] { return closedChannels() == closedBefore + 1; })) << backend.log();
 }
 
 TEST_F(FaultTest, ClientGoneInTheMiddleOfACommandHasItsToolsTornDown)

@@ -14,6 +14,7 @@
 #include "bundles/gdbremote/QemuProcess.h"
 #include "platform/common/Base64.h"
 #include "tests/e2e/EventLog.h"
+#include "tests/fakes/Eventually.h"
 #include "tests/fakes/TempDirectory.h"
 
 namespace hil::e2e {
@@ -188,10 +189,7 @@ TEST_F(QemuTargetTest, ClientLeavingStopsItsQemu)
     const pid_t qemu = qemuPid();
     ASSERT_TRUE(processExists(qemu));
     client->close();
-    const auto deadline = std::chrono::steady_clock::now() + 10s;
-    while (processExists(qemu) && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(20ms);
-    EXPECT_FALSE(processExists(qemu));
+    EXPECT_TRUE(fakes::eventually([&] { return !processExists(qemu); }, 10s));
 }
 
 } // namespace

@@ -9,6 +9,7 @@
 #include "platform/tcf/TcfClient.h"
 #include "tests/e2e/BackendProcess.h"
 #include "tests/e2e/EventLog.h"
+#include "tests/fakes/Eventually.h"
 
 namespace hil::e2e {
 namespace {
@@ -92,12 +93,7 @@ TEST_F(TransportTest, TwoClientsBothHearEventsAndDisconnectCleansUpOnlyTheLeaver
     EXPECT_THAT(stayer->call("Echo", "getChildren", {"\"\""}).values, ElementsAre("", R"(["leaver-ctx","stayer-ctx"])"));
 
     leaver->close();
-    const auto deadline = std::chrono::steady_clock::now() + 5s;
-    std::vector<std::string> values;
-    do {
-        values = stayer->call("Echo", "getChildren", {"\"\""}).values;
-    } while (values.at(1) != R"(["stayer-ctx"])" && std::chrono::steady_clock::now() < deadline);
-    EXPECT_THAT(values, ElementsAre("", R"(["stayer-ctx"])"));
+    EXPECT_TRUE(fakes::eventually([&] { return stayer->call("Echo", "getChildren", {"\"\""}).values.at(1) == R"(["stayer-ctx"])"; }));
 }
 
 struct BadInput {
@@ -123,10 +119,9 @@ INSTANTIATE_TEST_SUITE_P(
     Input, TransportRefuses,
     testing::Values(BadInput{"Oversized", tcf::encodeMessage({tcf::MessageKind::Command,
                                                               {"1", "Echo", "getChildren", std::string(5000, ' ')}})},
-                    // Small in bytes, but each field would cost a string of its own.
-                    BadInput{"ManyEmptyFields", "C" + std::string(2000, '\0') + "\x03\x01"},
-                    BadInput{"BadEscape", std::string("C\0" "1\0" "\x03\x07", 7)},
-                    BadInput{"MissingSeparator", std::string("C\0" "1\0" "Echo" "\x03\x01", 10)}),
+                    // Small in bytes, but each field would cost a string of its own. Other malformed
+                    // streams are the codec's tests' business.
+                    BadInput{"ManyEmptyFields", "C" + std::string(2000, '\0') + "\x03\x01"}),
     [](const auto& info) { return info.param.name; });
 
 TEST(TransportLimits, ClientThatStopsReadingIsDroppedAndOthersKeepGoing)

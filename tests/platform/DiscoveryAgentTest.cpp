@@ -5,18 +5,18 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <thread>
-
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
 
 #include "platform/discovery/DiscoveryAgent.h"
+#include "tests/fakes/Eventually.h"
 
 namespace hil::discovery {
 namespace {
 
 using boost::asio::ip::udp;
 using namespace std::chrono_literals;
+using fakes::eventually;
 
 class DiscoveryAgentTest : public testing::Test {
 protected:
@@ -31,15 +31,6 @@ protected:
     std::unique_ptr<DiscoveryAgent> agent(const std::string& id)
     {
         return std::make_unique<DiscoveryAgent>(PeerAttributes{{"ID", id}, {"Name", id}}, options);
-    }
-
-    /// Waits up to two seconds for `condition`.
-    template <typename Condition>
-    static bool eventually(Condition condition)
-    {
-        for (int i = 0; i < 200 && !condition(); ++i)
-            std::this_thread::sleep_for(10ms);
-        return condition();
     }
 
     boost::asio::io_context io;

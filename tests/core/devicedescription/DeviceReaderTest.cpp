@@ -2,6 +2,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "core/devicedescription/DescriptionNumbers.h"
 #include "core/devicedescription/OrixToolsDeviceFileReader.h"
 #include "core/devicedescription/DeviceModelImpl.h"
@@ -83,6 +85,71 @@ TEST(DescriptionNumbers, TakeTheirBaseFromThePrefixAndFitTheirWidth)
     EXPECT_TRUE(parseFlag(""));
 }
 
+std::string hex(std::uint64_t value)
+{
+    std::ostringstream text;
+    text << "0x" << std::hex << value;
+    return text.str();
+}
+
+std::string flags(bool first, bool second, const char* both) { return {first ? both[0] : '-', second ? both[1] : '-'}; }
+
+/// A definition's registers as "GROUP.REG +OFFSET SIZE xCOUNT RW ocd RW init VALUE", each followed
+/// by its bitfields as "  FIELD FIRST+BITS RW VALUE=N...", after the group as "GROUP size SIZE".
+std::vector<std::string> definitionLines(const DIModule& module)
+{
+    std::vector<std::string> lines;
+    for (const auto& group : module.getRegisterGroups()) {
+        lines.push_back(group->getName() + " size " + hex(group->getSize()));
+        for (const auto& r : group->getRegisters()) {
+            lines.push_back(group->getName() + "." + r->getName() + " +" + hex(r->getOffset()) + " " +
+                            std::to_string(r->getSize()) + " x" + std::to_string(r->getCount()) + " " +
+                            flags(r->isReadable(), r->isWritable(), "rw") + " ocd " +
+                            flags(r->isOcdReadable(), r->isOcdWritable(), "rw") + " init " +
+                            (r->hasInitialValue() ? hex(r->getInitialValue()) : "none"));
+            for (const auto& f : r->getBitfields()) {
+                std::string line = "  " + f->getName() + " " + std::to_string(f->getFirstBit()) + "+" +
+                                   std::to_string(f->getNumBits()) + " " + flags(f->isReadable(), f->isWritable(), "rw");
+                for (const auto& v : f->getValueGroup() ? f->getValueGroup()->getValues() : DIList<DIValue>{})
+                    line += " " + v->getName() + "=" + std::to_string(v->getValue());
+                lines.push_back(line);
+            }
+        }
+    }
+    return lines;
+}
+
+/// A placed group as "NAME @SPACE:ADDRESS of DEFINITION", its registers as "  REG @ADDRESS", then
+/// its nested groups the same way, indented.
+void placedLines(const DIRegisterGroup& group, const std::string& indent, std::vector<std::string>& lines)
+{
+    lines.push_back(indent + group.getName() + " @" + group.getAddressSpace() + ":" + hex(group.getAddress()) + " of " +
+                    group.getRegisterGroupDefinitionName());
+    for (const auto& r : group.getRegisters())
+        lines.push_back(indent + "  " + r->getName() + " @" + hex(r->getAddress()));
+    for (const auto& nested : group.getRegisterGroups())
+        placedLines(*nested, indent + "  ", lines);
+}
+
+/// Each address space as "ID big|little", its segments as "  NAME TYPE START+SIZE RW x|- page
+/// SECOND", their accessors as "    START+SIZE [ocd BLOCK]".
+std::vector<std::string> spaceLines(const DIDevice& device)
+{
+    std::vector<std::string> lines;
+    for (const auto& space : device.getAddressSpaces()) {
+        lines.push_back(space->getId() + (space->isBigEndian() ? " big" : " little"));
+        for (const auto& segment : space->getMemorySegments()) {
+            lines.push_back("  " + segment->getName() + " " + segment->getType() + " " + hex(segment->getStart()) + "+" +
+                            hex(segment->getSize()) + " " + flags(segment->isReadable(), segment->isWritable(), "rw") +
+                            (segment->isExecutable() ? " x" : " -") + " page " + hex(segment->getSecondPageSize()));
+            for (const auto& a : segment->getMemoryAccessors())
+                lines.push_back("    " + hex(a->getStart()) + "+" + hex(a->getSize()) +
+                                (a->hasOcdBlockMarker() ? " ocd " + hex(a->getOcdBlockStart()) : ""));
+        }
+    }
+    return lines;
+}
+
 const std::string kTimerModule = R"(
 <module name="TC" id="T-1" version="2">
   <value-group name="CS"><value name="OFF" value="0"/></value-group>
@@ -113,85 +180,35 @@ const std::string kTimerInstance = R"(
   </module>
 </peripherals>)";
 
-TEST(DeviceReader, ReplicatesRegistersAndGroupsByCount)
+TEST(DeviceReader, DefinitionsReplicateByCountTakeTheLastValueGroupOfANameAndKeepTheirAccess)
 {
     const auto device = read(document(kTimerModule, kTimerInstance));
-    const auto definition = device->getModuleDefinition("TC")->getRegisterGroup("TC");
-    EXPECT_THAT(names(definition->getRegisters()), ElementsAre("CTRL", "DATA0", "DATA1", "STAT"));
-    const auto data1 = definition->getRegister("DATA1");
-    EXPECT_EQ(data1->getOffset(), 0x11u);
-    EXPECT_EQ(data1->getCount(), 2);
-    EXPECT_EQ(definition->getRegister("STAT")->getSize(), 2u) << "the low 32 bits of the size";
-    EXPECT_EQ(definition->getRegister("CTRL")->getCount(), 1);
+    // A count of 0 leaves the register out; the size keeps its low 32 bits; every group inside a
+    // module is a definition, the nested reference "CH" too (not replicated, without registers).
+    EXPECT_THAT(definitionLines(*device->getModuleDefinition("TC")),
+                ElementsAre("TC size 0x10", "TC.CTRL +0x0 1 x1 rw ocd rw init 0x5", "  CS 0+3 rw STOP=0 DIV8=2",
+                            "  EN 7+1 r-", "TC.DATA0 +0x10 1 x2 r- ocd rw init none", "TC.DATA1 +0x11 1 x2 r- ocd rw init none",
+                            "TC.STAT +0x4 2 x1 -- ocd r- init none", "CH size 0x0", "TC_CH size 0x4",
+                            "TC_CH.CCR +0x2 2 x1 -w ocd rw init none"));
+}
 
+TEST(DeviceReader, InstancesReplicateByCountAndAddressesAddUpThroughNestedGroups)
+{
+    const auto device = read(document(kTimerModule, kTimerInstance));
     const auto instance = device->getModule("TC0");
-    EXPECT_EQ(instance->getId(), "T-1");
-    EXPECT_EQ(instance->getVersion(), "2");
+    EXPECT_EQ(instance->getId() + " " + instance->getVersion(), "T-1 2");
     EXPECT_THAT(names(instance->getRegisterGroups()), ElementsAre("TCX0", "TCX1", "TCX2"));
     EXPECT_EQ(instance->getPropertyGroups().at(0)->getProperty("CHANNELS")->getValueAsInt(), 2);
-}
-
-TEST(DeviceReader, AddressesAddUpThroughGroupsAndNestedGroups)
-{
-    const auto device = read(document(kTimerModule, kTimerInstance));
-    const auto group = device->getModule("TC0")->getRegisterGroup("TCX2");
-    EXPECT_EQ(group->getAddress(), 0x120u); // 0x100 + 0x10 * 2
-    EXPECT_EQ(group->getAddressSpace(), "data");
-    EXPECT_EQ(group->getRegister("CTRL")->getAddress(), 0x120u);
-    EXPECT_EQ(group->getRegister("STAT")->getAddress(), 0x124u);
-    EXPECT_EQ(group->getRegister("DATA1")->getAddress(), 0x131u);
+    std::vector<std::string> lines;
+    placedLines(*instance->getRegisterGroup("TCX2"), "", lines);
+    // 0x100 + 0x10 * 2; a nested group at its offset 0x8 + its size 4 * its index.
+    EXPECT_THAT(lines, ElementsAre("TCX2 @data:0x120 of TC", "  CTRL @0x120", "  DATA0 @0x130", "  DATA1 @0x131",
+                                   "  STAT @0x124", "  CH0 @data:0x128 of TC_CH", "    CCR @0x12a",
+                                   "  CH1 @data:0x12c of TC_CH", "    CCR @0x12e"));
+    const auto group = instance->getRegisterGroup("TCX2");
     EXPECT_EQ(group->getRegister("NOPE"), nullptr);
-
-    const auto channel = group->getRegisterGroup("CH1");
-    ASSERT_NE(channel, nullptr);
-    EXPECT_EQ(channel->getAddressSpace(), "data");
-    EXPECT_EQ(channel->getAddress(), 0x120u + 0x8 + 4); // nested offset 0x8 + size 4 * index 1
-    EXPECT_EQ(channel->getRegisters().at(0)->getAddress(), 0x12Eu);
-    EXPECT_EQ(channel->getRegisterGroupDefinitionName(), "TC_CH");
-    EXPECT_EQ(channel->getRegisterGroupDefinition(), device->getModuleDefinition("TC")->getRegisterGroup("TC_CH"));
-}
-
-TEST(DeviceReader, AccessRulesAreExact)
-{
-    const auto device = read(document(kTimerModule, kTimerInstance));
-    const auto definition = device->getModuleDefinition("TC")->getRegisterGroup("TC");
-    struct Case {
-        std::string reg;
-        bool readable, writable, ocdReadable, ocdWritable;
-    };
-    for (const auto& c : std::vector<Case>{{"CTRL", true, true, true, true},
-                                           {"DATA0", true, false, true, true},
-                                           {"STAT", false, false, true, false}}) {
-        const auto reg = definition->getRegister(c.reg);
-        EXPECT_EQ(reg->isReadable(), c.readable) << c.reg;
-        EXPECT_EQ(reg->isWritable(), c.writable) << c.reg;
-        EXPECT_EQ(reg->isOcdReadable(), c.ocdReadable) << c.reg;
-        EXPECT_EQ(reg->isOcdWritable(), c.ocdWritable) << c.reg;
-    }
-    const auto ctrl = definition->getRegister("CTRL");
-    EXPECT_TRUE(ctrl->hasInitialValue());
-    EXPECT_EQ(ctrl->getInitialValue(), 5u);
-    EXPECT_FALSE(definition->getRegister("STAT")->hasInitialValue());
-    EXPECT_FALSE(ctrl->getBitfield("EN")->isWritable());
-}
-
-TEST(DeviceReader, BitfieldsTakeTheLastValueGroupOfTheirName)
-{
-    const auto device = read(document(kTimerModule, kTimerInstance));
-    const auto ctrl = device->getModuleDefinition("TC")->getRegisterGroup("TC")->getRegister("CTRL");
-    const auto cs = ctrl->getBitfield("CS");
-    ASSERT_NE(cs->getValueGroup(), nullptr);
-    EXPECT_THAT(names(cs->getValueGroup()->getValues()), ElementsAre("STOP", "DIV8"));
-    EXPECT_EQ(cs->getValueGroup()->getValue("DIV8")->getValue(), 2u);
-    EXPECT_EQ(ctrl->getBitfield("EN")->getValueGroup(), nullptr);
-    // Every "register-group" inside a module is a definition, the nested reference "CH" too
-    // (it is not replicated, and has no registers).
-    EXPECT_THAT(names(device->getModuleDefinition("TC")->getRegisterGroups()), ElementsAre("TC", "CH", "TC_CH"));
-    // The lowest bit and the width of the mask.
-    EXPECT_EQ(cs->getFirstBit(), 0);
-    EXPECT_EQ(cs->getNumBits(), 3);
-    EXPECT_EQ(ctrl->getBitfield("EN")->getFirstBit(), 7);
-    EXPECT_EQ(ctrl->getBitfield("EN")->getNumBits(), 1);
+    EXPECT_EQ(group->getRegisterGroup("CH1")->getRegisterGroupDefinition(),
+              device->getModuleDefinition("TC")->getRegisterGroup("TC_CH"));
 }
 
 TEST(DeviceReader, SegmentsAccessorsAndEndianness)
@@ -212,34 +229,14 @@ TEST(DeviceReader, SegmentsAccessorsAndEndianness)
   <address-space id="shout" endianness="BIG"/>
   <address-space id="none"/>
 </address-spaces>)"));
+    EXPECT_THAT(spaceLines(*device),
+                ElementsAre("prog little", "  FLASH flash 0x0+0x100 r- x page 0x20", "    0x0+0x80", "    0x80+0x80 ocd 0x40",
+                            "  RAM ram 0x200+0x100 -- - page 0x0", "    0x200+0x10", "  FLASH other 0x0+0x0 -- x page 0x0",
+                            "big big", "shout little", "none little"));
+    // A segment that does not say "exec" is executable, as parseFlag reads an empty flag.
     const auto prog = device->getAddressSpace("prog");
-    const auto flash = prog->getMemorySegment("FLASH");
-    EXPECT_EQ(flash->getType(), "flash") << "the first of two equal names";
-    EXPECT_TRUE(flash->isReadable());
-    EXPECT_FALSE(flash->isWritable());
-    EXPECT_TRUE(flash->isExecutable());
-    EXPECT_EQ(flash->getSecondPageSize(), 0x20);
-    const auto accessors = flash->getMemoryAccessors();
-    ASSERT_EQ(accessors.size(), 2u);
-    EXPECT_EQ(accessors[0]->getStart(), 0x0u);
-    EXPECT_EQ(accessors[0]->getSize(), 0x80u);
-    EXPECT_EQ(accessors[1]->getStart(), 0x80u);
-    EXPECT_EQ(accessors[1]->getSize(), 0x80u);
-    EXPECT_EQ(accessors[1]->getOcdBlockStart(), 0x40u);
-    EXPECT_TRUE(accessors[1]->hasOcdBlockMarker());
-    EXPECT_FALSE(accessors[0]->hasOcdBlockMarker());
-
-    const auto ram = prog->getMemorySegment("RAM");
-    EXPECT_FALSE(ram->isReadable());
-    EXPECT_FALSE(ram->isWritable());
-    EXPECT_EQ(ram->getMemoryAccessors().at(0)->getStart(), 0x200u);
-    EXPECT_EQ(ram->getMemoryAccessors().at(0)->getSize(), 0x10u);
+    EXPECT_EQ(prog->getMemorySegment("FLASH")->getType(), "flash") << "the first of two equal names";
     EXPECT_THAT(names(prog->getMemorySegmentsByType("flash")), ElementsAre("FLASH"));
-
-    EXPECT_FALSE(prog->isBigEndian());
-    EXPECT_TRUE(device->getAddressSpace("big")->isBigEndian());
-    EXPECT_FALSE(device->getAddressSpace("shout")->isBigEndian());
-    EXPECT_FALSE(device->getAddressSpace("none")->isBigEndian());
 }
 
 TEST(DeviceReader, DevicePartsAndOnlyTheFirstDevice)

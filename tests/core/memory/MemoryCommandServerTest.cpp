@@ -217,11 +217,5 @@ TEST_F(MemoryCommandServerTest, DestroyedServerSendsNoMemoryChanged)
     EXPECT_TRUE(events.eventsNamed("memoryChanged").empty());
 }
 
-TEST_F(MemoryCommandServerTest, TableHoldsTheStandardCommands)
-{
-    EXPECT_THAT(server->commandNames(), ElementsAre("cacheRange", "commitCache", "fill", "get", "getChildren", "getContext",
-                                                    "set", "uncacheRange"));
-}
-
 } // namespace
 } // namespace hil
