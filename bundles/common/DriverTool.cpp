@@ -1,15 +1,17 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "bundles/common/DriverTool.h"
 
+#include "core/interfaces/IDeviceService.h"
 #include "core/interfaces/PropertyKeys.h"
+#include "platform/common/Errors.h"
 
 namespace hil::bundles {
 
 namespace ToolKey = keys::ToolDescriptionKey;
 
-DriverTool::DriverTool(std::string id, const std::string& name, const std::string& toolType,
+DriverTool::DriverTool(IOrixDebugger& debugger, std::string id, const std::string& name, const std::string& toolType,
                        const std::shared_ptr<IConnection>& connection)
-    : TargetContext(std::move(id), {}, "")
+    : TargetContext(std::move(id), {}, ""), debugger_(debugger)
 {
     properties_[keys::ToolKey::ID] = id_;
     properties_[ToolKey::Name] = name;
@@ -22,6 +24,45 @@ DriverTool::DriverTool(std::string id, const std::string& name, const std::strin
 }
 
 DriverTool::~DriverTool() { waitForLossReport(); }
+
+void DriverTool::connect(Status& status)
+{
+    const auto deviceService = debugger_.getDeviceService();
+    if (!deviceService) {
+        status.setError(ErrorCode::RequiredObjectMissing, "No Device service to register the target of %s with",
+                        id_.c_str());
+        return;
+    }
+    dropTarget(true);
+    const std::string deviceName = text(ToolKey::DeviceName);
+    const bool attached = reportFailure(status, "Cannot connect " + id_, [&] {
+        std::shared_ptr<DIDevice> description;
+        if (!deviceName.empty() || describedOnly()) {
+            Status read;
+            description = deviceService->getDeviceInfo(read, deviceName);
+            if (!description)
+                throw NotFoundError("No description of the device \"" + deviceName + "\": set the tool's " +
+                                    ToolKey::DeviceName + " to a device the packs know");
+        }
+        attachTarget(std::move(description), deviceName);
+    });
+    if (!attached) {
+        dropTarget(false);
+        return;
+    }
+    setState(keys::ToolState::Ready);
+}
+
+void DriverTool::disconnect(Status&)
+{
+    dropTarget(true);
+    setState(keys::ToolState::Idle);
+}
+
+void DriverTool::throwNotConnected() const
+{
+    throw StateError(ErrorCode::NotConnected, "Tool " + id_ + " is not connected");
+}
 
 void DriverTool::unsupported(Status& status, const char* what) const
 {

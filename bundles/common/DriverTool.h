@@ -5,8 +5,11 @@
 #include <mutex>
 #include <thread>
 
+#include "bundles/common/FailureReport.h"
 #include "bundles/common/TargetContext.h"
+#include "core/devicedescription/DeviceModel.h"
 #include "core/interfaces/IConnection.h"
+#include "core/interfaces/IOrixDebugger.h"
 #include "core/interfaces/IToolContext.h"
 
 namespace hil::bundles {
@@ -15,12 +18,22 @@ namespace hil::bundles {
 /// properties "ID", "Name", "ToolType", "ConnectionType", the connection's own and "State"
 /// ("Idle" at first), under one lock; and "connectionLost" told from a thread of its own,
 /// because the thread that sees a loss may be one that a handler waits for.
+///
+/// It also holds what every driver's commands do alike: "connect" (drop the earlier target, find
+/// the description of the tool's "DeviceName", attach, "Ready") and "disconnect", with the
+/// target's own part left to `attachTarget` and `dropTarget`, each failure reported through
+/// `reportFailure`; and the "tool is not connected" check, `connected`.
 class DriverTool : public TargetContext<IToolContext> {
 public:
     /// `connection` may be null (a tool that needs none).
-    DriverTool(std::string id, const std::string& name, const std::string& toolType,
+    DriverTool(IOrixDebugger& debugger, std::string id, const std::string& name, const std::string& toolType,
                const std::shared_ptr<IConnection>& connection);
     ~DriverTool() override;
+
+    /// Fails with RequiredObjectMissing without a Device service to register the target with;
+    /// any failure of the attach leaves the tool as it was before, without a target.
+    void connect(Status& status) final;
+    void disconnect(Status& status) final;
 
     boost::json::object getProperties() const override;
     void setProperties(const boost::json::object& properties) override { setToolProperties(properties); }
@@ -39,6 +52,24 @@ public:
     bool calibrate(Status& status) override;
 
 protected:
+    /// Builds the target and registers it with the debugger's services. `description` is the
+    /// Device service's description of `deviceName`; null only when the tool names no device and
+    /// `describedOnly` is false. Throws what `reportFailure` reports.
+    virtual void attachTarget(std::shared_ptr<DIDevice> description, const std::string& deviceName) = 0;
+    /// Unregisters and drops the target, when there is one; `detach` tells a target that still
+    /// answers that the tool leaves it (false after a failure or a loss).
+    virtual void dropTarget(bool detach) = 0;
+    /// Whether the tool can attach to a target without knowing the device.
+    virtual bool describedOnly() const { return true; }
+
+    /// `target`, or a `StateError` "Tool ID is not connected".
+    template <class Target>
+    std::shared_ptr<Target> connected(std::shared_ptr<Target> target) const
+    {
+        if (!target)
+            throwNotConnected();
+        return target;
+    }
     /// Fails `status` with "Tool NAME has no WHAT".
     void unsupported(Status& status, const char* what) const;
     /// The text property `key`; empty when it is absent or not text.
@@ -51,11 +82,14 @@ protected:
     /// report may still use its parts. Called by the report itself, it lets the report finish.
     void waitForLossReport();
 
+    IOrixDebugger& debugger_;
     /// Guards `properties_` and whatever the derived tool shares between threads.
     mutable std::mutex mutex_;
     boost::json::object properties_;
 
 private:
+    [[noreturn]] void throwNotConnected() const;
+
     ConnectionLostSignal connectionLost_;
     std::thread lossReporter_;
 };

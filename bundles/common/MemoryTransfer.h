@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/interfaces/IMemoryContext.h"
+#include "platform/common/Errors.h"
 
 namespace hil::bundles {
 
@@ -56,14 +57,14 @@ private:
     std::vector<Run> runs_;
 };
 
-/// Throws `std::invalid_argument` for a negative `count` or one that does not fit a buffer of
+/// Throws `UsageError` for a negative `count` or one that does not fit a buffer of
 /// `bufferSize` bytes from `offset` on: what every memory context checks before a transfer.
 inline void checkTransfer(std::int64_t count, std::uint64_t offset, std::size_t bufferSize)
 {
     if (count < 0)
-        throw std::invalid_argument("negative byte count " + std::to_string(count));
+        throw UsageError("negative byte count " + std::to_string(count));
     if (offset > bufferSize || static_cast<std::uint64_t>(count) > bufferSize - offset)
-        throw std::invalid_argument("a transfer of " + std::to_string(count) + " bytes does not fit its buffer");
+        throw UsageError("a transfer of " + std::to_string(count) + " bytes does not fit its buffer");
 }
 
 } // namespace hil::bundles

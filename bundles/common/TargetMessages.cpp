@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "core/interfaces/PropertyKeys.h"
+#include "platform/common/Errors.h"
 #include "platform/common/Status.h"
 
 namespace hil::bundles {
@@ -32,11 +33,11 @@ void TargetMessages::setProperties(const boost::json::object& properties)
     const auto* active = properties.if_contains(MessageKey::ReportingActive);
     const auto* threshold = properties.if_contains(MessageKey::SeverityThreshold);
     if (name && !name->is_string())
-        throw std::invalid_argument(MessageKey::ContextName + " must be a string");
+        throw UsageError(MessageKey::ContextName + " must be a string");
     if (active && !active->is_bool())
-        throw std::invalid_argument(MessageKey::ReportingActive + " must be true or false");
+        throw UsageError(MessageKey::ReportingActive + " must be true or false");
     if (threshold && !threshold->is_int64())
-        throw std::invalid_argument(MessageKey::SeverityThreshold + " must be a whole number (1 info, 2 warning, 4 error)");
+        throw UsageError(MessageKey::SeverityThreshold + " must be a whole number (1 info, 2 warning, 4 error)");
     std::lock_guard lock(mutex_);
     if (name)
         contextName_ = std::string(name->get_string());

@@ -15,7 +15,7 @@ namespace hil::bundles {
 /// name at first), "ReportingActive" (true at first: false silences it) and
 /// "SeverityThreshold" (1 at first: a status is reported when its severity is at least this;
 /// 1 information, 2 warning, 4 error). `setProperties` takes those three keys, refuses a value of
-/// the wrong kind with `std::invalid_argument` before it changes anything, and ignores others.
+/// the wrong kind with `UsageError` before it changes anything, and ignores others.
 class TargetMessages : public TargetContext<IMessageContext> {
 public:
     TargetMessages(std::string id, std::weak_ptr<IContextBase> device, std::string deviceId, std::string deviceName,

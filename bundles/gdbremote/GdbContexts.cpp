@@ -5,6 +5,7 @@
 
 #include "bundles/common/MemoryTransfer.h"
 #include "core/interfaces/PropertyKeys.h"
+#include "platform/common/Errors.h"
 
 namespace hil::gdbremote {
 
@@ -103,7 +104,7 @@ void GdbMemory::fillMemory(std::uint64_t address, int, std::vector<std::uint8_t>
 {
     bundles::checkTransfer(count, 0, std::numeric_limits<std::size_t>::max());
     if (pattern.empty())
-        throw std::invalid_argument("a fill needs a pattern of at least one byte");
+        throw UsageError("a fill needs a pattern of at least one byte");
     MemoryRanges reached;
     errors = transferInside(address, static_cast<std::uint64_t>(count),
                             [&](std::uint64_t at, std::uint64_t index, std::uint64_t length) {
@@ -158,7 +159,7 @@ void GdbRegister::getValue(std::vector<std::uint8_t>& value)
 void GdbRegister::setValue(const std::vector<std::uint8_t>& value)
 {
     if (value.size() != static_cast<std::size_t>(getSize()))
-        throw std::invalid_argument("register " + described_.name + " takes " + std::to_string(getSize()) + " bytes, not " +
+        throw UsageError("register " + described_.name + " takes " + std::to_string(getSize()) + " bytes, not " +
                                     std::to_string(value.size()));
     {
         std::lock_guard lock(link_->mutex);

@@ -68,7 +68,7 @@ public:
     std::string getKind() const override { return "register"; }
     int getSize() const override { return (described_.bitSize + 7) / 8; }
     void getValue(std::vector<std::uint8_t>& value) override;
-    /// Throws `std::invalid_argument` unless `value` has exactly `Size` bytes.
+    /// Throws `UsageError` unless `value` has exactly `Size` bytes.
     void setValue(const std::vector<std::uint8_t>& value) override;
     boost::signals2::connection addRegisterChangedHandler(const RegisterChangedSignal::slot_type& slot) override;
 

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "bundles/gdbremote/GdbDevice.h"
 
+#include "bundles/common/FailureReport.h"
 #include "core/interfaces/PropertyKeys.h"
+#include "platform/common/Errors.h"
 
 namespace hil::gdbremote {
 
@@ -101,7 +103,7 @@ void GdbDevice::setProperties(const boost::json::object& properties)
 {
     const auto* leave = properties.if_contains(kLeaveHalted);
     if (leave && !leave->is_bool())
-        throw std::invalid_argument(kLeaveHalted + " must be true or false");
+        throw UsageError(kLeaveHalted + " must be true or false");
     std::lock_guard lock(mutex_);
     if (leave)
         leaveHalted_ = leave->get_bool();
@@ -125,14 +127,13 @@ std::vector<std::shared_ptr<IRegistersContext>> GdbDevice::listRegistersContexts
 
 std::shared_ptr<SessionStartInfo> GdbDevice::startSession(Status& status, int kind, bool resetTarget, std::shared_ptr<void>)
 {
-    try {
+    const bool ready = bundles::reportFailure(status, "Cannot start a session on " + id_, [&] {
         halt();
         if (kind == kProgrammingSession || resetTarget)
             reset();
-    } catch (const std::exception& error) {
-        status.setError(ErrorCode::NotFound, "Cannot start a session on %s: %s", id_.c_str(), error.what());
+    });
+    if (!ready)
         return nullptr;
-    }
     {
         std::lock_guard lock(mutex_);
         session_ = sessionName(kind);
@@ -182,12 +183,12 @@ void GdbDevice::erase(int, bool, std::uint64_t, int)
                                errors);
             std::uint32_t length = 0;
             if (errors && errors->getStatusAt(segment->getStart(), length) != 0)
-                throw std::runtime_error("Erasing " + segment->getName() + " of " + id_ + " failed");
+                throw TargetError("Erasing " + segment->getName() + " of " + id_ + " failed");
             ++erased;
         }
     }
     if (erased == 0)
-        throw std::runtime_error("Nothing to erase: neither the server's memory map nor the description of " + id_ +
+        throw TargetError("Nothing to erase: neither the server's memory map nor the description of " + id_ +
                                  " declares flash");
     messages_->report(Severity::Info, "Flash erased on " + id_);
 }

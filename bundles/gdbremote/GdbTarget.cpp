@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <map>
 
+#include "platform/common/Errors.h"
+
 namespace hil::gdbremote {
 
 namespace {
@@ -71,11 +73,11 @@ std::string GdbTarget::readAnnex(const std::string& object, const std::string& a
         const std::string reply = client_->request("qXfer:" + object + ":read:" + annex + ":" + hex(text.size()) + "," +
                                                    hex(kAnnexChunk));
         if (reply.empty() || (reply[0] != 'm' && reply[0] != 'l'))
-            throw std::runtime_error("The server cannot give its " + object + " " + annex + ": it answered \"" +
+            throw TargetError("The server cannot give its " + object + " " + annex + ": it answered \"" +
                                      reply.substr(0, 40) + "\"");
         text.append(reply, 1);
         if (text.size() > kMaxAnnexBytes)
-            throw std::runtime_error("The server's " + object + " " + annex + " is larger than 1 MiB");
+            throw TargetError("The server's " + object + " " + annex + " is larger than 1 MiB");
         if (reply[0] == 'l' || reply.size() == 1)
             return text;
     }
@@ -225,7 +227,7 @@ std::vector<std::uint8_t> GdbTarget::readAllRegisters(const RemoteRegister& reg)
     const std::string reply = client_->request("g");
     const auto all = rsp::isErrorReply(reply) ? std::nullopt : rsp::fromHex(reply);
     if (!all)
-        throw std::runtime_error("The server cannot read the registers: it answered \"" + reply.substr(0, 40) + "\"");
+        throw TargetError("The server cannot read the registers: it answered \"" + reply.substr(0, 40) + "\"");
     // `g` holds the registers in number order, each its own size.
     std::map<int, int> sizes;
     for (const auto& described : registers_)
@@ -239,7 +241,7 @@ std::vector<std::uint8_t> GdbTarget::readAllRegisters(const RemoteRegister& reg)
         }
         offset += static_cast<std::size_t>(size);
     }
-    throw std::runtime_error("The server's register block does not hold " + reg.name);
+    throw TargetError("The server's register block does not hold " + reg.name);
 }
 
 std::vector<std::uint8_t> GdbTarget::readRegister(const RemoteRegister& reg)
@@ -250,7 +252,7 @@ std::vector<std::uint8_t> GdbTarget::readRegister(const RemoteRegister& reg)
     const auto value = rsp::isErrorReply(reply) ? std::nullopt : rsp::fromHex(reply);
     const auto size = static_cast<std::size_t>((reg.bitSize + 7) / 8);
     if (!value || value->size() != size)
-        throw std::runtime_error("The server cannot read register " + reg.name + ": it answered \"" + reply.substr(0, 40) + "\"");
+        throw TargetError("The server cannot read register " + reg.name + ": it answered \"" + reply.substr(0, 40) + "\"");
     return {value->begin(), value->end()};
 }
 
@@ -268,10 +270,10 @@ void GdbTarget::resume() { client_->resume(vContContinue_ ? "vCont;c" : "c"); }
 void GdbTarget::step()
 {
     if (client_->running())
-        throw std::logic_error("The target is running: halt it before a step");
+        throw StateError(ErrorCode::TargetRunning, "The target is running: halt it before a step");
     client_->resume(vContStep_ ? "vCont;s" : "s");
     if (!client_->waitForStop(client_->timeout()))
-        throw std::runtime_error("The step did not end within " + std::to_string(client_->timeout().count()) + " ms");
+        throw TargetError("The step did not end within " + std::to_string(client_->timeout().count()) + " ms");
 }
 
 void GdbTarget::setBreakpoint(std::uint64_t address, bool on)
@@ -282,7 +284,7 @@ void GdbTarget::setBreakpoint(std::uint64_t address, bool on)
     if (reply.empty()) // no software breakpoints: a hardware one
         reply = client_->request((on ? "Z1" : "z1") + arguments);
     if (reply.empty())
-        throw std::runtime_error(what + " failed: the server has no breakpoints");
+        throw TargetError(what + " failed: the server has no breakpoints");
     RspClient::checkOk(reply, what);
 }
 
@@ -291,7 +293,7 @@ void GdbTarget::setWatchpoint(std::uint64_t address, std::uint64_t size, bool on
     const std::string what = (on ? "Setting a watchpoint at 0x" : "Removing the watchpoint at 0x") + hex(address);
     const std::string reply = client_->request((on ? "Z2," : "z2,") + hex(address) + "," + hex(size));
     if (reply.empty())
-        throw std::runtime_error(what + " failed: the server has no watchpoints");
+        throw TargetError(what + " failed: the server has no watchpoints");
     RspClient::checkOk(reply, what);
 }
 

@@ -53,7 +53,7 @@ bundles::TargetContexts targetOf(const std::shared_ptr<GdbDevice>& device)
 } // namespace
 
 GdbTool::GdbTool(IOrixDebugger& debugger, std::string id, std::shared_ptr<GdbConnection> connection)
-    : DriverTool(std::move(id), "gdbremote", kGdbRemoteToolType, connection), debugger_(debugger),
+    : DriverTool(debugger, std::move(id), "gdbremote", kGdbRemoteToolType, connection),
       connection_(std::move(connection))
 {
     properties_[ToolKey::DeviceName] = connection_->isQemu() ? deviceOfMachine(connection_->text(kMachineProperty)) : "";
@@ -63,7 +63,7 @@ GdbTool::GdbTool(IOrixDebugger& debugger, std::string id, std::shared_ptr<GdbCon
 
 GdbTool::~GdbTool()
 {
-    release(false);
+    dropTarget(false);
     waitForLossReport();
 }
 
@@ -98,7 +98,7 @@ std::unique_ptr<RspClient> GdbTool::connectClient(const std::string& host, std::
     for (;;) {
         try {
             return std::make_unique<RspClient>(host, port, options);
-        } catch (const RspConnectionLost&) {
+        } catch (const TargetLostError&) {
             // A QEMU we started opens its stub a moment after its UART: wait for it.
             const bool starting = qemu_ && qemu_->alive() && std::chrono::steady_clock::now() < deadline;
             if (!starting)
@@ -108,76 +108,52 @@ std::unique_ptr<RspClient> GdbTool::connectClient(const std::string& host, std::
     }
 }
 
-void GdbTool::connect(Status& status)
+void GdbTool::attachTarget(std::shared_ptr<DIDevice> description, const std::string& deviceName)
 {
     // Starting QEMU and opening the server take up to seconds: the replies to the commands
     // ahead of this one go out now.
     tcf::sendHeldReplies();
-    const auto deviceService = debugger_.getDeviceService();
-    if (!deviceService) {
-        status.setError(ErrorCode::RequiredObjectMissing, "No Device service to register the target with");
-        return;
-    }
-    release(true);
-    const std::string deviceName = text(ToolKey::DeviceName);
-    try {
-        std::shared_ptr<DIDevice> description;
-        if (!deviceName.empty()) {
-            Status read;
-            description = deviceService->getDeviceInfo(read, deviceName);
-            if (!description) {
-                status.setError(ErrorCode::NotFound, "No description of the device %s: set the tool's DeviceName",
-                                deviceName.c_str());
-                return;
-            }
-        }
-        std::string host = connection_->text("Host", "127.0.0.1");
-        std::uint16_t port = connection_->port();
-        if (connection_->isQemu()) {
-            const std::weak_ptr<GdbTool> self = shared_from_this();
-            qemu_ = std::make_unique<QemuProcess>(connection_->text(kMachineProperty, kDefaultQemuMachine), text(kKernelProperty),
-                                                  [self](const std::string& line) {
-                                                      if (const auto tool = self.lock())
-                                                          if (const auto target = tool->device())
-                                                              target->reportLine(line);
-                                                  },
-                                                  [self] {
-                                                      if (const auto tool = self.lock())
-                                                          tool->onLost("qemu-system-arm exited");
-                                                  });
-            host = "127.0.0.1";
-            port = qemu_->gdbPort();
-        }
-        auto client = connectClient(host, port);
+    std::string host = connection_->text("Host", "127.0.0.1");
+    std::uint16_t port = connection_->port();
+    if (connection_->isQemu()) {
         const std::weak_ptr<GdbTool> self = shared_from_this();
-        client->setLostHandler([self](const std::string& reason) {
-            if (const auto tool = self.lock())
-                tool->onLost(reason);
-        });
-        auto link = std::make_shared<TargetLink>(std::move(client));
-        auto device = GdbDevice::create(id_, deviceName.empty() ? kUndescribedDevice : deviceName, std::move(description),
-                                        link, text(kResetCommand));
-        {
-            std::lock_guard lock(mutex_);
-            device_ = device;
-            lossReported_ = false;
-            endpoint_ = host + ":" + std::to_string(port);
-            if (qemu_) {
-                properties_[kGdbPort] = port;
-                properties_[kQemuPid] = qemu_->pid();
-            }
-        }
-        EndpointsInUse::instance().add(endpoint_);
-        bundles::registerTarget(debugger_, targetOf(device));
-    } catch (const std::exception& error) {
-        release(false);
-        status.setError(ErrorCode::NotFound, "Cannot connect %s: %s", id_.c_str(), error.what());
-        return;
+        qemu_ = std::make_unique<QemuProcess>(connection_->text(kMachineProperty, kDefaultQemuMachine), text(kKernelProperty),
+                                              [self](const std::string& line) {
+                                                  if (const auto tool = self.lock())
+                                                      if (const auto target = tool->device())
+                                                          target->reportLine(line);
+                                              },
+                                              [self] {
+                                                  if (const auto tool = self.lock())
+                                                      tool->onLost("qemu-system-arm exited");
+                                              });
+        host = "127.0.0.1";
+        port = qemu_->gdbPort();
     }
-    setState(keys::ToolState::Ready);
+    auto client = connectClient(host, port);
+    const std::weak_ptr<GdbTool> self = shared_from_this();
+    client->setLostHandler([self](const std::string& reason) {
+        if (const auto tool = self.lock())
+            tool->onLost(reason);
+    });
+    auto link = std::make_shared<TargetLink>(std::move(client));
+    auto device = GdbDevice::create(id_, deviceName.empty() ? kUndescribedDevice : deviceName, std::move(description), link,
+                                    text(kResetCommand));
+    {
+        std::lock_guard lock(mutex_);
+        device_ = device;
+        lossReported_ = false;
+        endpoint_ = host + ":" + std::to_string(port);
+        if (qemu_) {
+            properties_[kGdbPort] = port;
+            properties_[kQemuPid] = qemu_->pid();
+        }
+    }
+    EndpointsInUse::instance().add(endpoint_);
+    bundles::registerTarget(debugger_, targetOf(device));
 }
 
-void GdbTool::release(bool detach)
+void GdbTool::dropTarget(bool detach)
 {
     std::shared_ptr<GdbDevice> device;
     std::unique_ptr<QemuProcess> qemu;
@@ -206,12 +182,6 @@ void GdbTool::release(bool detach)
     qemu.reset();
 }
 
-void GdbTool::disconnect(Status&)
-{
-    release(true);
-    setState(keys::ToolState::Idle);
-}
-
 void GdbTool::onLost(const std::string& reason)
 {
     {
@@ -224,7 +194,7 @@ void GdbTool::onLost(const std::string& reason)
     BackendLogger::error("gdbremote", "Tool " + id_ + ": " + reason);
     reportLoss(
         [this] {
-            release(false);
+            dropTarget(false);
             setState(keys::ToolState::Idle);
         },
         reason);
@@ -232,12 +202,11 @@ void GdbTool::onLost(const std::string& reason)
 
 std::vector<boost::json::object> GdbTool::detectDevices(Status& status)
 {
-    const auto target = device();
-    if (!target) {
-        status.setError(ErrorCode::NotFound, "Tool %s is not connected", id_.c_str());
-        return {};
-    }
-    return {{{"Name", target->getProperties().at("Name")}, {"Interface", "GDB remote"}}};
+    std::vector<boost::json::object> devices;
+    bundles::reportFailure(status, "", [&] {
+        devices.push_back({{"Name", connected(device())->getProperties().at("Name")}, {"Interface", "GDB remote"}});
+    });
+    return devices;
 }
 
 void GdbTool::genericCommand(Status& status, std::vector<std::uint8_t>&, const std::vector<std::uint8_t>&, int)
@@ -247,18 +216,7 @@ void GdbTool::genericCommand(Status& status, std::vector<std::uint8_t>&, const s
 
 bool GdbTool::genericStringCommand(Status& status, std::string& response, const std::string& command)
 {
-    const auto target = device();
-    if (!target) {
-        status.setError(ErrorCode::NotFound, "Tool %s is not connected", id_.c_str());
-        return false;
-    }
-    try {
-        response = target->monitor(command);
-        return true;
-    } catch (const std::exception& error) {
-        status.setError(ErrorCode::InvalidArguments, "%s", error.what());
-        return false;
-    }
+    return bundles::reportFailure(status, "", [&] { response = connected(device())->monitor(command); });
 }
 
 void GdbTool::specialOperation(Status& status, const std::string& operation, const boost::json::object& parameters)
@@ -290,16 +248,7 @@ void GdbTool::specialOperation(Status& status, const std::string& operation, con
                         operation.c_str());
         return;
     }
-    const auto target = device();
-    if (!target) {
-        status.setError(ErrorCode::NotFound, "Tool %s is not connected", id_.c_str());
-        return;
-    }
-    try {
-        found->second(*target);
-    } catch (const std::exception& error) {
-        status.setError(ErrorCode::InvalidArguments, "%s failed: %s", operation.c_str(), error.what());
-    }
+    bundles::reportFailure(status, operation + " failed", [&] { found->second(*connected(device())); });
 }
 
 } // namespace hil::gdbremote

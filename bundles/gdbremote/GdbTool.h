@@ -43,8 +43,6 @@ public:
     void setToolProperties(const boost::json::object& properties) override;
     /// NaN: a GDB server does not tell the target's voltage.
     double getTargetVoltage() override;
-    void connect(Status& status) override;
-    void disconnect(Status& status) override;
     std::vector<boost::json::object> detectDevices(Status& status) override;
     /// Points to the text commands: a GDB server takes monitor commands, not raw bytes.
     void genericCommand(Status& status, std::vector<std::uint8_t>& response, const std::vector<std::uint8_t>& request,
@@ -52,16 +50,20 @@ public:
     bool genericStringCommand(Status& status, std::string& response, const std::string& command) override;
     void specialOperation(Status& status, const std::string& operation, const boost::json::object& parameters) override;
 
+protected:
+    void attachTarget(std::shared_ptr<DIDevice> description, const std::string& deviceName) override;
+    /// Drops the device, the connection and the QEMU.
+    void dropTarget(bool detach) override;
+    /// A target of no known device still has its registers and memory.
+    bool describedOnly() const override { return false; }
+
 private:
     std::chrono::milliseconds timeout() const;
     /// Connects to the server, retrying while a QEMU we started is still opening its stub.
     std::unique_ptr<RspClient> connectClient(const std::string& host, std::uint16_t port);
     std::shared_ptr<GdbDevice> device() const;
-    /// Unregisters and drops the device, the connection and the QEMU; detaches when `detach`.
-    void release(bool detach);
     void onLost(const std::string& reason);
 
-    IOrixDebugger& debugger_;
     const std::shared_ptr<GdbConnection> connection_;
     std::unique_ptr<QemuProcess> qemu_;
     std::shared_ptr<GdbDevice> device_;

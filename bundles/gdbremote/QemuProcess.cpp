@@ -21,6 +21,7 @@
 #include <unistd.h>
 
 #include "bundles/gdbremote/LineAssembler.h"
+#include "platform/common/Errors.h"
 
 namespace hil::gdbremote {
 
@@ -51,7 +52,7 @@ std::uint16_t freeLoopbackPort()
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
         if (fd >= 0)
             ::close(fd);
-        throw std::runtime_error(std::string("No free loopback port for QEMU: ") + std::strerror(errno));
+        throw TargetError(std::string("No free loopback port for QEMU: ") + std::strerror(errno));
     }
     ::close(fd);
     return ntohs(address.sin_port);
@@ -100,14 +101,14 @@ void QemuProcess::checkKernel(const std::string& path)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in)
-        throw std::runtime_error("The kernel " + path + " cannot be read");
+        throw NotFoundError("The kernel " + path + " cannot be read");
     unsigned char header[20] = {};
     in.read(reinterpret_cast<char*>(header), sizeof header);
     if (in.gcount() < static_cast<std::streamsize>(sizeof header) || std::memcmp(header, "\x7f" "ELF", 4) != 0)
-        throw std::runtime_error("The kernel " + path + " is not an ELF file");
+        throw SourceFileError("The kernel " + path + " is not an ELF file");
     const unsigned machine = header[5] == 2 ? (header[18] << 8 | header[19]) : (header[19] << 8 | header[18]);
     if (header[4] != 1 || machine != kArmMachine)
-        throw std::runtime_error("The kernel " + path + " is an ELF file, but not for 32-bit ARM");
+        throw SourceFileError("The kernel " + path + " is an ELF file, but not for 32-bit ARM");
 }
 
 QemuProcess::QemuProcess(const std::string& machine, const std::string& kernel, LineHandler onLine, ExitHandler onExit)
@@ -115,7 +116,7 @@ QemuProcess::QemuProcess(const std::string& machine, const std::string& kernel, 
 {
     const std::string program = executable();
     if (program.empty())
-        throw std::runtime_error("qemu-system-arm is not installed (looked on the PATH and in HIL_QEMU)");
+        throw NotFoundError("qemu-system-arm is not installed (looked on the PATH and in HIL_QEMU)");
     if (!kernel.empty())
         checkKernel(kernel);
     // Three distinct ports: UART0, semihosting output, the stub.
@@ -127,7 +128,7 @@ QemuProcess::QemuProcess(const std::string& machine, const std::string& kernel, 
     char errorFile[] = "/tmp/hilcore-qemu-XXXXXX";
     const int errorFd = ::mkstemp(errorFile);
     if (errorFd < 0)
-        throw std::runtime_error(std::string("Cannot make a file for QEMU's messages: ") + std::strerror(errno));
+        throw TargetError(std::string("Cannot make a file for QEMU's messages: ") + std::strerror(errno));
     ::close(errorFd);
     errorFile_ = errorFile;
     try {
@@ -161,7 +162,7 @@ void QemuProcess::start(const std::string& program, const std::string& machine, 
 
     pid_ = ::fork();
     if (pid_ < 0)
-        throw std::runtime_error(std::string("Cannot start QEMU: ") + std::strerror(errno));
+        throw TargetError(std::string("Cannot start QEMU: ") + std::strerror(errno));
     if (pid_ == 0) {
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         // The back-end's threads block the signals it waits for; QEMU must hear SIGTERM.
@@ -184,9 +185,9 @@ void QemuProcess::start(const std::string& program, const std::string& machine, 
         int connected;
         while ((connected = connectLoopback(port)) < 0) {
             if (!alive())
-                throw std::runtime_error("qemu-system-arm could not start machine " + machine + ": " + readTail(errorFile_));
+                throw TargetError("qemu-system-arm could not start machine " + machine + ": " + readTail(errorFile_));
             if (Clock::now() > deadline)
-                throw std::runtime_error(std::string("qemu-system-arm did not open its ") + what + " socket within 10 s");
+                throw TargetError(std::string("qemu-system-arm did not open its ") + what + " socket within 10 s");
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
         outputs_.push_back(connected);

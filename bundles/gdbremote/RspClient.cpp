@@ -13,6 +13,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include "platform/common/Errors.h"
 #include "platform/tcf/HeldReplies.h"
 
 namespace hil::gdbremote {
@@ -78,7 +79,7 @@ void RspClient::connectSocket(const std::string& host, std::uint16_t port)
     hints.ai_socktype = SOCK_STREAM;
     addrinfo* found = nullptr;
     if (const int error = ::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found); error != 0)
-        throw RspConnectionLost("Cannot resolve GDB server host " + host + ": " + gai_strerror(error));
+        throw TargetLostError("Cannot resolve GDB server host " + host + ": " + gai_strerror(error));
     std::string problem = "no address";
     for (auto* address = found; address; address = address->ai_next) {
         const int fd = ::socket(address->ai_family, address->ai_socktype | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
@@ -107,7 +108,7 @@ void RspClient::connectSocket(const std::string& host, std::uint16_t port)
     }
     ::freeaddrinfo(found);
     if (socket_ < 0)
-        throw RspConnectionLost("Cannot connect to the GDB server at " + endpoint_ + ": " + problem);
+        throw TargetLostError("Cannot connect to the GDB server at " + endpoint_ + ": " + problem);
 }
 
 void RspClient::negotiate()
@@ -115,11 +116,11 @@ void RspClient::negotiate()
     std::string reply;
     try {
         reply = request(kClientFeatures);
-    } catch (const RspConnectionLost&) {
-        throw RspConnectionLost("The server at " + endpoint_ + " is not a GDB server: " + lostReason_);
+    } catch (const TargetLostError&) {
+        throw TargetLostError("The server at " + endpoint_ + " is not a GDB server: " + lostReason_);
     }
     if (reply.empty() || rsp::isErrorReply(reply))
-        throw RspConnectionLost("The server at " + endpoint_ + " is not a GDB server: it does not answer qSupported");
+        throw TargetLostError("The server at " + endpoint_ + " is not a GDB server: it does not answer qSupported");
     features_ = rsp::parseFeatures(reply);
     if (const auto size = features_.find("PacketSize"); size != features_.end())
         if (const auto value = rsp::parseHexNumber(size->second); value && *value >= 64)
@@ -166,7 +167,7 @@ bool RspClient::lost() const
 
 void RspClient::throwLost() const
 {
-    throw RspConnectionLost("The GDB server at " + endpoint_ + " is lost: " + lostReason_);
+    throw TargetLostError("The GDB server at " + endpoint_ + " is lost: " + lostReason_);
 }
 
 void RspClient::markLost(const std::string& reason)
@@ -258,7 +259,7 @@ void RspClient::checkIdle(const std::string& what) const
     if (lost_)
         throwLost();
     if (running_)
-        throw std::logic_error("The target is running: halt it before " + what);
+        throw StateError(ErrorCode::TargetRunning, "The target is running: halt it before " + what);
 }
 
 std::string RspClient::request(const std::string& packet)
@@ -291,7 +292,7 @@ std::string RspClient::monitor(const std::string& command)
     if (reply == "OK")
         return output;
     if (reply.empty())
-        throw std::runtime_error("The GDB server at " + endpoint_ + " has no monitor commands");
+        throw TargetError("The GDB server at " + endpoint_ + " has no monitor commands");
     if (rsp::isErrorReply(reply))
         throw RspRefused("The monitor command \"" + command + "\" failed: error 0x" + reply.substr(1),
                          rsp::errorNumber(reply));
@@ -362,7 +363,7 @@ void RspClient::checkOk(const std::string& reply, const std::string& what)
         return;
     if (rsp::isErrorReply(reply))
         throw RspRefused(what + " failed: error 0x" + reply.substr(1), rsp::errorNumber(reply));
-    throw std::runtime_error(what + " failed: the server answered \"" + reply.substr(0, 40) + "\"");
+    throw TargetError(what + " failed: the server answered \"" + reply.substr(0, 40) + "\"");
 }
 
 bool RspClient::readSome(Clock::time_point deadline)

@@ -14,23 +14,18 @@
 #include <thread>
 
 #include "bundles/gdbremote/RspCodec.h"
+#include "platform/common/Errors.h"
 
 namespace hil::gdbremote {
 
-/// The server refused a request with "Exx".
-class RspRefused : public std::runtime_error {
+/// The server refused a request with "Exx"; `number` is the xx.
+class RspRefused : public TargetError {
 public:
-    RspRefused(const std::string& what, int code) : std::runtime_error(what), code_(code) {}
-    int code() const { return code_; }
+    RspRefused(const std::string& what, int number) : TargetError(what), number_(number) {}
+    int number() const { return number_; }
 
 private:
-    int code_;
-};
-
-/// The connection to the server is gone, or never was; every later request throws it too.
-class RspConnectionLost : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
+    int number_;
 };
 
 /// A client of one GDB remote protocol server over TCP: the packet layer.
@@ -40,7 +35,7 @@ public:
 /// acknowledgement and its reply, and a NAK is answered by sending again (three times at most).
 /// A server that does not answer in time, closes, sends a packet longer than `maxPacketBytes`
 /// or a run-length code that cannot be expanded is taken as lost: the lost handler runs once,
-/// with the reason, and every request from then on throws `RspConnectionLost` at once. (A late
+/// with the reason, and every request from then on throws `TargetLostError` at once. (A late
 /// reply would otherwise answer the next request.)
 ///
 /// While the target runs (after `resume`), no packet is sent: a request throws
@@ -64,7 +59,7 @@ public:
     using StopHandler = std::function<void(const rsp::StopReply& stop)>;
     using LostHandler = std::function<void(const std::string& reason)>;
 
-    /// Throws `RspConnectionLost` naming host and port when it cannot connect or the server
+    /// Throws `TargetLostError` naming host and port when it cannot connect or the server
     /// does not answer `qSupported`.
     RspClient(const std::string& host, std::uint16_t port, Options options);
     RspClient(const std::string& host, std::uint16_t port) : RspClient(host, port, Options{}) {}

@@ -6,6 +6,7 @@
 #include <Poco/DOM/Element.h>
 #include <Poco/DOM/NodeList.h>
 
+#include "platform/common/Errors.h"
 #include "platform/common/TextNumbers.h"
 #include "platform/xml/UntrustedXml.h"
 
@@ -22,14 +23,14 @@ int parseInt(const std::string& text, const std::string& what)
 {
     if (const auto value = parseUnsigned(text); value && *value <= 0x7FFFFFFF)
         return static_cast<int>(*value);
-    throw std::runtime_error(what + " \"" + text + "\" is not a number");
+    throw TargetError(what + " \"" + text + "\" is not a number");
 }
 
 std::uint64_t parseAddress(const std::string& text, const std::string& what)
 {
     if (const auto value = parseUnsigned(text))
         return *value;
-    throw std::runtime_error("memory map: " + what + " \"" + text + "\" is not a number");
+    throw TargetError("memory map: " + what + " \"" + text + "\" is not a number");
 }
 
 class DescriptionWalker {
@@ -39,9 +40,9 @@ public:
     void walkAnnex(const std::string& annex, int depth)
     {
         if (depth > kMaxIncludeDepth)
-            throw std::runtime_error(annex + ": includes nested deeper than " + std::to_string(kMaxIncludeDepth));
+            throw TargetError(annex + ": includes nested deeper than " + std::to_string(kMaxIncludeDepth));
         if (++annexesRead_ > kMaxAnnexes)
-            throw std::runtime_error(annex + ": more than " + std::to_string(kMaxAnnexes) + " annexes included");
+            throw TargetError(annex + ": more than " + std::to_string(kMaxAnnexes) + " annexes included");
         // Servers send `<!DOCTYPE target SYSTEM "gdb-target.dtd">`: read past, never fetched.
         const auto document = xml::parseUntrusted(read_(annex), annex);
         walk(document->documentElement(), annex, depth);
@@ -69,14 +70,14 @@ private:
     void add(const Poco::XML::Element& reg, const std::string& annex)
     {
         if (registers.size() >= maxRegisters_)
-            throw std::runtime_error(annex + ": more than " + std::to_string(maxRegisters_) + " registers");
+            throw TargetError(annex + ": more than " + std::to_string(maxRegisters_) + " registers");
         RemoteRegister described;
         described.name = reg.getAttribute("name");
         if (described.name.empty())
-            throw std::runtime_error(annex + ": a register without a name");
+            throw TargetError(annex + ": a register without a name");
         described.bitSize = parseInt(reg.getAttribute("bitsize"), annex + ": bitsize of " + described.name);
         if (described.bitSize < 1 || described.bitSize > kMaxBitSize)
-            throw std::runtime_error(annex + ": register " + described.name + " has " + std::to_string(described.bitSize) +
+            throw TargetError(annex + ": register " + described.name + " has " + std::to_string(described.bitSize) +
                                      " bits");
         const std::string number = reg.getAttribute("regnum");
         described.number = number.empty() ? nextNumber_ : parseInt(number, annex + ": regnum of " + described.name);

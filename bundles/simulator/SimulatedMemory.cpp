@@ -6,6 +6,7 @@
 #include <stdexcept>
 
 #include "bundles/common/MemoryTransfer.h"
+#include "platform/common/Errors.h"
 
 namespace hil::simulator {
 
@@ -37,7 +38,7 @@ void appendRange(MemoryRanges& ranges, std::uint64_t address, std::uint64_t leng
 void checkRangeSize(std::int64_t size)
 {
     if (size <= 0)
-        throw std::invalid_argument("a cached range needs a positive size, not " + std::to_string(size));
+        throw UsageError("a cached range needs a positive size, not " + std::to_string(size));
 }
 
 } // namespace
@@ -193,7 +194,7 @@ void SimulatedMemory::fillMemory(std::uint64_t address, int, std::vector<std::ui
 {
     bundles::checkTransfer(count, 0, std::numeric_limits<std::size_t>::max());
     if (pattern.empty() && count > 0)
-        throw std::invalid_argument("a fill needs a pattern of at least one byte");
+        throw UsageError("a fill needs a pattern of at least one byte");
     MemoryRanges written;
     {
         std::lock_guard lock(mutex_);

@@ -22,7 +22,7 @@ namespace hil::simulator {
 /// through the error map, with `kNoMemory` inside the space where no segment is, `kOutsideSpace`
 /// beyond the space, and `kReadOnly` for a write to a read-only segment; the other bytes are
 /// transferred. Bytes that fail to read keep what the buffer held. A negative count, or one
-/// that does not fit the buffer, is thrown as `std::invalid_argument`.
+/// that does not fit the buffer, is thrown as `UsageError`.
 ///
 /// In a space of at most 32 address bits, an address whose upper 32 bits are all ones is taken
 /// as its lower 32 bits: clients that carry addresses as signed 32-bit numbers reach the upper

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "core/interfaces/PropertyKeys.h"
+#include "platform/common/Errors.h"
 
 namespace hil::simulator {
 
@@ -70,7 +71,7 @@ void SimulatedRegister::getValue(std::vector<std::uint8_t>& value)
 void SimulatedRegister::setValue(const std::vector<std::uint8_t>& value)
 {
     if (value.size() != value_.size())
-        throw std::invalid_argument("register " + layout_.name + " takes " + std::to_string(value_.size()) +
+        throw UsageError("register " + layout_.name + " takes " + std::to_string(value_.size()) +
                                     " bytes, not " + std::to_string(value.size()));
     {
         std::lock_guard lock(mutex_);

@@ -29,7 +29,7 @@ bundles::TargetContexts targetOf(SimulatedDevice& device)
 
 SimulatedTool::SimulatedTool(IOrixDebugger& debugger, std::string id, std::string name, std::string toolType,
                              std::shared_ptr<IConnection> connection)
-    : DriverTool(std::move(id), name, toolType, connection), debugger_(debugger), connection_(std::move(connection))
+    : DriverTool(debugger, std::move(id), name, toolType, connection), connection_(std::move(connection))
 {
     properties_[ToolKey::DeviceName] = "DEMO8";
     properties_[kTargetVoltage] = kDefaultVolts;
@@ -38,7 +38,11 @@ SimulatedTool::SimulatedTool(IOrixDebugger& debugger, std::string id, std::strin
 
 SimulatedTool::~SimulatedTool() { waitForLossReport(); }
 
-bool SimulatedTool::isConnected() const { return text(ToolKey::State) == keys::ToolState::Ready; }
+std::shared_ptr<SimulatedDevice> SimulatedTool::device() const
+{
+    std::lock_guard lock(mutex_);
+    return device_;
+}
 
 void SimulatedTool::setToolProperties(const boost::json::object& properties)
 {
@@ -59,36 +63,17 @@ double SimulatedTool::getTargetVoltage()
     return error ? std::nan("") : value;
 }
 
-void SimulatedTool::connect(Status& status)
+void SimulatedTool::attachTarget(std::shared_ptr<DIDevice> description, const std::string&)
 {
-    const auto deviceService = debugger_.getDeviceService();
-    if (!deviceService) {
-        status.setError(ErrorCode::RequiredObjectMissing, "No Device service to register the simulated device with");
-        return;
+    auto device = SimulatedDevice::create(id_, std::move(description));
+    {
+        std::lock_guard lock(mutex_);
+        device_ = device;
     }
-    dropDevice();
-    const std::string deviceName = text(ToolKey::DeviceName);
-    try {
-        Status read;
-        auto description = deviceService->getDeviceInfo(read, deviceName);
-        if (!description) {
-            status.setError(ErrorCode::NotFound, "No description of the device %s", deviceName.c_str());
-            return;
-        }
-        auto device = SimulatedDevice::create(id_, std::move(description));
-        {
-            std::lock_guard lock(mutex_);
-            device_ = device;
-        }
-        bundles::registerTarget(debugger_, targetOf(*device));
-    } catch (const std::exception& error) {
-        status.setError(ErrorCode::NotFound, "Cannot simulate %s: %s", deviceName.c_str(), error.what());
-        return;
-    }
-    setState(keys::ToolState::Ready);
+    bundles::registerTarget(debugger_, targetOf(*device));
 }
 
-void SimulatedTool::dropDevice()
+void SimulatedTool::dropTarget(bool)
 {
     std::shared_ptr<SimulatedDevice> device;
     {
@@ -101,19 +86,14 @@ void SimulatedTool::dropDevice()
     bundles::unregisterTarget(debugger_, targetOf(*device));
 }
 
-void SimulatedTool::disconnect(Status&)
-{
-    dropDevice();
-    setState(keys::ToolState::Idle);
-}
-
 std::vector<boost::json::object> SimulatedTool::detectDevices(Status& status)
 {
-    if (!isConnected()) {
-        status.setError(ErrorCode::NotFound, "Tool %s is not connected", id_.c_str());
-        return {};
-    }
-    return {{{"Name", text(ToolKey::DeviceName)}, {"Interface", "SWD"}}};
+    std::vector<boost::json::object> devices;
+    bundles::reportFailure(status, "", [&] {
+        connected(device());
+        devices.push_back({{"Name", text(ToolKey::DeviceName)}, {"Interface", "SWD"}});
+    });
+    return devices;
 }
 
 void SimulatedTool::startUpgrade(bool force, tcf::IIntermediateResult& progress, Status&)
@@ -241,7 +221,7 @@ void SimulatedTool::specialOperation(Status& status, const std::string& operatio
         const auto* reason = parameters.if_contains("Reason");
         const std::string why = reason && reason->is_string() ? std::string(reason->get_string())
                                                               : "Connection to " + id_ + " lost";
-        dropDevice();
+        dropTarget(false);
         setState(keys::ToolState::Idle);
         // A real probe reports its loss from its own driver thread, not from the command.
         reportLoss({}, why);

@@ -38,8 +38,6 @@ public:
 
     void setToolProperties(const boost::json::object& properties) override;
     double getTargetVoltage() override;
-    void connect(Status& status) override;
-    void disconnect(Status& status) override;
     std::vector<boost::json::object> detectDevices(Status& status) override;
     void startUpgrade(bool force, tcf::IIntermediateResult& progress, Status& status) override;
     void checkFirmware(Status& status) override;
@@ -51,14 +49,16 @@ public:
     bool calibrate(Status& status) override;
     void specialOperation(Status& status, const std::string& operation, const boost::json::object& parameters) override;
 
+protected:
+    void attachTarget(std::shared_ptr<DIDevice> description, const std::string& deviceName) override;
+    /// Unregisters the simulated device, when there is one, and releases its stimuli.
+    void dropTarget(bool detach) override;
+
 private:
-    bool isConnected() const;
-    /// Unregisters the simulated device, when there is one.
-    void dropDevice();
+    std::shared_ptr<SimulatedDevice> device() const;
     void stimulate(Status& status, const boost::json::object& parameters);
     void releaseStimuli();
 
-    IOrixDebugger& debugger_;
     std::shared_ptr<IConnection> connection_;
     std::shared_ptr<SimulatedDevice> device_;
     std::vector<std::shared_ptr<IStimuliProvider>> providers_;

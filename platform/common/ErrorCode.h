@@ -27,6 +27,18 @@ enum class ErrorCode : std::int32_t {
     UnknownDeviceError = 0x2002F,
     /// A required object is missing.
     RequiredObjectMissing = 0x20030,
+
+    // What the drivers, the pack manager and the CLI report of their own (see Errors.h).
+    /// The target is running and the operation needs it halted (TCF's IS_RUNNING).
+    TargetRunning = 14,
+    /// The tool has no target to act on: it is not connected (TCF's NOT_ACTIVE).
+    NotConnected = 20,
+    /// The target, or the server in front of it, refused or failed what it was asked.
+    TargetRefused = 0x20040,
+    /// The connection to the target is gone.
+    TargetLost = 0x20041,
+    /// A file given to read (a program, a description, a pack) is not what it claims to be.
+    BadSourceFile = 0x20042,
 };
 
 /// The numeric value of a code, as it travels on the wire.

@@ -4,6 +4,8 @@
 
 #include <boost/json.hpp>
 
+#include "platform/common/Errors.h"
+
 #include "tests/bundles/SimulatedDeviceFixture.h"
 
 namespace hil::simulator {
@@ -168,12 +170,12 @@ TEST_F(SimulatedTargetTest, TransfersThatCannotFitTheirBufferAreThrown)
     auto data = memory(connectedDevice(), "data");
     MemoryErrorMapPtr errors;
     Bytes two(2);
-    EXPECT_THROW(data->readMemory(0, 1, two, 0, -1, 0, nullptr, errors), std::invalid_argument);
-    EXPECT_THROW(data->readMemory(0, 1, two, 1, 2, 0, nullptr, errors), std::invalid_argument);
-    EXPECT_THROW(data->writeMemory(0, 1, two, 0, 3, 0, nullptr, errors), std::invalid_argument);
+    EXPECT_THROW(data->readMemory(0, 1, two, 0, -1, 0, nullptr, errors), UsageError);
+    EXPECT_THROW(data->readMemory(0, 1, two, 1, 2, 0, nullptr, errors), UsageError);
+    EXPECT_THROW(data->writeMemory(0, 1, two, 0, 3, 0, nullptr, errors), UsageError);
     Bytes none;
-    EXPECT_THROW(data->fillMemory(0, 1, none, 4, 0, nullptr, errors), std::invalid_argument);
-    EXPECT_THROW(data->cacheMemoryRange(0, 0, 0), std::invalid_argument);
+    EXPECT_THROW(data->fillMemory(0, 1, none, 4, 0, nullptr, errors), UsageError);
+    EXPECT_THROW(data->cacheMemoryRange(0, 0, 0), UsageError);
 }
 
 TEST_F(SimulatedTargetTest, CachedWritesWaitForTheCommitAndReadsSeeThem)
@@ -245,7 +247,7 @@ TEST_F(SimulatedTargetTest, RegisterWritesAreStoredAndAnnounced)
     sp->getValue(value);
     EXPECT_EQ(value, (Bytes{0xFF, 0x08}));
     EXPECT_THAT(announced, ElementsAre("sim-1.DEMO8.SP"));
-    EXPECT_THAT([&] { sp->setValue({0x01}); }, testing::ThrowsMessage<std::invalid_argument>("register SP takes 2 bytes, not 1"));
+    EXPECT_THAT([&] { sp->setValue({0x01}); }, testing::ThrowsMessage<UsageError>("register SP takes 2 bytes, not 1"));
     EXPECT_EQ(announced.size(), 1u);
 }
 
@@ -284,7 +286,7 @@ TEST_F(SimulatedTargetTest, TheDeviceReportsWhatItDoesWithinItsMessageSettings)
     messages->report(Severity::Error, "unheard");
     EXPECT_THAT(heard, ElementsAre("bench: hot"));
     EXPECT_THAT([&] { messages->setProperties({{"ContextName", "x"}, {"ReportingActive", "yes"}}); },
-                testing::ThrowsMessage<std::invalid_argument>("ReportingActive must be true or false"));
+                testing::ThrowsMessage<UsageError>("ReportingActive must be true or false"));
     EXPECT_EQ(boost::json::serialize(messages->getProperties()),
               R"({"ID":"sim-1.DEMO8.messages","ParentID":"sim-1.DEMO8","ContextName":"bench","ReportingActive":false,)"
               R"("SeverityThreshold":2})");

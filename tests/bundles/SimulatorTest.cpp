@@ -199,7 +199,8 @@ TEST_F(SimulatedDeviceTest, ConnectRegistersTheNamedDeviceAndDisconnectRemovesIt
     tool.setToolProperties({{"DeviceName", "DEMO99"}});
     Status failed;
     tool.connect(failed);
-    EXPECT_THAT(failed.getMessage(), HasSubstr("Cannot simulate DEMO99: No device files were found"));
+    EXPECT_THAT(failed.getMessage(), HasSubstr("Cannot connect sim-1: No device files were found"));
+    EXPECT_EQ(failed.getErrorCode(), ErrorCode::NotFound);
     EXPECT_EQ(tool.getProperties().at("State"), "Idle");
 }
 

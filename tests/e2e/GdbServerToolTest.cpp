@@ -10,6 +10,7 @@
 #include <boost/json.hpp>
 
 #include "platform/common/Base64.h"
+#include "platform/common/ErrorCode.h"
 #include "tests/e2e/EventLog.h"
 #include "tests/fakes/FakeGdbServer.h"
 #include "tests/fakes/TempDirectory.h"
@@ -18,6 +19,7 @@ namespace hil::e2e {
 namespace {
 
 using fakes::FakeGdbServer;
+using testing::AllOf;
 using testing::ElementsAre;
 using testing::HasSubstr;
 using namespace std::chrono_literals;
@@ -107,6 +109,8 @@ TEST(GdbServerTool, TargetWithFlashIsWrittenErasedAndLeftWithADetach)
     EXPECT_TRUE(events.waitFor(R"(Device contextRemoved ["gdbremote-1.target"])"));
 }
 
+std::string codeOf(ErrorCode code) { return "\"Code\":" + std::to_string(toInt(code)); }
+
 TEST(GdbServerTool, BadInputIsAClearErrorAndTheBackEndGoesOn)
 {
     fakes::TempDirectory directory;
@@ -123,17 +127,19 @@ TEST(GdbServerTool, BadInputIsAClearErrorAndTheBackEndGoesOn)
         std::string connection;
         std::string properties;
         std::string says;
+        ErrorCode code; ///< of our own error tree, or the Tool service's for a failed set-up
         std::string toolProperties = R"({"Timeout":500})";
     };
     const std::string kernel = boost::json::serialize(boost::json::object{{"Kernel", notAnImage.string()}});
     const std::string tcfPort = portOnly(backend.port());
     const std::vector<Case> cases{
-        {"unreachable endpoint", backend, kTcp, portOnly(closedPort()), "Connection refused"},
-        {"a server of another protocol", backend, kTcp, tcfPort, "is not a GDB server"},
-        {"no port", backend, kTcp, R"({"Host":"127.0.0.1"})", "Failed to create the connection"},
-        {"a kernel that is not ELF", backend, kQemu, "{}", "is not an ELF file", kernel},
-        {"a machine QEMU does not know", backend, kQemu, R"({"Machine":"no-such-board"})", "could not start machine no-such-board"},
-        {"no QEMU", noQemu, kQemu, "{}", "qemu-system-arm is not installed", kernel},
+        {"unreachable endpoint", backend, kTcp, portOnly(closedPort()), "Connection refused", ErrorCode::TargetLost},
+        {"a server of another protocol", backend, kTcp, tcfPort, "is not a GDB server", ErrorCode::TargetLost},
+        {"no port", backend, kTcp, R"({"Host":"127.0.0.1"})", "Failed to create the connection", ErrorCode::NotFound},
+        {"a kernel that is not ELF", backend, kQemu, "{}", "is not an ELF file", ErrorCode::BadSourceFile, kernel},
+        {"a machine QEMU does not know", backend, kQemu, R"({"Machine":"no-such-board"})",
+         "could not start machine no-such-board", ErrorCode::TargetRefused},
+        {"no QEMU", noQemu, kQemu, "{}", "qemu-system-arm is not installed", ErrorCode::NotFound, kernel},
     };
     for (const auto& c : cases) {
         auto client = connect(c.process);
@@ -144,8 +150,11 @@ TEST(GdbServerTool, BadInputIsAClearErrorAndTheBackEndGoesOn)
             client->call("Tool", "setProperties", {id, c.toolProperties});
             failure = client->call("Tool", "connect", {id}).values.at(0);
             EXPECT_THAT(client->call("Tool", "getContext", {id}).values.at(1), HasSubstr(R"("State":"Idle")")) << c.name;
+            EXPECT_THAT(client->call("Tool", "genericStringCommand", {id, R"("reset")"}).values.at(0),
+                        AllOf(HasSubstr("is not connected"), HasSubstr(codeOf(ErrorCode::NotConnected))))
+                << c.name;
         }
-        EXPECT_THAT(failure, HasSubstr(c.says)) << c.name;
+        EXPECT_THAT(failure, AllOf(HasSubstr(c.says), HasSubstr(codeOf(c.code)))) << c.name;
         EXPECT_THAT(client->call("Tool", "getSupportedToolTypes").values, ElementsAre("", "[" + kGdbRemote + "]")) << c.name;
     }
     // Without QEMU, no qemu connection is listed as attached.
