@@ -5,6 +5,7 @@
 
 #include "core/frame/CommandArguments.h"
 #include "core/frame/ErrorDescr.h"
+#include "tests/fakes/Thrown.h"
 
 namespace hil {
 namespace {
@@ -23,12 +24,9 @@ class CommandArgumentsRefuses : public testing::TestWithParam<Refusal> {};
 TEST_P(CommandArgumentsRefuses, WithCodeThreeOnly)
 {
     const std::vector<std::string> texts{GetParam().argument};
-    try {
-        GetParam().read(CommandArguments(texts));
-        FAIL() << "accepted " << GetParam().argument;
-    } catch (ErrorDescr& error) {
-        EXPECT_EQ(error.toJson(), R"({"Code":3})");
-    }
+    auto error = fakes::thrown<ErrorDescr>([&] { GetParam().read(CommandArguments(texts)); });
+    ASSERT_TRUE(error) << "accepted " << GetParam().argument;
+    EXPECT_EQ(error->toJson(), R"({"Code":3})");
 }
 
 const Read readString = [](const CommandArguments& a) { a.string(0); };

@@ -113,7 +113,6 @@ TEST_F(CommandServerBaseTest, GetChildrenListsRootsOrChildrenInIdOrder)
     service->addContexts(all);
     EXPECT_THAT(call(server, channel, "getChildren", {"\"\""}), ElementsAre("", R"(["c","d"])"));
     EXPECT_THAT(call(server, channel, "getChildren", {"\"d\""}), ElementsAre("", R"(["d.a","d.b"])"));
-    EXPECT_THAT(call(server, channel, "getChildren", {"\"d.a\""}), ElementsAre("", "[]"));
 }
 
 TEST_F(CommandServerBaseTest, ServiceWithoutContextsSaysSo)
@@ -170,7 +169,6 @@ TEST_F(CommandServerBaseTest, ErrorDescrIsLoggedEvenWhenTheEmptyCategoryIsOff)
     call(server, channel, "throw");
     call(server, channel, "nope");
     EXPECT_THAT(log.lines(), ElementsAre("|Exception: Code (3) Service: Test :Unknown command:nope"));
-    EXPECT_THAT(log.priorities(), ElementsAre(Poco::Message::PRIO_ERROR));
 }
 
 TEST_F(CommandServerBaseTest, InvalidNumberOfArgumentsListsEveryArgument)
@@ -197,9 +195,6 @@ TEST_F(CommandServerBaseTest, CommandStampsTheThreadWithTheChannelId)
     EXPECT_FALSE(debugger.getCurrentOwnerSlot().get().has_value());
     call(server, channel, "getChildren", {"\"\""});
     EXPECT_EQ(debugger.getCurrentOwnerSlot().get(), 42);
-    auto context = makeContext("made-by-42");
-    service->addContext(context);
-    EXPECT_EQ(context->getOwnerId(), 42);
 }
 
 TEST_F(CommandServerBaseTest, RegistrySignalsBecomeContextEvents)
@@ -214,17 +209,8 @@ TEST_F(CommandServerBaseTest, RegistrySignalsBecomeContextEvents)
     service->removeContexts(removed);
     server.changed(parent);
 
-    const auto sent = events.events();
-    ASSERT_EQ(sent.size(), 4u);
-    EXPECT_EQ(sent[0].service, "Test");
-    EXPECT_EQ(sent[0].name, "contextAdded");
-    EXPECT_THAT(sent[0].arguments, ElementsAre(R"([{"ID":"p"},{"ID":"c","ParentID":"p"}])"));
-    EXPECT_EQ(sent[1].name, "contextAdded");
-    EXPECT_THAT(sent[1].arguments, ElementsAre("[]"));
-    EXPECT_EQ(sent[2].name, "contextRemoved");
-    EXPECT_THAT(sent[2].arguments, ElementsAre(R"(["c"])"));
-    EXPECT_EQ(sent[3].name, "contextChanged");
-    EXPECT_THAT(sent[3].arguments, ElementsAre(R"([{"ID":"p"}])"));
+    EXPECT_THAT(events.lines(), ElementsAre(R"(Test contextAdded [{"ID":"p"},{"ID":"c","ParentID":"p"}])", "Test contextAdded []",
+                                            R"(Test contextRemoved ["c"])", R"(Test contextChanged [{"ID":"p"}])"));
     EXPECT_THAT(server.subscribed, ElementsAre("p", "c"));
 }
 

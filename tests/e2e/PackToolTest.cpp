@@ -4,9 +4,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include "tests/e2e/BackendProcess.h"
 #include "tests/fakes/TempDirectory.h"
 #include "tests/fakes/ZipWriter.h"
@@ -25,13 +22,7 @@ protected:
                           "' HIL_PACK_CACHE='" + cache.path().string() + "' " + HIL_PACK_TOOL_PATH + " " + arguments);
     }
 
-    static std::string sample(const std::string& name)
-    {
-        std::ifstream in(std::string(HIL_SVD_DIR) + "/" + name, std::ios::binary);
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
+    static std::string sample(const std::string& name) { return fakes::readFile(std::string(HIL_SVD_DIR) + "/" + name); }
 
     fakes::TempDirectory work;
     fakes::TempDirectory folder;
@@ -46,21 +37,14 @@ TEST_F(PackToolTest, ImportsChecksListsAndShows)
     const auto imported = tool("import CMSDK_CM3.svd --out out");
     EXPECT_EQ(imported.exitCode, 0) << imported.output;
     EXPECT_EQ(imported.output, "out/CMSDK_CM3.tdesc\n");
-    std::ifstream index(work.path() / "out/pack.index");
-    std::stringstream indexText;
-    indexText << index.rdbuf();
-    EXPECT_EQ(indexText.str(), "# mine\n[KEEP]\nfiles = keep.tdesc\n\n"
+    EXPECT_EQ(fakes::readFile(work.path() / "out/pack.index"), "# mine\n[KEEP]\nfiles = keep.tdesc\n\n"
                                "[CMSDK_CM3]\nfiles = CMSDK_CM3.tdesc\nArchitecture = CORTEX-M3\nVendor = ARM Ltd.\n");
     const auto checked = tool("check out/CMSDK_CM3.tdesc");
     EXPECT_EQ(checked.exitCode, 0);
     EXPECT_EQ(checked.output, "out/CMSDK_CM3.tdesc: 14 peripherals, 116 registers, 0 faults\n");
     // The shipped sample is this import: a change to the writer shows here first.
-    std::ifstream shipped(std::string(HIL_DEVICES_DIR) + "/CMSDK_CM3.tdesc");
-    std::ifstream fresh(work.path() / "out/CMSDK_CM3.tdesc");
-    std::stringstream shippedText, freshText;
-    shippedText << shipped.rdbuf();
-    freshText << fresh.rdbuf();
-    EXPECT_EQ(shippedText.str(), freshText.str()) << "run hilcore-pack import on the sample SVD again";
+    EXPECT_EQ(fakes::readFile(std::string(HIL_DEVICES_DIR) + "/CMSDK_CM3.tdesc"), fakes::readFile(work.path() / "out/CMSDK_CM3.tdesc"))
+        << "run hilcore-pack import on the sample SVD again";
 
     // A pack archive: every device, with its memories.
     const std::string pdsc = R"(<package><vendor>Velmora</vendor><name>T</name><devices>

@@ -5,9 +5,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 #include <boost/algorithm/string/replace.hpp>
 #include <boost/json.hpp>
 
@@ -17,17 +14,10 @@
 namespace hil::e2e {
 namespace {
 
-using testing::Contains;
 using testing::ElementsAre;
 using testing::HasSubstr;
 
-std::string sampleSvd(const std::string& name)
-{
-    std::ifstream in(std::string(HIL_SVD_DIR) + "/" + name, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+std::string sampleSvd(const std::string& name) { return fakes::readFile(std::string(HIL_SVD_DIR) + "/" + name); }
 
 class PacksTest : public testing::Test {
 protected:
@@ -107,23 +97,6 @@ TEST_F(PacksTest, ListsShowsAndOpensDevicesOfTheIndexAndOfThePackFolders)
     const auto rescanned = value("rescan").as_object();
     EXPECT_EQ(rescanned.at("devices"), 6);
     EXPECT_THAT(names(value("list", {R"("copy")"})), ElementsAre("CMSDK_COPY"));
-}
-
-TEST_F(PacksTest, TheImportedCmsdkDeviceHasItsUartsWithTheFieldsOfItsSvd)
-{
-    const auto reply = client->call("Device", "getRegisterGroupInstance", {R"("CMSDK_CM3")", R"("UART0")", R"("UART0")"});
-    ASSERT_EQ(reply.values.at(0), "");
-    const auto group = boost::json::parse(reply.values.at(1)).as_object();
-    EXPECT_EQ(group.at("address"), 0x40004000);
-    std::vector<std::string> registers;
-    for (const auto& reg : group.at("registers").as_array()) {
-        std::string line = std::string(reg.at("name").as_string()) + "@" + std::to_string(reg.at("offset").as_int64());
-        for (const auto& bitfield : reg.at("bitfields").as_array())
-            line += " " + std::string(bitfield.at("name").as_string());
-        registers.push_back(line);
-    }
-    EXPECT_THAT(registers, Contains("CTRL@8 HSTX RVOVINT TXOVINT RXINT TXINT RXEN TXEN"));
-    EXPECT_THAT(registers, Contains("BAUDDIV@16"));
 }
 
 } // namespace

@@ -69,6 +69,18 @@ public:
                 named.push_back(std::move(event));
         return named;
     }
+    /// Each event (of that name, when one is given) as "SERVICE NAME ARGUMENT...", one line each.
+    std::vector<std::string> lines(const std::string& name = "") const
+    {
+        std::vector<std::string> lines;
+        for (const auto& event : sink_->events())
+            if (name.empty() || event.name == name) {
+                lines.push_back(event.service + " " + event.name);
+                for (const auto& argument : event.arguments)
+                    lines.back() += " " + argument;
+            }
+        return lines;
+    }
     std::vector<RecordingEventSink::Event> waitForEvents(std::size_t count,
                                                          std::chrono::milliseconds timeout = std::chrono::seconds(5)) const
     {

@@ -3,11 +3,19 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include <unistd.h>
 
 namespace hil::fakes {
+
+/// The whole of `file`, or "" when it cannot be read.
+inline std::string readFile(const std::filesystem::path& file)
+{
+    std::ifstream in(file, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
 
 /// A fresh directory under the system's temporary directory, removed with everything in it.
 class TempDirectory {

@@ -67,9 +67,9 @@ TEST_P(HostOptionsRefuse, WithAReason)
 
 INSTANTIATE_TEST_SUITE_P(
     CommandLines, HostOptionsRefuse,
+    // What HOST:PORT texts are refused is TextNumbers' HostPorts table; one here shows it is used.
     testing::Values(std::vector<std::string>{"--listen"}, std::vector<std::string>{"--listen", "1534"},
-                    std::vector<std::string>{"--listen", ":1534"}, std::vector<std::string>{"--listen", "h:70000"},
-                    std::vector<std::string>{"--listen", "h:-1"}, std::vector<std::string>{"--max-clients", "0"},
+                    std::vector<std::string>{"--max-clients", "0"},
                     std::vector<std::string>{"--max-message-bytes", "lots"}, std::vector<std::string>{"--verbose"},
                     std::vector<std::string>{"--log-mask", "0x2g"},
                     // A file the user names must exist; only the default ones may be missing.

@@ -2,7 +2,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <sstream>
 
 #include <boost/algorithm/string/replace.hpp>
@@ -13,6 +12,7 @@
 #include "packmanager/SimplePackService.h"
 #include "packmanager/SvdReader.h"
 #include "tests/fakes/TempDirectory.h"
+#include "tests/fakes/Thrown.h"
 #include "tests/fakes/ZipWriter.h"
 
 namespace hil::packs {
@@ -26,14 +26,6 @@ using testing::ElementsAreArray;
 using testing::HasSubstr;
 using testing::IsEmpty;
 using testing::Not;
-
-std::string fileText(const fs::path& file)
-{
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 /// A device "VM32" with a cluster, a dim list, a derived peripheral and an enumeration.
 const std::string kVm32Svd = R"(<device><name>VM32</name><vendor>Velmora</vendor><cpu><name>CM4</name><endian>little</endian></cpu>
@@ -98,21 +90,15 @@ TEST(PdscReader, FaultsNameTheFile)
         {"<package><devices><family><device/></family></devices></package>", "bad.pdsc: a <device> has no Dname"},
         {"<package><devices><family><device Dname=\"D\"><memory name=\"M\" start=\"x\" size=\"1\"/></device></family></devices></package>",
          "bad.pdsc: memory M: \"x\" is not a number"}};
-    for (const auto& [text, expected] : cases) {
-        try {
-            PdscReader::read(text, "bad.pdsc");
-            ADD_FAILURE() << text;
-        } catch (const PackSourceError& error) {
-            EXPECT_THAT(error.what(), HasSubstr(expected));
-        }
-    }
+    for (const auto& [text, expected] : cases)
+        EXPECT_THAT(fakes::errorText<PackSourceError>([&] { PdscReader::read(text, "bad.pdsc"); }), HasSubstr(expected));
 }
 
 class PackCatalogTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        packs.write("loose/ARM_Sample.svd", fileText(HIL_SVD_DIR "/ARM_Sample.svd"));
+        packs.write("loose/ARM_Sample.svd", fakes::readFile(HIL_SVD_DIR "/ARM_Sample.svd"));
         packs.write("Velmora/VM_DFP/1.2.0/Velmora.VM_DFP.pdsc", kPdsc);
         packs.write("Velmora/VM_DFP/1.2.0/SVD/VM32.svd", kVm32Svd);
         std::string otherPdsc = kPdsc;
@@ -123,7 +109,7 @@ protected:
         fakes::writeZip(packs.path() / "bad/empty.pack", {{"docs/readme.txt", "no pack"}});
         packs.write("bad/random.pack", "this is not a zip archive at all");
         packs.write("bad/broken/broken.pdsc", "<package><devices>");
-        second.write("ARM_Sample_copy.svd", fileText(HIL_SVD_DIR "/ARM_Sample.svd"));
+        second.write("ARM_Sample_copy.svd", fakes::readFile(HIL_SVD_DIR "/ARM_Sample.svd"));
     }
 
     std::vector<std::string> folders() const { return {packs.path().string(), second.path().string()}; }
@@ -266,7 +252,7 @@ TEST(DescriptionWriter, ClustersDimsAndEnumerationsReadBackThroughTheDeviceReade
     EXPECT_THAT(placed, ElementsAre("CTRL@0/4", "CH0.CC@260/2", "CH1.CC@276/2"));
     EXPECT_EQ(view[1].description, "Timer 0");
     EXPECT_EQ(view[0].registers[0].fields[0].values[1].name, "PERIODIC");
-    EXPECT_THAT(fileText(file), Not(HasSubstr("<warnings>"))) << "a file read whole is written as before";
+    EXPECT_THAT(fakes::readFile(file), Not(HasSubstr("<warnings>"))) << "a file read whole is written as before";
     EXPECT_THAT(DescriptionView::readWarnings(file), IsEmpty());
 }
 

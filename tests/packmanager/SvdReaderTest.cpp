@@ -7,6 +7,7 @@
 
 #include "packmanager/SvdReader.h"
 #include "tests/fakes/TempDirectory.h"
+#include "tests/fakes/Thrown.h"
 
 namespace hil::packs {
 namespace {
@@ -362,12 +363,8 @@ class SvdFaults : public testing::TestWithParam<ErrorCase> {};
 // A fault of the device itself, or a limit passed, leaves nothing worth reading.
 TEST_P(SvdFaults, NameTheFileAndTheElement)
 {
-    try {
-        SvdReader::readText(GetParam().text, "test.svd");
-        FAIL() << "read";
-    } catch (const PackSourceError& error) {
-        EXPECT_THAT(error.what(), HasSubstr("test.svd: " + GetParam().expected));
-    }
+    EXPECT_THAT(fakes::errorText<PackSourceError>([] { SvdReader::readText(GetParam().text, "test.svd"); }),
+                HasSubstr("test.svd: " + GetParam().expected));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -399,12 +396,8 @@ TEST(SvdFiles, AFileOverTheLimitIsRefusedUnread)
     const auto file = folder.write("big.svd", "");
     std::filesystem::resize_file(file, 30u << 20); // sparse: 30 MiB on paper, nothing to read
     const auto start = std::chrono::steady_clock::now();
-    try {
-        SvdReader::readFile(file);
-        FAIL() << "read";
-    } catch (const PackSourceError& error) {
-        EXPECT_THAT(error.what(), HasSubstr(file.string() + ": 30 MiB is over the 16 MiB this file may have"));
-    }
+    EXPECT_THAT(fakes::errorText<PackSourceError>([&] { SvdReader::readFile(file); }),
+                HasSubstr(file.string() + ": 30 MiB is over the 16 MiB this file may have"));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
 }
 

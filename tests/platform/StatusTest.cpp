@@ -5,6 +5,7 @@
 #include "platform/common/ErrorReport.h"
 #include "platform/common/FormatString.h"
 #include "platform/common/Status.h"
+#include "tests/fakes/Thrown.h"
 
 namespace hil {
 namespace {
@@ -72,25 +73,20 @@ TEST(FormatString, FormatsLongTextWithoutTruncation)
 
 TEST(CoreException, CarriesTheStatusItWasBuiltFrom)
 {
-    try {
-        CoreException::createAndThrow("L_HIL", ErrorCode::NotFound, "device %s not found", "DEMO9");
-        FAIL();
-    } catch (const CoreException& error) {
-        EXPECT_STREQ(error.what(), "device DEMO9 not found");
-        EXPECT_EQ(error.getStatus()->getComponent(), "L_HIL");
-        EXPECT_EQ(error.getStatus()->getErrorCode(), ErrorCode::NotFound);
-        EXPECT_EQ(error.getStatus()->getSeverity(), Severity::Error);
-    }
+    const auto error = fakes::thrown<CoreException>(
+        [] { CoreException::createAndThrow("L_HIL", ErrorCode::NotFound, "device %s not found", "DEMO9"); });
+    ASSERT_TRUE(error);
+    EXPECT_STREQ(error->what(), "device DEMO9 not found");
+    EXPECT_EQ(error->getStatus()->getComponent(), "L_HIL");
+    EXPECT_EQ(error->getStatus()->getErrorCode(), ErrorCode::NotFound);
+    EXPECT_EQ(error->getStatus()->getSeverity(), Severity::Error);
 }
 
 TEST(CoreException, TextVariantDoesNotInterpretPercentSigns)
 {
-    try {
-        CoreException::createAndThrow("", ErrorCode::ReadFailure, std::string("100% %s %n"));
-        FAIL();
-    } catch (const CoreException& error) {
-        EXPECT_EQ(error.getStatus()->getMessage(), "100% %s %n");
-    }
+    EXPECT_EQ(fakes::errorText<CoreException>(
+                  [] { CoreException::createAndThrow("", ErrorCode::ReadFailure, std::string("100% %s %n")); }),
+              "100% %s %n");
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "tests/fakes/FakeTools.h"
 #include "tests/fakes/LogRecorder.h"
 #include "tests/fakes/TempDirectory.h"
+#include "tests/fakes/Thrown.h"
 
 namespace hil {
 namespace {
@@ -23,12 +24,9 @@ const std::string kDevice = R"(<f><devices><device architecture="ORIX8"/></devic
 template <class Call>
 std::pair<ErrorCode, std::string> failureOf(const Call& call)
 {
-    try {
-        call();
-    } catch (const CoreException& error) {
-        return {error.getStatus()->getErrorCode(), error.what()};
-    }
-    return {ErrorCode::Ok, "no failure"};
+    const auto error = fakes::thrown<CoreException>(call);
+    return error ? std::make_pair(error->getStatus()->getErrorCode(), std::string(error->what()))
+                 : std::make_pair(ErrorCode::Ok, std::string("no failure"));
 }
 
 class DeviceServiceTest : public testing::Test {

@@ -9,6 +9,7 @@
 #include "core/devicedescription/DeviceModelImpl.h"
 #include "platform/common/CoreException.h"
 #include "tests/fakes/TempDirectory.h"
+#include "tests/fakes/Thrown.h"
 
 namespace hil {
 namespace {
@@ -32,14 +33,9 @@ std::shared_ptr<DIDevice> read(const std::string& xml)
 /// The message of the read error `xml` causes.
 std::string readError(const std::string& xml)
 {
-    try {
-        read(xml);
-    } catch (const CoreException& error) {
-        EXPECT_EQ(error.getStatus()->getErrorCode(), ErrorCode::ReadFailure);
-        return error.what();
-    }
-    ADD_FAILURE() << "no read error";
-    return "";
+    const auto error = fakes::thrown<CoreException>([&] { read(xml); });
+    EXPECT_EQ(error ? error->getStatus()->getErrorCode() : ErrorCode::Ok, ErrorCode::ReadFailure);
+    return error ? error->what() : "(nothing thrown)";
 }
 
 template <class T>
@@ -283,14 +279,11 @@ TEST(DeviceModel, MisuseNamesTheOperationAndTheObject)
          "Invalid call to getModuleDefinition in TC"},
     };
     for (const auto& c : cases) {
-        try {
-            c.call(*device);
-            ADD_FAILURE() << c.name << " did not fail";
-        } catch (const CoreException& error) {
-            EXPECT_EQ(std::string(error.what()), c.text) << c.name;
-            EXPECT_EQ(error.getStatus()->getErrorCode(), ErrorCode::ModelMisuse) << c.name;
-            EXPECT_EQ(error.getStatus()->getComponent(), "xml") << c.name;
-        }
+        const auto error = fakes::thrown<CoreException>([&] { c.call(*device); });
+        ASSERT_TRUE(error) << c.name << " did not fail";
+        EXPECT_EQ(std::string(error->what()), c.text) << c.name;
+        EXPECT_EQ(error->getStatus()->getErrorCode(), ErrorCode::ModelMisuse) << c.name;
+        EXPECT_EQ(error->getStatus()->getComponent(), "xml") << c.name;
     }
     Bitfield empty;
     empty.name = "NONE";
@@ -419,20 +412,14 @@ TEST_F(DeviceFilesTest, SeveralFilesMergeInOrder)
 
 TEST_F(DeviceFilesTest, MissingFileIsNotRecognisedAndABadFileIsAReadError)
 {
-    try {
-        OrixToolsDeviceFileReader::parseFile(status, (directory.path() / "nope.tdesc").string(), "DEMO99");
-        FAIL();
-    } catch (const CoreException& error) {
-        EXPECT_STREQ(error.what(), "Device could not be recognized, check spelling: DEMO99");
-        EXPECT_EQ(error.getStatus()->getComponent(), "HIL");
-    }
+    const auto missing = fakes::thrown<CoreException>(
+        [&] { OrixToolsDeviceFileReader::parseFile(status, (directory.path() / "nope.tdesc").string(), "DEMO99"); });
+    ASSERT_TRUE(missing);
+    EXPECT_STREQ(missing->what(), "Device could not be recognized, check spelling: DEMO99");
+    EXPECT_EQ(missing->getStatus()->getComponent(), "HIL");
     const auto bad = write("bad.tdesc", document("", R"(<peripherals><module name="X"><instance name="I"/></module></peripherals>)"));
-    try {
-        OrixToolsDeviceFileReader::parseFile(status, bad, "BAD");
-        FAIL();
-    } catch (const CoreException& error) {
-        EXPECT_STREQ(error.what(), "Failed to read device description file. Cannot find module def X in I module");
-    }
+    EXPECT_EQ(fakes::errorText<CoreException>([&] { OrixToolsDeviceFileReader::parseFile(status, bad, "BAD"); }),
+              "Failed to read device description file. Cannot find module def X in I module");
 }
 
 } // namespace

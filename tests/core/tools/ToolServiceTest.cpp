@@ -7,6 +7,7 @@
 #include "tests/fakes/FakeDebugger.h"
 #include "tests/fakes/FakeTools.h"
 #include "tests/fakes/LogRecorder.h"
+#include "tests/fakes/Thrown.h"
 
 namespace hil {
 namespace {
@@ -178,13 +179,10 @@ TEST_F(ToolServiceTest, SerialNumberOfAnotherKindIsAnError)
     addToolFactory("tool.any")->accepts = [](const auto&) { return true; };
     usb->setAttached({std::make_shared<FakeConnection>(kUsb, boost::json::object{{"SerialNumber", 42}})});
     Status status;
-    try {
-        service->getAttachedTools(status, "");
-        FAIL();
-    } catch (const CoreException& error) {
-        EXPECT_EQ(error.getStatus()->getErrorCode(), ErrorCode::BadConfiguration);
-        EXPECT_EQ(error.getStatus()->getMessage(), "Property SerialNumber is not of expected type");
-    }
+    const auto error = fakes::thrown<CoreException>([&] { service->getAttachedTools(status, ""); });
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->getStatus()->getErrorCode(), ErrorCode::BadConfiguration);
+    EXPECT_EQ(error->getStatus()->getMessage(), "Property SerialNumber is not of expected type");
 }
 
 TEST_F(ToolServiceTest, TearDownClosesOpenDependentsDisconnectsAndUnregistersEvenOnFailure)
