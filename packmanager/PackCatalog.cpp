@@ -19,6 +19,7 @@
 #include "packmanager/PackXml.h"
 #include "packmanager/SvdReader.h"
 #include "platform/common/BackendLogger.h"
+#include "platform/common/Errors.h"
 #include "platform/common/HomeFolder.h"
 
 namespace hil::packs {
@@ -420,7 +421,7 @@ std::string PackCatalog::descriptionFile(const std::string& name)
 {
     const auto device = find(name);
     if (!device)
-        throw PackSourceError("no pack folder holds a device " + name);
+        throw NotFoundError("no pack folder holds a device " + name);
     std::lock_guard lock(mutex_);
     try {
         return descriptionFileLocked(*device);
@@ -483,7 +484,7 @@ CatalogSummary PackCatalog::summary(const std::string& name)
 {
     const auto device = find(name);
     if (!device)
-        throw PackSourceError("no pack folder holds a device " + name);
+        throw NotFoundError("no pack folder holds a device " + name);
     std::lock_guard lock(mutex_);
     CatalogSummary summary;
     summary.device = *device;

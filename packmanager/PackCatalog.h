@@ -39,11 +39,11 @@ public:
     void rescan() override;
     std::vector<CatalogDevice> devices(const std::string& filter) const override;
     std::vector<CatalogProblem> problems() const override;
-    /// Throws `PackSourceError` for an unknown device or a source that cannot be read.
+    /// Throws `NotFoundError` for an unknown device, `PackSourceError` for a source that cannot be
+    /// read.
     CatalogSummary summary(const std::string& name);
 
-    /// The description file of the device, made now if the cache has none; throws
-    /// `PackSourceError`.
+    /// The description file of the device, made now if the cache has none; throws as `summary`.
     std::string descriptionFile(const std::string& name);
     /// The first device of that name in any case; null when there is none.
     std::optional<CatalogDevice> find(const std::string& name) const;

@@ -18,10 +18,13 @@
 #include "packmanager/SampleFolder.h"
 #include "packmanager/SimplePackService.h"
 #include "packmanager/SvdReader.h"
+#include "platform/common/Errors.h"
 #include "platform/common/Version.h"
 
 namespace fs = std::filesystem;
 using namespace hil::packs;
+using hil::HilError;
+using hil::UsageError;
 
 namespace {
 
@@ -77,7 +80,7 @@ void printProblems(const std::vector<CatalogProblem>& problems)
 int list(const std::vector<std::string>& arguments)
 {
     if (arguments.size() > 1)
-        throw std::invalid_argument("list takes at most a filter");
+        throw UsageError("list takes at most a filter");
     const std::string filter = arguments.empty() ? "" : arguments[0];
     const auto packs = catalog();
     const SimplePackService index(sampleIndexFolder(), fs::temp_directory_path(), nullptr);
@@ -96,7 +99,7 @@ int list(const std::vector<std::string>& arguments)
 int show(const std::vector<std::string>& arguments)
 {
     if (arguments.size() != 1)
-        throw std::invalid_argument("show takes one device name");
+        throw UsageError("show takes one device name");
     const auto summary = catalog()->summary(arguments[0]);
     const auto& pack = summary.device.pack;
     std::cout << summary.device.name << "\n";
@@ -149,14 +152,14 @@ int import(const std::vector<std::string>& arguments)
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         if (arguments[i] == "--out") {
             if (++i == arguments.size())
-                throw std::invalid_argument("--out needs a folder");
+                throw UsageError("--out needs a folder");
             out = arguments[i];
         } else {
             files.push_back(arguments[i]);
         }
     }
     if (files.size() != 1)
-        throw std::invalid_argument("import takes one FILE.svd, FILE.pdsc or FILE.pack");
+        throw UsageError("import takes one FILE.svd, FILE.pdsc or FILE.pack");
     std::vector<CatalogProblem> problems;
     const auto devices = PackCatalog::devicesOf(fs::absolute(files[0]), problems);
     printProblems(problems);
@@ -175,7 +178,7 @@ int import(const std::vector<std::string>& arguments)
         PackCatalog::Description description;
         try {
             description = PackCatalog::describe(device);
-        } catch (const PackSourceError& error) {
+        } catch (const HilError& error) {
             std::cerr << "hilcore-pack: " << error.what() << "\n";
             result = Faults;
             continue;
@@ -202,7 +205,7 @@ int import(const std::vector<std::string>& arguments)
 int check(const std::vector<std::string>& arguments)
 {
     if (arguments.size() != 1)
-        throw std::invalid_argument("check takes one description file");
+        throw UsageError("check takes one description file");
     std::vector<std::string> faults;
     const auto peripherals = DescriptionView::read(arguments[0], &faults);
     const auto warnings = DescriptionView::readWarnings(arguments[0]);
@@ -242,7 +245,7 @@ int main(int argc, char** argv)
     }
     try {
         return commands.at(argv[1])(std::vector<std::string>(argv + 2, argv + argc));
-    } catch (const std::invalid_argument& error) {
+    } catch (const UsageError& error) {
         std::cerr << "hilcore-pack: " << error.what() << "\n" << kUsage;
         return Usage;
     } catch (const std::exception& error) {

@@ -7,14 +7,15 @@
 #include <string>
 
 #include "packmanager/SvdModel.h"
+#include "platform/common/Errors.h"
 
 namespace hil::packs {
 
 /// A source file the pack manager cannot use. The text names the file and, where there is one,
 /// the element at fault ("UART0.DATA: ...").
-class PackSourceError : public std::runtime_error {
+class PackSourceError : public SourceFileError {
 public:
-    using std::runtime_error::runtime_error;
+    using SourceFileError::SourceFileError;
 };
 
 /// Reads CMSIS-SVD files into `SvdDevice`s.

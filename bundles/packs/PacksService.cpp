@@ -9,6 +9,7 @@
 #include "core/interfaces/PackManagerEntry.h"
 #include "packmanager/PackCatalog.h"
 #include "packmanager/SvdReader.h"
+#include "platform/common/Errors.h"
 
 namespace hil::packs {
 
@@ -34,7 +35,7 @@ PacksService::PacksService(IOrixDebugger& debugger, std::shared_ptr<ISimplePackS
 void PacksService::requireManager() const
 {
     if (!packs_ || !catalog_)
-        throw PackSourceError("the back-end runs without its pack manager (vlpackmanagerlib)");
+        throw NotFoundError("the back-end runs without its pack manager (vlpackmanagerlib)");
 }
 
 std::string PacksService::property(const std::string& name, const std::string& key) const
@@ -48,7 +49,7 @@ std::string PacksService::canonicalName(const std::string& name) const
     for (const auto& known : packs_->getDevices())
         if (boost::algorithm::iequals(known, name))
             return known;
-    throw PackSourceError("no pack knows a device " + name);
+    throw NotFoundError("no pack knows a device " + name);
 }
 
 json::array PacksService::list(const std::string& filter) const
@@ -141,7 +142,7 @@ json::object PacksService::registers(const std::string& requested, const std::st
         return boost::algorithm::iequals(p.name, peripheralName);
     });
     if (peripheral == peripherals.end())
-        throw PackSourceError("device " + name + " has no peripheral " + peripheralName);
+        throw NotFoundError("device " + name + " has no peripheral " + peripheralName);
     json::array registers;
     for (const auto& reg : peripheral->registers) {
         json::array fields;

@@ -169,7 +169,7 @@ TEST_F(PackCatalogTest, FindsLooseFilesUnzippedPacksAndArchivesAndSaysWhatItCann
     EXPECT_TRUE(OrixToolsDeviceFileReader::parseFile(status, catalog.descriptionFile("OTHER5-BGA"), "OTHER5-BGA"));
     EXPECT_THROW(catalog.descriptionFile("VM32L0"), PackSourceError);
     EXPECT_THAT(problemTexts(catalog), Contains(HasSubstr("missing.svd: cannot be read")));
-    EXPECT_THROW(catalog.descriptionFile("NOPE"), PackSourceError);
+    EXPECT_THROW(catalog.descriptionFile("NOPE"), NotFoundError);
 }
 
 TEST_F(PackCatalogTest, ASecondStartReadsNothingThatDidNotChange)
