@@ -13,6 +13,7 @@
 
 #include <boost/json/value.hpp>
 
+#include "platform/common/Errors.h"
 #include "platform/common/JsonText.h"
 #include "platform/tcf/TcfClient.h"
 
@@ -21,7 +22,7 @@ namespace hil::cli {
 /// Exit codes of hilcore-cli.
 namespace ExitCode {
 constexpr int Ok = 0;
-constexpr int ErrorReply = 1;   ///< the back-end answered with an error, or did not know the command
+constexpr int ErrorReply = 1;   ///< the back-end answered with an error, or a file this side uses failed
 constexpr int Usage = 2;        ///< the command line was wrong
 constexpr int Connection = 3;   ///< the back-end could not be reached or went away
 } // namespace ExitCode
@@ -56,12 +57,6 @@ int reportFailure(CliContext& context, int exitCode, const std::string& message)
 
 /// With --json, makes `data` the verb's result; without, does nothing (the verb prints text).
 void setData(CliContext& context, boost::json::value data);
-
-/// Thrown by a verb for a wrong command line; the text says why.
-class UsageError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 /// Thrown by a verb when the back-end answered a command it needed with an error; the text says
 /// which command and why.

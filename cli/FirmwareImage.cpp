@@ -20,7 +20,7 @@ std::vector<std::uint8_t> fileBytes(const std::filesystem::path& file)
 {
     std::ifstream in(file, std::ios::binary);
     if (!in)
-        throw ImageError("cannot read " + file.string());
+        throw FileAccessError("cannot read " + file.string());
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
@@ -173,7 +173,7 @@ FirmwareImage parseFirmwareImage(std::vector<std::uint8_t> bytes, const std::str
         image.format = "Intel HEX";
         image.segments = hexSegments(bytes, name);
     } else {
-        throw ImageError(name + " is neither an ELF nor an Intel HEX file (a binary image needs --address)");
+        throw UsageError(name + " is neither an ELF nor an Intel HEX file (a binary image needs --address)");
     }
     image.segments = joined(std::move(image.segments), name);
     if (image.segments.empty())

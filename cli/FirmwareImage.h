@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/common/Errors.h"
+
 namespace hil::cli {
 
 /// Bytes to place at one address.
@@ -26,15 +28,16 @@ struct FirmwareImage {
 
 /// Thrown for a file that is none of the formats, or is one but broken; the text names the file
 /// and, where there is one, the place in it.
-class ImageError : public std::runtime_error {
+class ImageError : public SourceFileError {
 public:
-    using std::runtime_error::runtime_error;
+    using SourceFileError::SourceFileError;
 };
 
 /// Reads an ELF file (the loadable program headers, at their physical addresses), an Intel HEX
 /// file (data, extended segment and extended linear address records; every checksum checked),
 /// or, given `binaryAddress`, any file as raw bytes placed there. The format is told by the
-/// file's first bytes, not its name. Throws `ImageError`.
+/// file's first bytes, not its name. Throws `ImageError`; `FileAccessError` for a file it
+/// cannot read; `UsageError` for a file of no known format without an address.
 FirmwareImage readFirmwareImage(const std::filesystem::path& file, std::optional<std::uint64_t> binaryAddress);
 
 /// The same for the bytes of a file; `name` is what errors call it.

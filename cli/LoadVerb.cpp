@@ -130,12 +130,7 @@ int compare(CliContext& context, const ImageSegment& segment, const std::vector<
 int loadVerb(CliContext& context, const std::vector<std::string>& arguments)
 {
     const LoadRequest request = readRequest(arguments);
-    FirmwareImage image;
-    try {
-        image = readFirmwareImage(request.file, request.address);
-    } catch (const ImageError& error) {
-        throw UsageError(std::string("load: ") + error.what());
-    }
+    const FirmwareImage image = readFirmwareImage(request.file, request.address);
     // A named space needs no device: messages then name the space.
     const std::string device =
         request.space.empty() || !request.device.empty() ? chooseDevice(context, request.device) : request.space;

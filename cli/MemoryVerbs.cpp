@@ -124,7 +124,7 @@ int dumpMemory(CliContext& context, const std::vector<std::string>& words)
     std::ofstream file(words[3], std::ios::binary | std::ios::trunc);
     file.write(reinterpret_cast<const char*>(read.bytes.data()), static_cast<std::streamsize>(read.bytes.size()));
     if (!file.flush())
-        throw UsageError("mem dump cannot write " + words[3]);
+        throw FileAccessError("mem dump cannot write " + words[3]);
     if (context.json)
         setData(context, fileTransfer(progress, words[3], read.rangeErrors));
     else
@@ -137,7 +137,7 @@ int restoreMemory(CliContext& context, const std::vector<std::string>& words)
     const std::uint64_t address = numberArgument(words[1], "mem restore", "ADDRESS");
     std::ifstream file(words[2], std::ios::binary);
     if (!file)
-        throw UsageError("mem restore cannot read " + words[2]);
+        throw FileAccessError("mem restore cannot read " + words[2]);
     const Bytes bytes{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
     TransferProgress progress(context, "restoring", bytes.size());
     const auto rangeErrors = writeInSteps(context, words[0], address, bytes, &progress);

@@ -2,8 +2,10 @@
 // The one error boundary of the verbs, and sending a command and printing its reply.
 
 #include <optional>
+#include <stdexcept>
 
 #include <boost/json.hpp>
+#include <boost/system/system_error.hpp>
 
 #include "cli/CliCommands.h"
 
@@ -39,6 +41,12 @@ std::optional<std::int64_t> reportCode(const boost::json::value& value)
     return std::nullopt;
 }
 
+int unknownReplyShape(CliContext& context, const std::exception& error)
+{
+    errorOut(context) << "the back-end's reply has a shape this CLI does not know (" << error.what() << ")\n";
+    return ExitCode::Connection;
+}
+
 int runGuarded(CliContext& context, const std::string& name, const std::vector<std::string>& arguments)
 {
     try {
@@ -57,14 +65,22 @@ int runGuarded(CliContext& context, const std::string& name, const std::vector<s
     } catch (const ReplyError& error) {
         errorOut(context) << error.what() << "\n";
         return ExitCode::ErrorReply;
+    } catch (const HilError& error) {
+        // A file this side reads or writes, an image that is no image.
+        errorOut(context) << error.what() << "\n";
+        return ExitCode::ErrorReply;
     } catch (const tcf::TcfClient::Error& error) {
         errorOut(context) << error.what() << "\n";
         return ExitCode::Connection;
+    } catch (const boost::system::system_error& error) {
+        return unknownReplyShape(context, error);
+    } catch (const std::logic_error& error) {
+        // The JSON library's accessors throw these two kinds for a member missing or a value of
+        // another kind: the back-end does not speak the protocol this CLI knows.
+        return unknownReplyShape(context, error);
     } catch (const std::exception& error) {
-        // A printer met a reply it cannot read (a member missing, a value of another kind): the
-        // back-end does not speak the protocol this CLI knows.
-        errorOut(context) << "the back-end's reply has a shape this CLI does not know (" << error.what() << ")\n";
-        return ExitCode::Connection;
+        errorOut(context) << name << " failed: " << error.what() << "\n";
+        return ExitCode::ErrorReply;
     }
 }
 

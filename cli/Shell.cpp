@@ -255,7 +255,7 @@ int runVerbFile(CliContext& context, const std::vector<std::string>& arguments)
     requireArguments(arguments, 1, 1, "run", "FILE");
     std::ifstream script(arguments[0]);
     if (!script)
-        throw UsageError("run cannot read " + arguments[0]);
+        throw FileAccessError("run cannot read " + arguments[0]);
     return runShell(context, script, ShellMode::Script, arguments[0]);
 }
 

@@ -206,7 +206,7 @@ std::string usageText()
                        "--json prints one JSON object a verb: {\"data\": ...}, with \"error\": {\"code\", \"message\"} when it "
                        "failed (see docs/cli.md).\n\nVerbs:\n";
     text += usageColumns(verbTable(), 44, [](const Verb& verb) { return verb.arguments; });
-    text += "\nExit codes: 0 success, 1 error reply, 2 wrong command line, 3 back-end not reachable.\n";
+    text += "\nExit codes: 0 success, 1 error reply or a file that failed, 2 wrong command line, 3 back-end not reachable.\n";
     return text;
 }
 

@@ -39,6 +39,8 @@ enum class ErrorCode : std::int32_t {
     TargetLost = 0x20041,
     /// A file given to read (a program, a description, a pack) is not what it claims to be.
     BadSourceFile = 0x20042,
+    /// A file on this machine cannot be read or written.
+    FileAccess = 0x20043,
 };
 
 /// The numeric value of a code, as it travels on the wire.

@@ -58,6 +58,12 @@ public:
     explicit TargetLostError(const std::string& message) : TargetError(ErrorCode::TargetLost, message) {}
 };
 
+/// A file on this machine cannot be opened, read or written.
+class FileAccessError : public HilError {
+public:
+    explicit FileAccessError(const std::string& message) : HilError(ErrorCode::FileAccess, message) {}
+};
+
 /// A file given to read is not what it claims to be: a program that is no ELF for the target, a
 /// description or pack that cannot be read.
 class SourceFileError : public HilError {

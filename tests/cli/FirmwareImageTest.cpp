@@ -64,7 +64,7 @@ TEST_P(FirmwareImageRefuses, NamingTheFileAndThePlace)
     try {
         read(GetParam().text);
         FAIL() << "read";
-    } catch (const ImageError& error) {
+    } catch (const HilError& error) {
         EXPECT_THAT(error.what(), HasSubstr(files.path().string()));
         EXPECT_THAT(error.what(), HasSubstr(GetParam().why));
     }

@@ -334,6 +334,10 @@ TEST_F(CliToolTest, LoadWritesHexBinaryAndElfImagesAndRefusesWhatCannotGo)
         {"load " + directory.write("sig.bin", "abc").string() + " --address 0 --space $tool.DEMO8.signatures", 1,
          "3 byte(s) at 0x00000000 failed: read-only (status 3)"},
         {"load " + binary.string(), 2, "a binary image needs --address"},
+        // A file this side cannot use is no fault of the command line.
+        {"load " + directory.write("broken.hex", ":04000000DEADBEEF00\n").string(), 1, "broken.hex line 1"},
+        {"load " + (directory.path() / "absent.hex").string(), 1, "cannot read"},
+        {"mem dump $tool.DEMO8.signatures 0 3 " + (directory.path() / "no" / "such" / "dir").string(), 1, "mem dump cannot write"},
     };
     for (const auto& refusal : refusals) {
         const auto refused = runShell(demo8 + refusal.line + "\n");
