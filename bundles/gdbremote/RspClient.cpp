@@ -65,9 +65,7 @@ RspClient::~RspClient()
         onLost_ = nullptr;
     }
     ::shutdown(socket_, SHUT_RDWR);
-    if (watcher_.get_id() == std::this_thread::get_id())
-        watcher_.detach();
-    else if (watcher_.joinable())
+    if (watcher_.joinable())
         watcher_.join();
     ::close(socket_);
 }

@@ -63,6 +63,7 @@ public:
     /// does not answer `qSupported`.
     RspClient(const std::string& host, std::uint16_t port, Options options);
     RspClient(const std::string& host, std::uint16_t port) : RspClient(host, port, Options{}) {}
+    /// Joins the thread that reads while the target runs: never run it from a handler.
     ~RspClient();
     RspClient(const RspClient&) = delete;
     RspClient& operator=(const RspClient&) = delete;
