@@ -71,7 +71,8 @@ std::vector<asio::ip::address> hostAddresses()
     return addresses;
 }
 
-asio::ip::address bindAddress(const std::string& address)
+/// Where a client of ours binds: on loopback for a loopback listener, so that it is heard there.
+asio::ip::address clientAddress(const std::string& address)
 {
     return isLoopback(address) ? asio::ip::address(asio::ip::address_v4::loopback()) : asio::ip::address(asio::ip::address_v4::any());
 }
@@ -80,7 +81,8 @@ asio::ip::address bindAddress(const std::string& address)
 
 DiscoveryAgent::DiscoveryAgent(PeerAttributes self, Options options)
     : self_(std::move(self)), selfId_(self_.at("ID")), options_(std::move(options)),
-      wellKnown_(wellKnownEndpoints(options_.address, options_.port)), hostAddresses_(hostAddresses())
+      loopbackOnly_(isLoopback(options_.address)), wellKnown_(wellKnownEndpoints(options_.address, options_.port)),
+      hostAddresses_(hostAddresses())
 {
     bindSocket(true);
     if (!socket_.is_open())
@@ -131,7 +133,10 @@ void DiscoveryAgent::bindSocket(bool takeWellKnownPort)
     if (!error)
         socket.set_option(asio::socket_base::broadcast(true), error);
     if (!error)
-        socket.bind({bindAddress(options_.address), takeWellKnownPort ? options_.port : std::uint16_t(0)}, error);
+        // Every address, as TCF agents bind: a client may ask at any broadcast address of the
+        // subnet (127.255.255.255, 127.0.0.255), and a socket bound to one address hears no
+        // other. Whom we answer is decided by the sender (`mayTalkTo`).
+        socket.bind({udp::v4(), takeWellKnownPort ? options_.port : std::uint16_t(0)}, error);
     if (error)
         return;
     if (socket_.is_open())
@@ -140,6 +145,11 @@ void DiscoveryAgent::bindSocket(bool takeWellKnownPort)
     local_ = socket_.local_endpoint();
     std::lock_guard lock(mutex_);
     master_ = takeWellKnownPort;
+}
+
+bool DiscoveryAgent::mayTalkTo(const Endpoint& other) const
+{
+    return !loopbackOnly_ || other.address().is_loopback();
 }
 
 bool DiscoveryAgent::sentByUs(const Endpoint& sender) const
@@ -157,7 +167,7 @@ void DiscoveryAgent::receive()
     socket_.async_receive_from(asio::buffer(buffer_), sender_, [this](const boost::system::error_code& error, std::size_t size) {
         if (error == asio::error::operation_aborted || !socket_.is_open())
             return;
-        if (!error && !sentByUs(sender_)) {
+        if (!error && mayTalkTo(sender_) && !sentByUs(sender_)) {
             if (const auto packet = decodePacket(std::string_view(buffer_.data(), size)))
                 onPacket(sender_, *packet);
         }
@@ -276,12 +286,18 @@ void DiscoveryAgent::tick()
 void DiscoveryAgent::advertise()
 {
     sendToAll(encodePacket(PacketType::PeerInfo, attributeItems(self_)));
-    if (!isMaster())
-        sendToAll(encodePacket(PacketType::RequestSlaves));
+    if (isMaster())
+        return;
+    // An empty slave table says "I am here": the master keeps us among its slaves and tells the
+    // others of us.
+    sendToAll(encodePacket(PacketType::SlavesInfo));
+    sendToAll(encodePacket(PacketType::RequestSlaves));
 }
 
 void DiscoveryAgent::sendTo(const Endpoint& destination, const std::string& bytes)
 {
+    if (!mayTalkTo(destination))
+        return;
     boost::system::error_code ignored; // a datagram that cannot go is lost, as any datagram may be
     socket_.send_to(asio::buffer(bytes), destination, 0, ignored);
 }
@@ -298,7 +314,7 @@ void DiscoveryAgent::sendToAll(const std::string& bytes)
 std::map<std::string, PeerAttributes> listPeers(const std::string& address, std::uint16_t port, std::chrono::milliseconds wait)
 {
     asio::io_context io;
-    udp::socket socket(io, {bindAddress(address), 0});
+    udp::socket socket(io, {clientAddress(address), 0});
     socket.set_option(asio::socket_base::broadcast(true));
     boost::system::error_code ignored;
     for (const auto& destination : wellKnownEndpoints(address, port)) {

@@ -19,8 +19,8 @@ namespace hil::discovery {
 /// Takes part in TCF UDP discovery for one peer of ours: advertises it, answers requests, learns
 /// the other agents and their peers, and says goodbye when destroyed.
 ///
-/// The first agent on a host to bind the well-known port is the master; the others bind a free
-/// port and are slaves. Every agent sends to the well-known port of its subnet and to every slave
+/// The first agent on a host to bind the well-known port (on every address) is the master; the
+/// others bind a free port and are slaves, and tell the master so with an empty slave table. Every agent sends to the well-known port of its subnet and to every slave
 /// it knows; the master tells each slave of the others, and only a master's list of slaves is
 /// believed. Peers and slaves not heard of within the retention time are forgotten, and at most
 /// 1,024 of each are kept. A slave that has not heard its master for two advertising intervals
@@ -56,6 +56,9 @@ private:
     using Endpoint = boost::asio::ip::udp::endpoint;
 
     void bindSocket(bool takeWellKnownPort);
+    /// False for an address off this host's loopback when the peer listens on loopback: such a
+    /// listener hears and tells only its own host.
+    bool mayTalkTo(const Endpoint& other) const;
     /// True for our own datagrams, which broadcasts and the master's port bring back to us.
     bool sentByUs(const Endpoint& sender) const;
     void receive();
@@ -70,6 +73,7 @@ private:
     const PeerAttributes self_;
     const std::string selfId_;
     const Options options_;
+    const bool loopbackOnly_;
     const std::vector<Endpoint> wellKnown_;
     const std::vector<boost::asio::ip::address> hostAddresses_;
 

@@ -5,6 +5,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <ifaddrs.h>
+#include <netinet/in.h>
+#include <poll.h>
+
+#include <optional>
+
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
 
@@ -17,6 +23,45 @@ namespace {
 using boost::asio::ip::udp;
 using namespace std::chrono_literals;
 using fakes::eventually;
+
+/// The next packet `socket` receives within `wait`.
+std::optional<Packet> nextPacket(udp::socket& socket, std::chrono::milliseconds wait)
+{
+    pollfd ready{socket.native_handle(), POLLIN, 0};
+    if (poll(&ready, 1, static_cast<int>(wait.count())) <= 0)
+        return std::nullopt;
+    std::string buffer(65536, '\0');
+    udp::endpoint sender;
+    const auto size = socket.receive_from(boost::asio::buffer(buffer), sender);
+    return decodePacket(std::string_view(buffer.data(), size));
+}
+
+/// The ID of the next peer info `socket` receives within `wait` ("" for none); a master also
+/// sends a newcomer its slave table.
+std::string nextPeerId(udp::socket& socket, std::chrono::milliseconds wait)
+{
+    for (auto packet = nextPacket(socket, wait); packet; packet = nextPacket(socket, wait))
+        if (packet->type == PacketType::PeerInfo)
+            return attributesOf(*packet)["ID"];
+    return "";
+}
+
+/// An address of this host off loopback, when it has one.
+std::optional<boost::asio::ip::address_v4> addressOffLoopback()
+{
+    ifaddrs* interfaces = nullptr;
+    if (getifaddrs(&interfaces) != 0)
+        return std::nullopt;
+    std::optional<boost::asio::ip::address_v4> found;
+    for (const ifaddrs* entry = interfaces; entry && !found; entry = entry->ifa_next)
+        if (entry->ifa_addr && entry->ifa_addr->sa_family == AF_INET) {
+            const boost::asio::ip::address_v4 address(ntohl(reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr.s_addr));
+            if (!address.is_loopback())
+                found = address;
+        }
+    freeifaddrs(interfaces);
+    return found;
+}
 
 class DiscoveryAgentTest : public testing::Test {
 protected:
@@ -70,6 +115,49 @@ TEST_F(DiscoveryAgentTest, APeerNotHeardAgainIsForgottenAndASlaveTakesOverFromAG
     auto newcomer = agent("N");
     EXPECT_FALSE(newcomer->isMaster());
     EXPECT_TRUE(eventually([&] { return newcomer->peers().count("S") && slave->peers().count("N"); }));
+}
+
+TEST_F(DiscoveryAgentTest, AClientAskingAtAnyLoopbackAddressIsAnsweredAndOneOffLoopbackIsNot)
+{
+    auto master = agent("A");
+    // Standard clients ask at the broadcast addresses of the loopback network.
+    for (const char* address : {"127.0.0.1", "127.0.0.255", "127.255.255.255"}) {
+        // A client of its own for each: the master sends its peer to every client it has heard.
+        udp::socket client(io, udp::endpoint(boost::asio::ip::address_v4::loopback(), 0));
+        client.set_option(boost::asio::socket_base::broadcast(true));
+        client.send_to(boost::asio::buffer(encodePacket(PacketType::RequestInfo)),
+                       udp::endpoint(boost::asio::ip::make_address(address), options.port));
+        EXPECT_EQ(nextPeerId(client, 2s), "A") << address;
+    }
+    // A loopback listener neither hears nor answers a sender off loopback, even on this host.
+    const auto offLoopback = addressOffLoopback();
+    if (!offLoopback)
+        GTEST_SKIP() << "this host has no address off loopback";
+    udp::socket stranger(io, udp::endpoint(*offLoopback, 0));
+    stranger.send_to(boost::asio::buffer(encodePacket(PacketType::PeerInfo, {"ID=Stranger"})),
+                     udp::endpoint(boost::asio::ip::address_v4::loopback(), options.port));
+    stranger.send_to(boost::asio::buffer(encodePacket(PacketType::RequestInfo)),
+                     udp::endpoint(boost::asio::ip::address_v4::loopback(), options.port));
+    EXPECT_FALSE(nextPacket(stranger, 300ms));
+    EXPECT_FALSE(master->peers().count("Stranger"));
+}
+
+TEST_F(DiscoveryAgentTest, AClientHoldingTheWellKnownPortMakesTheAgentASlaveThatRegistersWithIt)
+{
+    udp::socket holder(io, udp::endpoint(boost::asio::ip::address_v4::loopback(), options.port));
+    auto slave = agent("S");
+    EXPECT_FALSE(slave->isMaster());
+    bool registered = false;
+    bool advertised = false;
+    // The slave advertises every interval: what it sends within three of them is enough.
+    const auto deadline = std::chrono::steady_clock::now() + 3 * options.interval;
+    while (!(registered && advertised) && std::chrono::steady_clock::now() < deadline) {
+        const auto packet = nextPacket(holder, options.interval);
+        registered = registered || (packet && packet->type == PacketType::SlavesInfo);
+        advertised = advertised || (packet && packet->type == PacketType::PeerInfo && attributesOf(*packet)["ID"] == "S");
+    }
+    EXPECT_TRUE(registered) << "the slave's empty slave table reaches the master";
+    EXPECT_TRUE(advertised);
 }
 
 } // namespace
