@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <fstream>
 
 #include <boost/json/serialize.hpp>
 
@@ -32,6 +31,9 @@ std::unique_ptr<RspClient> clientOf(const FakeGdbServer& server, RspClient::Opti
 }
 
 std::string text(const std::vector<std::uint8_t>& bytes) { return {bytes.begin(), bytes.end()}; }
+
+/// A loopback port nobody listens on.
+std::uint16_t closedPort() { return FakeGdbServer().port(); }
 
 // --- the codec -------------------------------------------------------------------------------
 
@@ -129,12 +131,9 @@ TEST(TargetDescription, RefusesWhatCannotBeARegisterList)
              {"<target", "not XML"},
              {"<!DOCTYPE t [<!ENTITY a \"b\">]><target/>", "declares entities"},
          }) {
-        try {
-            parseTargetDescription([&](const std::string&) { return xml; });
-            ADD_FAILURE() << "accepted " << xml.substr(0, 60);
-        } catch (const std::runtime_error& error) {
-            EXPECT_THAT(error.what(), HasSubstr(says));
-        }
+        EXPECT_THAT([&] { parseTargetDescription([&](const std::string&) { return xml; }); },
+                    testing::ThrowsMessage<std::runtime_error>(HasSubstr(says)))
+            << xml.substr(0, 60);
     }
     std::string wide = "<target>";
     for (int i = 0; i < 70; ++i)
@@ -159,8 +158,7 @@ TEST(RspClient, NegotiatesNoAckModeWhenOffered)
     EXPECT_EQ(client->request("m0,4"), "00000000");
     EXPECT_EQ(server.acksAfterNoAck(), 0);
 
-    FakeGdbServer acking;
-    EXPECT_FALSE(clientOf(acking)->noAckMode());
+    EXPECT_FALSE(clientOf(FakeGdbServer())->noAckMode());
 }
 
 TEST(RspClient, ExpandsRunLengthAndResendsAfterABadChecksum)
@@ -232,20 +230,19 @@ TEST(RspClient, SilentOrRefusingOrClosingServersAreLostOnceInBoundedTime)
 
 TEST(RspClient, NakedOrSilentOrForeignServersAreNotConnected)
 {
-    FakeGdbServer naking({.nakEverything = true});
-    EXPECT_THAT([&] { clientOf(naking); },
-                testing::ThrowsMessage<TargetLostError>(HasSubstr("refused (NAK) 3 times")));
-    FakeGdbServer silent({.silentOn = {"qSupported"}});
-    EXPECT_THAT([&] { clientOf(silent); }, testing::ThrowsMessage<TargetLostError>(HasSubstr("is not a GDB server")));
-    FakeGdbServer foreign({.answer = [](const std::string&) { return std::optional<std::string>(""); }});
-    EXPECT_THAT([&] { clientOf(foreign); },
-                testing::ThrowsMessage<TargetLostError>(HasSubstr("does not answer qSupported")));
-    std::uint16_t unused;
-    {
-        FakeGdbServer gone;
-        unused = gone.port();
+    struct Case {
+        FakeGdbServer::Behaviour behaviour;
+        std::string says;
+    };
+    for (const auto& [behaviour, says] : std::vector<Case>{
+             {{.nakEverything = true}, "refused (NAK) 3 times"},
+             {{.silentOn = {"qSupported"}}, "is not a GDB server"},
+             {{.answer = [](const std::string&) { return std::optional<std::string>(""); }}, "does not answer qSupported"},
+         }) {
+        FakeGdbServer server(behaviour);
+        EXPECT_THAT([&] { clientOf(server); }, testing::ThrowsMessage<TargetLostError>(HasSubstr(says)));
     }
-    EXPECT_THAT([&] { RspClient("127.0.0.1", unused, kQuick); },
+    EXPECT_THAT([] { RspClient("127.0.0.1", closedPort(), kQuick); },
                 testing::ThrowsMessage<TargetLostError>(AllOf(HasSubstr("Cannot connect"), HasSubstr("refused"))));
 }
 
@@ -309,9 +306,7 @@ TEST(GdbTarget, RefusedChunksFailAsRunsAndTheRestIsRead)
     std::vector<std::uint8_t> bytes(0x600, 0xAA);
     const auto failed = target.read(0x100, bytes.data(), bytes.size());
     ASSERT_EQ(failed.size(), 1u);
-    EXPECT_EQ(failed[0].address, 0x200u);
-    EXPECT_EQ(failed[0].length, 0x200u);
-    EXPECT_EQ(failed[0].status, 0x14);
+    EXPECT_EQ(std::make_tuple(failed[0].address, failed[0].length, failed[0].status), std::make_tuple(0x200u, 0x200u, 0x14));
     EXPECT_EQ(bytes[0], 0);       // read
     EXPECT_EQ(bytes[0x100], 0xAA); // refused: kept
 }
@@ -354,12 +349,7 @@ TEST(GdbConnections, EndpointsThatAnswerAreAttached)
 {
     EXPECT_EQ(parseEndpoints(" 127.0.0.1:3333, bad, :1, host:70000,localhost:2331 ").size(), 2u);
     FakeGdbServer server;
-    std::uint16_t closed;
-    {
-        FakeGdbServer gone;
-        closed = gone.port();
-    }
-    TcpConnectionFactory factory("127.0.0.1:" + std::to_string(server.port()) + ", 127.0.0.1:" + std::to_string(closed));
+    TcpConnectionFactory factory("127.0.0.1:" + std::to_string(server.port()) + ", 127.0.0.1:" + std::to_string(closedPort()));
     const auto attached = factory.getAttachedConnections();
     ASSERT_EQ(attached.size(), 1u);
     EXPECT_EQ(boost::json::serialize(attached[0]->getConnectionProperties()),
@@ -380,10 +370,6 @@ TEST(GdbConnections, EndpointsThatAnswerAreAttached)
 TEST(GdbConnections, KernelsThatAreNotArmElfFilesAreNamed)
 {
     fakes::TempDirectory directory;
-    const auto write = [&](const std::string& name, const std::string& bytes) {
-        std::ofstream(directory.path() / name, std::ios::binary) << bytes;
-        return (directory.path() / name).string();
-    };
     std::string x86(20, '\0');
     x86.replace(0, 4, "\x7f" "ELF");
     x86[4] = 1;
@@ -395,8 +381,8 @@ TEST(GdbConnections, KernelsThatAreNotArmElfFilesAreNamed)
     };
     for (const auto& [path, says] : std::vector<Case>{
              {(directory.path() / "missing.elf").string(), "cannot be read"},
-             {write("text.elf", "not an image at all"), "is not an ELF file"},
-             {write("x86.elf", x86), "not for 32-bit ARM"},
+             {directory.write("text.elf", "not an image at all").string(), "is not an ELF file"},
+             {directory.write("x86.elf", x86).string(), "not for 32-bit ARM"},
          })
         EXPECT_THAT([&] { QemuProcess::checkKernel(path); }, testing::ThrowsMessage<std::runtime_error>(HasSubstr(says)));
 }

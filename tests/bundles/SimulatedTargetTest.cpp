@@ -29,29 +29,21 @@ protected:
         return found;
     }
 
-    Bytes read(IMemoryContext& memory, std::uint64_t address, std::size_t count, MemoryErrorMapPtr& errors, std::uint8_t fill = 0)
+    /// Reads `count` bytes into a buffer of `fill`; the failed runs go to `errors`.
+    Bytes read(IMemoryContext& memory, std::uint64_t address, std::size_t count, MemoryErrorMapPtr* errors = nullptr, std::uint8_t fill = 0)
     {
         Bytes bytes(count, fill);
-        memory.readMemory(address, 1, bytes, 0, static_cast<std::int64_t>(count), 0, nullptr, errors);
+        MemoryErrorMapPtr none;
+        memory.readMemory(address, 1, bytes, 0, static_cast<std::int64_t>(count), 0, nullptr, errors ? *errors : none);
         return bytes;
     }
 
-    Bytes read(IMemoryContext& memory, std::uint64_t address, std::size_t count)
+    /// Writes `bytes`; the failed runs go to `errors`, and without it there must be none.
+    void write(IMemoryContext& memory, std::uint64_t address, Bytes bytes, MemoryErrorMapPtr* errors = nullptr)
     {
-        MemoryErrorMapPtr errors;
-        return read(memory, address, count, errors);
-    }
-
-    void write(IMemoryContext& memory, std::uint64_t address, Bytes bytes, MemoryErrorMapPtr& errors)
-    {
-        memory.writeMemory(address, 1, bytes, 0, static_cast<std::int64_t>(bytes.size()), 0, nullptr, errors);
-    }
-
-    void write(IMemoryContext& memory, std::uint64_t address, Bytes bytes)
-    {
-        MemoryErrorMapPtr errors;
-        write(memory, address, std::move(bytes), errors);
-        EXPECT_EQ(errors, nullptr);
+        MemoryErrorMapPtr none;
+        memory.writeMemory(address, 1, bytes, 0, static_cast<std::int64_t>(bytes.size()), 0, nullptr, errors ? *errors : none);
+        EXPECT_EQ(none, nullptr);
     }
 
     /// The failed runs a map reports over [start, start + count), as (address, length, status).
@@ -133,12 +125,11 @@ TEST_F(SimulatedTargetTest, BytesOutOfReachAreReportedPerRunAndTheRestIsTransfer
     auto base = memory(device, "base");
     MemoryErrorMapPtr errors;
     // The flash ends at 0x40000; the peripherals start at 0x40000000.
-    const Bytes bytes = read(*base, 0x3FFFE, 4, errors, 0xAA);
-    EXPECT_EQ(bytes, (Bytes{0xFF, 0xFF, 0xAA, 0xAA}));
+    EXPECT_EQ(read(*base, 0x3FFFE, 4, &errors, 0xAA), (Bytes{0xFF, 0xFF, 0xAA, 0xAA}));
     EXPECT_THAT(failedRuns(errors, 0x3FFFE, 4), ElementsAre(std::make_tuple(0x40000u, 2u, SimulatedMemory::kNoMemory)));
 
     auto data = memory(connectedDevice(), "data");
-    write(*data, 0x8FE, {1, 2, 3, 4}, errors);
+    write(*data, 0x8FE, {1, 2, 3, 4}, &errors);
     EXPECT_THAT(failedRuns(errors, 0x8FE, 4), ElementsAre(std::make_tuple(0x900u, 2u, SimulatedMemory::kOutsideSpace)));
     EXPECT_EQ(read(*data, 0x8FE, 2), (Bytes{1, 2}));
 }
@@ -148,7 +139,7 @@ TEST_F(SimulatedTargetTest, ReadOnlySegmentsRefuseWritesWithoutAnnouncingThem)
     const auto device = connectedDevice();
     auto signatures = memory(device, "signatures");
     MemoryErrorMapPtr errors;
-    write(*signatures, 0, {0, 0, 0}, errors);
+    write(*signatures, 0, {0, 0, 0}, &errors);
     EXPECT_THAT(failedRuns(errors, 0, 3), ElementsAre(std::make_tuple(0u, 3u, SimulatedMemory::kReadOnly)));
     EXPECT_EQ(read(*signatures, 0, 3), (Bytes{0x1E, 0x95, 0x0D}));
     EXPECT_THAT(changes, IsEmpty());
@@ -251,16 +242,27 @@ TEST_F(SimulatedTargetTest, RegisterWritesAreStoredAndAnnounced)
     EXPECT_EQ(announced.size(), 1u);
 }
 
-TEST_F(SimulatedTargetTest, ConnectRegistersEveryContextAndTheParentAndDisconnectTakesThemAway)
+TEST_F(SimulatedTargetTest, ConnectRegistersTheDeviceEveryContextAndTheParentAndDisconnectTakesThemAway)
 {
     const auto device = connectedDevice();
+    EXPECT_EQ(device->getId(), "sim-1.DEMO8");
+    EXPECT_EQ(device->getProperties().at("Signature"), 0x1E950D);
+    EXPECT_EQ(device->getProperties().at("Session"), "None");
     EXPECT_EQ(debugger.getParentLookup().findParent("sim-1.DEMO8"), device);
     EXPECT_EQ(memoryService->getChildren(device).size(), 6u);
     EXPECT_EQ(registersService->getChildren(device).size(), 35u);
     tool.disconnect(status);
+    EXPECT_TRUE(deviceService->getChildren(nullptr).empty());
     EXPECT_EQ(debugger.getParentLookup().findParent("sim-1.DEMO8"), nullptr);
     EXPECT_TRUE(memoryService->getChildren(nullptr).empty() && memoryService->getChildren(device).empty());
     EXPECT_TRUE(registersService->getChildren(device).empty());
+
+    tool.setToolProperties({{"DeviceName", "DEMO99"}});
+    Status failed;
+    tool.connect(failed);
+    EXPECT_THAT(failed.getMessage(), testing::HasSubstr("Cannot connect sim-1: No device files were found"));
+    EXPECT_EQ(failed.getErrorCode(), ErrorCode::NotFound);
+    EXPECT_EQ(tool.getProperties().at("State"), "Idle");
 }
 
 TEST_F(SimulatedTargetTest, TheDeviceReportsWhatItDoesWithinItsMessageSettings)

@@ -185,25 +185,6 @@ TEST_F(SimulatedToolTest, PropertiesMergeButTheIdStays)
     EXPECT_TRUE(std::isnan(tool.getTargetVoltage()));
 }
 
-TEST_F(SimulatedDeviceTest, ConnectRegistersTheNamedDeviceAndDisconnectRemovesIt)
-{
-    const auto device = connectedDevice();
-    ASSERT_NE(device, nullptr);
-    EXPECT_EQ(device->getId(), "sim-1.DEMO8");
-    const auto properties = device->getProperties();
-    EXPECT_EQ(properties.at("Signature"), 0x1E950D);
-    EXPECT_EQ(properties.at("Session"), "None");
-    tool.disconnect(status);
-    EXPECT_TRUE(deviceService->getChildren(nullptr).empty());
-
-    tool.setToolProperties({{"DeviceName", "DEMO99"}});
-    Status failed;
-    tool.connect(failed);
-    EXPECT_THAT(failed.getMessage(), HasSubstr("Cannot connect sim-1: No device files were found"));
-    EXPECT_EQ(failed.getErrorCode(), ErrorCode::NotFound);
-    EXPECT_EQ(tool.getProperties().at("State"), "Idle");
-}
-
 TEST_F(SimulatedDeviceTest, SessionsRunOneAtATimeAndReportTheSignature)
 {
     const auto device = connectedDevice("DEMO32");

@@ -35,14 +35,14 @@ void sendAll(int fd, const std::string& bytes)
     }
 }
 
-} // namespace
-
-std::string FakeGdbServer::framed(const std::string& payload)
+/// "$" payload "#" checksum, not escaped: a fake told not to escape its replies sends them as they are.
+std::string framed(const std::string& payload)
 {
-    // Not escaped: a fake told not to escape its replies sends them as they are.
     const std::uint8_t sum = gdbremote::rsp::checksum(payload);
     return "$" + payload + "#" + toHex(&sum, 1);
 }
+
+} // namespace
 
 FakeGdbServer::FakeGdbServer() : FakeGdbServer(Behaviour{}) {}
 
@@ -183,7 +183,7 @@ std::string FakeGdbServer::handle(const std::string& packet)
             return *answered;
     std::lock_guard lock(mutex_);
     if (packet.rfind("qSupported", 0) == 0) {
-        std::string features = behaviour_.features;
+        std::string features = "PacketSize=400;qXfer:features:read+";
         if (behaviour_.offerNoAck)
             features += ";QStartNoAckMode+";
         if (!behaviour_.flash.empty())
@@ -208,14 +208,10 @@ std::string FakeGdbServer::handle(const std::string& packet)
     }
     if (packet == "?")
         return "S05";
-    if (packet == "vCont?")
-        return "vCont;c;C;s;S";
     if (packet == "c" || packet == "vCont;c") {
         running_ = true;
         return "";
     }
-    if (packet == "s" || packet == "vCont;s")
-        return "T05thread:p01.01;";
     if (packet[0] == 'm')
         return readMemory(packet.substr(1));
     if (packet[0] == 'M')
@@ -269,11 +265,7 @@ std::string FakeGdbServer::handle(const std::string& packet)
         sendAll(client_, framed("O" + toHex(output)));
         return "OK";
     }
-    if (packet == "qC")
-        return "QCp01.01";
     if (packet[0] == 'D')
-        return "OK";
-    if (packet[0] == 'Z' || packet[0] == 'z')
         return "OK";
     return "";
 }
@@ -334,13 +326,11 @@ int FakeGdbServer::interrupts() const
     return interrupts_;
 }
 
-void FakeGdbServer::sendPacket(const std::string& payload) { sendRaw(framed(payload)); }
-
-void FakeGdbServer::sendRaw(const std::string& bytes)
+void FakeGdbServer::sendPacket(const std::string& payload)
 {
     std::lock_guard lock(mutex_);
     if (client_ >= 0)
-        sendAll(client_, bytes);
+        sendAll(client_, framed(payload));
 }
 
 bool FakeGdbServer::waitForPacket(const std::string& prefix, std::chrono::milliseconds timeout)

@@ -31,7 +31,6 @@ public:
         std::uint64_t blockSize;
     };
     struct Behaviour {
-        std::string features = "PacketSize=400;qXfer:features:read+";
         bool offerNoAck = false;
         bool binaryWrites = true;
         bool registersByNumber = true; ///< false: `p` answers empty, `g` has them all
@@ -66,18 +65,14 @@ public:
     int acksAfterNoAck() const;
     /// How many times the interrupt byte arrived.
     int interrupts() const;
-    /// Sends `payload` as a packet now (an `O` packet, a stop reply...), or raw bytes.
+    /// Sends `payload` as a packet now (an `O` packet, a stop reply...).
     void sendPacket(const std::string& payload);
-    void sendRaw(const std::string& bytes);
     /// Waits until a packet starting with `prefix` has arrived.
     bool waitForPacket(const std::string& prefix, std::chrono::milliseconds timeout = std::chrono::seconds(5));
     /// The memory the target holds at [address, address + length).
     std::vector<std::uint8_t> memory(std::uint64_t address, std::size_t length) const;
     /// Closes the listening socket and the client: the server is gone.
     void stop();
-
-    /// The framing of a payload (for raw tests): "$" payload "#" checksum, nothing escaped.
-    static std::string framed(const std::string& payload);
 
 private:
     void serve();
