@@ -183,6 +183,13 @@ std::shared_ptr<_Parameters> readParameters(const Element* element)
     return parameters;
 }
 
+/// The most copies the "count" attributes of one read may stand for in all: as many as the
+/// elements a document may have. A count is a number, not an element, so the shape check before
+/// the parse cannot see what it costs; a hostile "count" of two billion would fill the memory.
+constexpr std::size_t kMaxCopies = OrixToolsDeviceFileReader::kMaxElements;
+/// What is left of `kMaxCopies` in the read under way on this thread.
+thread_local std::size_t copiesLeft = kMaxCopies;
+
 /// The name and index of each copy an element with "count" stands for: one copy named as
 /// written for a count of 1, else NAME0..NAME(N-1), none for a count below 1.
 template <class Make>
@@ -190,6 +197,11 @@ void forEachCopy(const Element* element, const Make& make)
 {
     const std::string name = attribute(element, "name");
     const std::int32_t count = element->hasAttribute("count") ? parseSigned32(attribute(element, "count")) : 1;
+    if (count > 0 && static_cast<std::size_t>(count) > copiesLeft)
+        throw std::runtime_error("the counts of the document stand for more than " + std::to_string(kMaxCopies) +
+                                 " copies (" + name + " has " + std::to_string(count) + ")");
+    if (count > 0)
+        copiesLeft -= static_cast<std::size_t>(count);
     if (count == 1) {
         make(name, 0u, count);
         return;
@@ -474,6 +486,7 @@ void readDocument(const std::string& text, const std::string& deviceName, DIDevi
 template <class Read>
 void reportingReadErrors(const char* prefix, const Read& read)
 {
+    copiesLeft = kMaxCopies;
     try {
         read();
     } catch (const Poco::Exception& failure) {

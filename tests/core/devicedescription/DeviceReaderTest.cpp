@@ -334,6 +334,15 @@ TEST(DeviceReader, HostileDocumentsEndInReadErrors)
     EXPECT_THAT(readError(quoted), HasSubstr("nested more than 256 deep"));
     const std::string huge = "<f><devices><device series=\"" + std::string(33u << 20, 'x') + "\"/></devices></f>";
     EXPECT_THAT(readError(huge), HasSubstr("larger than 32 MiB"));
+    // A count is a number, not an element: what all counts stand for is bounded too.
+    const auto counted = [](const std::string& count) {
+        return R"(<hil-device-file><modules><module name="M" id="M" version="1"><register-group name="G" size="0x10">)"
+               R"(<register name="R" offset="0x0" size="1" rw="RW" count=")" + count + R"("/><register name="S" offset="0x1" )"
+               R"(size="1" rw="RW" count=")" + count + R"("/></register-group></module></modules><devices><device )"
+               R"(architecture="X" series="S"><address-spaces/></device></devices></hil-device-file>)";
+    };
+    EXPECT_THAT(readError(counted("2000000000")), HasSubstr("stand for more than 1000000 copies (R has 2000000000)"));
+    EXPECT_THAT(readError(counted("600000")), HasSubstr("(S has 600000)"));
     std::string many = "<f>";
     for (int i = 0; i < 1'000'001; ++i)
         many += "<e/>";
