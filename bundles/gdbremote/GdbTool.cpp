@@ -4,7 +4,6 @@
 #include <cmath>
 
 #include "bundles/common/TargetRegistration.h"
-#include "core/interfaces/IDeviceService.h"
 #include "core/interfaces/PropertyKeys.h"
 #include "platform/common/BackendLogger.h"
 #include "platform/common/TextNumbers.h"

@@ -5,7 +5,6 @@
 #include <cmath>
 
 #include "bundles/common/TargetRegistration.h"
-#include "core/interfaces/IDeviceService.h"
 #include "core/interfaces/IStimuliService.h"
 #include "core/interfaces/PropertyKeys.h"
 
