@@ -59,7 +59,8 @@ protected:
     /// Unregisters and drops the target, when there is one; `detach` tells a target that still
     /// answers that the tool leaves it (false after a failure or a loss).
     virtual void dropTarget(bool detach) = 0;
-    /// Whether the tool can attach to a target without knowing the device.
+    /// Whether the tool attaches only to a device it has a description of (a GDB server's target
+    /// can be reached without one).
     virtual bool describedOnly() const { return true; }
 
     /// `target`, or a `StateError` "Tool ID is not connected".
