@@ -12,6 +12,7 @@
 
 #include "core/frame/OspClassFactoryManager.h"
 #include "core/interfaces/ITcfServiceFactory.h"
+#include "host/HostPreferences.h"
 #include "platform/common/BackendLogger.h"
 #include "platform/osp/PreferencesService.h"
 #include "platform/osp/PropertiesFile.h"
@@ -36,7 +37,7 @@ BackendHost::BackendHost(const HostOptions& options) : options_(options)
 {
     try {
         platform_.bundleLoader().loadBundles(options.bundles);
-        const auto preferences = std::filesystem::exists(options.preferences) ? options.preferences : "";
+        const auto preferences = readPreferences({options.shippedPreferences, options.preferences}, std::getenv);
         platform_.serviceRegistry().registerService(osp::PreferencesService::SERVICE_NAME,
                                                     new osp::PreferencesService(preferences), {});
         auto core = platform_.bundleLoader().findBundle(kCoreBundle);

@@ -8,6 +8,7 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 
+#include "host/HostPreferences.h"
 #include "platform/common/TextNumbers.h"
 #include "platform/common/UsageColumns.h"
 
@@ -94,7 +95,7 @@ const std::map<std::string, OptionEntry>& optionTable()
                           "; port 0 picks a free port",
                       parseListen}},
         {"--bundles", {"DIR", "the bundle directory", [](const std::string& v, HostOptions& o) { o.bundles = v; }}},
-        {"--preferences", {"FILE", "the platform preferences (properties file)",
+        {"--preferences", {"FILE", "the platform preferences, read instead of the shipped ones",
                            [](const std::string& v, HostOptions& o) { o.preferences = existingFile("--preferences", v); }}},
         {"--settings", {"FILE", "the debugger settings (properties file)",
                         [](const std::string& v, HostOptions& o) { o.settings = existingFile("--settings", v); }}},
@@ -154,7 +155,7 @@ HostOptions parseHostOptions(const std::vector<std::string>& arguments, const st
     const bool installed = std::filesystem::is_directory(root / "lib" / "hilcore" / "bundles");
     const auto configDir = installed ? root / "share" / "hilcore" : root / "etc";
     options.bundles = installed ? root / "lib" / "hilcore" / "bundles" : root / "bundles";
-    options.preferences = configDir / "preferences.properties";
+    options.shippedPreferences = configDir / "preferences.properties";
     options.settings = configDir / "settings.properties";
     for (std::size_t i = 0; i < arguments.size(); ++i) {
         std::string name = arguments[i];
@@ -189,7 +190,8 @@ std::string hostUsage()
 {
     std::string text = "Usage: hilcore-backend [OPTION]...\n"
                        "Serves the hardware-interface core over TCF until Ctrl-C or SIGTERM.\n\n";
-    return text + usageColumns(optionTable(), 32, [](const OptionEntry& option) { return option.argument; });
+    return text + usageColumns(optionTable(), 32, [](const OptionEntry& option) { return option.argument; }) +
+           preferencesUsage();
 }
 
 } // namespace hil::host

@@ -18,6 +18,8 @@ struct HostOptions {
     std::string address = "127.0.0.1";
     std::uint16_t port = 1534;
     std::filesystem::path bundles;
+    /// The preferences that ship with the back-end, and a file the command line names instead.
+    std::filesystem::path shippedPreferences;
     std::filesystem::path preferences;
     std::filesystem::path settings;
     unsigned logMask = 0x24;

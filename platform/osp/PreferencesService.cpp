@@ -17,4 +17,9 @@ PreferencesService::PreferencesService(const std::filesystem::path& file)
         configuration_ = readPropertiesFile(file);
 }
 
+PreferencesService::PreferencesService(Poco::AutoPtr<Poco::Util::AbstractConfiguration> configuration)
+    : configuration_(std::move(configuration))
+{
+}
+
 } // namespace hil::osp

@@ -20,6 +20,8 @@ public:
     /// Reads a properties file (see `readPropertiesFile`); the empty path gives no preferences.
     /// Throws `Poco::Exception` when a named file cannot be read.
     explicit PreferencesService(const std::filesystem::path& file);
+    /// Serves preferences read elsewhere.
+    explicit PreferencesService(Poco::AutoPtr<Poco::Util::AbstractConfiguration> configuration);
 
     const Poco::Util::AbstractConfiguration& configuration() const { return *configuration_; }
 

@@ -99,5 +99,24 @@ TEST_F(PacksTest, ListsShowsAndOpensDevicesOfTheIndexAndOfThePackFolders)
     EXPECT_THAT(names(value("list", {R"("copy")"})), ElementsAre("CMSDK_COPY"));
 }
 
+// A folder of SVD files named in the environment is read although the shipped preferences name
+// other folders; the user's own preferences win over the environment.
+TEST(PackFolders, TheEnvironmentWinsOverTheShippedPreferencesAndTheUsersFileOverBoth)
+{
+    const fakes::TempDirectory packs;
+    const fakes::TempDirectory config;
+    packs.write("ARM_Sample.svd", sampleSvd("ARM_Sample.svd"));
+    const auto listed = [&] {
+        ::setenv("HIL_PACK_FOLDERS", packs.path().c_str(), 1);
+        ::setenv("XDG_CONFIG_HOME", config.path().c_str(), 1);
+        const BackendProcess backend(BackendProcess::withTestBundles({}));
+        const auto reply = connect(backend)->call("Packs", "list", {R"("ARMCM3")"});
+        return reply.values.at(1);
+    };
+    EXPECT_THAT(listed(), HasSubstr(R"("name":"ARMCM3xxx")"));
+    config.write("hilcore/preferences.properties", "packs.folders = " + config.path().string() + "\n");
+    EXPECT_EQ(listed(), "[]");
+}
+
 } // namespace
 } // namespace hil::e2e

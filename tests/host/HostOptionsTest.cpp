@@ -23,7 +23,7 @@ TEST(HostOptions, DefaultsListenOnLoopbackAndFindTheTreeTheyAreIn)
     const fakes::TempDirectory tree;
     const auto bin = tree.path() / "bin";
     EXPECT_EQ(parseHostOptions({}, bin).bundles, tree.path() / "bundles");
-    EXPECT_EQ(parseHostOptions({}, bin).preferences, tree.path() / "etc/preferences.properties");
+    EXPECT_EQ(parseHostOptions({}, bin).shippedPreferences, tree.path() / "etc/preferences.properties");
     std::filesystem::create_directories(tree.path() / "lib/hilcore/bundles");
     EXPECT_EQ(parseHostOptions({}, bin).bundles, tree.path() / "lib/hilcore/bundles");
     EXPECT_EQ(parseHostOptions({}, bin).settings, tree.path() / "share/hilcore/settings.properties");
