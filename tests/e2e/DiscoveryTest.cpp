@@ -4,9 +4,12 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <poll.h>
+
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/udp.hpp>
 
+#include "platform/discovery/DiscoveryPacket.h"
 #include "tests/e2e/BackendProcess.h"
 #include "tests/fakes/Eventually.h"
 
@@ -29,6 +32,34 @@ bool logShows(const BackendProcess& backend, const std::string& text)
     return fakes::eventually([&] { return backend.log().find(text) != std::string::npos; });
 }
 
+/// A packet of `type`, from the peer `id` unless that is empty.
+struct Expected {
+    discovery::PacketType type;
+    std::string id;
+};
+
+/// True when `socket` receives, in any order within two seconds, a packet for each of `wanted`;
+/// other packets are passed over.
+bool receives(udp::socket& socket, std::vector<Expected> wanted)
+{
+    using namespace std::chrono;
+    const auto deadline = steady_clock::now() + seconds(2);
+    std::string buffer(65536, '\0');
+    for (;;) {
+        const auto left = duration_cast<milliseconds>(deadline - steady_clock::now()).count();
+        pollfd ready{socket.native_handle(), POLLIN, 0};
+        if (left <= 0 || poll(&ready, 1, static_cast<int>(left)) <= 0)
+            return false;
+        const auto size = socket.receive(boost::asio::buffer(buffer));
+        const auto packet = discovery::decodePacket(std::string_view(buffer.data(), size));
+        std::erase_if(wanted, [&](const Expected& one) {
+            return packet && packet->type == one.type && (one.id.empty() || discovery::attributesOf(*packet)["ID"] == one.id);
+        });
+        if (wanted.empty())
+            return true;
+    }
+}
+
 TEST(Discovery, BackEndsFindEachOtherAClientListsThemAndHearsOneGo)
 {
     const auto port = std::to_string(freeUdpPort());
@@ -40,6 +71,16 @@ TEST(Discovery, BackEndsFindEachOtherAClientListsThemAndHearsOneGo)
     const auto slaveId = idOf(*slave);
     EXPECT_TRUE(logShows(master, "heard peer " + slaveId)) << master.log();
     EXPECT_TRUE(logShows(*slave, "heard peer " + masterId)) << slave->log();
+
+    // A standard client asks at the broadcast addresses of the loopback network.
+    for (const char* address : {"127.0.0.255", "127.255.255.255"}) {
+        boost::asio::io_context io;
+        udp::socket client(io, udp::endpoint(boost::asio::ip::address_v4::loopback(), 0));
+        client.set_option(boost::asio::socket_base::broadcast(true));
+        client.send_to(boost::asio::buffer(discovery::encodePacket(discovery::PacketType::RequestInfo)),
+                       udp::endpoint(boost::asio::ip::make_address(address), static_cast<std::uint16_t>(std::stoi(port))));
+        EXPECT_TRUE(receives(client, {{discovery::PacketType::PeerInfo, masterId}})) << address;
+    }
 
     // Hostile datagrams at the well-known port change nothing.
     {
@@ -65,6 +106,15 @@ TEST(Discovery, BackEndsFindEachOtherAClientListsThemAndHearsOneGo)
     EXPECT_THAT(one.output, HasSubstr(masterId));
     EXPECT_THAT(one.output, Not(HasSubstr(slaveId)));
     EXPECT_THAT(one.output, HasSubstr("{\"data\":[{\"AgentID\":"));
+}
+
+TEST(Discovery, AClientHoldingTheWellKnownPortFirstHearsTheBackEndRegisterAsItsSlave)
+{
+    boost::asio::io_context io;
+    udp::socket master(io, udp::endpoint(boost::asio::ip::address_v4::loopback(), 0));
+    const BackendProcess backend({"--discovery", "on", "--discovery-port", std::to_string(master.local_endpoint().port())});
+    const auto id = "TCP:127.0.0.1:" + std::to_string(backend.port());
+    EXPECT_TRUE(receives(master, {{discovery::PacketType::SlavesInfo, ""}, {discovery::PacketType::PeerInfo, id}}));
 }
 
 TEST(Discovery, IsOffWhenAskedAndOptionsAreChecked)
