@@ -12,8 +12,10 @@ namespace hil::simulator {
 namespace {
 
 using testing::ElementsAre;
+using testing::HasSubstr;
 using testing::IsEmpty;
 using Bytes = std::vector<std::uint8_t>;
+using FailedRun = std::tuple<std::uint64_t, std::uint32_t, int>;
 
 /// The memory and register contexts of a connected simulated device, with what they announce.
 class SimulatedTargetTest : public SimulatedDeviceTest {
@@ -47,19 +49,13 @@ protected:
     }
 
     /// The failed runs a map reports over [start, start + count), as (address, length, status).
-    static std::vector<std::tuple<std::uint64_t, std::uint32_t, int>> failedRuns(const MemoryErrorMapPtr& errors,
-                                                                               std::uint64_t start, std::uint64_t count)
+    static std::vector<FailedRun> failedRuns(const MemoryErrorMapPtr& errors, std::uint64_t start, std::uint64_t count)
     {
-        std::vector<std::tuple<std::uint64_t, std::uint32_t, int>> runs;
-        for (std::uint64_t address = start; errors && address < start + count;) {
-            std::uint32_t length = 0;
-            const int status = errors->getStatusAt(address, length);
-            if (length == 0)
-                break;
-            if (status != 0)
+        std::vector<FailedRun> runs;
+        std::uint32_t length = 1;
+        for (std::uint64_t address = start; errors && length != 0 && address < start + count; address += length)
+            if (const int status = errors->getStatusAt(address, length); status != 0 && length != 0)
                 runs.emplace_back(address, length, status);
-            address += length;
-        }
         return runs;
     }
 
@@ -81,68 +77,44 @@ protected:
     std::vector<MemoryRanges> changes;
 };
 
+// The memories a device lists, registered and removed with it: TargetServicesTest.
 TEST_F(SimulatedTargetTest, EachAddressSpaceIsAMemoryContextDescribedLikeTheSpace)
 {
     const auto device = connectedDevice();
-    ASSERT_NE(device, nullptr);
-    std::vector<std::string> ids;
-    for (const auto& memory : device->listMemoryContexts())
-        ids.push_back(memory->getId());
-    EXPECT_THAT(ids, ElementsAre("sim-1.DEMO8.prog", "sim-1.DEMO8.data", "sim-1.DEMO8.eeprom", "sim-1.DEMO8.fuses",
-                                 "sim-1.DEMO8.lockbits", "sim-1.DEMO8.signatures"));
     EXPECT_EQ(boost::json::serialize(memory(device, "prog")->getProperties()),
               R"({"ID":"sim-1.DEMO8.prog","ParentID":"sim-1.DEMO8","Name":"prog","StartBound":0,"EndBound":32767,)"
               R"("AddressSize":2,"BigEndian":false,"AccessTypes":["instruction"]})");
     EXPECT_EQ(memory(device, "prog")->getParent(), device);
-    EXPECT_EQ(device->getProperties().at("MemoryIDs").as_array().size(), 6u);
-    const auto big = memory(connectedDevice("DEMO32"), "eeprom")->getProperties();
-    EXPECT_EQ(big.at("BigEndian"), true);
+    const auto properties = device->getProperties();
+    EXPECT_EQ(properties.at("MemoryIDs").as_array().size(), 6u);
+    EXPECT_EQ(properties.at("Signature"), 0x1E950D);
+    EXPECT_EQ(properties.at("Session"), "None");
+    EXPECT_EQ(memory(connectedDevice("DEMO32"), "eeprom")->getProperties().at("BigEndian"), true);
 }
 
-TEST_F(SimulatedTargetTest, FlashAndEepromStartErasedRamAtZeroAndSignaturesHoldTheSignature)
+// Writes that land and are announced: CachedWritesWaitForTheCommitAndReadsSeeThem, TargetServicesTest.
+TEST_F(SimulatedTargetTest, ReadOnlySegmentsRefuseWritesWithoutAnnouncingThem)
 {
-    const auto device = connectedDevice();
-    EXPECT_EQ(read(*memory(device, "prog"), 0x7FFE, 2), (Bytes{0xFF, 0xFF}));
-    EXPECT_EQ(read(*memory(device, "eeprom"), 0, 2), (Bytes{0xFF, 0xFF}));
-    EXPECT_EQ(read(*memory(device, "data"), 0x100, 2), (Bytes{0x00, 0x00}));
-    EXPECT_EQ(read(*memory(device, "signatures"), 0, 3), (Bytes{0x1E, 0x95, 0x0D}));
-    EXPECT_TRUE(flashBlank(*device));
-}
-
-TEST_F(SimulatedTargetTest, WritesReachTheTargetAndAnnounceWhatTheyWrote)
-{
-    const auto device = connectedDevice();
-    auto data = memory(device, "data");
-    write(*data, 0x200, {1, 2, 3});
-    EXPECT_EQ(read(*data, 0x1FF, 5), (Bytes{0, 1, 2, 3, 0}));
-    ASSERT_EQ(changes.size(), 1u);
-    EXPECT_THAT(changes[0], ElementsAre(MemoryRange{0x200, 3}));
+    auto signatures = memory(connectedDevice(), "signatures");
+    MemoryErrorMapPtr errors;
+    write(*signatures, 0, {0, 0, 0}, &errors);
+    EXPECT_THAT(failedRuns(errors, 0, 3), ElementsAre(FailedRun{0, 3, SimulatedMemory::kReadOnly}));
+    EXPECT_EQ(read(*signatures, 0, 3), (Bytes{0x1E, 0x95, 0x0D}));
+    EXPECT_THAT(changes, IsEmpty());
 }
 
 TEST_F(SimulatedTargetTest, BytesOutOfReachAreReportedPerRunAndTheRestIsTransferred)
 {
-    const auto device = connectedDevice("DEMO32");
-    auto base = memory(device, "base");
+    auto base = memory(connectedDevice("DEMO32"), "base");
     MemoryErrorMapPtr errors;
     // The flash ends at 0x40000; the peripherals start at 0x40000000.
     EXPECT_EQ(read(*base, 0x3FFFE, 4, &errors, 0xAA), (Bytes{0xFF, 0xFF, 0xAA, 0xAA}));
-    EXPECT_THAT(failedRuns(errors, 0x3FFFE, 4), ElementsAre(std::make_tuple(0x40000u, 2u, SimulatedMemory::kNoMemory)));
+    EXPECT_THAT(failedRuns(errors, 0x3FFFE, 4), ElementsAre(FailedRun{0x40000, 2, SimulatedMemory::kNoMemory}));
 
     auto data = memory(connectedDevice(), "data");
     write(*data, 0x8FE, {1, 2, 3, 4}, &errors);
-    EXPECT_THAT(failedRuns(errors, 0x8FE, 4), ElementsAre(std::make_tuple(0x900u, 2u, SimulatedMemory::kOutsideSpace)));
+    EXPECT_THAT(failedRuns(errors, 0x8FE, 4), ElementsAre(FailedRun{0x900, 2, SimulatedMemory::kOutsideSpace}));
     EXPECT_EQ(read(*data, 0x8FE, 2), (Bytes{1, 2}));
-}
-
-TEST_F(SimulatedTargetTest, ReadOnlySegmentsRefuseWritesWithoutAnnouncingThem)
-{
-    const auto device = connectedDevice();
-    auto signatures = memory(device, "signatures");
-    MemoryErrorMapPtr errors;
-    write(*signatures, 0, {0, 0, 0}, &errors);
-    EXPECT_THAT(failedRuns(errors, 0, 3), ElementsAre(std::make_tuple(0u, 3u, SimulatedMemory::kReadOnly)));
-    EXPECT_EQ(read(*signatures, 0, 3), (Bytes{0x1E, 0x95, 0x0D}));
-    EXPECT_THAT(changes, IsEmpty());
 }
 
 TEST_F(SimulatedTargetTest, FillRepeatsThePatternAndTakesSignExtendedAddressesInA32BitSpace)
@@ -160,19 +132,17 @@ TEST_F(SimulatedTargetTest, TransfersThatCannotFitTheirBufferAreThrown)
 {
     auto data = memory(connectedDevice(), "data");
     MemoryErrorMapPtr errors;
-    Bytes two(2);
+    Bytes two(2), none;
     EXPECT_THROW(data->readMemory(0, 1, two, 0, -1, 0, nullptr, errors), UsageError);
     EXPECT_THROW(data->readMemory(0, 1, two, 1, 2, 0, nullptr, errors), UsageError);
     EXPECT_THROW(data->writeMemory(0, 1, two, 0, 3, 0, nullptr, errors), UsageError);
-    Bytes none;
     EXPECT_THROW(data->fillMemory(0, 1, none, 4, 0, nullptr, errors), UsageError);
     EXPECT_THROW(data->cacheMemoryRange(0, 0, 0), UsageError);
 }
 
 TEST_F(SimulatedTargetTest, CachedWritesWaitForTheCommitAndReadsSeeThem)
 {
-    const auto device = connectedDevice();
-    auto prog = memory(device, "prog");
+    auto prog = memory(connectedDevice(), "prog");
     prog->cacheMemoryRange(0x100, 0x100, 0);
     write(*prog, 0xFE, {1, 2, 3, 4});
     // The two bytes outside the cached range went through at once.
@@ -190,10 +160,15 @@ TEST_F(SimulatedTargetTest, CachedWritesWaitForTheCommitAndReadsSeeThem)
     EXPECT_THAT(changes.back(), ElementsAre(MemoryRange{0x181, 1}));
 }
 
-TEST_F(SimulatedTargetTest, ErasingBlanksTheFlashAndAnnouncesTheErasedRanges)
+TEST_F(SimulatedTargetTest, MemoriesStartAsDescribedAndErasingBlanksTheFlashAndAnnouncesTheErasedRanges)
 {
     const auto device = connectedDevice();
     auto prog = memory(device, "prog");
+    EXPECT_EQ(read(*prog, 0x7FFE, 2), (Bytes{0xFF, 0xFF}));
+    EXPECT_EQ(read(*memory(device, "eeprom"), 0, 2), (Bytes{0xFF, 0xFF}));
+    EXPECT_EQ(read(*memory(device, "data"), 0x100, 2), (Bytes{0x00, 0x00}));
+    EXPECT_EQ(read(*memory(device, "signatures"), 0, 3), (Bytes{0x1E, 0x95, 0x0D}));
+    EXPECT_TRUE(flashBlank(*device));
     write(*prog, 0x0, {0});
     write(*prog, 0x100, {0});
     EXPECT_FALSE(flashBlank(*device));
@@ -210,59 +185,40 @@ TEST_F(SimulatedTargetTest, ErasingBlanksTheFlashAndAnnouncesTheErasedRanges)
     EXPECT_EQ(flashSize, 0x8000);
 }
 
-TEST_F(SimulatedTargetTest, CpuRegistersFollowTheArchitecture)
+// Register writes stored and announced over the wire: TargetServicesTest.
+TEST_F(SimulatedTargetTest, CpuRegistersFollowTheArchitectureAndRefuseValuesOfAnotherSize)
 {
     const auto device = connectedDevice();
     const auto registers = device->listRegistersContexts();
     ASSERT_EQ(registers.size(), 35u);
     EXPECT_EQ(registers[0]->getId(), "sim-1.DEMO8.R0");
     EXPECT_EQ(registers[31]->getId(), "sim-1.DEMO8.R31");
-    std::vector<std::string> roles;
-    for (std::size_t index = 32; index < registers.size(); ++index)
-        roles.push_back(boost::json::serialize(registers[index]->getProperties()));
-    EXPECT_THAT(roles, ElementsAre(R"({"ID":"sim-1.DEMO8.SREG","ParentID":"sim-1.DEMO8","Name":"SREG","Size":1,)"
-                                   R"("Readable":true,"Writeable":true,"BigEndian":false,"Role":"SREG"})",
-                                   testing::HasSubstr(R"("Name":"SP","Size":2)"), testing::HasSubstr(R"("Name":"PC","Size":2)")));
+    // SP and PC after it, of two bytes: CliToolTest.MemoryAndRegisterVerbsAndTransfersOfWhichAnyByteFailed.
+    EXPECT_EQ(boost::json::serialize(registers[32]->getProperties()),
+              R"({"ID":"sim-1.DEMO8.SREG","ParentID":"sim-1.DEMO8","Name":"SREG","Size":1,)"
+              R"("Readable":true,"Writeable":true,"BigEndian":false,"Role":"SREG"})");
+    const auto sp = device->registers()[33];
+    int announced = 0;
+    sp->addRegisterChangedHandler([&](const std::shared_ptr<IRegistersContext>&) { ++announced; });
+    sp->setValue({0xFF, 0x08});
+    EXPECT_THAT([&] { sp->setValue({0x01}); }, testing::ThrowsMessage<UsageError>("register SP takes 2 bytes, not 1"));
+    Bytes value(2);
+    sp->getValue(value);
+    EXPECT_EQ(value, (Bytes{0xFF, 0x08}));
+    EXPECT_EQ(announced, 1);
     EXPECT_EQ(connectedDevice("DEMO32")->listRegistersContexts().size(), 17u);
     EXPECT_TRUE(cpuRegistersOf("UNKNOWN").empty());
 }
 
-TEST_F(SimulatedTargetTest, RegisterWritesAreStoredAndAnnounced)
+// A connect registering the target and a disconnect removing it: DeviceTest, TargetServicesTest.
+TEST_F(SimulatedTargetTest, AConnectToAnUnknownDeviceFailsByNameAndLeavesTheToolIdle)
 {
-    const auto device = connectedDevice();
-    const auto sp = device->registers()[33];
-    std::vector<std::string> announced;
-    sp->addRegisterChangedHandler([&](const std::shared_ptr<IRegistersContext>& changed) { announced.push_back(changed->getId()); });
-    sp->setValue({0xFF, 0x08});
-    Bytes value(2);
-    sp->getValue(value);
-    EXPECT_EQ(value, (Bytes{0xFF, 0x08}));
-    EXPECT_THAT(announced, ElementsAre("sim-1.DEMO8.SP"));
-    EXPECT_THAT([&] { sp->setValue({0x01}); }, testing::ThrowsMessage<UsageError>("register SP takes 2 bytes, not 1"));
-    EXPECT_EQ(announced.size(), 1u);
-}
-
-TEST_F(SimulatedTargetTest, ConnectRegistersTheDeviceEveryContextAndTheParentAndDisconnectTakesThemAway)
-{
-    const auto device = connectedDevice();
-    EXPECT_EQ(device->getId(), "sim-1.DEMO8");
-    EXPECT_EQ(device->getProperties().at("Signature"), 0x1E950D);
-    EXPECT_EQ(device->getProperties().at("Session"), "None");
-    EXPECT_EQ(debugger.getParentLookup().findParent("sim-1.DEMO8"), device);
-    EXPECT_EQ(memoryService->getChildren(device).size(), 6u);
-    EXPECT_EQ(registersService->getChildren(device).size(), 35u);
-    tool.disconnect(status);
-    EXPECT_TRUE(deviceService->getChildren(nullptr).empty());
-    EXPECT_EQ(debugger.getParentLookup().findParent("sim-1.DEMO8"), nullptr);
-    EXPECT_TRUE(memoryService->getChildren(nullptr).empty() && memoryService->getChildren(device).empty());
-    EXPECT_TRUE(registersService->getChildren(device).empty());
-
     tool.setToolProperties({{"DeviceName", "DEMO99"}});
-    Status failed;
-    tool.connect(failed);
-    EXPECT_THAT(failed.getMessage(), testing::HasSubstr("Cannot connect sim-1: No device files were found"));
-    EXPECT_EQ(failed.getErrorCode(), ErrorCode::NotFound);
+    tool.connect(status);
+    EXPECT_THAT(status.getMessage(), HasSubstr("Cannot connect sim-1: No device files were found"));
+    EXPECT_EQ(status.getErrorCode(), ErrorCode::NotFound);
     EXPECT_EQ(tool.getProperties().at("State"), "Idle");
+    EXPECT_TRUE(deviceService->getChildren(nullptr).empty());
 }
 
 TEST_F(SimulatedTargetTest, TheDeviceReportsWhatItDoesWithinItsMessageSettings)
@@ -294,42 +250,37 @@ TEST_F(SimulatedTargetTest, TheDeviceReportsWhatItDoesWithinItsMessageSettings)
               R"("SeverityThreshold":2})");
 }
 
-TEST_F(SimulatedTargetTest, AStimulusDrivesItsValueIntoMemoryUntilItIsReleased)
+TEST_F(SimulatedTargetTest, AStimulusDrivesItsValueIntoMemoryUntilReleasedAndOneThatCannotBeMadeOrPlacedIsAClearError)
 {
     const auto device = connectedDevice();
+    const auto stimulate = [this](const boost::json::object& parameters) {
+        Status result;
+        tool.specialOperation(result, "stimulate", parameters);
+        return result.getMessage();
+    };
+    EXPECT_THAT(stimulate({}), HasSubstr("stimulate needs"));
+    EXPECT_THAT(stimulate({{"Configuration", {{"Channels", "none"}}}}), HasSubstr("No com.velmora.hil.simulator.stimuli provider"));
+    // Designated by the device id until renamed; this space does not exist.
+    EXPECT_THAT(stimulate(stimulusOn("sim-1.DEMO8", "nowhere", 0, 1)), HasSubstr("No device port takes"));
+    EXPECT_TRUE(stimuliService->getStimuliProviders().empty());
+    EXPECT_EQ(stimulate(stimulusOn("sim-1.DEMO8", "data", 0x100, 7)), "");
+    tool.specialOperation(status, "release", {});
+
     auto data = memory(device, "data");
     write(*data, 0x23, {0x0F});
     changes.clear();
     device->getStimuliPort()->assignDesignator("bench");
     const auto stimulus = stimulusOn("bench", "data", 0x23, 0xA5);
-    tool.specialOperation(status, "stimulate", stimulus);
-    ASSERT_TRUE(status.isOk()) << status.getMessage();
+    ASSERT_EQ(stimulate(stimulus), "");
     EXPECT_EQ(read(*data, 0x23, 1), (Bytes{0xA5}));
     EXPECT_THAT(changes, ElementsAre(ElementsAre(MemoryRange{0x23, 1})));
     EXPECT_EQ(stimuliService->getStimuliProviders().size(), 1u);
     // The port holds one channel: a second provider for it is refused and not kept.
-    Status second;
-    tool.specialOperation(second, "stimulate", stimulus);
-    EXPECT_THAT(second.getMessage(), testing::HasSubstr("No device port takes the channels"));
+    EXPECT_THAT(stimulate(stimulus), HasSubstr("No device port takes the channels"));
     EXPECT_EQ(stimuliService->getStimuliProviders().size(), 1u);
     tool.specialOperation(status, "release", {});
     EXPECT_EQ(read(*data, 0x23, 1), (Bytes{0x0F}));
     EXPECT_TRUE(stimuliService->getStimuliProviders().empty());
-}
-
-TEST_F(SimulatedTargetTest, StimuliThatCannotBeMadeOrPlacedAreClearErrors)
-{
-    connectedDevice();
-    const auto stimulate = [this](boost::json::object parameters) {
-        Status result;
-        tool.specialOperation(result, "stimulate", parameters);
-        return result.getMessage();
-    };
-    EXPECT_THAT(stimulate({}), testing::HasSubstr("stimulate needs"));
-    EXPECT_THAT(stimulate({{"Configuration", {{"Channels", "none"}}}}), testing::HasSubstr("No com.velmora.hil.simulator.stimuli provider"));
-    // Designated by the device id until renamed; this space does not exist.
-    EXPECT_THAT(stimulate(stimulusOn("sim-1.DEMO8", "nowhere", 0, 1)), testing::HasSubstr("No device port takes"));
-    EXPECT_EQ(stimulate(stimulusOn("sim-1.DEMO8", "data", 0x100, 7)), "");
 }
 
 } // namespace

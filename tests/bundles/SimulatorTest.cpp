@@ -7,15 +7,10 @@
 
 #include <boost/json/serialize.hpp>
 
-#include "bundles/simulator/SimulatedTool.h"
-#include "core/device/DeviceService.h"
-#include "tests/fakes/FakeTools.h"
-#include "bundles/simulator/SimulatorToolFactories.h"
 #include "bundles/simulator/VirtualProbes.h"
-#include "tests/fakes/FakeDebugger.h"
+#include "tests/bundles/SimulatedDeviceFixture.h"
 #include "tests/fakes/LogRecorder.h"
 #include "tests/fakes/RecordingChannel.h"
-#include "tests/bundles/SimulatedDeviceFixture.h"
 #include "tests/fakes/TempDirectory.h"
 
 namespace hil::simulator {
@@ -38,16 +33,14 @@ protected:
     VirtualConnectionFactory factory{directory.path()};
 };
 
-TEST_F(VirtualProbesTest, ProbeFilesAreListedInNameOrderWithTheirPropertiesInFileOrder)
+// Each with its connection type and its properties in file order: ToolTest over the wire.
+TEST_F(VirtualProbesTest, OnlyProbeFilesOfTheDirectoryItselfAreListedInNameOrder)
 {
     directory.write("b.probe", R"({"SerialNumber":"VP-B","PortName":"p1"})");
     directory.write("a.probe", R"({"SerialNumber":"VP-A"})");
     directory.write("notes.txt", R"({"SerialNumber":"VP-X"})");
     directory.write("sub/c.probe", R"({"SerialNumber":"VP-C"})");
-    const auto attached = factory.getAttachedConnections();
-    EXPECT_THAT(serials(attached), ElementsAre("VP-A", "VP-B"));
-    EXPECT_EQ(attached[1]->getConnectionType(), kVirtualConnectionType);
-    EXPECT_EQ(boost::json::serialize(attached[1]->getConnectionProperties()), R"({"SerialNumber":"VP-B","PortName":"p1"})");
+    EXPECT_THAT(serials(factory.getAttachedConnections()), ElementsAre("VP-A", "VP-B"));
 }
 
 TEST_F(VirtualProbesTest, BadFileIsSkippedAndReportedOnceUntilItIsFixed)
@@ -66,36 +59,28 @@ TEST_F(VirtualProbesTest, BadFileIsSkippedAndReportedOnceUntilItIsFixed)
     EXPECT_THAT(lines[0], HasSubstr("bad.probe: not a JSON object"));
 }
 
-TEST(VirtualProbes, MissingDirectoryMeansNothingIsPluggedIn)
-{
-    VirtualConnectionFactory factory("/nonexistent/hilcore/probes");
-    EXPECT_TRUE(factory.getAttachedConnections().empty());
-    EXPECT_EQ(factory.createConnection({{"SerialNumber", "VP-A"}}), nullptr);
-}
-
 TEST_F(VirtualProbesTest, ConnectionIsMadeOnlyToAnAttachedProbeNamedBySerialOrPort)
 {
     directory.write("a.probe", R"({"SerialNumber":"VP-A","PortName":"p0"})");
     directory.write("b.probe", R"({"SerialNumber":"VP-B","PortName":"p1"})");
     struct Case {
         boost::json::object properties;
-        std::string serial; ///< empty: no connection
+        std::vector<std::string> serial; ///< empty: no connection
     };
-    const std::vector<Case> cases{
-        {{{"SerialNumber", "VP-B"}}, "VP-B"},
-        {{{"PortName", "p0"}}, "VP-A"},
-        {{{"SerialNumber", "VP-A"}, {"PortName", "p1"}}, "VP-A"}, // the serial number decides
-        {{{"SerialNumber", "VP-Z"}}, ""},
-        {{{"SerialNumber", 7}}, ""},
-        {{}, ""},
-    };
-    for (const auto& c : cases) {
-        const auto connection = factory.createConnection(c.properties);
-        if (c.serial.empty())
-            EXPECT_EQ(connection, nullptr) << boost::json::serialize(c.properties);
-        else
-            EXPECT_THAT(serials({connection}), ElementsAre(c.serial)) << boost::json::serialize(c.properties);
+    for (const auto& [properties, serial] : std::vector<Case>{
+             {{{"SerialNumber", "VP-B"}}, {"VP-B"}},
+             {{{"PortName", "p0"}}, {"VP-A"}},
+             {{{"SerialNumber", "VP-A"}, {"PortName", "p1"}}, {"VP-A"}}, // the serial number decides
+             {{{"SerialNumber", "VP-Z"}}, {}},
+             {{{"SerialNumber", 7}}, {}},
+             {{}, {}},
+         }) {
+        SCOPED_TRACE(boost::json::serialize(properties));
+        const auto connection = factory.createConnection(properties);
+        EXPECT_EQ(connection ? serials({connection}) : std::vector<std::string>{}, serial);
     }
+    // A missing directory means nothing is plugged in.
+    EXPECT_TRUE(VirtualConnectionFactory("/nonexistent/hilcore/probes").getAttachedConnections().empty());
 }
 
 TEST(SimulatorToolFactories, OnlyTheVirtualProbeNeedsAndAcceptsAVirtualConnection)
@@ -104,7 +89,6 @@ TEST(SimulatorToolFactories, OnlyTheVirtualProbeNeedsAndAcceptsAVirtualConnectio
     SimulatorToolFactory simulator;
     VirtualProbeToolFactory probe;
     const auto virtualConnection = std::make_shared<VirtualConnection>(boost::json::object{{"SerialNumber", "VP-A"}});
-    EXPECT_EQ(simulator.getToolName(), "simulator");
     EXPECT_FALSE(simulator.acceptsConnection(virtualConnection));
     EXPECT_TRUE(probe.acceptsConnection(virtualConnection));
     EXPECT_EQ(probe.createTool(debugger, nullptr, kVirtualProbeToolType, nullptr), nullptr);
@@ -113,51 +97,38 @@ TEST(SimulatorToolFactories, OnlyTheVirtualProbeNeedsAndAcceptsAVirtualConnectio
     EXPECT_EQ(simulator.createTool(debugger, nullptr, kSimulatorToolType, nullptr)->getId(), "simulator-2");
 }
 
-class SimulatedToolTest : public testing::Test {
-protected:
-    fakes::FakeDebugger debugger;
-    SimulatedTool tool{debugger, "sim-1", "simulator", kSimulatorToolType, nullptr};
-    Status status;
-};
+/// The tool itself, with the services a connect registers into around it.
+using SimulatedToolTest = SimulatedDeviceTest;
 
-struct RawCase {
-    std::vector<std::uint8_t> request;
-    std::vector<std::uint8_t> response;
-    bool fails;
-};
-
-class SimulatedToolRawCommand : public SimulatedToolTest, public testing::WithParamInterface<RawCase> {};
-
-TEST_P(SimulatedToolRawCommand, AnswersItsDocumentedSet)
+TEST_F(SimulatedToolTest, RawCommandsAnswerTheirDocumentedSet)
 {
-    std::vector<std::uint8_t> response{0xEE};
-    tool.genericCommand(status, response, GetParam().request, 1000);
-    EXPECT_EQ(!status.isOk(), GetParam().fails);
-    EXPECT_EQ(response, GetParam().response);
+    struct Case {
+        std::vector<std::uint8_t> request, response;
+        bool fails;
+    };
+    // The echo (0x01): CliToolTest.ToolVerbsKeepTheToolAcrossLinesAndAScriptStopsAtItsFirstFailure.
+    for (const auto& [request, expected, fails] : std::vector<Case>{{{0x02}, {'S', 'I', 'M', '1', '.', '0'}, false},
+                                                                    {{0x03}, {0x0C, 0xE4}, false}, // 3300 mV
+                                                                    {{0x7F}, {}, true},
+                                                                    {{}, {}, true}}) {
+        SCOPED_TRACE(testing::PrintToString(request));
+        std::vector<std::uint8_t> response{0xEE};
+        Status result;
+        tool.genericCommand(result, response, request, 1000);
+        EXPECT_EQ(!result.isOk(), fails);
+        EXPECT_EQ(response, expected);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Requests, SimulatedToolRawCommand,
-                         testing::Values(RawCase{{0x01, 0xCA, 0xFE}, {0xCA, 0xFE}, false},
-                                         RawCase{{0x02}, {'S', 'I', 'M', '1', '.', '0'}, false},
-                                         RawCase{{0x03}, {0x0C, 0xE4}, false}, // 3300 mV
-                                         RawCase{{0x7F}, {}, true}, RawCase{{}, {}, true}));
-
-TEST_F(SimulatedToolTest, UpgradeReportsRisingProgressAndLeavesCurrentFirmware)
+// Firmware checks and progress over the wire: CliToolTest.ToolVerbsKeepTheToolAcrossLinesAndAScriptStopsAtItsFirstFailure.
+TEST_F(SimulatedToolTest, UpgradeReportsFromZeroAndASecondOneFindsTheFirmwareUpToDate)
 {
-    tool.checkFirmware(status);
-    EXPECT_FALSE(status.isOk());
-    fakes::RecordingProgress progress;
-    Status upgrade;
-    tool.startUpgrade(false, progress, upgrade);
-    EXPECT_TRUE(upgrade.isOk());
+    fakes::RecordingProgress progress, again;
+    tool.startUpgrade(false, progress, status);
     ASSERT_EQ(progress.reports.size(), 6u);
     EXPECT_THAT(progress.reports.front(), ElementsAre(R"({"Progress":0,"Phase":"writing"})"));
-    EXPECT_THAT(progress.reports.back(), ElementsAre(R"({"Progress":100,"Phase":"writing"})"));
-    Status after;
-    tool.checkFirmware(after);
-    EXPECT_TRUE(after.isOk());
-    fakes::RecordingProgress again;
-    tool.startUpgrade(false, again, after);
+    tool.startUpgrade(false, again, status);
+    EXPECT_TRUE(status.isOk());
     EXPECT_THAT(again.reports, ElementsAre(ElementsAre(R"({"Progress":100,"Phase":"up to date"})")));
 }
 
@@ -185,10 +156,9 @@ TEST_F(SimulatedToolTest, PropertiesMergeButTheIdStays)
     EXPECT_TRUE(std::isnan(tool.getTargetVoltage()));
 }
 
-TEST_F(SimulatedDeviceTest, SessionsRunOneAtATimeAndReportTheSignature)
+TEST_F(SimulatedDeviceTest, SessionsRunOneAtATimeAndSpecialOperationsFireTheTargetSignalsFromTheDeviceThread)
 {
     const auto device = connectedDevice("DEMO32");
-    ASSERT_NE(device, nullptr);
     const auto started = device->startSession(status, IDeviceContext::kDebuggingSession, true, nullptr);
     ASSERT_NE(started, nullptr);
     EXPECT_EQ(started->signature, 0x0D320001u);
@@ -198,17 +168,15 @@ TEST_F(SimulatedDeviceTest, SessionsRunOneAtATimeAndReportTheSignature)
     EXPECT_FALSE(second.isOk());
     EXPECT_TRUE(device->endSession());
     EXPECT_FALSE(device->endSession());
-}
 
-TEST_F(SimulatedDeviceTest, SpecialOperationsFireTheTargetSignalsFromTheDeviceThread)
-{
-    const auto device = connectedDevice();
-    ASSERT_NE(device, nullptr);
-    std::promise<std::vector<std::uint8_t>> event;
-    device->connectTargetEventSlot(boost::signals2::at_back,
-                                   [&](const std::vector<std::uint8_t>& bytes) { event.set_value(bytes); });
+    std::promise<std::pair<std::vector<std::uint8_t>, std::thread::id>> event;
+    device->connectTargetEventSlot(boost::signals2::at_back, [&](const std::vector<std::uint8_t>& bytes) {
+        event.set_value({bytes, std::this_thread::get_id()});
+    });
     device->runSpecialOperation(status, 4);
-    EXPECT_THAT(event.get_future().get(), ElementsAre(0x01, 0x02, 0x03));
+    const auto [bytes, thread] = event.get_future().get();
+    EXPECT_THAT(bytes, ElementsAre(0x01, 0x02, 0x03));
+    EXPECT_NE(thread, std::this_thread::get_id());
     device->runSpecialOperation(status, 99);
     EXPECT_FALSE(status.isOk());
 }

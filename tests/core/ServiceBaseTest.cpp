@@ -44,31 +44,19 @@ protected:
     std::shared_ptr<RecordingService> service = std::make_shared<RecordingService>(debugger);
 };
 
-TEST_F(ServiceBaseTest, EmptyAddSignalsEmptyListButEmptyRemoveAndDumpSignalNothing)
+TEST_F(ServiceBaseTest, AddAndRemoveSignalWhatTheyAreGivenAndADuplicateIdKeepsTheFirst)
 {
     ContextList none;
     service->addContexts(none);
     service->removeContexts(none);
-    EXPECT_THAT(service->added, ElementsAre(ElementsAre()));
+    auto first = makeContext("a");
+    service->addContext(first);
     service->addContext(makeContext("a"));
     service->dumpContexts();
-    EXPECT_NE(service->getContextFromId("a"), nullptr);
-    EXPECT_TRUE(service->removed.empty());
-}
-
-TEST_F(ServiceBaseTest, DuplicateIdKeepsTheFirstButSignalsTheSecond)
-{
-    auto first = makeContext("a");
-    auto second = makeContext("a");
-    service->addContext(first);
-    service->addContext(second);
     EXPECT_EQ(service->getContextFromId("a"), first);
-    EXPECT_THAT(service->added, ElementsAre(ElementsAre("a"), ElementsAre("a")));
-}
-
-TEST_F(ServiceBaseTest, RemoveErasesWhateverIsRegisteredUnderTheIdAndSkipsNulls)
-{
-    service->addContext(makeContext("a"));
+    EXPECT_THAT(service->added, ElementsAre(ElementsAre(), ElementsAre("a"), ElementsAre("a"))) << "an empty add signals too";
+    EXPECT_TRUE(service->removed.empty()) << "an empty remove or a dump signalled";
+    // A remove erases whatever is registered under the id, and skips nulls.
     ContextList toRemove{nullptr, makeContext("a")};
     service->removeContexts(toRemove);
     EXPECT_EQ(service->getContextFromId("a"), nullptr);

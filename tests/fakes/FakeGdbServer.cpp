@@ -2,7 +2,6 @@
 #include "tests/fakes/FakeGdbServer.h"
 
 #include <algorithm>
-#include <sstream>
 #include <utility>
 
 #include <netinet/in.h>
@@ -24,6 +23,17 @@ std::string bytesOf(const std::string& hex) { return gdbremote::rsp::fromHex(hex
 
 std::uint64_t number(const std::string& hex) { return gdbremote::rsp::parseHexNumber(hex).value_or(0); }
 
+const std::string kTargetXml = R"(<?xml version="1.0"?><!DOCTYPE target SYSTEM "gdb-target.dtd">)"
+                               R"(<target><feature name="core"><reg name="r0" bitsize="32"/>)"
+                               R"(<reg name="sp" bitsize="32"/><reg name="pc" bitsize="32"/></feature></target>)";
+
+/// The address and length of "address,length" (up to a ':').
+std::pair<std::uint64_t, std::uint64_t> rangeOf(const std::string& text)
+{
+    const auto comma = text.find(',');
+    return {number(text.substr(0, comma)), number(text.substr(comma + 1, text.find(':') - comma - 1))};
+}
+
 void sendAll(int fd, const std::string& bytes)
 {
     std::size_t sent = 0;
@@ -35,7 +45,7 @@ void sendAll(int fd, const std::string& bytes)
     }
 }
 
-/// "$" payload "#" checksum, not escaped: a fake told not to escape its replies sends them as they are.
+/// "$" payload "#" checksum, the payload as it is: no escapes.
 std::string framed(const std::string& payload)
 {
     const std::uint8_t sum = gdbremote::rsp::checksum(payload);
@@ -52,10 +62,7 @@ FakeGdbServer::FakeGdbServer(Behaviour behaviour) : behaviour_(std::move(behavio
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(behaviour_.port);
     socklen_t size = sizeof address;
-    const int on = 1;
-    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     ::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
     ::listen(listener_, 4);
     ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size);
@@ -146,7 +153,6 @@ void FakeGdbServer::serveClient(int client)
                 packets_.push_back(payload);
                 noAck = noAck_;
             }
-            changed_.notify_all();
             if (behaviour_.nakEverything) {
                 sendAll(client, "-");
                 continue;
@@ -159,19 +165,10 @@ void FakeGdbServer::serveClient(int client)
                             [&](const std::string& prefix) { return payload.rfind(prefix, 0) == 0; }))
                 continue;
             const std::string answer = handle(payload);
-            if (payload == "c" || payload == "vCont;c")
-                continue; // the stop reply comes with an interrupt
-            const std::string reply = behaviour_.escapeReplies ? gdbremote::rsp::escapeBinary(answer) : answer;
-            {
-                std::lock_guard lock(mutex_);
-                lastReply_ = reply;
-            }
-            if (behaviour_.corruptReplies > 0) {
-                --behaviour_.corruptReplies;
-                sendAll(client, "$" + reply + "#00");
-            } else {
-                sendAll(client, framed(reply));
-            }
+            lastReply_ = answer;
+            const bool damaged = behaviour_.corruptReplies > 0;
+            behaviour_.corruptReplies -= damaged;
+            sendAll(client, damaged ? "$" + answer + "#00" : framed(answer));
         }
     }
 }
@@ -196,32 +193,30 @@ std::string FakeGdbServer::handle(const std::string& packet)
         return "OK";
     }
     if (packet.rfind("qXfer:features:read:target.xml:", 0) == 0)
-        return "l" + behaviour_.targetXml;
+        return "l" + kTargetXml;
     if (packet.rfind("qXfer:memory-map:read::", 0) == 0) {
-        std::ostringstream map;
-        map << "l<memory-map>";
-        for (const auto& area : behaviour_.flash)
-            map << "<memory type=\"flash\" start=\"0x" << std::hex << area.start << "\" length=\"0x" << area.length
-                << "\"><property name=\"blocksize\">0x" << area.blockSize << "</property></memory>";
-        map << "</memory-map>";
-        return map.str();
+        std::string map = "l<memory-map>";
+        for (const auto& [start, length, blockSize] : behaviour_.flash)
+            map += "<memory type=\"flash\" start=\"" + std::to_string(start) + "\" length=\"" + std::to_string(length) +
+                   "\"><property name=\"blocksize\">" + std::to_string(blockSize) + "</property></memory>";
+        return map + "</memory-map>";
     }
     if (packet == "?")
         return "S05";
     if (packet == "c" || packet == "vCont;c") {
         running_ = true;
-        return "";
+        return "O" + toHex("Hi\n"); // the stop reply comes with an interrupt
     }
-    if (packet[0] == 'm')
-        return readMemory(packet.substr(1));
+    if (packet[0] == 'm') {
+        const auto [start, length] = rangeOf(packet.substr(1));
+        return toHex(bytesAt(start, length));
+    }
     if (packet[0] == 'M')
         return writeMemory(packet.substr(1), false);
     if (packet[0] == 'X')
-        return behaviour_.binaryWrites ? writeMemory(packet.substr(1), true) : "";
+        return writeMemory(packet.substr(1), true);
     if (packet.rfind("vFlashErase:", 0) == 0) {
-        const auto comma = packet.find(',');
-        const auto start = number(packet.substr(12, comma - 12));
-        const auto length = number(packet.substr(comma + 1));
+        const auto [start, length] = rangeOf(packet.substr(12));
         for (std::uint64_t at = start; at < start + length; ++at)
             memory_[at] = 0xFF;
         return "OK";
@@ -236,120 +231,61 @@ std::string FakeGdbServer::handle(const std::string& packet)
     }
     if (packet == "vFlashDone")
         return "OK";
-    if (packet[0] == 'p') {
-        if (!behaviour_.registersByNumber)
-            return "";
-        const std::uint32_t value = registers_[static_cast<int>(number(packet.substr(1)))];
-        return toHex(std::string(reinterpret_cast<const char*>(&value), 4));
-    }
+    if (packet[0] == 'p')
+        return toHex(registers_.substr(4 * number(packet.substr(1)), 4));
     if (packet[0] == 'P') {
         const auto equals = packet.find('=');
-        const std::string bytes = bytesOf(packet.substr(equals + 1));
-        std::uint32_t value = 0;
-        std::copy_n(bytes.begin(), std::min<std::size_t>(4, bytes.size()), reinterpret_cast<char*>(&value));
-        registers_[static_cast<int>(number(packet.substr(1, equals - 1)))] = value;
+        const std::string value = bytesOf(packet.substr(equals + 1)) + std::string(4, '\0');
+        registers_.replace(4 * number(packet.substr(1, equals - 1)), 4, value, 0, 4);
         return "OK";
     }
-    if (packet == "g") {
-        std::string all;
-        for (int number = 0; number < 3; ++number) {
-            const std::uint32_t value = registers_[number];
-            all += std::string(reinterpret_cast<const char*>(&value), 4);
-        }
-        return toHex(all);
-    }
+    if (packet == "g")
+        return toHex(registers_);
     if (packet.rfind("qRcmd,", 0) == 0) {
-        const std::string output = "did " + bytesOf(packet.substr(6)) + "\n";
-        if (behaviour_.oneReplyMonitor)
-            return toHex(output);
-        sendAll(client_, framed("O" + toHex(output)));
+        sendAll(client_, framed("O" + toHex("did " + bytesOf(packet.substr(6)) + "\n")));
         return "OK";
     }
-    if (packet[0] == 'D')
-        return "OK";
     return "";
 }
 
-const FakeGdbServer::FlashArea* FakeGdbServer::flashAt(std::uint64_t address) const
+std::string FakeGdbServer::bytesAt(std::uint64_t address, std::uint64_t length) const
 {
-    for (const auto& area : behaviour_.flash)
-        if (address >= area.start && address - area.start < area.length)
-            return &area;
-    return nullptr;
-}
-
-std::string FakeGdbServer::readMemory(const std::string& arguments)
-{
-    const auto comma = arguments.find(',');
-    const auto start = number(arguments.substr(0, comma));
-    const auto length = number(arguments.substr(comma + 1));
     std::string bytes;
-    for (std::uint64_t at = start; at < start + length; ++at) {
+    for (std::uint64_t at = address; at < address + length; ++at) {
         const auto found = memory_.find(at);
         bytes += static_cast<char>(found == memory_.end() ? 0 : found->second);
     }
-    return toHex(bytes);
+    return bytes;
 }
 
 std::string FakeGdbServer::writeMemory(const std::string& arguments, bool binary)
 {
-    const auto comma = arguments.find(',');
+    const auto [start, length] = rangeOf(arguments);
     const auto colon = arguments.find(':');
-    const auto start = number(arguments.substr(0, comma));
-    const auto length = number(arguments.substr(comma + 1, colon - comma - 1));
     const std::string data = binary ? arguments.substr(colon + 1) : bytesOf(arguments.substr(colon + 1));
     if (data.size() != length)
         return "E01";
     for (std::size_t i = 0; i < data.size(); ++i) {
-        if (flashAt(start + i))
+        const auto at = start + i;
+        if (std::any_of(behaviour_.flash.begin(), behaviour_.flash.end(),
+                        [&](const FlashArea& area) { return at >= area.start && at - area.start < area.length; }))
             return "E02"; // flash takes vFlash packets only
-        memory_[start + i] = static_cast<std::uint8_t>(data[i]);
+        memory_[at] = static_cast<std::uint8_t>(data[i]);
     }
     return "OK";
 }
 
-std::vector<std::string> FakeGdbServer::packets() const
+bool FakeGdbServer::received(const std::string& prefix) const
 {
     std::lock_guard lock(mutex_);
-    return packets_;
-}
-
-int FakeGdbServer::acksAfterNoAck() const
-{
-    std::lock_guard lock(mutex_);
-    return acksAfterNoAck_;
-}
-
-int FakeGdbServer::interrupts() const
-{
-    std::lock_guard lock(mutex_);
-    return interrupts_;
-}
-
-void FakeGdbServer::sendPacket(const std::string& payload)
-{
-    std::lock_guard lock(mutex_);
-    if (client_ >= 0)
-        sendAll(client_, framed(payload));
-}
-
-bool FakeGdbServer::waitForPacket(const std::string& prefix, std::chrono::milliseconds timeout)
-{
-    std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] {
-        return std::any_of(packets_.begin(), packets_.end(), [&](const std::string& p) { return p.rfind(prefix, 0) == 0; });
-    });
+    return std::any_of(packets_.begin(), packets_.end(), [&](const std::string& p) { return p.rfind(prefix, 0) == 0; });
 }
 
 std::vector<std::uint8_t> FakeGdbServer::memory(std::uint64_t address, std::size_t length) const
 {
     std::lock_guard lock(mutex_);
-    std::vector<std::uint8_t> bytes(length);
-    for (std::size_t i = 0; i < length; ++i) {
-        const auto found = memory_.find(address + i);
-        bytes[i] = found == memory_.end() ? 0 : found->second;
-    }
-    return bytes;
+    const std::string bytes = bytesAt(address, length);
+    return {bytes.begin(), bytes.end()};
 }
 
 } // namespace hil::fakes

@@ -220,8 +220,7 @@ TEST(DescriptionWriter, ClustersDimsAndEnumerationsReadBackThroughTheDeviceReade
     fakes::TempDirectory folder;
     CatalogDevice device;
     device.name = "VM32";
-    device.source = folder.write("vm32.svd", kVm32Svd).string();
-    device.svd = device.source;
+    device.svd = device.source = folder.write("vm32.svd", kVm32Svd).string();
     const auto file = folder.write("vm32.tdesc", PackCatalog::describe(device).text);
     Status status;
     const auto read = OrixToolsDeviceFileReader::parseFile(status, file.string(), "VM32");
@@ -274,8 +273,7 @@ TEST(DescriptionWriter, WhatTheSvdLeftOutTravelsToImportCheckAndShow)
     // hilcore-pack import: what it writes and what it says.
     CatalogDevice device;
     device.name = "ODD";
-    device.source = svd.string();
-    device.svd = device.source;
+    device.svd = device.source = svd.string();
     const auto description = PackCatalog::describe(device);
     EXPECT_THAT(description.warnings, ElementsAreArray(warnings));
 

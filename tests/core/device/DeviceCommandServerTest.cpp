@@ -54,7 +54,7 @@ protected:
     std::shared_ptr<NiceMock<fakes::FakeDeviceContext>> device = std::make_shared<NiceMock<fakes::FakeDeviceContext>>("dev-1");
 };
 
-TEST_F(DeviceCommandServerTest, DescriptionCommandsReplyTheirObjectsInOrder)
+TEST_F(DeviceCommandServerTest, DescriptionCommandsReplyTheirObjectsInOrderAndGroupInstancesTheirPlace)
 {
     EXPECT_THAT(run("getDeviceInfo", {R"("testdev")"}),
                 ElementsAre("", R"({"name":"testdev","architecture":"ORIX8","series":"demo","addresspaces":["data","be"]})"));
@@ -69,10 +69,7 @@ TEST_F(DeviceCommandServerTest, DescriptionCommandsReplyTheirObjectsInOrder)
                                 R"("address-space":"data","offset":32}],"parameters":[]})"));
     EXPECT_THAT(run("getPropertyGroup", {R"("TESTDEV")", R"("SIG")"}),
                 ElementsAre("", R"({"name":"SIG","properties":[{"name":"S0","value":"0x1E"}]})"));
-}
-
-TEST_F(DeviceCommandServerTest, GroupInstancesHaveAPlaceAndDefinitionsDoNot)
-{
+    // A group instance has a place, a definition has none.
     EXPECT_THAT(run("getRegisterGroupInstance", {R"("TESTDEV")", R"("TC0")", R"("TC0")"}),
                 ElementsAre("", R"({"name":"TC0","size":16,"offset":32,"address":32,"address-space":"data",)"
                                 R"("registers":[{"name":"CTRL","offset":1,"size":1,"bitfields":[{"name":"EN","mask":128}]}]})"));
@@ -83,13 +80,7 @@ TEST_F(DeviceCommandServerTest, GroupInstancesHaveAPlaceAndDefinitionsDoNot)
 
 TEST_F(DeviceCommandServerTest, MissingObjectsAreNamed)
 {
-    struct Case {
-        std::string command;
-        std::vector<std::string> arguments;
-        std::string reply;
-    };
-    const std::vector<Case> cases{
-        {"getDeviceInfo", {R"("NOPE")"}, R"({"Code":131106,"Format":"No device files were found for the specified device","AltOrg":"HIL"})"},
+    const std::vector<std::tuple<std::string, std::vector<std::string>, std::string>> cases{
         // Names are taken raw: an escape is not decoded.
         {"getDeviceInfo", {R"("TEST\u0044EV")"}, R"({"Code":131106,"Format":"No device files were found for the specified device","AltOrg":"HIL"})"},
         {"getAddresspaceInfo", {R"("TESTDEV")", R"("x")"}, R"({"Code":131120,"Format":"Could not get address space x for TESTDEV"})"},
@@ -99,11 +90,11 @@ TEST_F(DeviceCommandServerTest, MissingObjectsAreNamed)
         {"getPropertyGroup", {R"("TESTDEV")", R"("X")"}, R"({"Code":131120,"Format":"Could not get property group X for TESTDEV"})"},
         {"getModuleInstance", {R"("TESTDEV")", R"("TC1")"}, R"({"Code":131106,"Format":"A module instance never has more than one property group."})"},
     };
-    for (const auto& c : cases)
-        EXPECT_THAT(run(c.command, c.arguments), ElementsAre(c.reply)) << c.command;
+    for (const auto& [command, arguments, reply] : cases)
+        EXPECT_THAT(run(command, arguments), ElementsAre(reply)) << command;
 }
 
-TEST_F(DeviceCommandServerTest, SessionsStartWithTheirKindAndReportWhatTheDeviceKnows)
+TEST_F(DeviceCommandServerTest, SessionsStartWithTheirKindReportWhatTheDeviceKnowsAndEndOnDevicesOnly)
 {
     EXPECT_CALL(*device, startSession(_, IDeviceContext::kDebuggingSession, true, _))
         .WillOnce(Return(std::make_shared<SessionStartInfo>(SessionStartInfo{0x4BA00477, 0x1E950D, 0, 0xFF, 0})));
@@ -113,10 +104,7 @@ TEST_F(DeviceCommandServerTest, SessionsStartWithTheirKindAndReportWhatTheDevice
     EXPECT_THAT(run("startSession", {R"("dev-1")", R"("ProgrammingSession")"}), ElementsAre("", "{}"));
     EXPECT_THAT(run("startSession", {R"("dev-1")", R"("debuggingsession")"}),
                 ElementsAre(R"({"Code":3,"Service":"Device","Format":"'debuggingsession' is not a valid session type."})"));
-}
-
-TEST_F(DeviceCommandServerTest, EndSessionReportsFailureAndRefusesOtherContexts)
-{
+    // Ending one reports a failure, and refuses other contexts.
     EXPECT_CALL(*device, endSession()).WillOnce(Return(false)).WillOnce(Return(true));
     EXPECT_THAT(run("endSession", {R"("dev-1")"}), ElementsAre(R"({"Code":1,"Format":"Unable to end session."})"));
     EXPECT_THAT(run("endSession", {R"("dev-1")"}), ElementsAre(""));

@@ -15,6 +15,7 @@ namespace hil {
 namespace {
 
 using testing::ElementsAre;
+using testing::Eq;
 using testing::HasSubstr;
 
 /// A description document: module definitions, the inside of the one device, and variants.
@@ -176,7 +177,9 @@ const std::string kTimerInstance = R"(
   </module>
 </peripherals>)";
 
-TEST(DeviceReader, DefinitionsReplicateByCountTakeTheLastValueGroupOfANameAndKeepTheirAccess)
+// Definitions replicate by count, take the last value group of a name and keep their access;
+// instances replicate by count and their addresses add up through nested groups.
+TEST(DeviceReader, DefinitionsAndInstancesReplicateByCountAndAddressesAddUpThroughNestedGroups)
 {
     const auto device = read(document(kTimerModule, kTimerInstance));
     // A count of 0 leaves the register out; the size keeps its low 32 bits; every group inside a
@@ -186,22 +189,17 @@ TEST(DeviceReader, DefinitionsReplicateByCountTakeTheLastValueGroupOfANameAndKee
                             "  EN 7+1 r-", "TC.DATA0 +0x10 1 x2 r- ocd rw init none", "TC.DATA1 +0x11 1 x2 r- ocd rw init none",
                             "TC.STAT +0x4 2 x1 -- ocd r- init none", "CH size 0x0", "TC_CH size 0x4",
                             "TC_CH.CCR +0x2 2 x1 -w ocd rw init none"));
-}
-
-TEST(DeviceReader, InstancesReplicateByCountAndAddressesAddUpThroughNestedGroups)
-{
-    const auto device = read(document(kTimerModule, kTimerInstance));
     const auto instance = device->getModule("TC0");
     EXPECT_EQ(instance->getId() + " " + instance->getVersion(), "T-1 2");
     EXPECT_THAT(names(instance->getRegisterGroups()), ElementsAre("TCX0", "TCX1", "TCX2"));
     EXPECT_EQ(instance->getPropertyGroups().at(0)->getProperty("CHANNELS")->getValueAsInt(), 2);
+    const auto group = instance->getRegisterGroup("TCX2");
     std::vector<std::string> lines;
-    placedLines(*instance->getRegisterGroup("TCX2"), "", lines);
+    placedLines(*group, "", lines);
     // 0x100 + 0x10 * 2; a nested group at its offset 0x8 + its size 4 * its index.
     EXPECT_THAT(lines, ElementsAre("TCX2 @data:0x120 of TC", "  CTRL @0x120", "  DATA0 @0x130", "  DATA1 @0x131",
                                    "  STAT @0x124", "  CH0 @data:0x128 of TC_CH", "    CCR @0x12a",
                                    "  CH1 @data:0x12c of TC_CH", "    CCR @0x12e"));
-    const auto group = instance->getRegisterGroup("TCX2");
     EXPECT_EQ(group->getRegister("NOPE"), nullptr);
     EXPECT_EQ(group->getRegisterGroup("CH1")->getRegisterGroupDefinition(),
               device->getModuleDefinition("TC")->getRegisterGroup("TC_CH"));
@@ -257,17 +255,11 @@ TEST(DeviceReader, DevicePartsAndOnlyTheFirstDevice)
     EXPECT_TRUE(device->getEmptyList().empty());
 }
 
-struct MisuseCase {
-    std::string name;
-    std::function<void(const DIDevice&)> call;
-    std::string text;
-};
-
 TEST(DeviceModel, MisuseNamesTheOperationAndTheObject)
 {
     const auto device = read(document(kTimerModule, kTimerInstance));
     const auto definition = [](const DIDevice& d) { return d.getModuleDefinition("TC")->getRegisterGroup("TC"); };
-    const std::vector<MisuseCase> cases{
+    const std::vector<std::tuple<std::string, std::function<void(const DIDevice&)>, std::string>> cases{
         {"definition name", [&](const DIDevice& d) { definition(d)->getRegisterGroupDefinitionName(); },
          "Invalid call to getRegisterGroupDefinitionName in TC"},
         {"definition address", [&](const DIDevice& d) { definition(d)->getAddress(); }, "Invalid call to getAddress in TC"},
@@ -278,12 +270,12 @@ TEST(DeviceModel, MisuseNamesTheOperationAndTheObject)
         {"module of a definition", [](const DIDevice& d) { d.getModuleDefinition("TC")->getModuleDefinition(); },
          "Invalid call to getModuleDefinition in TC"},
     };
-    for (const auto& c : cases) {
-        const auto error = fakes::thrown<CoreException>([&] { c.call(*device); });
-        ASSERT_TRUE(error) << c.name << " did not fail";
-        EXPECT_EQ(std::string(error->what()), c.text) << c.name;
-        EXPECT_EQ(error->getStatus()->getErrorCode(), ErrorCode::ModelMisuse) << c.name;
-        EXPECT_EQ(error->getStatus()->getComponent(), "xml") << c.name;
+    for (const auto& [name, call, text] : cases) {
+        const auto error = fakes::thrown<CoreException>([&] { call(*device); });
+        ASSERT_TRUE(error) << name << " did not fail";
+        EXPECT_EQ(std::string(error->what()), text) << name;
+        EXPECT_EQ(error->getStatus()->getErrorCode(), ErrorCode::ModelMisuse) << name;
+        EXPECT_EQ(error->getStatus()->getComponent(), "xml") << name;
     }
     Bitfield empty;
     empty.name = "NONE";
@@ -291,49 +283,20 @@ TEST(DeviceModel, MisuseNamesTheOperationAndTheObject)
     EXPECT_THROW(empty.getNumBits(), CoreException);
 }
 
-TEST(DeviceReader, LinkingFailuresAndBadDocumentsAreReadErrors)
+std::string repeated(const std::string& text, int times)
 {
-    EXPECT_EQ(readError(document("", R"(<peripherals><module name="NOPE"><instance name="N0"/></module></peripherals>)")),
-              "Failed to parse XML string. Cannot find module def NOPE in N0 module");
-    EXPECT_EQ(readError(document(R"(<module name="M"><register-group name="G"><register-group name="R" name-in-module="X"/>)"
-                                 R"(</register-group></module>)",
-                                 "")),
-              "Failed to parse XML string. Cannot find register group X in M module");
-    // A group placed inside itself, directly or through another, would never end.
-    EXPECT_EQ(readError(document(R"(<module name="M"><register-group name="A" size="8">)"
-                                 R"(<register-group name="INNER" name-in-module="A"/></register-group></module>)",
-                                 "")),
-              "Failed to parse XML string. register group A contains itself");
-    EXPECT_EQ(readError(document(R"(<module name="M"><register-group name="A"><register-group name="TO_B" name-in-module="B"/>)"
-                                 R"(</register-group><register-group name="B"><register-group name="TO_A" name-in-module="A"/>)"
-                                 R"(</register-group></module>)",
-                                 "")),
-              "Failed to parse XML string. register group A contains itself");
-    EXPECT_THAT(readError("<f><modules/></f>"), HasSubstr("no \"devices\" element with a \"device\""));
-    EXPECT_THAT(readError("<f><devices/></f>"), HasSubstr("no \"devices\" element with a \"device\""));
-    EXPECT_THAT(readError("this is not XML"), HasSubstr("Failed to parse XML string. "));
-    EXPECT_THAT(readError("<f><devices><device></devices></f>"), HasSubstr("Failed to parse XML string. "));
+    std::string all;
+    for (int i = 0; i < times; ++i)
+        all += text;
+    return all;
 }
 
-TEST(DeviceReader, HostileDocumentsEndInReadErrors)
+/// A document whose module M holds `groups`.
+std::string moduleM(const std::string& groups) { return document("<module name=\"M\">" + groups + "</module>", ""); }
+
+TEST(DeviceReader, LinkingFailuresAndBadOrHostileDocumentsAreReadErrors)
 {
-    const std::string laughs = R"(<?xml version="1.0"?><!DOCTYPE f [<!ENTITY a "aaaaaaaaaa"><!ENTITY b "&a;&a;&a;&a;">]>)"
-                               R"(<f><devices><device series="&b;"/></devices></f>)";
-    EXPECT_THAT(readError(laughs), HasSubstr("a DOCTYPE with an internal subset (entity declarations) is not accepted"));
-    EXPECT_THAT(readError(R"(<!DOCTYPE f SYSTEM "x.dtd" [<!ENTITY a "b">]><f/>)"), HasSubstr("internal subset"));
-    EXPECT_THAT(readError(R"(<!DOCTYPE f SYSTEM x.dtd><f/>)"), HasSubstr("not a quoted literal"));
-    EXPECT_THAT(readError(R"(<!ENTITY a "b"><f/>)"), HasSubstr("declarations other than a plain DOCTYPE"));
-    std::string deep;
-    for (int i = 0; i < 100000; ++i)
-        deep += "<a>";
-    EXPECT_THAT(readError(deep), HasSubstr("nested more than 256 deep"));
-    // Quoted '>' and "/>" inside attribute values do not hide a level.
-    std::string quoted;
-    for (int i = 0; i < 300; ++i)
-        quoted += "<a v=\"/>\">";
-    EXPECT_THAT(readError(quoted), HasSubstr("nested more than 256 deep"));
-    const std::string huge = "<f><devices><device series=\"" + std::string(33u << 20, 'x') + "\"/></devices></f>";
-    EXPECT_THAT(readError(huge), HasSubstr("larger than 32 MiB"));
+    const std::string failed = "Failed to parse XML string. ";
     // A count is a number, not an element: what all counts stand for is bounded too.
     const auto counted = [](const std::string& count) {
         return R"(<hil-device-file><modules><module name="M" id="M" version="1"><register-group name="G" size="0x10">)"
@@ -341,31 +304,51 @@ TEST(DeviceReader, HostileDocumentsEndInReadErrors)
                R"(size="1" rw="RW" count=")" + count + R"("/></register-group></module></modules><devices><device )"
                R"(architecture="X" series="S"><address-spaces/></device></devices></hil-device-file>)";
     };
-    EXPECT_THAT(readError(counted("2000000000")), HasSubstr("stand for more than 1000000 copies (R has 2000000000)"));
-    EXPECT_THAT(readError(counted("600000")), HasSubstr("(S has 600000)"));
-    std::string many = "<f>";
-    for (int i = 0; i < 1'000'001; ++i)
-        many += "<e/>";
-    EXPECT_THAT(readError(many + "</f>"), HasSubstr("more than 1000000 elements"));
+    const std::vector<std::pair<std::string, testing::Matcher<const std::string&>>> cases{
+        {document("", R"(<peripherals><module name="NOPE"><instance name="N0"/></module></peripherals>)"),
+         Eq(failed + "Cannot find module def NOPE in N0 module")},
+        {moduleM(R"(<register-group name="G"><register-group name="R" name-in-module="X"/></register-group>)"),
+         Eq(failed + "Cannot find register group X in M module")},
+        // A group placed inside itself, directly or through another, would never end.
+        {moduleM(R"(<register-group name="A" size="8"><register-group name="INNER" name-in-module="A"/></register-group>)"),
+         Eq(failed + "register group A contains itself")},
+        {moduleM(R"(<register-group name="A"><register-group name="TO_B" name-in-module="B"/></register-group>)"
+                 R"(<register-group name="B"><register-group name="TO_A" name-in-module="A"/></register-group>)"),
+         Eq(failed + "register group A contains itself")},
+        {"<f><modules/></f>", HasSubstr("no \"devices\" element with a \"device\"")},
+        {"<f><devices/></f>", HasSubstr("no \"devices\" element with a \"device\"")},
+        {"this is not XML", HasSubstr(failed)},
+        {"<f><devices><device></devices></f>", HasSubstr(failed)},
+        {R"(<?xml version="1.0"?><!DOCTYPE f [<!ENTITY a "aaaaaaaaaa"><!ENTITY b "&a;&a;&a;&a;">]>)"
+         R"(<f><devices><device series="&b;"/></devices></f>)",
+         HasSubstr("a DOCTYPE with an internal subset (entity declarations) is not accepted")},
+        {R"(<!DOCTYPE f SYSTEM "x.dtd" [<!ENTITY a "b">]><f/>)", HasSubstr("internal subset")},
+        {R"(<!DOCTYPE f SYSTEM x.dtd><f/>)", HasSubstr("not a quoted literal")},
+        {R"(<!ENTITY a "b"><f/>)", HasSubstr("declarations other than a plain DOCTYPE")},
+        {repeated("<a>", 100000), HasSubstr("nested more than 256 deep")},
+        // Quoted '>' and "/>" inside attribute values do not hide a level.
+        {repeated("<a v=\"/>\">", 300), HasSubstr("nested more than 256 deep")},
+        {"<f><devices><device series=\"" + std::string(33u << 20, 'x') + "\"/></devices></f>", HasSubstr("larger than 32 MiB")},
+        {counted("2000000000"), HasSubstr("stand for more than 1000000 copies (R has 2000000000)")},
+        {counted("600000"), HasSubstr("(S has 600000)")},
+        {"<f>" + repeated("<e/>", 1'000'001) + "</f>", HasSubstr("more than 1000000 elements")}};
+    for (const auto& [xml, message] : cases)
+        EXPECT_THAT(readError(xml), message) << xml.substr(0, 100);
 }
 
-class DeviceReaderDoctype : public testing::TestWithParam<std::string> {};
-
-TEST_P(DeviceReaderDoctype, IsReadPastAndNothingItNamesIsFetched)
+TEST(DeviceReader, ADoctypeIsReadPastAndNothingItNamesIsFetched)
 {
-    Status status;
-    const auto device = OrixToolsDeviceFileReader::parseText(
-        status, "<?xml version=\"1.0\"?>\n" + GetParam() + "\n" +
-                    document("", R"(<parameters><param name="P" value="1"/></parameters>)"),
-        "DOC");
-    ASSERT_TRUE(device) << status.getMessage();
-    EXPECT_EQ(device->getParameters()->getProperty("P")->getValue(), "1");
+    for (const std::string doctype : {"<!DOCTYPE file>", "<!DOCTYPE PUBLIC_DEVICE>", "<!DOCTYPE SYSTEM_FILE >",
+                                      R"(<!DOCTYPE file SYSTEM "file:///etc/passwd">)",
+                                      R"(<!DOCTYPE file PUBLIC '-//Velmora//DTD Device 1.0//EN' "dev>ice[.dtd">)"}) {
+        Status status;
+        const auto device = OrixToolsDeviceFileReader::parseText(
+            status, "<?xml version=\"1.0\"?>\n" + doctype + "\n" + document("", R"(<parameters><param name="P" value="1"/></parameters>)"),
+            "DOC");
+        ASSERT_TRUE(device) << doctype << ": " << status.getMessage();
+        EXPECT_EQ(device->getParameters()->getProperty("P")->getValue(), "1") << doctype;
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Declarations, DeviceReaderDoctype,
-                         testing::Values("<!DOCTYPE file>", "<!DOCTYPE PUBLIC_DEVICE>", "<!DOCTYPE SYSTEM_FILE >",
-                                         R"(<!DOCTYPE file SYSTEM "file:///etc/passwd">)",
-                                         R"(<!DOCTYPE file PUBLIC '-//Velmora//DTD Device 1.0//EN' "dev>ice[.dtd">)"));
 
 TEST(DeviceReader, ALongChainOfNestedDefinitionsIsLinkedAndCheckedWithoutRecursion)
 {
@@ -387,22 +370,14 @@ TEST(DeviceReader, ALongChainOfNestedDefinitionsIsLinkedAndCheckedWithoutRecursi
               module->getRegisterGroup("G1"));
 }
 
-class DeviceFilesTest : public testing::Test {
-protected:
-    std::string write(const std::string& name, const std::string& text) const
-    {
-        return directory.write(name, text).string();
-    }
+TEST(DeviceFiles, SeveralMergeInOrderAMissingOneIsNotRecognisedAndABadOneIsAReadError)
+{
     fakes::TempDirectory directory;
     Status status;
-};
-
-TEST_F(DeviceFilesTest, SeveralFilesMergeInOrder)
-{
-    const auto first = write("a.tdesc", document(kTimerModule, R"(<address-spaces><address-space id="data"/></address-spaces>)"
-                                                               R"(<parameters><param name="P" value="1"/></parameters>)"));
-    const auto second = write("b.tdesc", "<f><devices><device series=\"late\">" + kTimerInstance +
-                                             "</device></devices><variants><variant ordercode=\"V\"/></variants></f>");
+    const auto first = directory.write("a.tdesc", document(kTimerModule, R"(<address-spaces><address-space id="data"/></address-spaces>)"
+                                                                         R"(<parameters><param name="P" value="1"/></parameters>)")).string();
+    const auto second = directory.write("b.tdesc", "<f><devices><device series=\"late\">" + kTimerInstance +
+                                                       "</device></devices><variants><variant ordercode=\"V\"/></variants></f>").string();
     const auto device = OrixToolsDeviceFileReader::parseFiles(status, {first, second}, "MERGED");
     EXPECT_EQ(device->getName(), "MERGED");
     EXPECT_EQ(device->getArchitecture(), "ORIX8") << "kept: the second file names none";
@@ -412,22 +387,18 @@ TEST_F(DeviceFilesTest, SeveralFilesMergeInOrder)
     EXPECT_EQ(device->getModule("TC0")->getModuleDefinition(), device->getModuleDefinition("TC"))
         << "an instance uses a definition of an earlier file";
     EXPECT_TRUE(status.isOk());
-
     const auto again = OrixToolsDeviceFileReader::parseFiles(status, {first, second}, "MERGED");
     EXPECT_NE(again, device);
     EXPECT_EQ(again->getModule("TC0")->getRegisterGroup("TCX1")->getRegister("CTRL")->getAddress(),
               device->getModule("TC0")->getRegisterGroup("TCX1")->getRegister("CTRL")->getAddress());
-}
 
-TEST_F(DeviceFilesTest, MissingFileIsNotRecognisedAndABadFileIsAReadError)
-{
     const auto missing = fakes::thrown<CoreException>(
         [&] { OrixToolsDeviceFileReader::parseFile(status, (directory.path() / "nope.tdesc").string(), "DEMO99"); });
     ASSERT_TRUE(missing);
     EXPECT_STREQ(missing->what(), "Device could not be recognized, check spelling: DEMO99");
     EXPECT_EQ(missing->getStatus()->getComponent(), "HIL");
-    const auto bad = write("bad.tdesc", document("", R"(<peripherals><module name="X"><instance name="I"/></module></peripherals>)"));
-    EXPECT_EQ(fakes::errorText<CoreException>([&] { OrixToolsDeviceFileReader::parseFile(status, bad, "BAD"); }),
+    const auto bad = directory.write("bad.tdesc", document("", R"(<peripherals><module name="X"><instance name="I"/></module></peripherals>)"));
+    EXPECT_EQ(fakes::errorText<CoreException>([&] { OrixToolsDeviceFileReader::parseFile(status, bad.string(), "BAD"); }),
               "Failed to read device description file. Cannot find module def X in I module");
 }
 

@@ -30,8 +30,10 @@ protected:
         std::make_shared<StrictMock<fakes::FakeMemoryContext>>("mem");
 };
 
-TEST_F(MemoryCommandServerTest, GetRepliesDataFirstThenErrorThenRangeErrors)
+TEST_F(MemoryCommandServerTest, GetRepliesDataFirstThenErrorThenRangeErrorsAndReadsItsIntegersWhole)
 {
+    EXPECT_CALL(*memory, readMemory(0u, 1, _, 0u, 0, 0, nullptr, _));
+    EXPECT_THAT(run("get", {R"("mem")", "0", "1", "0", "0"}), ElementsAre(R"("")", "", "[]"));
     EXPECT_CALL(*memory, readMemory(0x1000u, 2, _, 0u, 3, 7, nullptr, _))
         .WillOnce(Invoke([](auto, int, std::vector<std::uint8_t>& bytes, auto, auto, int, auto, MemoryErrorMapPtr& errors) {
             // The buffer comes zero-filled and sized to the count.
@@ -41,30 +43,20 @@ TEST_F(MemoryCommandServerTest, GetRepliesDataFirstThenErrorThenRangeErrors)
         }));
     EXPECT_THAT(run("get", {R"("mem")", "4096", "2", "3", "7"}),
                 ElementsAre(R"("Af+A")", "", R"([{"addr":4098,"size":1,"stat":5,"msg":""}])"));
-}
-
-TEST_F(MemoryCommandServerTest, GetOfNothingRepliesTheEmptyString)
-{
-    EXPECT_CALL(*memory, readMemory(0u, 1, _, 0u, 0, 0, nullptr, _));
-    EXPECT_THAT(run("get", {R"("mem")", "0", "1", "0", "0"}), ElementsAre(R"("")", "", "[]"));
-}
-
-TEST_F(MemoryCommandServerTest, AddressesKeepAllSixtyFourBitsAndTheOtherIntegersTheirLowThirtyTwo)
-{
-    // 2^32 + 1 bytes in word size 2^32 + 4 and mode 2^32 + 2: one byte, words of 4, mode 2.
+    // Addresses keep all 64 bits, the other integers their low 32: 2^32 + 1 bytes in word size
+    // 2^32 + 4 and mode 2^32 + 2 are one byte, words of 4, mode 2.
     EXPECT_CALL(*memory, readMemory(0xFFFFFFFFFFFFFFF0u, 4, _, 0u, 1, 2, nullptr, _));
     EXPECT_THAT(run("get", {R"("mem")", "18446744073709551600", "4294967300", "4294967297", "4294967298"}),
                 ElementsAre(R"("AA==")", "", "[]"));
 }
 
-TEST_F(MemoryCommandServerTest, SetHandsTheDecodedBytesOver)
+TEST_F(MemoryCommandServerTest, SetAndFillHandTheirBytesOverAndAFailingTransferBecomesTheReplysError)
 {
     EXPECT_CALL(*memory, writeMemory(0x20u, 1, ElementsAre(0xDE, 0xAD), 0u, 2, 0, nullptr, _));
     EXPECT_THAT(run("set", {R"("mem")", "32", "1", "2", "0", R"("3q0=")"}), ElementsAre("", "[]"));
-}
-
-TEST_F(MemoryCommandServerTest, FillReadsItsAddressAsSignedIntAndTakesTheByteArrayPattern)
-{
+    EXPECT_CALL(*memory, writeMemory(0x0u, _, _, _, _, _, _, _)).WillOnce(testing::Throw(std::runtime_error("bus fault")));
+    EXPECT_THAT(run("set", {R"("mem")", "0", "1", "1", "0", R"("AA==")"}),
+                ElementsAre(R"({"Code":1,"Service":"Memory","Format":"bus fault"})"));
     // 2^31 is read as -2^31 and widened with its sign; the pattern is the standard fill value.
     EXPECT_CALL(*memory, fillMemory(0xFFFFFFFF80000000u, 4, ElementsAre(0xAA, 0x55), 16, 0, nullptr, _));
     EXPECT_THAT(run("fill", {R"("mem")", "2147483648", "4", "16", "0", "[170,85]"}), ElementsAre("", "[]"));
@@ -92,6 +84,7 @@ TEST_P(MemoryCommandServerRefuses, BeforeTheContextIsCalled)
 {
     debugger.settings[MemoryCommandServer::kTransferLimitSetting] = "1024";
     server = std::make_unique<MemoryCommandServer>(debugger, service);
+    service->addContext(std::make_shared<fakes::FakeRegister>("reg", 1));
     EXPECT_THAT(run(GetParam().command, GetParam().arguments), ElementsAre(GetParam().reply));
 }
 
@@ -120,22 +113,10 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"CommitOneArgument", "commitCache", {R"("mem")"}, kCode3},
         Refusal{"UnknownId", "get", {R"("nothing")", "0", "1", "1", "0"},
                 R"({"Code":16,"Format":"Invalid context nothing,","AltOrg":"libtcf"})"},
-        Refusal{"EmptyId", "commitCache", {R"("")", "0", "0", "0", "0", "0"}, kInvalidEmpty}),
+        Refusal{"EmptyId", "commitCache", {R"("")", "0", "0", "0", "0", "0"}, kInvalidEmpty},
+        Refusal{"ContextOfAnotherKindRegisteredHere", "get", {R"("reg")", "0", "1", "1", "0"},
+                R"({"Code":16,"Format":"Invalid context reg,","AltOrg":"libtcf"})"}),
     [](const auto& info) { return info.param.name; });
-
-TEST_F(MemoryCommandServerRefuses, ContextOfAnotherKindRegisteredHere)
-{
-    service->addContext(std::make_shared<fakes::FakeRegister>("reg", 1));
-    EXPECT_THAT(run("get", {R"("reg")", "0", "1", "1", "0"}),
-                ElementsAre(R"({"Code":16,"Format":"Invalid context reg,","AltOrg":"libtcf"})"));
-}
-
-TEST_F(MemoryCommandServerTest, AFailingTransferBecomesTheReplysError)
-{
-    EXPECT_CALL(*memory, writeMemory(_, _, _, _, _, _, _, _)).WillOnce(testing::Throw(std::runtime_error("bus fault")));
-    EXPECT_THAT(run("set", {R"("mem")", "0", "1", "1", "0", R"("AA==")"}),
-                ElementsAre(R"({"Code":1,"Service":"Memory","Format":"bus fault"})"));
-}
 
 TEST_F(MemoryCommandServerTest, UnreadableTransferLimitSettingKeepsTheDefault)
 {
@@ -147,40 +128,32 @@ TEST_F(MemoryCommandServerTest, UnreadableTransferLimitSettingKeepsTheDefault)
     EXPECT_EQ(run("get", {R"("mem")", "0", "1", "1048576", "0"}).size(), 3u);
 }
 
-struct ErrorMapCase {
-    std::string name;
-    friend void PrintTo(const ErrorMapCase& value, std::ostream* out) { *out << value.name; }
-    std::uint64_t start;
-    std::int64_t count;
-    std::vector<std::pair<int, std::uint32_t>> runs;
-    std::string list;
-    int lookups;
-};
-
-class RangeErrorList : public testing::TestWithParam<ErrorMapCase> {};
-
-TEST_P(RangeErrorList, ListsTheFailedRunsOfTheRange)
+TEST(RangeErrorList, ListsTheFailedRunsOfTheRange)
 {
-    const auto& sample = GetParam();
-    const auto map = std::make_shared<fakes::FakeErrorMap>(sample.start, sample.runs);
-    EXPECT_EQ(MemoryCommandServer::rangeErrorList(map, sample.start, sample.count), sample.list);
-    EXPECT_EQ(map->calls, sample.lookups);
+    struct Case {
+        std::string name;
+        std::uint64_t start;
+        std::int64_t count;
+        std::vector<std::pair<int, std::uint32_t>> runs;
+        std::string list;
+        int lookups;
+    };
+    const std::vector<Case> cases{
+        {"all good", 0, 8, {{0, 8}}, "[]", 1},
+        {"length zero ends at once", 0, 8, {}, "[]", 1},
+        {"empty range", 0, 0, {{7, 8}}, "[]", 0},
+        {"runs in order", 16, 10, {{1, 2}, {0, 3}, {-2, 5}},
+         R"([{"addr":16,"size":2,"stat":1,"msg":""},{"addr":21,"size":5,"stat":-2,"msg":""}])", 3},
+        {"run past the end still counted", 0, 4, {{0, 2}, {3, 10}}, R"([{"addr":2,"size":10,"stat":3,"msg":""}])", 2},
+        {"range at the top of the address space", 0xFFFFFFFFFFFFFFF0u, 16, {{0, 8}, {4, 8}},
+         R"([{"addr":18446744073709551608,"size":8,"stat":4,"msg":""}])", 2}};
+    for (const auto& c : cases) {
+        const auto map = std::make_shared<fakes::FakeErrorMap>(c.start, c.runs);
+        EXPECT_EQ(MemoryCommandServer::rangeErrorList(map, c.start, c.count), c.list) << c.name;
+        EXPECT_EQ(map->calls, c.lookups) << c.name;
+    }
+    EXPECT_EQ(MemoryCommandServer::rangeErrorList(nullptr, 0, 100), "[]") << "without a map";
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    Maps, RangeErrorList,
-    testing::Values(
-        ErrorMapCase{"AllGood", 0, 8, {{0, 8}}, "[]", 1},
-        ErrorMapCase{"LengthZeroEndsAtOnce", 0, 8, {}, "[]", 1},
-        ErrorMapCase{"EmptyRange", 0, 0, {{7, 8}}, "[]", 0},
-        ErrorMapCase{"RunsInOrder", 16, 10, {{1, 2}, {0, 3}, {-2, 5}},
-                     R"([{"addr":16,"size":2,"stat":1,"msg":""},{"addr":21,"size":5,"stat":-2,"msg":""}])", 3},
-        ErrorMapCase{"RunPastTheEndStillCounted", 0, 4, {{0, 2}, {3, 10}}, R"([{"addr":2,"size":10,"stat":3,"msg":""}])", 2},
-        ErrorMapCase{"RangeAtTheTopOfTheAddressSpace", 0xFFFFFFFFFFFFFFF0u, 16, {{0, 8}, {4, 8}},
-                     R"([{"addr":18446744073709551608,"size":8,"stat":4,"msg":""}])", 2}),
-    [](const auto& info) { return info.param.name; });
-
-TEST(RangeErrorListWithoutMap, IsEmpty) { EXPECT_EQ(MemoryCommandServer::rangeErrorList(nullptr, 0, 100), "[]"); }
 
 TEST_F(MemoryCommandServerTest, GetChildrenAsksTheParentLookupFirst)
 {
@@ -196,20 +169,15 @@ TEST_F(MemoryCommandServerTest, GetChildrenAsksTheParentLookupFirst)
     EXPECT_THAT(run("getChildren", {"1"}), ElementsAre(kCode3));
 }
 
-TEST_F(MemoryCommandServerTest, MemoryChangedCarriesEveryRangeInOrder)
+TEST_F(MemoryCommandServerTest, MemoryChangedCarriesEveryRangeInOrderUntilTheServerIsGone)
 {
     memory->memoryChanged(memory, {{0x10, 4}, {0xFFFFFFFFFFFFFFFFu, 1}});
     memory->memoryChanged(memory, {});
+    server.reset();
+    memory->memoryChanged(memory, {{0, 1}});
     // Both numbers travel as signed 64-bit integers.
     EXPECT_THAT(events.lines("memoryChanged"), ElementsAre(R"(Memory memoryChanged "mem" [{"addr":16,"size":4},{"addr":-1,"size":1}])",
                                                            R"(Memory memoryChanged "mem" [])"));
-}
-
-TEST_F(MemoryCommandServerTest, DestroyedServerSendsNoMemoryChanged)
-{
-    server.reset();
-    memory->memoryChanged(memory, {{0, 1}});
-    EXPECT_TRUE(events.lines("memoryChanged").empty());
 }
 
 } // namespace

@@ -58,7 +58,7 @@ protected:
     std::shared_ptr<fakes::FakeStimuliProvider> provider = std::make_shared<fakes::FakeStimuliProvider>();
 };
 
-TEST_F(StimuliServiceTest, SetupTakesTheProviderFromTheFirstFactoryOfTheTypeThatMakesOne)
+TEST_F(StimuliServiceTest, SetupTakesTheProviderFromTheFirstFactoryOfTheTypeThatMakesOneAndFailsWithoutAManager)
 {
     auto failing = std::make_shared<fakes::FakeStimuliProviderFactory>(kType);
     auto working = std::make_shared<fakes::FakeStimuliProviderFactory>(kType);
@@ -74,13 +74,9 @@ TEST_F(StimuliServiceTest, SetupTakesTheProviderFromTheFirstFactoryOfTheTypeThat
     EXPECT_THAT(service->getStimuliProviders(), ElementsAre(provider));
     EXPECT_EQ(service->setupProvider(status, "com.example.none", {}), nullptr);
     EXPECT_TRUE(status.isOk());
-}
-
-TEST_F(StimuliServiceTest, SetupWithoutFactoryManagerFailsAndLogs)
-{
+    // Without a factory manager: a failure, logged.
     fakes::LogRecorder recorder;
     debugger.factoryManager = nullptr;
-    Status status;
     EXPECT_EQ(service->setupProvider(status, kType, {}), nullptr);
     EXPECT_EQ(status.getErrorCode(), ErrorCode::BadConfiguration);
     const std::string text = "Failed to get the factory manager when creating stimuli provider " + kType;
@@ -117,15 +113,6 @@ TEST_F(StimuliServiceTest, ConnectBindsEachChannelToThePortsOfItsDesignatorAndDi
     EXPECT_FALSE(service->disconnect(provider));
 }
 
-TEST_F(StimuliServiceTest, ConnectWithNoMatchingPortBindsNothing)
-{
-    addDevice("d1", "A");
-    channel("x", "X");
-    EXPECT_FALSE(service->connect(provider));
-    EXPECT_THAT(log.calls, IsEmpty());
-    EXPECT_FALSE(service->disconnect(provider));
-}
-
 TEST_F(StimuliServiceTest, PartialConnectIsUndoneWhole)
 {
     addDevice("d1", "A");
@@ -138,14 +125,16 @@ TEST_F(StimuliServiceTest, PartialConnectIsUndoneWhole)
     EXPECT_FALSE(service->disconnect(provider));
 }
 
-TEST_F(StimuliServiceTest, ARefusedChannelLeavesTheRestOfThatDevice)
+TEST_F(StimuliServiceTest, AChannelOfNoPortIsSkippedAndARefusedOneLeavesTheRestOfThatDevice)
 {
     addDevice("d1", "A");
+    channel("x", "X");
     channel("a1", "A")->attaches = false;
     channel("a2", "A");
     // Nothing was bound, so nothing is undone: a plain failure.
     EXPECT_FALSE(service->connect(provider));
     EXPECT_THAT(log.calls, ElementsAre("channel a1 attach A"));
+    EXPECT_FALSE(service->disconnect(provider));
 }
 
 class StimuliCommandServerTest : public StimuliServiceTest {
@@ -158,17 +147,14 @@ protected:
     fakes::RecordingChannel channel_;
 };
 
-TEST_F(StimuliCommandServerTest, StimuliTypesAreTheFactoriesClassNames)
+TEST_F(StimuliCommandServerTest, StimuliTypesAreTheFactoriesClassNamesAndGenericCommandsAreUnknown)
 {
     EXPECT_THAT(run("getStimuliTypes"), ElementsAre("", "[]"));
     manager->add(std::make_shared<fakes::FakeStimuliProviderFactory>("b.type"));
     manager->add(std::make_shared<fakes::FakeStimuliProviderFactory>("a.type"));
     EXPECT_THAT(run("getStimuliTypes"), ElementsAre("", R"(["b.type","a.type"])"));
     EXPECT_THAT(run("getStimuliTypes", {"1"}), ElementsAre(R"({"Code":3})"));
-}
-
-TEST_F(StimuliCommandServerTest, GenericCommandsAreUnknownAndAddStimuliProviderRepliesNothing)
-{
+    // The generic commands are unknown here; "addStimuliProvider" replies nothing.
     EXPECT_THAT(run("getContext", {R"("x")"}), ElementsAre(R"({"Code":3,"Service":"Stimuli","Format":"Unknown command:getContext"})"));
     EXPECT_THAT(run("addStimuliProvider", {"not json", "1"}), IsEmpty());
 }
