@@ -129,7 +129,9 @@ std::shared_ptr<SessionStartInfo> GdbDevice::startSession(Status& status, int ki
 {
     const bool ready = bundles::reportFailure(status, "Cannot start a session on " + id_, [&] {
         halt();
-        if (kind == kProgrammingSession || resetTarget)
+        // The flag permits the reset a programming session begins with; a debugging session
+        // takes the target as it finds it.
+        if (kind == kProgrammingSession && resetTarget)
             reset();
     });
     if (!ready)
@@ -238,7 +240,9 @@ void GdbDevice::reset()
 {
     std::lock_guard lock(link_->mutex);
     link_->target.halt();
-    link_->target.monitor(resetCommand_);
+    if (const auto refusal = rsp::monitorRefusal(link_->target.monitor(resetCommand_)))
+        throw TargetError("The GDB server did not take the reset command \"" + resetCommand_ + "\": " + *refusal +
+                          " (set the tool's \"ResetCommand\" to the reset its monitor knows)");
     messages_->report(Severity::Info, "Target reset");
 }
 

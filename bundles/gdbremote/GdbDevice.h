@@ -30,7 +30,8 @@ namespace hil::gdbremote {
 /// session resumes the target; settable), "ResetCommand" (the monitor command of a reset),
 /// "MemoryIDs", "RegistersID".
 ///
-/// A session start halts the target and, for a programming session or when asked, resets it.
+/// A session start halts the target and, for a programming session, resets it (unless asked not
+/// to); a debugging session leaves it where it is.
 /// Erase: the flash areas of the server's memory map through `vFlashErase`; without such areas,
 /// the flash segments of the description written with 0xFF. Each stop is also a target event
 /// whose bytes are the server's stop reply.

@@ -3,13 +3,19 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <csignal>
 #include <cstring>
+#include <deque>
 #include <filesystem>
 #include <fstream>
+#include <functional>
+#include <future>
+#include <mutex>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -31,6 +37,51 @@ using Clock = std::chrono::steady_clock;
 constexpr auto kStartTimeout = std::chrono::seconds(10);
 constexpr auto kStopGrace = std::chrono::seconds(2);
 constexpr std::uint16_t kArmMachine = 40; // EM_ARM
+
+/// Forks on a thread that lasts as long as the process and runs `child` in the new process. The
+/// child's "die with my parent" (PR_SET_PDEATHSIG) follows the thread that forked it, not the
+/// process, and the thread of the command that starts QEMU ends with its client: a target kept
+/// between clients would lose its QEMU with the first. Returns the child's pid, or -errno.
+pid_t forkOnLastingThread(const std::function<void()>& child)
+{
+    struct Request {
+        const std::function<void()>* child;
+        std::promise<pid_t> forked;
+    };
+    struct Launcher {
+        std::mutex mutex;
+        std::condition_variable wake;
+        std::deque<Request*> requests;
+        Launcher()
+        {
+            std::thread([this] {
+                for (;;) {
+                    std::unique_lock lock(mutex);
+                    wake.wait(lock, [this] { return !requests.empty(); });
+                    Request* request = requests.front();
+                    requests.pop_front();
+                    lock.unlock();
+                    const pid_t pid = ::fork();
+                    if (pid == 0) {
+                        (*request->child)();
+                        ::_exit(127);
+                    }
+                    request->forked.set_value(pid < 0 ? -errno : pid);
+                }
+            }).detach();
+        }
+    };
+    // Never destroyed: its thread waits on it until the process ends.
+    static Launcher& launcher = *new Launcher;
+    Request request{&child, {}};
+    auto forked = request.forked.get_future();
+    {
+        std::lock_guard lock(launcher.mutex);
+        launcher.requests.push_back(&request);
+    }
+    launcher.wake.notify_one();
+    return forked.get();
+}
 
 sockaddr_in loopback(std::uint16_t port)
 {
@@ -160,10 +211,7 @@ void QemuProcess::start(const std::string& program, const std::string& machine, 
         argv.push_back(argument.data());
     argv.push_back(nullptr);
 
-    pid_ = ::fork();
-    if (pid_ < 0)
-        throw TargetError(std::string("Cannot start QEMU: ") + std::strerror(errno));
-    if (pid_ == 0) {
+    const pid_t forked = forkOnLastingThread([&] {
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         // The back-end's threads block the signals it waits for; QEMU must hear SIGTERM.
         sigset_t none;
@@ -175,9 +223,16 @@ void QemuProcess::start(const std::string& program, const std::string& machine, 
         ::dup2(input, 0);
         ::dup2(output, 1);
         ::dup2(output, 2);
+        // Nothing else of the back-end's goes with QEMU: an inherited listening or discovery
+        // socket would stay bound for as long as QEMU runs.
+        if (::close_range(3, ~0U, 0) != 0)
+            for (int fd = 3; fd < 1024; ++fd)
+                ::close(fd);
         ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
+    });
+    if (forked < 0)
+        throw TargetError(std::string("Cannot start QEMU: ") + std::strerror(-forked));
+    pid_ = forked;
     // QEMU waits for a client of each socket in turn before the machine exists; its stub listens
     // after that.
     const auto deadline = Clock::now() + kStartTimeout;

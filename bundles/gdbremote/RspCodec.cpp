@@ -4,6 +4,9 @@
 #include <algorithm>
 #include <charconv>
 #include <stdexcept>
+#include <vector>
+
+#include <boost/algorithm/string.hpp>
 
 #include "platform/common/HexDigit.h"
 
@@ -155,6 +158,22 @@ int replyStatus(std::string_view reply)
     if (reply == "OK")
         return 0;
     return isErrorReply(reply) ? errorNumber(reply) : 1;
+}
+
+std::optional<std::string> monitorRefusal(std::string_view output)
+{
+    static constexpr std::string_view kRefusals[] = {"unknown command", "invalid command", "unrecognized command",
+                                                     "unrecognised command", "command not found", "not supported",
+                                                     "error:"};
+    std::vector<std::string> lines;
+    boost::algorithm::split(lines, output, [](char c) { return c == '\n' || c == '\r'; });
+    for (auto& line : lines) {
+        const auto folded = boost::algorithm::to_lower_copy(line);
+        for (const auto refusal : kRefusals)
+            if (folded.find(refusal) != std::string::npos)
+                return boost::algorithm::trim_copy(line);
+    }
+    return std::nullopt;
 }
 
 std::optional<StopReply> parseStopReply(std::string_view packet)

@@ -49,6 +49,11 @@ int errorNumber(std::string_view errorReply);
 /// The outcome of a request answered "OK" or "Exx": 0, the error number, or 1 for any other answer.
 int replyStatus(std::string_view reply);
 
+/// The line of a monitor command's output in which the server says it did not take the command
+/// ("unknown command: 'reset'", "invalid command name", "not supported", ...): servers answer
+/// "OK" to the request all the same, with only their text to tell. Nullopt when no line says so.
+std::optional<std::string> monitorRefusal(std::string_view output);
+
 /// Why the target stopped, from a stop reply.
 struct StopReply {
     char kind = 'S';   ///< 'S', 'T', 'W' or 'X'
