@@ -21,6 +21,7 @@
 #include "platform/common/BackendLogger.h"
 #include "platform/common/Errors.h"
 #include "platform/common/HomeFolder.h"
+#include "platform/common/WholeFile.h"
 
 namespace hil::packs {
 
@@ -442,7 +443,7 @@ std::string PackCatalog::descriptionFileLocked(const CatalogDevice& device)
         return file.string();
     if (!device.svd.empty())
         ++svdReads_;
-    writePackFile(file, describe(device).text);
+    writeWholeFile(file, describe(device).text);
     return file.string();
 }
 
@@ -540,7 +541,7 @@ void PackCatalog::saveCacheLocked() const
         sources.push_back(json::object{{"path", source.path}, {"stamp", source.stamp}, {"devices", devices}, {"problems", problems}});
     }
     try {
-        writePackFile(catalogFileLocked(), json::serialize(json::object{{"version", kCacheVersion}, {"sources", sources}}));
+        writeWholeFile(catalogFileLocked(), json::serialize(json::object{{"version", kCacheVersion}, {"sources", sources}}));
     } catch (const std::exception& error) {
         // A cache that cannot be written costs the next start a scan, nothing more.
         BackendLogger::error(L_HIL, std::string("Pack catalog: its cache is not saved: ") + error.what());

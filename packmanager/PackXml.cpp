@@ -1,11 +1,8 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "packmanager/PackXml.h"
 
-#include <atomic>
 #include <charconv>
 #include <fstream>
-
-#include <unistd.h>
 
 #include <Poco/DOM/Element.h>
 
@@ -52,24 +49,6 @@ std::string readPackFile(const std::filesystem::path& file, std::uintmax_t limit
     if (!in.read(text.data(), static_cast<std::streamsize>(size)))
         throw PackSourceError(file.string() + ": cannot be read");
     return text;
-}
-
-void writePackFile(const std::filesystem::path& target, const std::string& text)
-{
-    static std::atomic<unsigned> writers{0};
-    std::filesystem::create_directories(target.parent_path());
-    const std::filesystem::path partial =
-        target.string() + ".partial." + std::to_string(::getpid()) + "." + std::to_string(writers++);
-    {
-        std::ofstream out(partial, std::ios::binary | std::ios::trunc);
-        out << text;
-        if (!out.flush()) {
-            std::error_code ignored;
-            std::filesystem::remove(partial, ignored);
-            throw PackSourceError("cannot write " + partial.string());
-        }
-    }
-    std::filesystem::rename(partial, target);
 }
 
 } // namespace hil::packs

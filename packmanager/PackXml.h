@@ -46,12 +46,6 @@ std::string hexText(std::uint64_t value);
 /// The whole file; throws `PackSourceError` when it cannot be read or is over `limit` bytes.
 std::string readPackFile(const std::filesystem::path& file, std::uintmax_t limit);
 
-/// Writes `text` as the whole of `target`, making its folder, through a file of this writer's own
-/// renamed over it: a reader sees the old file or the new one whole, and two processes or threads
-/// writing the same file do not mix their bytes (the later rename wins). Throws
-/// `PackSourceError` when it cannot be written.
-void writePackFile(const std::filesystem::path& target, const std::string& text);
-
 /// Calls `visit` for each element child of `parent` (none for a null parent), or only for those
 /// named `name` when it is not null.
 template <class Visit>

@@ -15,6 +15,7 @@
 
 #include "packmanager/DescriptionWriter.h"
 #include "packmanager/PackXml.h"
+#include "platform/common/WholeFile.h"
 #include "platform/xml/UntrustedXml.h"
 
 namespace hil::packs {
@@ -176,7 +177,7 @@ std::string SimplePackService::assemble(const Device& device) const
     writer.writeNode(text, assembled);
     // Other processes (and threads) assemble the same device into the same folder at once.
     const fs::path target = assemblyDirectory_ / (device.name + ".tdesc");
-    writePackFile(target, text.str());
+    writeWholeFile(target, text.str());
     return target.string();
 }
 
