@@ -99,6 +99,19 @@ void CommandServerBase::addCommand(const std::string& name, Handler handler) { c
 
 void CommandServerBase::removeCommand(const std::string& name) { commands_.erase(name); }
 
+void CommandServerBase::addValueCommand(const std::string& name, std::size_t minimum, std::size_t maximum,
+                                        std::function<boost::json::value(const CommandArguments&)> answer)
+{
+    addCommand(name, [this, name, minimum, maximum, answer = std::move(answer)](
+                         const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results) {
+        if (arguments.count() < minimum || arguments.count() > maximum)
+            throwInvalidNumberOfArguments(name, arguments);
+        const auto value = answer(arguments);
+        results.push_back(emptyError());
+        results.push_back(jsonText(value));
+    });
+}
+
 void CommandServerBase::handleGetContext(const CommandArguments& arguments, tcf::IIntermediateResult&, Results& results)
 {
     if (arguments.count() != 1 || arguments.rawText(0) == "\"\"")

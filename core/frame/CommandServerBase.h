@@ -7,6 +7,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include <boost/json/value.hpp>
+
 
 #include "core/frame/CommandArguments.h"
 #include "core/interfaces/ICommandServer.h"
@@ -80,6 +82,10 @@ protected:
                                            Results& results) { (server->*handler)(arguments, progress, results); });
     }
     void removeCommand(const std::string& name);
+    /// Adds a command of `minimum` to `maximum` arguments that replies the empty error and the
+    /// one JSON value `answer` gives; what `answer` throws is reported as any handler's error.
+    void addValueCommand(const std::string& name, std::size_t minimum, std::size_t maximum,
+                         std::function<boost::json::value(const CommandArguments&)> answer);
 
     /// Ties a signal slot to this server's lifetime: the signal drops it when the server goes, so
     /// no announcement reaches a destroyed server. Every slot a server connects goes through here.
