@@ -7,7 +7,7 @@
 
 # The folders, a sub-folder before the folder holding it: a file obeys the first that holds it.
 set(folders platform core/interfaces core/devicedescription core packmanager bundles/common bundles/simulator
-    bundles/gdbremote bundles/packs host cli)
+    bundles/gdbremote bundles/packs bundles/targets host cli)
 # What the files of each folder may include ("" entries of our own tree only; system and library
 # headers are written with angle brackets and not checked).
 set(interfaces core/interfaces/ core/devicedescription/ platform/)
@@ -20,8 +20,10 @@ set(may_bundles/common bundles/common/ ${interfaces})
 set(may_bundles/simulator bundles/simulator/ bundles/common/ ${interfaces})
 set(may_bundles/gdbremote bundles/gdbremote/ bundles/common/ ${interfaces})
 # A service bundle is built on the command-server frame, as the core's own services are.
-set(may_bundles/packs bundles/packs/ packmanager/ core/frame/ServiceBase.h core/frame/CommandServerFor.h
-    core/frame/ErrorDescr.h core/frame/TcfServiceFactory.h ${interfaces})
+set(service_frame core/frame/ServiceBase.h core/frame/CommandServerFor.h core/frame/ErrorDescr.h
+    core/frame/TcfServiceFactory.h)
+set(may_bundles/packs bundles/packs/ packmanager/ ${service_frame} ${interfaces})
+set(may_bundles/targets bundles/targets/ ${service_frame} ${interfaces})
 set(may_host host/ core/frame/OspClassFactoryManager.h ${interfaces})
 set(may_cli cli/ ${interfaces})
 
