@@ -25,6 +25,7 @@ constexpr int Ok = 0;
 constexpr int ErrorReply = 1;   ///< the back-end answered with an error, or a file this side uses failed
 constexpr int Usage = 2;        ///< the command line was wrong
 constexpr int Connection = 3;   ///< the back-end could not be reached or went away
+constexpr int Interrupted = 130; ///< Ctrl-C or SIGTERM, as shells report a process they stopped
 } // namespace ExitCode
 
 /// What a verb works with.
@@ -99,6 +100,13 @@ void addDiscoverVerb(VerbTable& table);
 void addLoadVerb(VerbTable& table);
 /// The Tool verbs: tools, attached, setup, teardown, tool, upgrade, poll.
 void addToolVerbs(VerbTable& table);
+/// Adds "target" and "targets".
+void addTargetVerbs(VerbTable& table);
+/// `arguments` with the names of the targets the back-end keeps put for the ids they stand for:
+/// NAME alone for its tool's id where `verb` takes a tool, else for its device's; NAME.rest for
+/// the id below. Unchanged when the back-end keeps none.
+std::vector<std::string> withTargetNames(CliContext& context, const std::string& verb,
+                                         const std::vector<std::string>& arguments);
 /// The Device verbs: device, session, erase.
 void addDeviceVerbs(VerbTable& table);
 /// The Memory and Registers verbs: mem, regs, reg.
@@ -124,10 +132,23 @@ boost::json::array callForValues(CliContext& context, const std::string& service
 /// The connection types of the tools attached now, in the back-end's order.
 std::vector<std::string> attachedConnectionTypes(CliContext& context);
 
-/// How `runShell` treats its lines: a script stops at its first failure; a person at a prompt
-/// goes on; a tour prints each step ("$ LINE", with its variables) and its comments, and stops at
-/// its first failure.
-enum class ShellMode { Script, Interactive, Tour };
+/// What a tool is set up from: types in full, properties with the files they name made absolute
+/// (the back-end reads them from its own folder, not the CLI's).
+struct ToolSetup {
+    std::string toolType;
+    std::string connectionType;
+    boost::json::object properties;
+};
+
+/// Reads TYPE [CONNECTION-TYPE] [PROPERTIES-JSON] (short type names as `setup` takes them) for
+/// `verb`; throws `UsageError`.
+ToolSetup readToolSetup(CliContext& context, const std::vector<std::string>& arguments, const std::string& verb);
+
+/// How `runShell` treats its lines: a script stops at its first failure, unless told to keep
+/// going; a person at a prompt goes on; a tour prints each step ("$ LINE", with its variables)
+/// and its comments, and stops at its first failure. Every mode stops when the back-end goes
+/// away or Ctrl-C stopped a line.
+enum class ShellMode { Script, ScriptKeepingGoing, Interactive, Tour };
 
 /// Runs one verb line by line from `input` over the one connection, so that what a line sets up
 /// lives until the input ends; "quit" and "exit" end it early. A script's errors name `source`

@@ -5,7 +5,11 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
+#include <string_view>
+
+#include <boost/algorithm/string/case_conv.hpp>
 
 #include <gelf.h>
 #include <libelf.h>
@@ -55,8 +59,10 @@ std::vector<ImageSegment> joined(std::vector<ImageSegment> segments, const std::
     return result;
 }
 
-/// The loadable segments of an ELF image in memory, at their physical addresses.
-std::vector<ImageSegment> elfSegments(std::vector<std::uint8_t>& bytes, const std::string& name)
+/// The loadable segments of an ELF image in memory, at their physical addresses, and the
+/// processor it is for.
+std::vector<ImageSegment> elfSegments(std::vector<std::uint8_t>& bytes, const std::string& name,
+                                      std::optional<ElfMachine>& machine)
 {
     if (elf_version(EV_CURRENT) == EV_NONE)
         throw ImageError("libelf cannot be used: " + std::string(elf_errmsg(-1)));
@@ -64,6 +70,10 @@ std::vector<ImageSegment> elfSegments(std::vector<std::uint8_t>& bytes, const st
                                                   elf_end);
     if (!elf || elf_kind(elf.get()) != ELF_K_ELF)
         throw ImageError(name + ": not an ELF file libelf can read");
+    GElf_Ehdr fileHeader;
+    if (!gelf_getehdr(elf.get(), &fileHeader))
+        throw ImageError(name + ": its ELF header cannot be read: " + elf_errmsg(-1));
+    machine = ElfMachine{fileHeader.e_machine, gelf_getclass(elf.get()) == ELFCLASS64 ? 64u : 32u};
     std::size_t count = 0;
     if (elf_getphdrnum(elf.get(), &count) != 0)
         throw ImageError(name + ": its program headers cannot be read: " + elf_errmsg(-1));
@@ -159,6 +169,37 @@ FirmwareImage readFirmwareImage(const std::filesystem::path& file, std::optional
     return parseFirmwareImage(fileBytes(file), file.string(), binaryAddress);
 }
 
+std::string ElfMachine::describe() const
+{
+    static const std::map<unsigned, std::string> names{{EM_ARM, "ARM"},       {EM_AARCH64, "AArch64"},
+                                                       {EM_X86_64, "x86-64"}, {EM_386, "x86"},
+                                                       {EM_RISCV, "RISC-V"},  {EM_AVR, "AVR"}};
+    const auto found = names.find(machine);
+    return (found == names.end() ? "machine " + std::to_string(machine) : found->second) + ", " +
+           std::to_string(bits) + "-bit";
+}
+
+void checkMachine(const FirmwareImage& image, const std::string& file, const std::string& device,
+                  const std::string& architecture)
+{
+    // Architectures as descriptions name them, by the start of the name.
+    struct Expected {
+        std::string_view prefix;
+        ElfMachine machine;
+    };
+    static constexpr Expected kExpected[] = {{"CORTEX-M", {EM_ARM, 32}}, {"CORTEX-R", {EM_ARM, 32}},
+                                             {"ARMV6-M", {EM_ARM, 32}},  {"ARMV7", {EM_ARM, 32}},
+                                             {"ARMV8-M", {EM_ARM, 32}},  {"RV32", {EM_RISCV, 32}}};
+    if (!image.elfMachine)
+        return;
+    const auto folded = boost::algorithm::to_upper_copy(architecture);
+    for (const auto& expected : kExpected)
+        if (folded.rfind(expected.prefix, 0) == 0 && (image.elfMachine->machine != expected.machine.machine ||
+                                                      image.elfMachine->bits != expected.machine.bits))
+            throw UsageError(file + " is an ELF file for " + image.elfMachine->describe() + ", but " + device +
+                             " is a " + architecture + " (" + expected.machine.describe() + "); nothing was written");
+}
+
 FirmwareImage parseFirmwareImage(std::vector<std::uint8_t> bytes, const std::string& name,
                                  std::optional<std::uint64_t> binaryAddress)
 {
@@ -168,7 +209,7 @@ FirmwareImage parseFirmwareImage(std::vector<std::uint8_t> bytes, const std::str
         image.segments = {{*binaryAddress, std::move(bytes)}};
     } else if (bytes.size() >= 4 && bytes[0] == 0x7F && bytes[1] == 'E' && bytes[2] == 'L' && bytes[3] == 'F') {
         image.format = "ELF";
-        image.segments = elfSegments(bytes, name);
+        image.segments = elfSegments(bytes, name, image.elfMachine);
     } else if (!bytes.empty() && bytes[0] == ':') {
         image.format = "Intel HEX";
         image.segments = hexSegments(bytes, name);

@@ -18,10 +18,20 @@ struct ImageSegment {
     std::vector<std::uint8_t> bytes;
 };
 
+/// The processor an ELF file was built for.
+struct ElfMachine {
+    unsigned machine = 0; ///< the header's e_machine (40: ARM)
+    unsigned bits = 32;   ///< 32 or 64, the file's class
+
+    /// "x86-64, 64-bit".
+    std::string describe() const;
+};
+
 /// What a firmware file holds, in the order of its addresses, adjacent pieces joined.
 struct FirmwareImage {
     std::string format; ///< "ELF", "Intel HEX" or "binary"
     std::vector<ImageSegment> segments;
+    std::optional<ElfMachine> elfMachine; ///< only for an ELF file
 
     std::uint64_t byteCount() const;
 };
@@ -39,6 +49,12 @@ public:
 /// file's first bytes, not its name. Throws `ImageError`; `FileAccessError` for a file it
 /// cannot read; `UsageError` for a file of no known format without an address.
 FirmwareImage readFirmwareImage(const std::filesystem::path& file, std::optional<std::uint64_t> binaryAddress);
+
+/// Throws `UsageError` naming both when `image` is an ELF file for another processor than a
+/// device of `architecture` (as its description names it: "CORTEX-M3"); an architecture it does
+/// not know, or an image of another format, passes.
+void checkMachine(const FirmwareImage& image, const std::string& file, const std::string& device,
+                  const std::string& architecture);
 
 /// The same for the bytes of a file; `name` is what errors call it.
 FirmwareImage parseFirmwareImage(std::vector<std::uint8_t> bytes, const std::string& name,

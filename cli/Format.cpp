@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ctime>
 #include <iomanip>
+#include <regex>
 #include <sstream>
 
 #include <boost/json.hpp>
@@ -171,7 +172,12 @@ std::string errorReportMessage(const boost::json::value& value, const std::strin
     message += " (code " + (number > 0xFFFF ? FormatString("0x%llX", static_cast<long long>(number)) : std::to_string(number));
     if (const auto* service = report.if_contains("Service"); service && service->is_string())
         message += ", service " + std::string(service->get_string());
-    return message + ")";
+    message += ")";
+    // An id such as "simulator-3" names a tool a client set up; it went with that client.
+    static const std::regex kGoneTool("Invalid context [a-z]+-[0-9]+[.,].*");
+    if (number == static_cast<std::int64_t>(ErrorCode::InvalidContext) && std::regex_match(message, kGoneTool))
+        message += "; tools live as long as the client that set them up: use `target add` to keep one";
+    return message;
 }
 
 } // namespace hil::cli

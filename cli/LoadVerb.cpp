@@ -61,6 +61,18 @@ std::string chooseDevice(CliContext& context, const std::string& named)
     return textOf(devices[0]);
 }
 
+/// The architecture the device's description names ("CORTEX-M3"); "" when it names none.
+std::string architectureOf(CliContext& context, const std::string& device)
+{
+    const auto properties = callForValues(context, "Device", "getContext", {jsonText(device)}).at(1).as_object();
+    const auto* name = properties.if_contains("Name");
+    if (!name || !name->is_string())
+        return "";
+    const auto info = callForValues(context, "Device", "getDeviceInfo", {jsonText(textOf(*name))}).at(1);
+    const auto* architecture = info.is_object() ? info.as_object().if_contains("architecture") : nullptr;
+    return architecture && architecture->is_string() ? textOf(*architecture) : "";
+}
+
 /// A memory context of the device and the addresses its space covers.
 struct Space {
     std::string id;
@@ -134,6 +146,8 @@ int loadVerb(CliContext& context, const std::vector<std::string>& arguments)
     // A named space needs no device: messages then name the space.
     const std::string device =
         request.space.empty() || !request.device.empty() ? chooseDevice(context, request.device) : request.space;
+    if (image.elfMachine && device != request.space)
+        checkMachine(image, request.file, device, architectureOf(context, device));
     const auto placed = placeSegments(image, spacesOf(context, device, request.space), device);
 
     boost::json::array segments;

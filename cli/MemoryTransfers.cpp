@@ -9,6 +9,7 @@
 
 #include <boost/json.hpp>
 
+#include "cli/StopRequests.h"
 #include "platform/common/Base64.h"
 
 namespace hil::cli {
@@ -74,17 +75,24 @@ std::string TransferProgress::figures() const
 }
 
 ReadResult readInSteps(CliContext& context, const std::string& id, std::uint64_t address, std::uint64_t count,
-                       TransferProgress* progress)
+                       TransferProgress* progress, const ReadSink& sink)
 {
+    const StoppableSteps stoppable;
     ReadResult result;
-    result.bytes.reserve(count);
+    if (!sink)
+        result.bytes.reserve(count);
     std::uint64_t done = 0;
     do {
+        if (stopRequested())
+            throw StoppedTransfer(done, count);
         const std::uint64_t step = std::min(count - done, kStep);
         const auto values = callForValues(context, kMemory, "get",
                                           {jsonText(id), std::to_string(address + done), "1", std::to_string(step), "0"});
         const auto part = bytesOf(values.at(0));
-        result.bytes.insert(result.bytes.end(), part.begin(), part.end());
+        if (sink)
+            sink(part, values.at(2).as_array());
+        else
+            result.bytes.insert(result.bytes.end(), part.begin(), part.end());
         for (const auto& run : values.at(2).as_array())
             appendRun(result.rangeErrors, run.as_object());
         done += step;
@@ -97,8 +105,11 @@ ReadResult readInSteps(CliContext& context, const std::string& id, std::uint64_t
 boost::json::array writeInSteps(CliContext& context, const std::string& id, std::uint64_t address,
                                 const std::vector<std::uint8_t>& bytes, TransferProgress* progress)
 {
+    const StoppableSteps stoppable;
     boost::json::array rangeErrors;
     for (std::uint64_t done = 0; done < bytes.size() && rangeErrors.empty();) {
+        if (stopRequested())
+            throw StoppedTransfer(done, bytes.size());
         const std::uint64_t step = std::min<std::uint64_t>(bytes.size() - done, kStep);
         const auto values = callForValues(context, kMemory, "set",
                                           {jsonText(id), std::to_string(address + done), "1", std::to_string(step), "0",

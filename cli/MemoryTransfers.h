@@ -6,6 +6,8 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -47,14 +49,19 @@ struct ReadResult {
     boost::json::array rangeErrors;
 };
 
-/// Reads `count` bytes from `address` of the memory context `id`. Throws `ReplyError` when a
-/// step is refused.
+/// Receives each step's bytes of a read, in order, with the step's failed runs, instead of the
+/// result.
+using ReadSink = std::function<void(std::span<const std::uint8_t> bytes, const boost::json::array& failedRuns)>;
+
+/// Reads `count` bytes from `address` of the memory context `id` (into `sink` when given; the
+/// result then holds only the failed runs). Throws `ReplyError` when a step is refused, and
+/// `StoppedTransfer` when Ctrl-C asked it to stop.
 ReadResult readInSteps(CliContext& context, const std::string& id, std::uint64_t address, std::uint64_t count,
-                       TransferProgress* progress = nullptr);
+                       TransferProgress* progress = nullptr, const ReadSink& sink = {});
 
 /// Writes `bytes` to `address` of the memory context `id`; the failed runs. Stops after the
 /// first step of which a byte failed: what comes after is not written. Throws `ReplyError`
-/// when a step is refused.
+/// when a step is refused, and `StoppedTransfer` when Ctrl-C asked it to stop.
 boost::json::array writeInSteps(CliContext& context, const std::string& id, std::uint64_t address,
                                 const std::vector<std::uint8_t>& bytes, TransferProgress* progress = nullptr);
 

@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 // The verbs that read and write target memory ("Memory") and registers ("Registers").
 
+#include <algorithm>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <span>
 
 #include <boost/json.hpp>
 
@@ -115,20 +118,74 @@ int readMemory(CliContext& context, const std::vector<std::string>& words)
     return reportRangeErrors(context, read.rangeErrors);
 }
 
+/// After a dump that failed or stopped: `file` cut to the `good` bytes read before the trouble
+/// with --keep-partial, else removed, so that no file looks whole that is not; the line that
+/// says which.
+std::string settlePartialDump(const std::string& file, bool keep, std::uint64_t good, std::uint64_t count)
+{
+    std::error_code ignored;
+    if (!keep) {
+        std::filesystem::remove(file, ignored);
+        return "dumped nothing: " + file + " removed (--keep-partial keeps the " + std::to_string(good) +
+               " byte(s) read before the failure)";
+    }
+    std::filesystem::resize_file(file, good, ignored);
+    return "dumped " + std::to_string(good) + " of " + std::to_string(count) + " byte(s) to " + file;
+}
+
 int dumpMemory(CliContext& context, const std::vector<std::string>& words)
 {
     const std::uint64_t address = numberArgument(words[1], "mem dump", "ADDRESS");
     const std::uint64_t count = numberArgument(words[2], "mem dump", "SIZE");
+    const std::string& path = words[3];
+    const bool keep = words.size() > 4 && words[4] == "--keep-partial";
+    if (words.size() > 4 && !keep)
+        throw UsageError("mem dump needs ID ADDRESS SIZE FILE [--keep-partial], not '" + words[4] + "'");
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    const auto cannotWrite = [&] { return FileAccessError("mem dump cannot write " + path); };
+    if (!file)
+        throw cannotWrite();
+    // Straight to the file, step by step: a dump of hundreds of MiB needs no copy in memory.
     TransferProgress progress(context, "dumping", count);
-    const auto read = readInSteps(context, words[0], address, count, &progress);
-    std::ofstream file(words[3], std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<const char*>(read.bytes.data()), static_cast<std::streamsize>(read.bytes.size()));
-    if (!file.flush())
-        throw FileAccessError("mem dump cannot write " + words[3]);
+    std::uint64_t good = 0; // the bytes before the first that failed
+    bool failed = false;
+    ReadResult read;
+    try {
+        read = readInSteps(context, words[0], address, count, &progress,
+                           [&](std::span<const std::uint8_t> part, const boost::json::array& failedRuns) {
+                               if (!file.write(reinterpret_cast<const char*>(part.data()),
+                                               static_cast<std::streamsize>(part.size())))
+                                   throw cannotWrite();
+                               if (failed)
+                                   return;
+                               if (failedRuns.empty()) {
+                                   good += part.size();
+                                   return;
+                               }
+                               failed = true;
+                               good = count;
+                               for (const auto& run : failedRuns)
+                                   good = std::min(good, numberOf(run.at("addr")) - address);
+                           });
+        if (!file.flush())
+            throw cannotWrite();
+    } catch (const std::exception&) {
+        file.close();
+        const auto line = settlePartialDump(path, keep, good, count);
+        if (!context.json)
+            context.out << line << "\n";
+        throw;
+    }
+    file.close();
     if (context.json)
-        setData(context, fileTransfer(progress, words[3], read.rangeErrors));
-    else
-        context.out << "dumped " << progress.figures() << " to " << words[3] << "\n";
+        setData(context, fileTransfer(progress, path, read.rangeErrors));
+    if (failed) {
+        const auto line = settlePartialDump(path, keep, good, count);
+        if (!context.json)
+            context.out << line << "\n";
+    } else if (!context.json) {
+        context.out << "dumped " << progress.figures() << " to " << path << "\n";
+    }
     return reportRangeErrors(context, read.rangeErrors);
 }
 
@@ -189,7 +246,10 @@ const std::map<std::string, MemoryAction>& memoryActions()
         {"read", {"ID ADDRESS COUNT", "read COUNT bytes and show them as a hex dump", 3, 3, readMemory}},
         {"write", {"ID ADDRESS HEX", "write the bytes the hex digits spell", 3, 3, writeMemory}},
         {"fill", {"ID ADDRESS COUNT BYTE...", "write COUNT bytes repeating the BYTE pattern", 4, SIZE_MAX, fillMemory}},
-        {"dump", {"ID ADDRESS SIZE FILE", "read SIZE bytes into FILE", 4, 4, dumpMemory}},
+        {"dump", {"ID ADDRESS SIZE FILE [--keep-partial]",
+                  "read SIZE bytes into FILE; a dump that fails leaves no file, or with --keep-partial the bytes "
+                  "before the failure",
+                  4, 5, dumpMemory}},
         {"restore", {"ID ADDRESS FILE", "write the bytes of FILE", 3, 3, restoreMemory}},
     };
     return table;

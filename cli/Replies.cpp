@@ -8,6 +8,7 @@
 #include <boost/system/system_error.hpp>
 
 #include "cli/CliCommands.h"
+#include "cli/StopRequests.h"
 
 namespace hil::cli {
 
@@ -58,10 +59,13 @@ int runGuarded(CliContext& context, const std::string& name, const std::vector<s
                 context.out << verbHelp(name);
             return ExitCode::Ok;
         }
-        return verb.run(context, arguments);
+        return verb.run(context, verb.needsConnection ? withTargetNames(context, name, arguments) : arguments);
     } catch (const UsageError& error) {
         errorOut(context) << error.what() << "\n";
         return ExitCode::Usage;
+    } catch (const StoppedTransfer& stopped) {
+        errorOut(context) << name << ": " << stopped.what() << "\n";
+        return ExitCode::Interrupted;
     } catch (const ReplyError& error) {
         errorOut(context) << error.what() << "\n";
         return ExitCode::ErrorReply;

@@ -12,6 +12,7 @@
 #include <editline/readline.h>
 
 #include "cli/CliCommands.h"
+#include "cli/StopRequests.h"
 
 namespace hil::cli {
 
@@ -85,7 +86,7 @@ using LineReader = std::function<bool(std::string& line)>;
 
 int runLines(CliContext& context, const LineReader& nextLine, ShellMode mode, const std::string& source)
 {
-    const bool interactive = mode == ShellMode::Interactive;
+    const bool goesOn = mode == ShellMode::Interactive || mode == ShellMode::ScriptKeepingGoing;
     int lastFailure = ExitCode::Ok;
     std::string line;
     int lineNumber = 0;
@@ -93,7 +94,7 @@ int runLines(CliContext& context, const LineReader& nextLine, ShellMode mode, co
         ++lineNumber;
         // A script's errors say where it went wrong; a person sees the line they just typed.
         context.location =
-            mode == ShellMode::Script ? (source.empty() ? "" : source + " ") + "line " + std::to_string(lineNumber) + ": "
+            mode == ShellMode::Script || mode == ShellMode::ScriptKeepingGoing ? (source.empty() ? "" : source + " ") + "line " + std::to_string(lineNumber) + ": "
                                       : "";
         int result = ExitCode::Ok;
         try {
@@ -115,11 +116,13 @@ int runLines(CliContext& context, const LineReader& nextLine, ShellMode mode, co
         } catch (const UsageError& error) {
             result = reportFailure(context, ExitCode::Usage, error.what());
         }
+        if (stopRequested())
+            result = ExitCode::Interrupted;
         if (result == ExitCode::Ok)
             continue;
         lastFailure = result;
         // A script stops at its first failure, as `set -e` would; a person goes on typing.
-        if (!interactive || result == ExitCode::Connection)
+        if (!goesOn || result == ExitCode::Connection || result == ExitCode::Interrupted)
             break;
     }
     context.location.clear();
@@ -244,30 +247,47 @@ int runShell(CliContext& context, std::istream& input, ShellMode mode, const std
 
 namespace {
 
-int shellVerb(CliContext& context, const std::vector<std::string>& arguments)
+const std::string kKeepGoing = "--keep-going";
+
+/// Script mode, or with --keep-going (the last of `arguments`, taken off) the mode that goes on.
+ShellMode scriptMode(std::vector<std::string>& arguments)
 {
-    requireArguments(arguments, 0, 0, "shell", "no arguments");
-    return isatty(STDIN_FILENO) != 0 ? runInteractive(context) : runShell(context, std::cin, ShellMode::Script);
+    if (arguments.empty() || arguments.back() != kKeepGoing)
+        return ShellMode::Script;
+    arguments.pop_back();
+    return ShellMode::ScriptKeepingGoing;
 }
 
-int runVerbFile(CliContext& context, const std::vector<std::string>& arguments)
+int shellVerb(CliContext& context, const std::vector<std::string>& given)
 {
-    requireArguments(arguments, 1, 1, "run", "FILE");
+    auto arguments = given;
+    const ShellMode mode = scriptMode(arguments);
+    requireArguments(arguments, 0, 0, "shell", "no arguments, or " + kKeepGoing);
+    return isatty(STDIN_FILENO) != 0 ? runInteractive(context) : runShell(context, std::cin, mode);
+}
+
+int runVerbFile(CliContext& context, const std::vector<std::string>& given)
+{
+    auto arguments = given;
+    const ShellMode mode = scriptMode(arguments);
+    requireArguments(arguments, 1, 1, "run", "FILE [" + kKeepGoing + "]");
     std::ifstream script(arguments[0]);
     if (!script)
         throw FileAccessError("run cannot read " + arguments[0]);
-    return runShell(context, script, ShellMode::Script, arguments[0]);
+    return runShell(context, script, mode, arguments[0]);
 }
 
 } // namespace
 
 void addShellVerbs(VerbTable& table)
 {
-    table.insert({"shell", {"", "run verbs read from standard input, one per line, over one connection "
-                                "(tools set up live until it ends; a script stops at its first failure; at a "
-                                "terminal: line editing, completion, history; quit or exit ends it)",
+    table.insert({"shell", {"[--keep-going]",
+                            "run verbs read from standard input, one per line, over one connection (tools set "
+                            "up live until it ends, so a script that stops tears its targets down; a script "
+                            "stops at its first failure unless --keep-going, and exits with the last failure's "
+                            "code; at a terminal: line editing, completion, history; quit or exit ends it)",
                             shellVerb}});
-    table.insert({"run", {"FILE", "run the verbs of FILE as shell does, over one connection", runVerbFile}});
+    table.insert({"run", {"FILE [--keep-going]", "run the verbs of FILE as shell does, over one connection", runVerbFile}});
 }
 
 } // namespace hil::cli

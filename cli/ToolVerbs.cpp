@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The verbs that drive probes through the "Tool" service.
 
+#include <filesystem>
 #include <mutex>
 #include <unistd.h>
 
@@ -21,8 +22,16 @@ using Texts = std::vector<std::string>;
 /// "com.velmora.hil.simulator").
 std::string shortName(const std::string& type) { return type.substr(type.rfind('.') + 1); }
 
-/// `typed` as given when it has a '.', else the one of `known` whose short name it is.
-std::string resolveType(const std::string& typed, const std::vector<std::string>& known, const std::string& what)
+/// How our bundles name their connection types: "com.velmora.hil.connection.tcp" is "tcp".
+const std::string kConnectionTypePrefix = "com.velmora.hil.connection.";
+
+/// Properties that name a file: the back-end reads them from its own working folder.
+const std::string kFileProperties[] = {"Kernel"};
+
+/// `typed` as given when it has a '.', else the one of `known` whose short name it is; when none
+/// is and `fallbackPrefix` is given, that prefix before it.
+std::string resolveType(const std::string& typed, const std::vector<std::string>& known, const std::string& what,
+                        const std::string& fallbackPrefix = "")
 {
     if (typed.empty() || typed.find('.') != std::string::npos)
         return typed;
@@ -32,6 +41,8 @@ std::string resolveType(const std::string& typed, const std::vector<std::string>
             matches.push_back(type);
     if (matches.size() == 1)
         return matches[0];
+    if (matches.empty() && !fallbackPrefix.empty())
+        return fallbackPrefix + typed;
     std::string list;
     for (const auto& type : known)
         list += (list.empty() ? "" : ", ") + type;
@@ -72,16 +83,11 @@ int attachedVerb(CliContext& context, const std::vector<std::string>& arguments)
 
 int setupVerb(CliContext& context, const std::vector<std::string>& arguments)
 {
-    const std::string usage = "TYPE [CONNECTION-TYPE] [PROPERTIES-JSON]";
-    requireArguments(arguments, 1, 3, "setup", usage);
-    const std::string toolType = resolveType(arguments[0], supportedToolTypes(context), "tool type");
-    const std::string connectionType =
-        arguments.size() > 1 ? resolveType(arguments[1], attachedConnectionTypes(context), "attached connection type") : "";
-    const std::string properties = arguments.size() > 2 ? arguments[2] : "{}";
-    if (!parseOrNull(properties).is_object())
-        throw UsageError("setup needs " + usage + "; PROPERTIES-JSON is a JSON object such as '{\"SerialNumber\":\"VP-1\"}'");
-    const auto reply =
-        context.client.call(kTool, "setupTool", {jsonText(toolType), jsonText(connectionType), properties});
+    const ToolSetup setup = readToolSetup(context, arguments, "setup");
+    const std::string& toolType = setup.toolType;
+    const std::string& connectionType = setup.connectionType;
+    const auto reply = context.client.call(
+        kTool, "setupTool", {jsonText(toolType), jsonText(connectionType), boost::json::serialize(setup.properties)});
     const auto id = reply.values.size() > 1 ? parseOrNull(reply.values[1]) : boost::json::value();
     const std::string madeId = id.is_string() ? std::string(id.get_string()) : "";
     const int result = printReply(context, reply, "Tool setupTool",
@@ -281,6 +287,27 @@ std::vector<std::string> attachedConnectionTypes(CliContext& context)
     for (const auto& tool : values.at(1).as_array())
         types.emplace_back(tool.at("ConnectionType").as_string());
     return types;
+}
+
+ToolSetup readToolSetup(CliContext& context, const std::vector<std::string>& arguments, const std::string& verb)
+{
+    const std::string usage = "TYPE [CONNECTION-TYPE] [PROPERTIES-JSON]";
+    requireArguments(arguments, 1, 3, verb, usage);
+    ToolSetup setup;
+    setup.toolType = resolveType(arguments[0], supportedToolTypes(context), "tool type");
+    // A connection polling has not found (a GDB server that is not up yet) is still set up by
+    // its short name.
+    if (arguments.size() > 1)
+        setup.connectionType =
+            resolveType(arguments[1], attachedConnectionTypes(context), "attached connection type", kConnectionTypePrefix);
+    auto properties = parseOrNull(arguments.size() > 2 ? arguments[2] : "{}");
+    if (!properties.is_object())
+        throw UsageError(verb + " needs " + usage + "; PROPERTIES-JSON is a JSON object such as '{\"SerialNumber\":\"VP-1\"}'");
+    setup.properties = std::move(properties.as_object());
+    for (const auto& key : kFileProperties)
+        if (auto* file = setup.properties.if_contains(key); file && file->is_string() && !file->get_string().empty())
+            *file = std::filesystem::absolute(textOf(*file)).lexically_normal().string();
+    return setup;
 }
 
 void addToolVerbs(VerbTable& table)

@@ -3,15 +3,15 @@
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <cstdlib>
 #include <mutex>
 #include <optional>
+#include <thread>
 
 #include <boost/json.hpp>
 
 #include "cli/CliCommands.h"
-#include "platform/common/StopSignals.h"
+#include "cli/StopRequests.h"
 #include "platform/common/UsageColumns.h"
 
 namespace hil::cli {
@@ -128,9 +128,9 @@ int watchVerb(CliContext& context, const std::vector<std::string>& arguments)
                    eventArguments);
     });
     // Runs until Ctrl-C, SIGTERM, or the back-end going away.
-    const sigset_t stopSignals = blockStopSignals();
-    timespec tick{0, 200'000'000};
-    while (sigtimedwait(&stopSignals, nullptr, &tick) < 0) {
+    const StoppableSteps stoppable;
+    while (!stopRequested()) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
         if (until && std::chrono::steady_clock::now() >= *until)
             break;
         if (context.client.waitUntilClosed(std::chrono::milliseconds(0))) {
@@ -190,6 +190,7 @@ const VerbTable& verbTable()
         addDiscoverVerb(verbs);
         addLoadVerb(verbs);
         addToolVerbs(verbs);
+        addTargetVerbs(verbs);
         addDeviceVerbs(verbs);
         addMemoryVerbs(verbs);
         addStimuliVerbs(verbs);
@@ -206,7 +207,7 @@ std::string usageText()
                        "--json prints one JSON object a verb: {\"data\": ...}, with \"error\": {\"code\", \"message\"} when it "
                        "failed (see docs/cli.md).\n\nVerbs:\n";
     text += usageColumns(verbTable(), 44, [](const Verb& verb) { return verb.arguments; });
-    text += "\nExit codes: 0 success, 1 error reply or a file that failed, 2 wrong command line, 3 back-end not reachable.\n";
+    text += "\nExit codes: 0 success, 1 error reply or a file that failed, 2 wrong command line, 3 back-end not reachable, 130 Ctrl-C.\n";
     return text;
 }
 

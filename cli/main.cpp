@@ -4,6 +4,7 @@
 #include <iostream>
 
 #include "cli/CliCommands.h"
+#include "cli/StopRequests.h"
 #include "platform/common/StopSignals.h"
 #include "platform/common/TextNumbers.h"
 #include "platform/common/Version.h"
@@ -26,8 +27,9 @@ bool parseTarget(const std::string& target, std::string& host, std::uint16_t& po
 int main(int argc, char** argv)
 {
     namespace ExitCode = hil::cli::ExitCode;
-    // So that `watch` can wait for them; a one-shot verb is never interrupted mid-reply.
-    hil::blockStopSignals();
+    // One thread hears Ctrl-C: a transfer stops at its next step and says how far it got, any
+    // other verb ends at once.
+    hil::cli::watchStopSignals(hil::blockStopSignals());
 
     std::string host = "127.0.0.1";
     std::uint16_t port = 1534;

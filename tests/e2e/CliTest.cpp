@@ -2,7 +2,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <boost/json.hpp>
+
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include "bundles/gdbremote/QemuProcess.h"
 #include "platform/common/Base64.h"
@@ -150,6 +157,45 @@ protected:
     BackendProcess backend{BackendProcess::withProbeDirectory(directory.path())};
 };
 
+/// Runs `command` on a pseudo-terminal and types Ctrl-C once its output shows `cue`.
+CliRun interruptedAt(const std::string& command, const std::string& cue)
+{
+    int terminal = -1;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        ::execl("/bin/sh", "sh", "-c", ("exec " + command).c_str(), nullptr);
+        ::_exit(127);
+    }
+    CliRun run;
+    bool typed = false;
+    char buffer[4096];
+    for (pollfd ready{terminal, POLLIN, 0}; ::poll(&ready, 1, 30000) > 0;) {
+        const auto got = ::read(terminal, buffer, sizeof buffer);
+        if (got <= 0)
+            break; // the program is gone
+        run.output.append(buffer, static_cast<std::size_t>(got));
+        if (!typed && run.output.find(cue) != std::string::npos)
+            typed = ::write(terminal, "\x03", 1) == 1;
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ::close(terminal);
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+TEST_F(CliToolTest, CtrlCStopsATransferAtItsNextStepAndSaysHowFarItGot)
+{
+    // 256 MiB, mostly not there: many steps, and a bar on the terminal once the first is done.
+    const auto dump = directory.path() / "dump.bin";
+    const auto script = directory.write("dump.txt", kDemo32 + "mem dump $tool.DEMO32.base 0 0x10000000 " + dump.string() + "\n");
+    const auto run = interruptedAt(cli(connectTo(backend) + "shell < " + script.string()), "dumping [");
+    EXPECT_EQ(run.exitCode, 130) << run.output;
+    EXPECT_THAT(run.output, AllOf(HasSubstr("dumped nothing: " + dump.string() + " removed"),
+                                  testing::ContainsRegex("error: line 4: mem: interrupted after [0-9]+ of 268435456 byte\\(s\\)")));
+    EXPECT_FALSE(std::filesystem::exists(dump));
+}
+
 TEST_F(CliToolTest, ToolVerbsKeepTheToolAcrossLinesAndAScriptStopsAtItsFirstFailure)
 {
     expectScripts({
@@ -162,6 +208,11 @@ TEST_F(CliToolTest, ToolVerbsKeepTheToolAcrossLinesAndAScriptStopsAtItsFirstFail
          AllOf(HasSubstr("[######------------------------]  20% writing\n"),
                HasSubstr("[##############################] 100% writing\nupgrade finished\nfirmware is current\n"))},
     });
+    // Told to keep going, a script runs past a failure and exits with its code.
+    const auto going = runCli(connectTo(backend) + "shell --keep-going < " +
+                              directory.write("going.txt", "setup simulator\ntool $tool firmware\nteardown $tool\n").string());
+    EXPECT_EQ(going.exitCode, 1);
+    EXPECT_THAT(going.output, AllOf(HasSubstr("error: line 2: Firmware 1.0"), EndsWith(" torn down\n")));
 }
 
 TEST_F(CliToolTest, AttachedListsPluggedInProbesAndSetupTakesShortNames)
@@ -284,6 +335,9 @@ TEST_F(CliToolTest, LoadWritesHexBinaryAndElfImagesAndRefusesWhatCannotGo)
         {kDemo8 + "load " + directory.write("sig.bin", "abc").string() + " --address 0 --space $tool.DEMO8.signatures\n", 1,
          refused("3 byte(s) at 0x00000000 failed: read-only (status 3)")},
         {kDemo8 + "load " + binary.string() + "\n", 2, refused("a binary image needs --address")},
+        // A program for the host is no program for the target.
+        {kDemo32 + "load " + std::string(HIL_BACKEND_PATH) + "\n", 2,
+         refused(".DEMO32 is a CORTEX-M4 (ARM, 32-bit); nothing was written")},
         // A file this side cannot use is no fault of the command line.
         {kDemo8 + "load " + directory.write("broken.hex", ":04000000DEADBEEF00\n").string() + "\n", 1, refused("broken.hex line 1")},
         {kDemo8 + "load " + (directory.path() / "absent.hex").string() + "\n", 1, refused("cannot read")},
@@ -352,6 +406,71 @@ TEST(CliTourOnQemu, RunsTheFirmwareAndShowsWhatItPrints)
                                   HasSubstr("sp      0x20800000\n"), HasSubstr("Message message [MPS2-AN385] tick "),
                                   HasSubstr("  0x40004008  CTRL          0x00000001\n      TXEN            [0]     1\n"),
                                   HasSubstr("$ teardown gdbremote-1\ngdbremote-1 torn down\n")));
+}
+
+TEST(CliOnQemu, DoesWhatWasAskedAndSaysWhenTheServerRefused)
+{
+    if (std::string(HIL_FIRMWARE_ELF).empty() || gdbremote::QemuProcess::executable().empty())
+        GTEST_SKIP() << "needs qemu-system-arm and arm-none-eabi-gcc";
+    fakes::TempDirectory directory;
+    BackendProcess backend(BackendProcess::withShippedBundles(directory.path()));
+    std::filesystem::copy_file(HIL_FIRMWARE_ELF, directory.path() / "fw.elf");
+    // The kernel is named relative to the CLI's folder, not the back-end's; "tcp" is set up by
+    // its short name though no server is there to be polled; a debugging session leaves the PC
+    // where it was; a reset command the server does not know is an error, with its words.
+    const auto script = directory.write("script.txt", "setup gdbremote tcp '{\"Port\":1}'\n"
+                                                      "setup gdbremote qemu '{\"Kernel\":\"fw.elf\"}'\n"
+                                                      "tool $tool set '{\"ResetCommand\":\"reset halt\"}'\n"
+                                                      "tool $tool connect\n"
+                                                      "reg set $tool.MPS2-AN385.pc 0x4D2\n"
+                                                      "session start $tool.MPS2-AN385 debug\n"
+                                                      "reg get $tool.MPS2-AN385.pc\n"
+                                                      "tool $tool special reset\n");
+    const auto run = runCommand("cd " + directory.path().string() + " && " + cli(connectTo(backend) + "shell < script.txt"));
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.output, "gdbremote-1\ngdbremote-2\nproperties set\nconnected\npc = 0x000004D2\n"
+                          "DebuggingSession started\n0x000004D2\nerror: line 8: reset failed: The GDB server did not "
+                          "take the reset command \"reset halt\": unknown command: 'reset' (set the tool's "
+                          "\"ResetCommand\" to the reset its monitor knows) (code 0x20040)\n");
+}
+
+TEST(CliTargets, AKeptTargetOutlivesItsClientAndTheBackEndItsFile)
+{
+    fakes::TempDirectory directory;
+    auto options = BackendProcess::withShippedBundles(directory.path());
+    std::ofstream(directory.path() / "preferences.properties", std::ios::app)
+        << "targets.file = " << (directory.path() / "targets.json").string() << "\n";
+    auto backend = std::make_unique<BackendProcess>(options);
+    const auto run = [&](const std::string& arguments) { return runCli(connectTo(*backend) + arguments); };
+    const std::string board = "board        simulator-1    simulator-1.DEMO32           Ready    simulator\n";
+    // Each line is a client of its own: what one kept, the next finds under its name.
+    expectAll(
+        {
+            {"target add board simulator '' '{}' '{\"DeviceName\":\"DEMO32\"}'", 0, board},
+            {"mem write board.base 0x20000000 cafe", 0, "wrote 2 byte(s)\n"},
+            {"mem read board.base 0x20000000 2", 0, StartsWith("0x20000000  ca fe ")},
+            {"tool board voltage", 0, "3.3 V\n"},
+            {"regs board", 0, HasSubstr("PC ")},
+            {"targets", 0, board},
+            {"target add board simulator", 1, HasSubstr("a target is called board already")},
+            {"target add 9lives simulator", 1, HasSubstr("not '9lives'")},
+            {"setup simulator", 0, "simulator-2\n"},
+            {"tool simulator-2 connect", 1,
+             "error: Invalid context simulator-2, (code 16); tools live as long as the client that set them up: use "
+             "`target add` to keep one\n"},
+        },
+        run);
+    // The next back-end sets it up again from the file, as it was set up.
+    backend = std::make_unique<BackendProcess>(options);
+    expectAll({{"targets", 0, board}, {"mem read board.base 0x20000000 2", 0, StartsWith("0x20000000  00 00 ")},
+               {"target remove board", 0, "board removed\n"}, {"targets", 0, ""}},
+              run);
+    EXPECT_EQ(fakes::readFile(directory.path() / "targets.json"), "[]\n");
+    if (std::string(HIL_FIRMWARE_ELF).empty() || gdbremote::QemuProcess::executable().empty())
+        return;
+    // QEMU, started by the thread of a client that is gone, runs on for the next.
+    EXPECT_EQ(run("target add q gdbremote qemu '{\"Kernel\":\"" + std::string(HIL_FIRMWARE_ELF) + "\"}'").exitCode, 0);
+    EXPECT_THAT(run("reg get q.sp").output, "0x20800000\n");
 }
 
 TEST(CliAgainstAStrangeBackEnd, AReplyOfAnUnexpectedShapeIsAClearErrorNotACrash)
