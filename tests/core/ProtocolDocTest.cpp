@@ -9,6 +9,7 @@
 #include <map>
 
 #include "bundles/packs/PacksCommandServer.h"
+#include "bundles/targets/TargetsCommandServer.h"
 #include "core/device/DeviceCommandServer.h"
 #include "core/device/DeviceService.h"
 #include "core/memory/MemoryCommandServer.h"
@@ -68,6 +69,7 @@ TEST(ProtocolDocument, ListsExactlyTheCommandsOfEveryServer)
         {"Message", commandsOf<MessageCommandServer, MessageService>(debugger)},
         {"Stimuli", commandsOf<StimuliCommandServer, StimuliService>(debugger)},
         {"Packs", commandsOf<packs::PacksCommandServer, packs::PacksService>(debugger)},
+        {"Targets", commandsOf<targets::TargetsCommandServer, targets::TargetsService>(debugger)},
     };
     EXPECT_EQ(documentedCommands(), served);
 }
