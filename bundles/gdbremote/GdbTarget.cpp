@@ -270,7 +270,7 @@ void GdbTarget::resume() { client_->resume(vContContinue_ ? "vCont;c" : "c"); }
 void GdbTarget::step()
 {
     if (client_->running())
-        throw StateError(ErrorCode::TargetRunning, "The target is running: halt it before a step");
+        throw StateError(ErrorCode::TargetRunning, "The target is running: a step needs it halted (special halt, then try again)");
     client_->resume(vContStep_ ? "vCont;s" : "s");
     if (!client_->waitForStop(client_->timeout()))
         throw TargetError("The step did not end within " + std::to_string(client_->timeout().count()) + " ms");

@@ -26,12 +26,6 @@ constexpr char kInterrupt = 0x03;
 constexpr const char* kClientFeatures = "qSupported:multiprocess+;swbreak+;hwbreak+;vContSupported+;xmlRegisters=arm";
 
 /// The packet's name for messages: its text up to the first argument, at most 24 characters.
-std::string nameOf(const std::string& packet)
-{
-    const auto end = packet.find_first_of(":,;");
-    return packet.substr(0, std::min<std::size_t>(end == std::string::npos ? packet.size() : end, 24));
-}
-
 std::string millis(std::chrono::milliseconds duration) { return std::to_string(duration.count()) + " ms"; }
 
 /// Releases the waiting flag of a request however it ends.
@@ -231,7 +225,7 @@ std::string RspClient::exchange(const std::string& packet, bool wantReply, std::
                 return {};
             if (Clock::now() >= deadline) {
                 lock.unlock();
-                markLost((wantReply ? "no reply to " : "no acknowledgement of ") + nameOf(packet) + " within " +
+                markLost((wantReply ? "no reply to " : "no acknowledgement of ") + rsp::describeRequest(packet) + " within " +
                          millis(options_.timeout));
                 lock.lock();
                 throwLost();
@@ -244,7 +238,7 @@ std::string RspClient::exchange(const std::string& packet, bool wantReply, std::
         }
         if (attempt == kSendAttempts) {
             lock.unlock();
-            markLost(nameOf(packet) + " was refused (NAK) " + std::to_string(kSendAttempts) + " times");
+            markLost(rsp::describeRequest(packet) + " was refused (NAK) " + std::to_string(kSendAttempts) + " times");
             lock.lock();
             throwLost();
         }
@@ -257,14 +251,15 @@ void RspClient::checkIdle(const std::string& what) const
     if (lost_)
         throwLost();
     if (running_)
-        throw StateError(ErrorCode::TargetRunning, "The target is running: halt it before " + what);
+        throw StateError(ErrorCode::TargetRunning,
+                         "The target is running: " + what + " needs it halted (special halt, then try again)");
 }
 
 std::string RspClient::request(const std::string& packet)
 {
     // Locks in one order everywhere: request, socket, state.
     std::lock_guard serial(requestMutex_);
-    checkIdle(nameOf(packet));
+    checkIdle(rsp::describeRequest(packet));
     std::lock_guard io(ioMutex_);
     std::unique_lock lock(mutex_);
     replies_.clear();

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <stdexcept>
 #include <vector>
 
@@ -158,6 +159,60 @@ int replyStatus(std::string_view reply)
     if (reply == "OK")
         return 0;
     return isErrorReply(reply) ? errorNumber(reply) : 1;
+}
+
+std::string describeRequest(std::string_view packet)
+{
+    // "ADDRESS,LENGTH" after the first `skip` characters, up to ':' where data follows.
+    const auto range = [&](std::size_t skip) -> std::optional<std::pair<std::uint64_t, std::uint64_t>> {
+        const auto body = packet.substr(std::min(skip, packet.size()));
+        const auto comma = body.find(',');
+        if (comma == std::string_view::npos)
+            return std::nullopt;
+        const auto address = parseHexNumber(body.substr(0, comma));
+        const auto length = parseHexNumber(body.substr(comma + 1, body.find(':') == std::string_view::npos
+                                                                    ? std::string_view::npos
+                                                                    : body.find(':') - comma - 1));
+        if (!address || !length)
+            return std::nullopt;
+        return std::pair{*address, *length};
+    };
+    const auto at = [](std::uint64_t address) {
+        char text[24];
+        std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(address));
+        return std::string(text);
+    };
+    const auto bytes = [&](const char* what, std::size_t skip) -> std::optional<std::string> {
+        if (const auto r = range(skip))
+            return std::string(what) + " of " + std::to_string(r->second) + " bytes at " + at(r->first);
+        return std::nullopt;
+    };
+    static constexpr const char* kPoints[] = {"a breakpoint", "a hardware breakpoint", "a write watchpoint",
+                                              "a read watchpoint", "an access watchpoint"};
+    std::optional<std::string> text;
+    if (packet.empty())
+        return "an empty request";
+    if (packet[0] == 'm')
+        text = bytes("a read", 1);
+    else if (packet[0] == 'M' || packet[0] == 'X')
+        text = bytes("a write", 1);
+    else if (packet.rfind("vFlashWrite:", 0) == 0)
+        text = "a flash write";
+    else if (packet.rfind("vFlashErase:", 0) == 0)
+        text = bytes("a flash erase", 12);
+    else if (packet == "g")
+        text = "a read of the registers";
+    else if (packet[0] == 'p' || packet[0] == 'P')
+        if (const auto number = parseHexNumber(packet.substr(1, packet.find('=') - 1)))
+            text = std::string(packet[0] == 'p' ? "a read" : "a write") + " of register " + std::to_string(*number);
+    if ((packet[0] == 'Z' || packet[0] == 'z') && packet.size() > 2 && packet[1] >= '0' && packet[1] <= '4')
+        if (const auto r = range(3))
+            text = std::string(packet[0] == 'Z' ? "setting " : "clearing ") + kPoints[packet[1] - '0'] + " at " +
+                   at(r->first);
+    if (text)
+        return *text;
+    const auto end = packet.find_first_of(":,;");
+    return "the request " + std::string(packet.substr(0, std::min<std::size_t>(end, 24)));
 }
 
 std::optional<std::string> monitorRefusal(std::string_view output)

@@ -49,6 +49,11 @@ int errorNumber(std::string_view errorReply);
 /// The outcome of a request answered "OK" or "Exx": 0, the error number, or 1 for any other answer.
 int replyStatus(std::string_view reply);
 
+/// A request in words, for errors people read: "m20000000,10" is "a read of 16 bytes at
+/// 0x20000000", "Z0,400,2" "setting a breakpoint at 0x400"; a packet it does not know is named by
+/// its first letters.
+std::string describeRequest(std::string_view packet);
+
 /// The line of a monitor command's output in which the server says it did not take the command
 /// ("unknown command: 'reset'", "invalid command name", "not supported", ...): servers answer
 /// "OK" to the request all the same, with only their text to tell. Nullopt when no line says so.

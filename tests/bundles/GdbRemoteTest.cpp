@@ -14,6 +14,7 @@
 #include "bundles/gdbremote/QemuProcess.h"
 #include "tests/fakes/FakeGdbServer.h"
 #include "tests/fakes/TempDirectory.h"
+#include "tests/fakes/Thrown.h"
 
 namespace hil::gdbremote {
 namespace {
@@ -95,6 +96,24 @@ TEST(RspCodec, TellsOutputStopAndErrorRepliesApart)
     EXPECT_THAT(rsp::parseFeatures("PacketSize=1000;qXfer:features:read+;multiprocess-;x?"),
                 ElementsAre(Pair("PacketSize", "1000"), Pair("multiprocess", "-"), Pair("qXfer:features:read", "+"),
                             Pair("x", "?")));
+}
+
+TEST(RspCodec, SaysRequestsInWordsAndFindsARefusalInMonitorOutput)
+{
+    for (const auto& [packet, words] : std::vector<std::pair<std::string, std::string>>{
+             {"M400,2:abcd", "a write of 2 bytes at 0x400"},
+             {"vFlashErase:8000000,800", "a flash erase of 2048 bytes at 0x8000000"},
+             {"p1f", "a read of register 31"},
+             {"P0=01000000", "a write of register 0"},
+             {"Z1,400,2", "setting a hardware breakpoint at 0x400"},
+             {"z4,20000004,4", "clearing an access watchpoint at 0x20000004"},
+             {"qRcmd,7265736574", "the request qRcmd"},
+             {"mzz,1", "the request mzz"},
+         })
+        EXPECT_EQ(rsp::describeRequest(packet), words);
+    EXPECT_EQ(rsp::monitorRefusal("unknown command: 'reset'\r\n"), "unknown command: 'reset'");
+    EXPECT_EQ(rsp::monitorRefusal("Reset done\ntarget halted\n"), std::nullopt);
+    EXPECT_EQ(rsp::monitorRefusal("ok\nError: invalid command name \"reset\"\n"), "Error: invalid command name \"reset\"");
 }
 
 // --- target descriptions ---------------------------------------------------------------------
@@ -184,7 +203,7 @@ TEST(RspClient, SilentOrRefusingOrClosingServersAreLostOnceInBoundedTime)
         std::chrono::milliseconds timeout = 300ms;
     };
     for (const auto& c : std::vector<Case>{
-             {"reply never comes", {.silentOn = {"m"}}, "no reply to m0 within 300 ms"},
+             {"reply never comes", {.silentOn = {"m"}}, "no reply to a read of 4 bytes at 0x0 within 300 ms"},
              {"closes mid-transfer", {.closeAfter = 5}, "closed the connection"},
              {"10 MB packet", {.answer = replying("m", std::string(10'000'000, 'a'))}, "longer than 1048576 bytes", 10s},
          }) {
@@ -235,7 +254,8 @@ TEST(RspClient, WhileRunningOnlyTheInterruptIsSent)
     client->setStopHandler([&](const rsp::StopReply&) { ++stops; });
     client->resume("vCont;c"); // the fake prints "Hi\n" as it runs
     EXPECT_TRUE(client->running());
-    EXPECT_THROW(client->request("m0,4"), StateError);
+    EXPECT_EQ(fakes::errorText<StateError>([&] { client->request("m20000000,10"); }),
+              "The target is running: a read of 16 bytes at 0x20000000 needs it halted (special halt, then try again)");
     client->interrupt();
     EXPECT_FALSE(client->running());
     EXPECT_EQ(server.interrupts(), 1);
