@@ -7,6 +7,7 @@
 #include <iterator>
 #include <span>
 
+#include <boost/algorithm/string/predicate.hpp>
 #include <boost/json.hpp>
 
 #include "cli/CliCommands.h"
@@ -274,8 +275,34 @@ struct Register {
     bool bigEndian;
 };
 
-Register describeRegister(CliContext& context, const std::string& id)
+/// `typed`, or the register of its device whose name differs from it only in case ("q.PC" for
+/// "q.pc"): users type register names as their manuals write them.
+std::string registerId(CliContext& context, const std::string& typed)
 {
+    const auto dot = typed.rfind('.');
+    if (dot == std::string::npos)
+        return typed;
+    const auto siblings = context.client.call(kRegisters, "getChildren", {jsonText(typed.substr(0, dot))});
+    if (siblings.values.size() < 2)
+        return typed;
+    const auto list = parseOrNull(siblings.values[1]);
+    if (!list.is_array())
+        return typed;
+    std::string folded;
+    for (const auto& sibling : list.as_array()) {
+        if (!sibling.is_string())
+            continue;
+        if (sibling.get_string() == typed)
+            return typed;
+        if (boost::algorithm::iequals(std::string(sibling.get_string()), typed))
+            folded = sibling.get_string();
+    }
+    return folded.empty() ? typed : folded;
+}
+
+Register describeRegister(CliContext& context, const std::string& typed)
+{
+    const std::string id = registerId(context, typed);
     const auto properties = callForValues(context, kRegisters, "getContext", {jsonText(id)}).at(1).as_object();
     const auto* name = properties.if_contains("Name");
     const auto* size = properties.if_contains("Size");

@@ -214,7 +214,39 @@ const std::map<std::string, ToolOperation>& toolOperations()
     return table;
 }
 
-std::string toolUsage() { return tableUsage("ID OPERATION, where OPERATION is one of:", toolOperations()); }
+/// The special operations of the tools of this project's bundles, for `help tool`: the back-end
+/// cannot be asked for them (a driver's operations are its own), so they are written here.
+std::string specialOperationsUsage()
+{
+    struct Special {
+        const char* tool;
+        const char* name;
+        const char* parameters;
+        const char* what;
+    };
+    static constexpr Special kSpecials[] = {
+        {"gdbremote", "halt", "", "stop the target"},
+        {"gdbremote", "resume", "", "let it run"},
+        {"gdbremote", "step", "", "run one instruction"},
+        {"gdbremote", "reset", "", "reset it through the server's monitor (the tool's \"ResetCommand\")"},
+        {"gdbremote", "breakpoint", "{\"Address\":A}", "set a breakpoint (unbreakpoint clears it)"},
+        {"gdbremote", "watchpoint", "{\"Address\":A,\"Size\":N}", "stop on a write (unwatchpoint clears it)"},
+        {"simulator", "stimulate", "{\"Configuration\":{...}}", "drive values into the device (see README)"},
+        {"simulator", "release", "", "stop driving them"},
+        {"simulator", "setVoltage", "{\"Volts\":V}", "the target voltage the tool reports"},
+        {"simulator", "loseConnection", "{\"Reason\":TEXT}", "act out a lost probe"},
+    };
+    std::string text = "\nSpecial operations (tool ID special NAME [PARAMETERS-JSON]):\n";
+    for (const auto& special : kSpecials)
+        text += "  " + padded(special.tool, 10) + " " + padded(special.name, 15) + " " + padded(special.parameters, 24) +
+                " " + special.what + "\n";
+    return text;
+}
+
+std::string toolUsage()
+{
+    return tableUsage("ID OPERATION, where OPERATION is one of:", toolOperations()) + specialOperationsUsage();
+}
 
 int toolVerb(CliContext& context, const std::vector<std::string>& arguments)
 {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <thread>
@@ -73,6 +74,37 @@ const std::map<std::string, EventPrinter>& eventPrinters()
     return printers;
 }
 
+/// One argument of an event, short: a context by its id, a list of contexts or ids by the first
+/// few ids and how many there are, anything else as JSON cut to a line.
+std::string shortArgument(const boost::json::value& value)
+{
+    constexpr std::size_t kShownIds = 4;
+    constexpr std::size_t kLongest = 100;
+    const auto idOf = [](const boost::json::value& item) -> std::optional<std::string> {
+        if (item.is_string())
+            return std::string(item.get_string());
+        if (const auto* id = item.is_object() ? item.get_object().if_contains("ID") : nullptr; id && id->is_string())
+            return std::string(id->get_string());
+        return std::nullopt;
+    };
+    if (const auto id = idOf(value))
+        return *id;
+    if (value.is_array() && !value.get_array().empty()) {
+        const auto& items = value.get_array();
+        std::string ids;
+        for (std::size_t i = 0; i < items.size() && i < kShownIds; ++i) {
+            const auto id = idOf(items[i]);
+            if (!id)
+                break;
+            ids += (i ? " " : "") + *id;
+        }
+        if (!ids.empty())
+            return items.size() > kShownIds ? ids + " ... (" + std::to_string(items.size()) + ")" : ids;
+    }
+    std::string text = boost::json::serialize(value);
+    return text.size() > kLongest ? text.substr(0, kLongest - 3) + "..." : text;
+}
+
 } // namespace
 
 void printEvent(std::ostream& out, bool json, const std::string& stamp, const std::string& service,
@@ -93,7 +125,7 @@ void printEvent(std::ostream& out, bool json, const std::string& stamp, const st
         printer->second(out, values);
     } else {
         for (const auto& value : values)
-            out << " " << boost::json::serialize(value);
+            out << " " << shortArgument(value);
     }
     out << std::endl;
 }
@@ -216,6 +248,23 @@ const Verb& verbNamed(const std::string& name)
     const auto verb = verbTable().find(name);
     if (verb != verbTable().end())
         return verb->second;
+    // Words users of other debuggers type, with what does it here.
+    static const std::map<std::string, std::string> kOtherWords{
+        {"halt", "tool ID special halt"},
+        {"stop", "tool ID special halt"},
+        {"resume", "tool ID special resume"},
+        {"continue", "tool ID special resume"},
+        {"step", "tool ID special step"},
+        {"reset", "tool ID special reset"},
+        {"break", "tool ID special breakpoint '{\"Address\":ADDRESS}'"},
+        {"read", "mem read ID ADDRESS COUNT"},
+        {"write", "mem write ID ADDRESS HEX"},
+        {"flash", "load FILE"},
+        {"program", "load FILE"},
+        {"connect", "tool ID connect"},
+    };
+    if (const auto other = kOtherWords.find(name); other != kOtherWords.end())
+        throw UsageError(name + " is not a verb; use " + other->second + " (help tool lists the special operations)");
     // Closest first: a slip of a letter or two, or the start of a verb's name.
     std::vector<std::pair<std::size_t, std::string>> close;
     for (const auto& [candidate, entry] : verbTable()) {

@@ -53,7 +53,7 @@ TEST(CliOutput, ErrorReportsShowLargeCodesInHex)
                                testing::EndsWith("(code 3)")));
 }
 
-TEST(CliOutput, EventsPrintReadablyWhereTheyHaveAFormAndAsJsonOtherwise)
+TEST(CliOutput, EventsPrintShortAndReadablyAndWholeAsJson)
 {
     const auto printed = [](bool json, const std::string& service, const std::string& name,
                             const std::vector<std::string>& arguments) {
@@ -66,9 +66,19 @@ TEST(CliOutput, EventsPrintReadablyWhereTheyHaveAFormAndAsJsonOtherwise)
     EXPECT_EQ(printed(true, "Message", "message", message),
               R"({"service":"Message","event":"message","arguments":["sim-1.DEMO8.messages","DEMO8","Flash erased"]})"
               "\n");
+    // Short: contexts by their ids, the first four of a list and how many; other JSON cut to a line.
     EXPECT_EQ(printed(false, "Memory", "memoryChanged", {R"("m")", R"([{"addr":1,"size":2}])"}),
-              R"(Memory memoryChanged "m" [{"addr":1,"size":2}])"
+              R"(Memory memoryChanged m [{"addr":1,"size":2}])"
               "\n");
+    EXPECT_EQ(printed(false, "Registers", "contextAdded",
+                      {R"([{"ID":"a"},{"ID":"b"},{"ID":"c"},{"ID":"d"},{"ID":"e"},{"ID":"f"}])"}),
+              "Registers contextAdded a b c d ... (6)\n");
+    EXPECT_EQ(printed(false, "Tool", "contextChanged", {R"({"ID":"t-1","Name":"x"})", R"(")" + std::string(120, 'y') + "\""}),
+              "Tool contextChanged t-1 " + std::string(120, 'y') + "\n");
+    std::string numbers = "[12";
+    for (int i = 0; i < 60; ++i)
+        numbers += ",12";
+    EXPECT_EQ(printed(false, "X", "y", {numbers + "]"}), "X y " + numbers.substr(0, 97) + "...\n");
     // Bytes in hex; the time stamp first when there is one, and never in the raw JSON.
     std::ostringstream stamped;
     printEvent(stamped, false, "09:05:01.020", "Device", "targetEvent", {R"("sim-1.DEMO8")", R"("AQID")"});

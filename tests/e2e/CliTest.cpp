@@ -131,6 +131,8 @@ TEST(CliWithoutBackend, VersionHelpAndTheEnvironmentsBackEnd)
             {cli(nowhere + "mem --help"), 0, runCli(nowhere + "help mem").output},
             {cli(nowhere + "help"), 0, HasSubstr("a five-minute tour")},
             {cli("help frobnicate"), 2},
+            {cli(nowhere + "halt"), 2, "error: halt is not a verb; use tool ID special halt (help tool lists the special operations)\n"},
+            {cli(nowhere + "help tool"), 0, HasSubstr("\n  gdbremote  watchpoint      {\"Address\":A,\"Size\":N}")},
             {"HILCORE_CONNECT=127.0.0.1:1 " + cli("services"), 3, HasSubstr("cannot connect to 127.0.0.1:1")},
             {"HILCORE_CONNECT=nowhere " + cli("services"), 2},
         },
@@ -424,7 +426,7 @@ TEST(CliOnQemu, DoesWhatWasAskedAndSaysWhenTheServerRefused)
                                                       "tool $tool connect\n"
                                                       "reg set $tool.MPS2-AN385.pc 0x4D2\n"
                                                       "session start $tool.MPS2-AN385 debug\n"
-                                                      "reg get $tool.MPS2-AN385.pc\n"
+                                                      "reg get $tool.MPS2-AN385.PC\n"
                                                       "tool $tool special reset\n");
     const auto run = runCommand("cd " + directory.path().string() + " && " + cli(connectTo(backend) + "shell < script.txt"));
     EXPECT_EQ(run.exitCode, 1);
