@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "platform/discovery/DiscoveryAgent.h"
 
+#include <fcntl.h>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
@@ -130,6 +131,9 @@ void DiscoveryAgent::bindSocket(bool takeWellKnownPort)
     udp::socket socket(io_);
     boost::system::error_code error;
     socket.open(udp::v4(), error);
+    // A process the back-end starts (QEMU) must not keep the well-known port bound.
+    if (!error && ::fcntl(socket.native_handle(), F_SETFD, FD_CLOEXEC) != 0)
+        error = boost::system::error_code(errno, boost::system::system_category());
     if (!error)
         socket.set_option(asio::socket_base::broadcast(true), error);
     if (!error)

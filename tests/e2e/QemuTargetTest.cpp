@@ -6,9 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
 #include <future>
+#include <set>
 #include <thread>
 
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/ip/udp.hpp>
 #include <boost/json.hpp>
 
 #include "bundles/gdbremote/QemuProcess.h"
@@ -32,6 +36,26 @@ constexpr std::uint32_t kTickHook = 0x400;
 
 bool processExists(pid_t pid) { return pid > 0 && ::kill(pid, 0) == 0; }
 
+std::uint16_t freeUdpPort()
+{
+    boost::asio::io_context io;
+    using boost::asio::ip::udp;
+    return udp::socket(io, udp::endpoint(boost::asio::ip::address_v4::loopback(), 0)).local_endpoint().port();
+}
+
+/// The sockets a process holds open, by their inodes ("socket:[N]").
+std::set<std::string> socketsOf(pid_t pid)
+{
+    std::set<std::string> sockets;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error)) {
+        const auto target = std::filesystem::read_symlink(entry.path(), error).string();
+        if (target.rfind("socket:", 0) == 0)
+            sockets.insert(target);
+    }
+    return sockets;
+}
+
 std::string quoted(const std::string& text) { return boost::json::serialize(boost::json::value(text)); }
 
 class QemuTargetTest : public testing::Test {
@@ -40,7 +64,10 @@ protected:
     {
         if (std::string(HIL_FIRMWARE_ELF).empty() || gdbremote::QemuProcess::executable().empty())
             GTEST_SKIP() << "needs qemu-system-arm and arm-none-eabi-gcc";
-        backend = std::make_unique<BackendProcess>(BackendProcess::withGdbRemote(directory.path()));
+        // Discovery on, on a port of its own: its socket is one QEMU must not take along.
+        auto options = BackendProcess::withGdbRemote(directory.path());
+        options.insert(options.end(), {"--discovery", "on", "--discovery-port", std::to_string(freeUdpPort())});
+        backend = std::make_unique<BackendProcess>(options);
         client = connect(*backend);
         events.attach(*client);
         const std::string connection = boost::json::serialize(boost::json::object{{"Kernel", HIL_FIRMWARE_ELF}});
@@ -154,9 +181,13 @@ TEST_F(QemuTargetTest, FirmwareRunsHaltsStepsAndStopsAtABreakpointAndQemuStopsWh
     // QEMU's stub has no memory map and this board's code memory is RAM: nothing to erase.
     EXPECT_THAT(client->call("Device", "erase", {quoted(kDevice)}).values.at(0), HasSubstr("declares flash"));
 
-    // The client leaving stops its QEMU.
+    // QEMU holds none of the back-end's sockets (its listener, its clients' connections).
     const pid_t qemu = qemuPid();
     ASSERT_TRUE(processExists(qemu));
+    const auto ours = socketsOf(backend->pid());
+    for (const auto& socket : socketsOf(qemu))
+        EXPECT_FALSE(ours.count(socket)) << socket << " is the back-end's";
+    // The client leaving stops its QEMU.
     client->close();
     EXPECT_TRUE(fakes::eventually([&] { return !processExists(qemu); }, 10s));
 }
