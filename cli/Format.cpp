@@ -176,7 +176,7 @@ std::string errorReportMessage(const boost::json::value& value, const std::strin
     // An id such as "simulator-3" names a tool a client set up; it went with that client.
     static const std::regex kGoneTool("Invalid context [a-z]+-[0-9]+[.,].*");
     if (number == static_cast<std::int64_t>(ErrorCode::InvalidContext) && std::regex_match(message, kGoneTool))
-        message += "; tools live as long as the client that set them up: use `target add` to keep one";
+        message += "; tools live as long as the client that set them up; use `target add` to keep one";
     return message;
 }
 

@@ -458,7 +458,7 @@ TEST(CliTargets, AKeptTargetOutlivesItsClientAndTheBackEndItsFile)
             {"target add 9lives simulator", 1, HasSubstr("not '9lives'")},
             {"setup simulator", 0, "simulator-2\n"},
             {"tool simulator-2 connect", 1,
-             "error: Invalid context simulator-2, (code 16); tools live as long as the client that set them up: use "
+             "error: Invalid context simulator-2, (code 16); tools live as long as the client that set them up; use "
              "`target add` to keep one\n"},
         },
         run);
