@@ -13,6 +13,7 @@
 
 #include "cli/CliCommands.h"
 #include "cli/StopRequests.h"
+#include "platform/common/TextForPeople.h"
 #include "platform/common/UsageColumns.h"
 
 namespace hil::cli {
@@ -187,24 +188,6 @@ int helpVerb(CliContext& context, const std::vector<std::string>& arguments)
     return ExitCode::Ok;
 }
 
-/// How many one-letter edits make `from` into `to`.
-std::size_t editDistance(const std::string& from, const std::string& to)
-{
-    std::vector<std::size_t> row(to.size() + 1);
-    for (std::size_t j = 0; j <= to.size(); ++j)
-        row[j] = j;
-    for (std::size_t i = 1; i <= from.size(); ++i) {
-        std::size_t diagonal = row[0];
-        row[0] = i;
-        for (std::size_t j = 1; j <= to.size(); ++j) {
-            const std::size_t above = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (from[i - 1] == to[j - 1] ? 0 : 1)});
-            diagonal = above;
-        }
-    }
-    return row[to.size()];
-}
-
 } // namespace
 
 const VerbTable& verbTable()
@@ -265,19 +248,10 @@ const Verb& verbNamed(const std::string& name)
     };
     if (const auto other = kOtherWords.find(name); other != kOtherWords.end())
         throw UsageError(name + " is not a verb; use " + other->second + " (help tool lists the special operations)");
-    // Closest first: a slip of a letter or two, or the start of a verb's name.
-    std::vector<std::pair<std::size_t, std::string>> close;
-    for (const auto& [candidate, entry] : verbTable()) {
-        const std::size_t distance = editDistance(name, candidate);
-        if (distance <= 2 || (name.size() >= 2 && candidate.rfind(name, 0) == 0))
-            close.emplace_back(distance, candidate);
-    }
-    std::sort(close.begin(), close.end());
-    std::string names;
-    for (const auto& [distance, candidate] : close)
-        names += (names.empty() ? "" : ", ") + candidate;
-    throw UsageError("unknown verb " + name + (names.empty() ? "" : "; did you mean " + names + "?") +
-                     " (help lists every verb)");
+    std::vector<std::string> verbs;
+    for (const auto& [candidate, entry] : verbTable())
+        verbs.push_back(candidate);
+    throw UsageError("unknown verb " + name + didYouMean(name, verbs, "") +" (help lists every verb)");
 }
 
 std::string verbHelp(const std::string& name)
