@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: Apache-2.0
 // The verbs that read device descriptions and drive device contexts through the "Device" service.
 
+#include <boost/algorithm/string.hpp>
 #include <boost/json.hpp>
 
 #include "cli/CliCommands.h"
+#include "platform/common/TextForPeople.h"
 
 namespace hil::cli {
 
@@ -31,10 +33,50 @@ void printRegisterGroup(std::ostream& out, const boost::json::object& group)
     }
 }
 
+/// Throws `ReplyError` ("no device NAME; did you mean A, B?", with at most 3 known names a slip
+/// of a few letters from it, or that hold it or that it holds, in any case) when the pack
+/// manager knows no device `name`. Returns when it knows one, or cannot be asked.
+void requireKnownDevice(CliContext& context, const std::string& name)
+{
+    boost::json::array devices;
+    try {
+        devices = callForValues(context, "Packs", "list", {}).at(1).as_array();
+    } catch (const std::exception&) {
+        return; // no pack manager to ask: the error of the Device service stands
+    }
+    std::vector<std::string> names;
+    for (const auto& device : devices) {
+        names.push_back(textOf(device.at("name")));
+        if (boost::algorithm::iequals(names.back(), name))
+            return;
+    }
+    throw ReplyError("no device " + name + didYouMean(name, names, " (devices lists every device)"));
+}
+
+/// An address space: its range and byte order, then a line per memory segment.
+void printSpace(std::ostream& out, const boost::json::value& space)
+{
+    out << textOf(space.at("name")) << ": " << hexText(numberOf(space.at("start"))) << " + "
+        << hexText(numberOf(space.at("size"))) << " (" << textOf(space.at("endianness")) << ")\n";
+    for (const auto& segment : space.at("segments").as_array()) {
+        out << "  " << padded(textOf(segment.at("name")), 11) << " " << hexText(numberOf(segment.at("start"))) << " + "
+            << hexText(numberOf(segment.at("size")));
+        if (const auto page = numberOf(segment.at("pagesize")))
+            out << ", pages of " << hexText(page);
+        out << "\n";
+    }
+}
+
 /// The device summary: name, architecture, and each address space with its segments.
 int summary(CliContext& context, const std::string& name)
 {
-    const auto info = callForValues(context, kDevice, "getDeviceInfo", {jsonText(name)}).at(1).as_object();
+    boost::json::object info;
+    try {
+        info = callForValues(context, kDevice, "getDeviceInfo", {jsonText(name)}).at(1).as_object();
+    } catch (const ReplyError&) {
+        requireKnownDevice(context, name);
+        throw;
+    }
     boost::json::array spaces;
     for (const auto& id : info.at("addresspaces").as_array())
         spaces.push_back(callForValues(context, kDevice, "getAddresspaceInfo", {jsonText(name), jsonText(textOf(id))}).at(1));
@@ -42,8 +84,11 @@ int summary(CliContext& context, const std::string& name)
         setData(context, boost::json::object{{"device", info}, {"addressSpaces", spaces}});
         return ExitCode::Ok;
     }
-    context.out << textOf(info.at("name")) << ": " << textOf(info.at("architecture")) << ", series "
-                << textOf(info.at("series")) << "\n";
+    // What the description leaves empty is left out.
+    std::string about = textOf(info.at("architecture"));
+    if (const auto series = textOf(info.at("series")); !series.empty())
+        about += (about.empty() ? "" : ", ") + std::string("series ") + series;
+    context.out << textOf(info.at("name")) << (about.empty() ? "" : ": " + about) << "\n";
     for (const auto& space : spaces) {
         const auto start = numberOf(space.at("start"));
         context.out << "  " << padded(textOf(space.at("name")), 12) << hexText(start) << " + "
@@ -69,7 +114,10 @@ struct DevicePart {
 const std::map<std::string, DevicePart>& deviceParts()
 {
     static const std::map<std::string, DevicePart> table{
-        {"space", {"SPACE", "an address space and its memory segments", 1, "getAddresspaceInfo", {}}},
+        {"space", {"SPACE", "an address space and its memory segments", 1, "getAddresspaceInfo",
+                   [](std::ostream& out, const boost::json::array& values, const std::vector<std::string>&) {
+                       printSpace(out, values.at(1));
+                   }}},
         {"module", {"INSTANCE", "a module instance: its register groups and parameters", 1, "getModuleInstance", {}}},
         {"definition", {"MODULE", "a module definition: its register groups", 1, "getModule", {}}},
         {"group", {"INSTANCE GROUP", "the registers of a register group of a module instance, with addresses", 2,
@@ -116,7 +164,16 @@ int deviceVerb(CliContext& context, const std::vector<std::string>& arguments)
     for (std::size_t i = 0; i < arguments.size(); ++i)
         if (i != 1)
             tcfArguments.push_back(jsonText(arguments[i]));
-    return callAndPrint(context, part.service, part.command, tcfArguments, part.human);
+    const auto reply = context.client.call(part.service, part.command, tcfArguments);
+    for (const auto& text : reply.recognised ? reply.values : std::vector<std::string>{}) {
+        const auto value = parseOrNull(text);
+        if (errorReportMessage(value).empty())
+            continue;
+        if (const auto* code = value.as_object().if_contains("Code"); code && code->is_int64())
+            context.replyCode = code->as_int64();
+        requireKnownDevice(context, arguments[0]);
+    }
+    return printReply(context, reply, part.service + " " + part.command, part.human);
 }
 
 int sessionVerb(CliContext& context, const std::vector<std::string>& arguments)

@@ -5,6 +5,7 @@
 #include <boost/json.hpp>
 
 #include "cli/CliCommands.h"
+#include "platform/common/TextForPeople.h"
 
 namespace hil::cli {
 
@@ -17,9 +18,11 @@ int devicesVerb(CliContext& context, const std::vector<std::string>& arguments)
     requireArguments(arguments, 0, 1, "devices", "[FILTER]");
     const std::vector<std::string> filter = arguments.empty() ? std::vector<std::string>{} : std::vector{jsonText(arguments[0])};
     return callAndPrint(context, kPacks, "list", filter, [](std::ostream& out, const boost::json::array& values, const auto&) {
+        std::vector<std::vector<std::string>> rows;
         for (const auto& device : values.at(1).as_array())
-            out << padded(textOf(device.at("name")), 24) << padded(textOf(device.at("core")), 14)
-                << padded(textOf(device.at("vendor")), 20) << textOf(device.at("source")) << "\n";
+            rows.push_back({textOf(device.at("name")), textOf(device.at("core")), textOf(device.at("vendor")),
+                            textOf(device.at("source"))});
+        out << alignedRows(rows, {24, 14, 20});
     });
 }
 

@@ -15,7 +15,7 @@ struct CatalogDevice {
     std::string source;
     /// Its SVD: a path, or for an archive the entry inside it; empty when its pack names none.
     std::string svd;
-    /// What its pack says of it; only the name and vendor are set for a loose SVD file.
+    /// What its pack says of it; for a loose SVD file only the name, vendor and core (of its <cpu>).
     PackDevice pack;
 };
 

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <limits>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -56,7 +57,8 @@ fs::path packCacheFromEnvironment()
 
 namespace {
 
-constexpr int kCacheVersion = 1;
+// 2: a loose SVD file's core, from its <cpu>.
+constexpr int kCacheVersion = 2;
 constexpr int kMaxDepth = 8;
 
 bool hasExtension(const fs::path& file, const char* extension)
@@ -207,6 +209,14 @@ std::vector<fs::path> sourceFiles(const std::vector<std::string>& folders)
     return found;
 }
 
+/// The core an SVD's `<cpu>` names, as the catalog spells cores ("CM0PLUS" and "CM0+" are
+/// "CORTEX-M0PLUS"); a name it does not know as written.
+std::string svdCore(const std::string& cpu)
+{
+    const std::string architecture = architectureOf(cpu);
+    return boost::algorithm::starts_with(architecture, "CORTEX-") ? architecture : cpu;
+}
+
 /// The device of a loose SVD file, named as the head of the file names it.
 CatalogDevice looseSvdDevice(const fs::path& file)
 {
@@ -219,6 +229,7 @@ CatalogDevice looseSvdDevice(const fs::path& file)
     device.svd = file.string();
     device.pack.name = head.name;
     device.pack.vendor = head.vendor;
+    device.pack.core = svdCore(head.cpu);
     return device;
 }
 
@@ -261,6 +272,28 @@ void addPackDevices(const fs::path& file, std::vector<CatalogDevice>& devices, s
     auto pack = PdscReader::read(pdsc.text, pdsc.name);
     if (pack.devices.empty())
         problems.push_back({file.string(), pdsc.name + ": declares no device"});
+    // The core of a device its pack gives none: its SVD's, one look at each SVD.
+    std::map<std::string, std::string> svdCores;
+    const auto coreOf = [&](const std::string& svd) {
+        const auto [known, added] = svdCores.try_emplace(svd);
+        if (added) {
+            try {
+                if (!archive) {
+                    known->second = svdCore(SvdReader::peekHead(svd).cpu);
+                } else {
+                    std::ifstream in(file, std::ios::binary);
+                    Poco::Zip::ZipArchive zip(in);
+                    if (const auto header = zip.findHeader(svd); header != zip.headerEnd()) {
+                        Poco::Zip::ZipInputStream stream(in, header->second);
+                        known->second = svdCore(SvdReader::peekHead(stream).cpu);
+                    }
+                }
+            } catch (const std::exception&) {
+                // An SVD that cannot be read is said when the device is described.
+            }
+        }
+        return known->second;
+    };
     for (auto& device : pack.devices) {
         CatalogDevice entry;
         entry.name = device.name;
@@ -272,6 +305,8 @@ void addPackDevices(const fs::path& file, std::vector<CatalogDevice>& devices, s
                 problems.push_back({file.string(), "device " + device.name + ": its SVD " + svd + " is missing"});
         }
         entry.pack = std::move(device);
+        if (entry.pack.core.empty() && !entry.svd.empty())
+            entry.pack.core = coreOf(entry.svd);
         devices.push_back(std::move(entry));
     }
 }

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -15,15 +16,18 @@
 #include <boost/algorithm/string.hpp>
 
 #include "packmanager/DescriptionView.h"
+#include "packmanager/PackXml.h"
 #include "packmanager/SampleFolder.h"
 #include "packmanager/SimplePackService.h"
 #include "packmanager/SvdReader.h"
 #include "platform/common/Errors.h"
+#include "platform/common/TextForPeople.h"
 #include "platform/common/Version.h"
 
 namespace fs = std::filesystem;
 using namespace hil::packs;
 using hil::HilError;
+using hil::NotFoundError;
 using hil::UsageError;
 
 namespace {
@@ -31,9 +35,11 @@ namespace {
 enum Exit { Ok = 0, Faults = 1, Usage = 2 };
 
 const char* const kUsage = R"(usage: hilcore-pack COMMAND ...
-  list [FILTER]                 the devices of the pack folders (and the sample index)
-  show NAME                     one device: vendor, family, core, memories, source, peripherals,
-                                and what reading its SVD left out or clamped
+  list [FILTER]                 the devices of the sample index and the pack folders whose name,
+                                vendor or family holds FILTER: name, core, vendor, source
+  show NAME                     one device list lists: vendor, family, core, memories (address
+                                spaces), source, peripherals, and what reading its SVD left out
+                                or clamped; an unknown NAME gets the closest known names
   import FILE [--out DIR]       FILE.svd, FILE.pdsc or FILE.pack: writes DIR/NAME.tdesc for each
                                 device and its entry in DIR/pack.index (DIR: the current folder);
                                 says each element of the SVD it left out or clamped
@@ -71,6 +77,21 @@ std::shared_ptr<PackCatalog> catalog()
     return std::make_shared<PackCatalog>(packFoldersFromEnvironment(sampleFolder()), packCacheFromEnvironment());
 }
 
+/// The sample index; its devices of several files are assembled where the back-end assembles them.
+SimplePackService sampleIndex()
+{
+    return SimplePackService(sampleIndexFolder(), fs::temp_directory_path() / ("hilcore-packs-" + std::to_string(getuid())));
+}
+
+/// The index's spelling of `name`; empty when the index has no such device.
+std::string indexName(const SimplePackService& index, const std::string& name)
+{
+    for (const auto& known : index.getDevices())
+        if (boost::algorithm::iequals(known, name))
+            return known;
+    return {};
+}
+
 void printProblems(const std::vector<CatalogProblem>& problems)
 {
     for (const auto& problem : problems)
@@ -83,30 +104,81 @@ int list(const std::vector<std::string>& arguments)
         throw UsageError("list takes at most a filter");
     const std::string filter = arguments.empty() ? "" : arguments[0];
     const auto packs = catalog();
-    const SimplePackService index(sampleIndexFolder(), fs::temp_directory_path(), nullptr);
-    for (const auto& name : index.getDevices())
-        if (boost::algorithm::icontains(name, filter))
-            std::cout << std::left << std::setw(24) << name << std::setw(14) << index.lookupDeviceProperty(name, "Architecture")
-                      << (fs::path(sampleIndexFolder()) / SimplePackService::kIndexFile).string() << "\n";
+    const auto index = sampleIndex();
+    std::vector<std::vector<std::string>> rows;
+    for (const auto& name : index.getDevices()) {
+        const auto property = [&](const char* key) { return index.lookupDeviceProperty(name, key); };
+        if (boost::algorithm::icontains(name, filter) || boost::algorithm::icontains(property("Vendor"), filter) ||
+            boost::algorithm::icontains(property("Family"), filter))
+            rows.push_back({name, property("Architecture"), property("Vendor"), property("Source")});
+    }
     for (const auto& device : packs->devices(filter))
-        if (index.getDeviceFile(device.name).empty())
-            std::cout << std::left << std::setw(24) << device.name << std::setw(14)
-                      << (device.pack.core.empty() ? "-" : device.pack.core) << device.source << "\n";
+        if (indexName(index, device.name).empty())
+            rows.push_back({device.name, device.pack.core.empty() ? "-" : device.pack.core, device.pack.vendor, device.source});
+    std::cout << hil::alignedRows(rows, {24, 14, 20});
     printProblems(packs->problems());
     return Ok;
+}
+
+void line(const char* label, const std::string& value)
+{
+    if (!value.empty())
+        std::cout << "  " << std::left << std::setw(12) << label << value << "\n";
+}
+
+/// A device of the index: what its entry says, and the address spaces of its description.
+void showIndexed(const SimplePackService& index, const std::string& name)
+{
+    const auto property = [&](const char* key) { return index.lookupDeviceProperty(name, key); };
+    std::cout << name << "\n";
+    line("vendor", property("Vendor"));
+    line("family", property("Family"));
+    line("core", property("Architecture"));
+    line("clock", property("Clock"));
+    const std::string file = index.getDeviceFile(name);
+    if (file.empty())
+        throw NotFoundError(name + ": " + property("Source") + " names no description file that can be read");
+    // As large as the back-end reads a part of a description.
+    const auto document = parsePackXml(readPackFile(file, 32u << 20), file, "hil-device-file");
+    const auto* devices = document->documentElement()->getChildElement("devices");
+    const auto* device = devices ? devices->getChildElement("device") : nullptr;
+    forEachChildElement(device ? device->getChildElement("address-spaces") : nullptr, "address-space", [&](const auto* space) {
+        const auto range = [](const auto* element) {
+            return hex(parseSvdNumber(element->getAttribute("start"))) + " + " + hex(parseSvdNumber(element->getAttribute("size")));
+        };
+        const std::string endianness = space->getAttribute("endianness");
+        line("space", space->getAttribute("id") + " " + range(space) + (endianness.empty() ? "" : " " + endianness));
+        forEachChildElement(space, "memory-segment", [&](const auto* segment) {
+            line("memory", segment->getAttribute("name") + " " + range(segment) + " " + segment->getAttribute("type") + " in " +
+                               space->getAttribute("id"));
+        });
+    });
+    line("source", property("Source"));
+    line("peripherals", std::to_string(DescriptionView::read(file).size()));
+    line("file", file);
+    for (const auto& warning : DescriptionView::readWarnings(file))
+        line("warning", warning);
 }
 
 int show(const std::vector<std::string>& arguments)
 {
     if (arguments.size() != 1)
         throw UsageError("show takes one device name");
-    const auto summary = catalog()->summary(arguments[0]);
+    const auto index = sampleIndex();
+    if (const auto name = indexName(index, arguments[0]); !name.empty()) {
+        showIndexed(index, name);
+        return Ok;
+    }
+    const auto packs = catalog();
+    if (!packs->find(arguments[0])) {
+        auto known = index.getDevices();
+        for (const auto& device : packs->devices(""))
+            known.push_back(device.name);
+        throw NotFoundError("no device " + arguments[0] + hil::didYouMean(arguments[0], known, " (list shows every device)"));
+    }
+    const auto summary = packs->summary(arguments[0]);
     const auto& pack = summary.device.pack;
     std::cout << summary.device.name << "\n";
-    const auto line = [](const char* label, const std::string& value) {
-        if (!value.empty())
-            std::cout << "  " << std::left << std::setw(12) << label << value << "\n";
-    };
     line("vendor", pack.vendor);
     line("family", pack.family + (pack.subFamily.empty() ? "" : " / " + pack.subFamily));
     line("core", pack.core);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "packmanager/SvdReader.h"
 
+#include <algorithm>
 #include <fstream>
 
 #include "packmanager/PackXml.h"
@@ -63,6 +64,11 @@ SvdDevice SvdReader::readText(const std::string& text, const std::string& source
 SvdReader::Head SvdReader::peekHead(const fs::path& file)
 {
     std::ifstream in(file, std::ios::binary);
+    return peekHead(in);
+}
+
+SvdReader::Head SvdReader::peekHead(std::istream& in)
+{
     std::string head(64 * 1024, '\0');
     in.read(head.data(), static_cast<std::streamsize>(head.size()));
     head.resize(static_cast<std::size_t>(in.gcount()));
@@ -71,14 +77,18 @@ SvdReader::Head SvdReader::peekHead(const fs::path& file)
     if (device == std::string::npos)
         return {};
     const auto peripherals = head.find("<peripherals", device);
-    const auto element = [&](const std::string& tag) {
-        const auto open = head.find("<" + tag + ">", device);
+    // The element `tag` between `from` and `until`.
+    const auto element = [&](const std::string& tag, std::size_t from, std::size_t until) {
+        const auto open = head.find("<" + tag + ">", from);
         const auto close = head.find("</" + tag + ">", open);
-        if (open == std::string::npos || close == std::string::npos || open > peripherals)
+        if (open == std::string::npos || close == std::string::npos || open > until)
             return std::string();
         return trimmedText(std::string_view(head).substr(open + tag.size() + 2, close - open - tag.size() - 2));
     };
-    return {element("name"), element("vendor")};
+    const auto cpu = head.find("<cpu>", device);
+    const auto cpuEnd = std::min(head.find("</cpu>", cpu), peripherals);
+    return {element("name", device, peripherals), element("vendor", device, peripherals),
+            cpu == std::string::npos ? "" : element("name", cpu, cpuEnd)};
 }
 
 } // namespace hil::packs

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <iosfwd>
 #include <stdexcept>
 #include <string>
 
@@ -52,10 +53,14 @@ public:
     struct Head {
         std::string name;
         std::string vendor;
+        /// The `<name>` of its `<cpu>`, as the file writes it ("CM0PLUS").
+        std::string cpu;
     };
-    /// The device's `<name>` and `<vendor>`, read from the first part of the file only; empty
-    /// when that part has none. Listing a folder of SVD files must not parse each one whole.
+    /// The device's `<name>`, `<vendor>` and CPU, read from the first part of the file only;
+    /// empty when that part has none. Listing a folder of SVD files must not parse each one whole.
     static Head peekHead(const std::filesystem::path& file);
+    /// The same for the first part of what `in` holds (an SVD file inside an archive).
+    static Head peekHead(std::istream& in);
 };
 
 /// An SVD number: decimal, "0x" hexadecimal, "#" or "0b" binary; throws `std::invalid_argument`.

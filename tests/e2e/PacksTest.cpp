@@ -94,9 +94,29 @@ TEST_F(PacksTest, ListsShowsAndOpensDevicesOfTheIndexAndOfThePackFolders)
     // A file added later is found by a rescan.
     packs.write("more/CMSDK_COPY.svd", boost::algorithm::replace_first_copy(sampleSvd("CMSDK_CM3.svd"),
                                                                             "<name>CMSDK_CM3</name>", "<name>CMSDK_COPY</name>"));
+    packs.write("rp.svd", "<device><vendor>Raspberry Pi Trading Ltd. and Friends</vendor><name>RP2040X</name>"
+                          "<cpu><name>CM0PLUS</name></cpu><peripherals/></device>");
     const auto rescanned = value("rescan").as_object();
-    EXPECT_EQ(rescanned.at("devices"), 6);
+    EXPECT_EQ(rescanned.at("devices"), 7);
     EXPECT_THAT(names(value("list", {R"("copy")"})), ElementsAre("CMSDK_COPY"));
+
+    // The CLI over the same devices.
+    const std::vector<std::tuple<std::string, int, std::string>> cases{
+        {"devices ltd", 0,
+         "CMSDK_CM3               CORTEX-M3      ARM Ltd.                               " + std::string(HIL_DEVICES_DIR) +
+             "/pack.index\nCMSDK_COPY              CORTEX-M3      ARM Ltd.                               " +
+             (packs.path() / "more/CMSDK_COPY.svd").string() + "\nRP2040X                 CORTEX-M0PLUS  Raspberry Pi Trading Ltd. and Friends  " +
+             (packs.path() / "rp.svd").string() + "\n"},
+        {"device ARMCM3xxx", 0, "ARMCM3xxx: series ARMCM3xxx\n  base        0x0 + 0x100000000 (little)\n"},
+        {"device DEMO32 space eeprom", 0, "eeprom: 0x0 + 0x1000 (big)\n  EEPROM      0x0 + 0x1000, pages of 0x20\n"},
+        {"device demo", 1, "error: no device demo; did you mean DEMO8, DEMO32?\n"},
+        {"device CMSDK_CM33 peripherals", 1, "error: no device CMSDK_CM33; did you mean CMSDK_CM3?\n"},
+    };
+    for (const auto& [arguments, exitCode, output] : cases) {
+        const auto run = runCommand(std::string(HIL_CLI_PATH) + " --connect 127.0.0.1:" + std::to_string(backend->port()) + " " + arguments);
+        EXPECT_EQ(run.exitCode, exitCode) << arguments;
+        EXPECT_EQ(run.output, output) << arguments;
+    }
 }
 
 // A folder of SVD files named in the environment is read although the shipped preferences name

@@ -370,11 +370,13 @@ TEST(SvdFiles, AFileOverTheLimitIsRefusedUnreadAndTheDeviceNameIsReadFromTheHead
     EXPECT_THAT(fakes::errorText<PackSourceError>([&] { SvdReader::readFile(file); }),
                 HasSubstr(file.string() + ": 30 MiB is over the 16 MiB this file may have"));
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
-    const auto head = SvdReader::peekHead(folder.write("a.svd", "<device><vendor>V</vendor><name>T</name><peripherals><peripheral><name>P</name>"
-                                                               "</peripheral></peripherals></device>"));
+    const auto head = SvdReader::peekHead(folder.write("a.svd", "<device><vendor>V</vendor><name>T</name><cpu><name>CM0PLUS</name>"
+                                                               "</cpu><peripherals><peripheral><name>P</name></peripheral></peripherals></device>"));
     EXPECT_EQ(head.name, "T");
     EXPECT_EQ(head.vendor, "V");
+    EXPECT_EQ(head.cpu, "CM0PLUS");
     EXPECT_EQ(SvdReader::peekHead(folder.write("b.svd", "<device><peripherals><peripheral><name>P</name>")).name, "");
+    EXPECT_EQ(SvdReader::peekHead(folder.write("d.svd", "<device><name>T</name><cpu></cpu><peripherals><peripheral><name>P</name>")).cpu, "");
     EXPECT_EQ(SvdReader::peekHead(folder.write("c.svd", "not xml")).name, "");
 }
 
