@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "bundles/gdbremote/GdbDevice.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <iterator>
+
 #include "bundles/common/FailureReport.h"
 #include "core/interfaces/PropertyKeys.h"
 #include "platform/common/Errors.h"
@@ -132,7 +136,7 @@ std::shared_ptr<SessionStartInfo> GdbDevice::startSession(Status& status, int ki
         // The flag permits the reset a programming session begins with; a debugging session
         // takes the target as it finds it.
         if (kind == kProgrammingSession && resetTarget)
-            reset();
+            reset(true);
     });
     if (!ready)
         return nullptr;
@@ -212,16 +216,35 @@ void GdbDevice::runSpecialOperation(Status& status, int operation)
                     operation);
 }
 
+bool GdbDevice::isRunning() const { return link_->target.client().running(); }
+
+std::optional<TargetStop> GdbDevice::lastStop() const
+{
+    std::lock_guard lock(mutex_);
+    return isRunning() ? std::nullopt : lastStop_;
+}
+
 void GdbDevice::halt()
 {
     std::lock_guard lock(link_->mutex);
-    link_->target.halt();
+    halting_ = isRunning();
+    try {
+        link_->target.halt();
+    } catch (...) {
+        halting_ = false;
+        throw;
+    }
 }
 
 void GdbDevice::resume()
 {
-    std::lock_guard lock(link_->mutex);
-    link_->target.resume();
+    {
+        std::lock_guard lock(link_->mutex);
+        if (isRunning())
+            return;
+        link_->target.resume();
+    }
+    resumed_();
 }
 
 void GdbDevice::step()
@@ -236,26 +259,25 @@ void GdbDevice::step()
     }
 }
 
-void GdbDevice::reset()
+void GdbDevice::reset(bool halted)
 {
-    std::lock_guard lock(link_->mutex);
-    link_->target.halt();
-    if (const auto refusal = rsp::monitorRefusal(link_->target.monitor(resetCommand_)))
-        throw TargetError("The GDB server did not take the reset command \"" + resetCommand_ + "\": " + *refusal +
-                          " (set the tool's \"ResetCommand\" to the reset its monitor knows)");
-    messages_->report(Severity::Info, "Target reset");
+    {
+        std::lock_guard lock(link_->mutex);
+        halting_ = isRunning();
+        link_->target.halt();
+        if (const auto refusal = rsp::monitorRefusal(link_->target.monitor(resetCommand_)))
+            throw TargetError("The GDB server did not take the reset command \"" + resetCommand_ + "\": " + *refusal +
+                              " (set the tool's \"ResetCommand\" to the reset its monitor knows)");
+        messages_->report(Severity::Info, "Target reset");
+    }
+    if (!halted)
+        resume();
 }
 
-void GdbDevice::setBreakpoint(std::uint64_t address, bool on)
+StopPointKind GdbDevice::setStopPoint(StopPointKind kind, std::uint64_t address, std::uint64_t size, bool on)
 {
     std::lock_guard lock(link_->mutex);
-    link_->target.setBreakpoint(address, on);
-}
-
-void GdbDevice::setWatchpoint(std::uint64_t address, std::uint64_t size, bool on)
-{
-    std::lock_guard lock(link_->mutex);
-    link_->target.setWatchpoint(address, size, on);
+    return link_->target.setStopPoint(kind, address, size, on);
 }
 
 std::string GdbDevice::monitor(const std::string& command)
@@ -273,15 +295,67 @@ void GdbDevice::detach()
 
 void GdbDevice::onStop(const rsp::StopReply& stop)
 {
+    const bool stepped = stepping_.exchange(false);
+    const bool asked = halting_.exchange(false);
+    const auto& registers = link_->target.registers();
+    const auto pc = std::find_if(registers.begin(), registers.end(), [](const RemoteRegister& r) { return r.name == "pc"; });
+    const TargetStop told = stopOf(stop, asked, stepped, pc == registers.end() ? nullptr : &*pc);
     std::string text;
-    if (stepping_.exchange(false))
+    if (told.reason == StopReason::Step)
         text = "Target stepped";
-    else if (stop.kind == 'T' && stop.signal == 2 && stop.pairs.count("watch") == 0)
+    else if (told.reason == StopReason::Suspended)
         text = "Target halted";
     else
-        text = "Target stopped: " + stop.describe();
+        text = "Target stopped: " + told.description;
+    {
+        std::lock_guard lock(mutex_);
+        lastStop_ = told;
+    }
     messages_->report(Severity::Info, text);
     targetEvent(std::vector<std::uint8_t>(stop.packet.begin(), stop.packet.end()));
+    stopped_(told);
+}
+
+TargetStop stopOf(const rsp::StopReply& stop, bool asked, bool stepped, const RemoteRegister* pc)
+{
+    TargetStop told;
+    told.signal = stop.signal;
+    told.description = stop.describe();
+    const auto pair = [&](const std::string& key) -> const std::string* {
+        const auto found = stop.pairs.find(key);
+        return found == stop.pairs.end() ? nullptr : &found->second;
+    };
+    const std::string* watched = nullptr;
+    for (const char* key : {"watch", "rwatch", "awatch"})
+        watched = watched ? watched : pair(key);
+    // Signals of a fault: an illegal instruction, a bus error, an arithmetic fault, a bad access.
+    constexpr int kFaults[] = {4, 7, 8, 11};
+    if (stop.kind == 'W' || stop.kind == 'X')
+        told.reason = StopReason::Exception;
+    else if (stepped)
+        told.reason = StopReason::Step;
+    else if (watched) {
+        told.reason = StopReason::Watchpoint;
+        told.dataAddress = rsp::parseHexNumber(*watched);
+    } else if (pair("swbreak") || pair("hwbreak") || (stop.signal == 5 && !asked))
+        told.reason = StopReason::Breakpoint;
+    else if (asked || stop.signal == 2)
+        told.reason = StopReason::Suspended;
+    else if (std::find(std::begin(kFaults), std::end(kFaults), stop.signal) != std::end(kFaults))
+        told.reason = StopReason::Exception;
+    else
+        told.reason = StopReason::Signal;
+    // A 'T' reply may carry registers by number ("0f:<bytes in target order>").
+    char number[8];
+    std::snprintf(number, sizeof number, "%02x", pc ? pc->number : 0);
+    if (const std::string* value = pc ? pair(number) : nullptr)
+        if (const auto bytes = rsp::fromHex(*value); bytes && !bytes->empty() && bytes->size() <= 8) {
+            std::uint64_t address = 0;
+            for (std::size_t i = bytes->size(); i-- > 0;)
+                address = address << 8 | static_cast<unsigned char>((*bytes)[i]);
+            told.pc = address;
+        }
+    return told;
 }
 
 void GdbDevice::onOutput(const std::string& text)

@@ -12,6 +12,7 @@
 #include "core/devicedescription/DeviceModel.h"
 #include "core/interfaces/IDeviceContext.h"
 #include "core/interfaces/IOrixDebugger.h"
+#include "core/interfaces/IRunControl.h"
 
 namespace hil::gdbremote {
 
@@ -35,7 +36,14 @@ namespace hil::gdbremote {
 /// Erase: the flash areas of the server's memory map through `vFlashErase`; without such areas,
 /// the flash segments of the description written with 0xFF. Each stop is also a target event
 /// whose bytes are the server's stop reply.
-class GdbDevice : public bundles::DriverDevice, public IMemoryRegistersParent, public std::enable_shared_from_this<GdbDevice> {
+///
+/// Its run control (`IRunControl`) is what the tool's special operations "halt", "resume",
+/// "step", "reset", "breakpoint" and "watchpoint" use: a stop is told to the slots from the
+/// client's reader thread, with the PC when the server's stop reply carries it.
+class GdbDevice : public bundles::DriverDevice,
+                  public IMemoryRegistersParent,
+                  public IRunControl,
+                  public std::enable_shared_from_this<GdbDevice> {
 public:
     /// `description` may be null. `resetCommand` is the monitor command of a reset.
     static std::shared_ptr<GdbDevice> create(std::string toolId, std::string deviceName,
@@ -59,13 +67,24 @@ public:
     std::vector<std::shared_ptr<IRegistersContext>> listRegistersContexts() const override;
     const std::shared_ptr<bundles::TargetMessages>& messages() const { return messages_; }
 
-    /// Run control; each throws with a text for people when the server refuses.
-    void halt();
-    void resume();
-    void step();
-    void reset();
-    void setBreakpoint(std::uint64_t address, bool on);
-    void setWatchpoint(std::uint64_t address, std::uint64_t size, bool on);
+    bool isRunning() const override;
+    std::optional<TargetStop> lastStop() const override;
+    void halt() override;
+    void resume() override;
+    void step() override;
+    /// The monitor's reset ("ResetCommand"); a reset its monitor does not know is a `TargetError`
+    /// with the monitor's words.
+    void reset(bool halted) override;
+    StopPointKind setStopPoint(StopPointKind kind, std::uint64_t address, std::uint64_t size, bool on) override;
+    boost::signals2::connection connectStopped(const StoppedSignal::slot_type& slot) override
+    {
+        return stopped_.connect(slot);
+    }
+    boost::signals2::connection connectResumed(const ResumedSignal::slot_type& slot) override
+    {
+        return resumed_.connect(slot);
+    }
+
     std::string monitor(const std::string& command);
     /// Leaves the server (the target runs on); a connection that breaks meanwhile is not
     /// reported as lost.
@@ -89,12 +108,20 @@ private:
     std::vector<std::shared_ptr<GdbRegister>> registers_;
     std::shared_ptr<bundles::TargetMessages> messages_;
     std::atomic<bool> stepping_{false};
+    /// A halt this side asked for: its stop is "Suspended" whatever signal the server gives.
+    std::atomic<bool> halting_{false};
+    StoppedSignal stopped_;
+    ResumedSignal resumed_;
 
     mutable std::mutex mutex_;
     std::string session_ = "None";
     bool leaveHalted_ = false;
     LineAssembler outputLines_;
-
+    std::optional<TargetStop> lastStop_;
 };
+
+/// What a stop reply says, as run control tells it: `asked` a halt this side asked for,
+/// `stepped` the end of a step; `pc` the register the PC is among the server's.
+TargetStop stopOf(const rsp::StopReply& stop, bool asked, bool stepped, const RemoteRegister* pc);
 
 } // namespace hil::gdbremote

@@ -276,25 +276,32 @@ void GdbTarget::step()
         throw TargetError("The step did not end within " + std::to_string(client_->timeout().count()) + " ms");
 }
 
-void GdbTarget::setBreakpoint(std::uint64_t address, bool on)
+StopPointKind GdbTarget::setStopPoint(StopPointKind kind, std::uint64_t address, std::uint64_t size, bool on)
 {
-    const std::string what = (on ? "Setting a breakpoint at 0x" : "Removing the breakpoint at 0x") + hex(address);
-    const std::string arguments = "," + hex(address) + "," + std::to_string(kThumbBreakpointKind);
-    std::string reply = client_->request((on ? "Z0" : "z0") + arguments);
-    if (reply.empty()) // no software breakpoints: a hardware one
-        reply = client_->request((on ? "Z1" : "z1") + arguments);
+    // Z0 software and Z1 hardware breakpoints (a Thumb instruction's size), Z2-Z4 watchpoints.
+    const auto send = [&](StopPointKind tried) {
+        const auto type = static_cast<int>(tried);
+        const bool breakpoint = tried == StopPointKind::SoftwareBreakpoint || tried == StopPointKind::HardwareBreakpoint;
+        return client_->request(std::string(on ? "Z" : "z") + std::to_string(type) + "," + hex(address) + "," +
+                                (breakpoint ? std::to_string(kThumbBreakpointKind) : hex(size)));
+    };
+    const std::string what =
+        std::string(on ? "Setting " : "Removing ") + rsp::stopPointName(static_cast<int>(kind)) + " at 0x" + hex(address);
+    std::string reply = send(kind);
+    StopPointKind taken = kind;
+    // A breakpoint of one kind the server refuses may be one of the other.
+    if (reply != "OK" && (kind == StopPointKind::SoftwareBreakpoint || kind == StopPointKind::HardwareBreakpoint)) {
+        const auto other = kind == StopPointKind::SoftwareBreakpoint ? StopPointKind::HardwareBreakpoint
+                                                                     : StopPointKind::SoftwareBreakpoint;
+        if (const std::string second = send(other); second == "OK" || reply.empty()) {
+            reply = second;
+            taken = other;
+        }
+    }
     if (reply.empty())
-        throw TargetError(what + " failed: the server has no breakpoints");
+        throw TargetError(what + " failed: the server has no such points");
     RspClient::checkOk(reply, what);
-}
-
-void GdbTarget::setWatchpoint(std::uint64_t address, std::uint64_t size, bool on)
-{
-    const std::string what = (on ? "Setting a watchpoint at 0x" : "Removing the watchpoint at 0x") + hex(address);
-    const std::string reply = client_->request((on ? "Z2," : "z2,") + hex(address) + "," + hex(size));
-    if (reply.empty())
-        throw TargetError(what + " failed: the server has no watchpoints");
-    RspClient::checkOk(reply, what);
+    return taken;
 }
 
 void GdbTarget::detach()

@@ -8,6 +8,7 @@
 #include "bundles/common/MemoryTransfer.h"
 #include "bundles/gdbremote/RspClient.h"
 #include "bundles/gdbremote/TargetDescription.h"
+#include "core/interfaces/IRunControl.h"
 
 namespace hil::gdbremote {
 
@@ -53,9 +54,9 @@ public:
     void resume();
     /// One instruction; waits for the stop.
     void step();
-    void setBreakpoint(std::uint64_t address, bool on);
-    /// A write watchpoint (`Z2`) on `size` bytes at `address`.
-    void setWatchpoint(std::uint64_t address, std::uint64_t size, bool on);
+    /// Plants or removes a stop point (`Z0`-`Z4`); a breakpoint the server refuses of one kind
+    /// is tried as the other. The kind taken; throws `TargetError` with the server's answer.
+    StopPointKind setStopPoint(StopPointKind kind, std::uint64_t address, std::uint64_t size, bool on);
     std::string monitor(const std::string& command) { return client_->monitor(command); }
     /// Detaches (`D`, or `D;PID` in multiprocess mode), which resumes the target.
     void detach();

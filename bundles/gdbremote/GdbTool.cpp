@@ -228,11 +228,11 @@ void GdbTool::specialOperation(Status& status, const std::string& operation, con
         {"halt", [](GdbDevice& target) { target.halt(); }},
         {"resume", [](GdbDevice& target) { target.resume(); }},
         {"step", [](GdbDevice& target) { target.step(); }},
-        {"reset", [](GdbDevice& target) { target.reset(); }},
-        {"breakpoint", [&](GdbDevice& target) { target.setBreakpoint(*address, true); }},
-        {"unbreakpoint", [&](GdbDevice& target) { target.setBreakpoint(*address, false); }},
-        {"watchpoint", [&](GdbDevice& target) { target.setWatchpoint(*address, size, true); }},
-        {"unwatchpoint", [&](GdbDevice& target) { target.setWatchpoint(*address, size, false); }},
+        {"reset", [](GdbDevice& target) { target.reset(true); }},
+        {"breakpoint", [&](GdbDevice& target) { target.setStopPoint(StopPointKind::SoftwareBreakpoint, *address, 2, true); }},
+        {"unbreakpoint", [&](GdbDevice& target) { target.setStopPoint(StopPointKind::SoftwareBreakpoint, *address, 2, false); }},
+        {"watchpoint", [&](GdbDevice& target) { target.setStopPoint(StopPointKind::WriteWatchpoint, *address, size, true); }},
+        {"unwatchpoint", [&](GdbDevice& target) { target.setStopPoint(StopPointKind::WriteWatchpoint, *address, size, false); }},
     };
     const auto found = operations.find(operation);
     if (found == operations.end()) {

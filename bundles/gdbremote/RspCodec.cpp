@@ -161,6 +161,13 @@ int replyStatus(std::string_view reply)
     return isErrorReply(reply) ? errorNumber(reply) : 1;
 }
 
+std::string stopPointName(int type)
+{
+    static constexpr const char* kPoints[] = {"a breakpoint", "a hardware breakpoint", "a write watchpoint",
+                                              "a read watchpoint", "an access watchpoint"};
+    return type >= 0 && type < 5 ? kPoints[type] : "a stop point";
+}
+
 std::string describeRequest(std::string_view packet)
 {
     // "ADDRESS,LENGTH" after the first `skip` characters, up to ':' where data follows.
@@ -187,8 +194,6 @@ std::string describeRequest(std::string_view packet)
             return std::string(what) + " of " + std::to_string(r->second) + " bytes at " + at(r->first);
         return std::nullopt;
     };
-    static constexpr const char* kPoints[] = {"a breakpoint", "a hardware breakpoint", "a write watchpoint",
-                                              "a read watchpoint", "an access watchpoint"};
     std::optional<std::string> text;
     if (packet.empty())
         return "an empty request";
@@ -207,7 +212,7 @@ std::string describeRequest(std::string_view packet)
             text = std::string(packet[0] == 'p' ? "a read" : "a write") + " of register " + std::to_string(*number);
     if ((packet[0] == 'Z' || packet[0] == 'z') && packet.size() > 2 && packet[1] >= '0' && packet[1] <= '4')
         if (const auto r = range(3))
-            text = std::string(packet[0] == 'Z' ? "setting " : "clearing ") + kPoints[packet[1] - '0'] + " at " +
+            text = std::string(packet[0] == 'Z' ? "setting " : "clearing ") + stopPointName(packet[1] - '0') + " at " +
                    at(r->first);
     if (text)
         return *text;

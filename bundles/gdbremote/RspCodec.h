@@ -54,6 +54,9 @@ int replyStatus(std::string_view reply);
 /// its first letters.
 std::string describeRequest(std::string_view packet);
 
+/// The stop point of a `Z`/`z` type (0-4) for people: "a breakpoint", "a write watchpoint", ...
+std::string stopPointName(int type);
+
 /// The line of a monitor command's output in which the server says it did not take the command
 /// ("unknown command: 'reset'", "invalid command name", "not supported", ...): servers answer
 /// "OK" to the request all the same, with only their text to tell. Nullopt when no line says so.

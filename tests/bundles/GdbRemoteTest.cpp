@@ -10,6 +10,7 @@
 #include <boost/json/serialize.hpp>
 
 #include "bundles/gdbremote/GdbConnections.h"
+#include "bundles/gdbremote/GdbDevice.h"
 #include "bundles/gdbremote/GdbTarget.h"
 #include "bundles/gdbremote/QemuProcess.h"
 #include "tests/fakes/FakeGdbServer.h"
@@ -300,6 +301,85 @@ TEST(GdbTarget, RefusedChunksFailAsRunsAndTheRestIsRead)
     EXPECT_EQ(std::make_tuple(failed[0].address, failed[0].length, failed[0].status), std::make_tuple(0x200u, 0x200u, 0x14));
     EXPECT_EQ(bytes[0], 0);       // read
     EXPECT_EQ(bytes[0x100], 0xAA); // refused: kept
+}
+
+TEST(GdbTarget, BreakpointsOfEitherKindAndEveryWatchpoint)
+{
+    FakeGdbServer server({.answer = [](const std::string& packet) -> std::optional<std::string> {
+        for (const auto& [prefix, reply] : std::vector<std::pair<std::string, std::string>>{
+                 {"Z0", ""}, {"Z1", "OK"}, {"Z3", "OK"}, {"Z4", "E0e"}, {"z", ""}})
+            if (packet.rfind(prefix, 0) == 0)
+                return reply;
+        return std::nullopt;
+    }});
+    GdbTarget target(clientOf(server));
+    // No software breakpoints: the hardware kind is taken, and said.
+    EXPECT_EQ(target.setStopPoint(StopPointKind::SoftwareBreakpoint, 0x400, 2, true), StopPointKind::HardwareBreakpoint);
+    EXPECT_EQ(target.setStopPoint(StopPointKind::ReadWatchpoint, 0x20000004, 4, true), StopPointKind::ReadWatchpoint);
+    EXPECT_TRUE(server.received("Z1,400,2"));
+    EXPECT_TRUE(server.received("Z3,20000004,4"));
+    using fakes::errorText;
+    EXPECT_EQ(errorText<TargetError>([&] { target.setStopPoint(StopPointKind::AccessWatchpoint, 0x10, 1, true); }),
+              "Setting an access watchpoint at 0x10 failed: error 0x0e");
+    EXPECT_EQ(errorText<TargetError>([&] { target.setStopPoint(StopPointKind::SoftwareBreakpoint, 0x400, 2, false); }),
+              "Removing a breakpoint at 0x400 failed: the server has no such points");
+}
+
+TEST(GdbDevice, StopsAreToldWithTheirReasonDataAddressAndPc)
+{
+    struct Case {
+        const char* reply;
+        bool asked, stepped;
+        StopReason reason;
+        std::optional<std::uint64_t> pc, dataAddress;
+    };
+    const RemoteRegister pc{"pc", 32, 15, "code_ptr", "general"};
+    for (const auto& c : std::vector<Case>{
+             {"T05swbreak:;0f:00040000;", false, false, StopReason::Breakpoint, 0x400, {}},
+             {"T05hwbreak:;thread:p1.1;", false, false, StopReason::Breakpoint, {}, {}},
+             {"S05", false, false, StopReason::Breakpoint, {}, {}},
+             {"T05watch:20000004;0f:0c010000;", false, false, StopReason::Watchpoint, 0x10C, 0x20000004},
+             {"T05awatch:8;", false, false, StopReason::Watchpoint, {}, 8},
+             {"S05", true, false, StopReason::Suspended, {}, {}},
+             {"S02", false, false, StopReason::Suspended, {}, {}},
+             {"S05", false, true, StopReason::Step, {}, {}},
+             {"T0b", false, false, StopReason::Exception, {}, {}},
+             {"W00", false, false, StopReason::Exception, {}, {}},
+             {"S0e", false, false, StopReason::Signal, {}, {}},
+         }) {
+        SCOPED_TRACE(c.reply);
+        const auto told = stopOf(*rsp::parseStopReply(c.reply), c.asked, c.stepped, &pc);
+        EXPECT_EQ(told.reason, c.reason);
+        EXPECT_EQ(told.pc, c.pc);
+        EXPECT_EQ(told.dataAddress, c.dataAddress);
+    }
+}
+
+TEST(GdbDevice, RunControlTellsEachResumeAndStop)
+{
+    FakeGdbServer server;
+    const auto device = GdbDevice::create("t", "d", nullptr, std::make_shared<TargetLink>(clientOf(server)), "reset");
+    std::vector<std::string> told;
+    std::mutex toldMutex;
+    device->connectResumed([&] {
+        std::lock_guard lock(toldMutex);
+        told.push_back("resumed");
+    });
+    device->connectStopped([&](const TargetStop& stop) {
+        std::lock_guard lock(toldMutex);
+        told.push_back(stop.description + " as " + std::to_string(static_cast<int>(stop.reason)));
+    });
+    IRunControl& control = *device;
+    control.resume();
+    control.resume(); // running already: nothing
+    EXPECT_TRUE(control.isRunning());
+    EXPECT_FALSE(control.lastStop());
+    control.halt();
+    control.halt(); // halted already: nothing
+    control.step();
+    EXPECT_EQ(control.lastStop()->reason, StopReason::Step);
+    std::lock_guard lock(toldMutex);
+    EXPECT_THAT(told, ElementsAre("resumed", "halted (signal 2) as 0", "breakpoint as 1"));
 }
 
 TEST(GdbTarget, FlashAreasAreRewrittenWholeBlocksThroughVFlash)

@@ -203,6 +203,8 @@ std::string FakeGdbServer::handle(const std::string& packet)
     }
     if (packet == "?")
         return "S05";
+    if (packet == "s" || packet == "vCont;s")
+        return "S05"; // a step ends at once
     if (packet == "c" || packet == "vCont;c") {
         running_ = true;
         return "O" + toHex("Hi\n"); // the stop reply comes with an interrupt

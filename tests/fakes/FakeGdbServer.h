@@ -18,7 +18,8 @@ namespace hil::fakes {
 /// By default it is a small target: little-endian memory (every address readable, zero until
 /// written; `flash` areas in its memory map take `vFlash*` only), the 32-bit registers r0, sp
 /// and pc (numbered from 0), "?" answered "S05", `qRcmd` answered in `O` packets then "OK", and
-/// `c` or `vCont;c` answered by "Hi\n" in an `O` packet, then a stop reply only at the interrupt.
+/// `c` or `vCont;c` answered by "Hi\n" in an `O` packet, then a stop reply only at the interrupt;
+/// a step answered "S05" at once.
 /// It serves one client at a time, and the next one when that one leaves. `answer` replaces the
 /// target for the packets it takes (return nullopt to pass, "" for an empty reply); `silentOn`
 /// names packet prefixes it never answers.
