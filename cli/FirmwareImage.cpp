@@ -173,7 +173,7 @@ std::string ElfMachine::describe() const
 {
     static const std::map<unsigned, std::string> names{{EM_ARM, "ARM"},       {EM_AARCH64, "AArch64"},
                                                        {EM_X86_64, "x86-64"}, {EM_386, "x86"},
-                                                       {EM_RISCV, "RISC-V"},  {EM_AVR, "AVR"}};
+                                                       {EM_RISCV, "RISC-V"}};
     const auto found = names.find(machine);
     return (found == names.end() ? "machine " + std::to_string(machine) : found->second) + ", " +
            std::to_string(bits) + "-bit";

@@ -50,12 +50,12 @@ int targetVerb(CliContext& context, const std::vector<std::string>& arguments)
     boost::json::value toolProperties = boost::json::object();
     if (arguments.size() == 6 && !(toolProperties = parseOrNull(arguments[5])).is_object())
         throw UsageError("target add needs TOOL-PROPERTIES-JSON as a JSON object such as '{\"DeviceName\":\"DEMO32\"}'");
-    const boost::json::object spec{{"Name", arguments[1]},
+    const boost::json::object definition{{"Name", arguments[1]},
                                    {"ToolType", setup.toolType},
                                    {"ConnectionType", setup.connectionType},
                                    {"ConnectionProperties", setup.properties},
                                    {"ToolProperties", toolProperties}};
-    return callAndPrint(context, kTargets, "add", {jsonText(spec)},
+    return callAndPrint(context, kTargets, "add", {jsonText(definition)},
                         [&](std::ostream& out, const boost::json::array& values, const std::vector<std::string>&) {
                             context.variables["tool"] = textOf(values.at(1).at("ToolID"));
                             printTarget(out, values.at(1));

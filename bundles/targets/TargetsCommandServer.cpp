@@ -9,7 +9,7 @@ TargetsCommandServer::TargetsCommandServer(IOrixDebugger& debugger, std::shared_
     : CommandServerFor(debugger, std::move(given))
 {
     addValueCommand("add", 1, 1, [this](const CommandArguments& a) {
-        return service()->add(TargetSpec::fromJson(a.object(0)));
+        return service()->add(TargetDefinition::fromJson(a.object(0)));
     });
     addValueCommand("remove", 1, 1, [this](const CommandArguments& a) {
         service()->remove(a.string(0));

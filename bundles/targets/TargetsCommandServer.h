@@ -7,7 +7,7 @@
 namespace hil::targets {
 
 /// The "Targets" commands, each replying an error slot and one JSON value:
-///   "add" (SPEC)     sets up and connects a target the back-end keeps; SPEC is {Name, ToolType,
+///   "add" (DEFINITION)     sets up and connects a target the back-end keeps; DEFINITION is {Name, ToolType,
 ///                    ConnectionType, ConnectionProperties, ToolProperties}; its entry
 ///   "remove" (NAME)  tears it down; null
 ///   "list" ()        the kept targets

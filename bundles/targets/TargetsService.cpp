@@ -72,7 +72,7 @@ void asNoClient(IOrixDebugger& debugger, const Work& work)
 
 } // namespace
 
-json::object TargetSpec::toJson() const
+json::object TargetDefinition::toJson() const
 {
     return {{"Name", name},
             {"ToolType", toolType},
@@ -81,15 +81,15 @@ json::object TargetSpec::toJson() const
             {"ToolProperties", toolProperties}};
 }
 
-TargetSpec TargetSpec::fromJson(const json::object& object)
+TargetDefinition TargetDefinition::fromJson(const json::object& object)
 {
-    TargetSpec spec{textMember(object, "Name", true), textMember(object, "ToolType", true),
+    TargetDefinition definition{textMember(object, "Name", true), textMember(object, "ToolType", true),
                     textMember(object, "ConnectionType", false), objectMember(object, "ConnectionProperties"),
                     objectMember(object, "ToolProperties")};
-    if (!isTargetName(spec.name))
-        throw UsageError("a target's name is letters, digits, '_' and '-', beginning with a letter, not '" + spec.name +
+    if (!isTargetName(definition.name))
+        throw UsageError("a target's name is letters, digits, '_' and '-', beginning with a letter, not '" + definition.name +
                          "'");
-    return spec;
+    return definition;
 }
 
 TargetsService::TargetsService(IOrixDebugger& debugger) : ServiceBase(debugger, "Targets")
@@ -147,7 +147,7 @@ void TargetsService::restoreSaved()
             try {
                 if (!entry.is_object())
                     throw UsageError("an entry that is not an object");
-                addLocked(TargetSpec::fromJson(entry.as_object()));
+                addLocked(TargetDefinition::fromJson(entry.as_object()));
             } catch (const std::exception& error) {
                 BackendLogger::error(kLog, "Targets: a saved target of " + file_ + " is not set up again: " + error.what());
             }
@@ -175,33 +175,34 @@ std::unique_lock<std::mutex> TargetsService::lockRestored() const
     return lock;
 }
 
-json::object TargetsService::add(const TargetSpec& spec)
+json::object TargetsService::add(const TargetDefinition& definition)
 {
     const auto lock = lockRestored();
-    addLocked(spec);
+    addLocked(definition);
     saveLocked();
-    return entryOf(kept_.at(spec.name));
+    return entryOf(kept_.at(definition.name));
 }
 
-void TargetsService::addLocked(const TargetSpec& spec)
+void TargetsService::addLocked(const TargetDefinition& definition)
 {
-    if (kept_.count(spec.name))
-        throw UsageError("a target is called " + spec.name + " already (remove it first)");
+    if (kept_.count(definition.name))
+        throw UsageError("a target is called " + definition.name + " already (remove it first)");
     const auto service = tools();
     if (!service)
         throw NotFoundError("the back-end runs without its Tool service");
     std::shared_ptr<IToolContext> tool;
     asNoClient(debugger_, [&] {
         Status status;
-        tool = service->setupTool(status, spec.toolType, spec.connectionType, spec.connectionProperties);
+        tool = service->setupTool(status, definition.toolType, definition.connectionType, definition.connectionProperties);
         if (!status.isOk())
             throw CoreException(std::make_shared<Status>(status));
         if (!tool)
-            throw NotFoundError("no " + spec.toolType + " tool takes " +
-                                (spec.connectionType.empty() ? "no connection" : "a " + spec.connectionType + " connection"));
+            throw NotFoundError("no " + definition.toolType + " tool takes " +
+                                (definition.connectionType.empty() ? "no connection"
+                                                                   : "a " + definition.connectionType + " connection"));
         try {
-            if (!spec.toolProperties.empty())
-                tool->setToolProperties(spec.toolProperties);
+            if (!definition.toolProperties.empty())
+                tool->setToolProperties(definition.toolProperties);
             tool->connect(status);
             if (!status.isOk())
                 throw CoreException(std::make_shared<Status>(status));
@@ -210,8 +211,8 @@ void TargetsService::addLocked(const TargetSpec& spec)
             throw;
         }
     });
-    kept_.emplace(spec.name, Kept{spec, tool});
-    BackendLogger::info(kLog, "Target " + spec.name + " kept as " + tool->getId());
+    kept_.emplace(definition.name, Kept{definition, tool});
+    BackendLogger::info(kLog, "Target " + definition.name + " kept as " + tool->getId());
 }
 
 void TargetsService::remove(const std::string& name)
@@ -237,7 +238,7 @@ json::array TargetsService::list() const
 
 json::object TargetsService::entryOf(const Kept& kept) const
 {
-    auto entry = kept.spec.toJson();
+    auto entry = kept.definition.toJson();
     const auto& id = kept.tool->getId();
     entry["ToolID"] = id;
     const auto service = tools();
@@ -265,7 +266,7 @@ void TargetsService::saveLocked() const
         return;
     json::array saved;
     for (const auto& [name, kept] : kept_)
-        saved.push_back(kept.spec.toJson());
+        saved.push_back(kept.definition.toJson());
     writeWholeFile(file_, json::serialize(saved) + "\n");
 }
 

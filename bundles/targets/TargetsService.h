@@ -20,7 +20,7 @@ namespace hil::targets {
 inline const std::string kTargetsFilePreference = "targets.file";
 
 /// What a kept target is made of, as "add" takes it and the file keeps it.
-struct TargetSpec {
+struct TargetDefinition {
     std::string name;
     std::string toolType;
     std::string connectionType;
@@ -30,7 +30,7 @@ struct TargetSpec {
 
     boost::json::object toJson() const;
     /// Throws `UsageError` for a member of the wrong kind or a name that is not one.
-    static TargetSpec fromJson(const boost::json::object& object);
+    static TargetDefinition fromJson(const boost::json::object& object);
 };
 
 /// Targets the back-end keeps: tools it sets up and connects on behalf of no client, so that they
@@ -44,11 +44,11 @@ public:
     /// Tears the kept tools down.
     ~TargetsService() override;
 
-    /// Sets up and connects a tool for `spec` and keeps it; its entry (see `list`). Nothing is
+    /// Sets up and connects a tool for `definition` and keeps it; its entry (see `list`). Nothing is
     /// kept when it fails: `UsageError` for a name that is taken or malformed, `NotFoundError`
     /// when no tool of the type takes the connection, the tool's own error when it does not
     /// connect.
-    boost::json::object add(const TargetSpec& spec);
+    boost::json::object add(const TargetDefinition& definition);
     /// Tears the target's tool down and forgets it; `NotFoundError` for an unknown name.
     void remove(const std::string& name);
     /// [{Name, ToolID, DeviceID, State, ToolType, ConnectionType, ConnectionProperties,
@@ -58,7 +58,7 @@ public:
 
 private:
     struct Kept {
-        TargetSpec spec;
+        TargetDefinition definition;
         std::shared_ptr<IToolContext> tool;
     };
 
@@ -66,7 +66,7 @@ private:
     bool servicesReady() const;
     std::shared_ptr<IToolService> tools() const;
     boost::json::object entryOf(const Kept& kept) const;
-    void addLocked(const TargetSpec& spec);
+    void addLocked(const TargetDefinition& definition);
     void saveLocked() const;
     /// The lock, once the saved targets are back.
     std::unique_lock<std::mutex> lockRestored() const;
