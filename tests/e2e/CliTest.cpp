@@ -302,7 +302,16 @@ TEST_F(CliToolTest, MemoryAndRegisterVerbsAndTransfersOfWhichAnyByteFailed)
          EndsWith("\nconnected\nwrote 2 of 4 byte(s)\nerror: line 3: 2" + outside)},
         {kDemo8 + "mem read $tool.DEMO8.data 0x8FC 8\n", 1,
          EndsWith("\nconnected\n0x000008FC  00 00 00 00 -- -- -- --                          |....    |\nerror: line 3: 4" + outside)},
+        // A dump that failed leaves no file, or with --keep-partial the bytes before the failure.
+        {kDemo8 + "mem dump $tool.DEMO8.data 0x8FC 8 " + (directory.path() / "gone.bin").string() + "\n", 1,
+         EndsWith("\nconnected\ndumped nothing: " + (directory.path() / "gone.bin").string() +
+                  " removed (--keep-partial keeps the 4 byte(s) read before the failure)\nerror: line 3: 4" + outside)},
+        {kDemo8 + "mem dump $tool.DEMO8.data 0x8FC 8 " + (directory.path() / "kept.bin").string() + " --keep-partial\n", 1,
+         EndsWith("\nconnected\ndumped 4 of 8 byte(s) to " + (directory.path() / "kept.bin").string() + "\nerror: line 3: 4" +
+                  outside)},
     });
+    EXPECT_FALSE(std::filesystem::exists(directory.path() / "gone.bin"));
+    EXPECT_EQ(std::filesystem::file_size(directory.path() / "kept.bin"), 4u);
 }
 
 TEST_F(CliToolTest, LoadWritesHexBinaryAndElfImagesAndRefusesWhatCannotGo)
