@@ -179,8 +179,17 @@ json::object TargetsService::add(const TargetDefinition& definition)
 {
     const auto lock = lockRestored();
     addLocked(definition);
-    saveLocked();
-    return entryOf(kept_.at(definition.name));
+    const auto& kept = kept_.at(definition.name);
+    try {
+        saveLocked();
+    } catch (...) {
+        // A target that would not come back after a restart is not kept at all.
+        if (const auto service = tools())
+            service->tearDownTool(kept.tool);
+        kept_.erase(definition.name);
+        throw;
+    }
+    return entryOf(kept);
 }
 
 void TargetsService::addLocked(const TargetDefinition& definition)

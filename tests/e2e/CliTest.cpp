@@ -477,11 +477,15 @@ TEST(CliTargets, AKeptTargetOutlivesItsClientAndTheBackEndItsFile)
                {"target remove board", 0, "board removed\n"}, {"targets", 0, ""}},
               run);
     EXPECT_EQ(fakes::readFile(directory.path() / "targets.json"), "[]\n");
-    if (std::string(HIL_FIRMWARE_ELF).empty() || gdbremote::QemuProcess::executable().empty())
-        return;
     // QEMU, started by the thread of a client that is gone, runs on for the next.
-    EXPECT_EQ(run("target add q gdbremote qemu '{\"Kernel\":\"" + std::string(HIL_FIRMWARE_ELF) + "\"}'").exitCode, 0);
-    EXPECT_THAT(run("reg get q.sp").output, "0x20800000\n");
+    if (!std::string(HIL_FIRMWARE_ELF).empty() && !gdbremote::QemuProcess::executable().empty()) {
+        EXPECT_EQ(run("target add q gdbremote qemu '{\"Kernel\":\"" + std::string(HIL_FIRMWARE_ELF) + "\"}'").exitCode, 0);
+        EXPECT_THAT(run("reg get q.sp").output, "0x20800000\n");
+    }
+    // A target that could not be saved is not kept: it would not come back.
+    std::ofstream(directory.path() / "preferences.properties", std::ios::app) << "targets.file = /proc/none/targets.json\n";
+    backend = std::make_unique<BackendProcess>(options);
+    expectAll({{"target add board simulator", 1, HasSubstr("cannot write /proc/none/targets.json")}, {"targets", 0, ""}}, run);
 }
 
 TEST(CliAgainstAStrangeBackEnd, AReplyOfAnUnexpectedShapeIsAClearErrorNotACrash)
