@@ -253,9 +253,11 @@ json::object TargetsService::entryOf(const Kept& kept) const
     const auto service = tools();
     const bool present = service && service->getContextFromId(id) == kept.tool;
     std::string state = "Gone";
-    if (present)
-        if (const auto* value = kept.tool->getProperties().if_contains("State"); value && value->is_string())
+    if (present) {
+        const auto properties = kept.tool->getProperties();
+        if (const auto* value = properties.if_contains("State"); value && value->is_string())
             state = value->get_string();
+    }
     entry["State"] = state;
     // A tool's devices are roots of their own, named "TOOL.DEVICE".
     std::string deviceId;
