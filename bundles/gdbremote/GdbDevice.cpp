@@ -67,8 +67,11 @@ void GdbDevice::buildContexts()
         const std::string id = id_ + "." + space.name;
         memories_.push_back(std::make_shared<GdbMemory>(id, self, id_, std::move(space), link_));
     }
-    for (const auto& described : link_->target.registers())
+    for (const auto& described : link_->target.registers()) {
         registers_.push_back(std::make_shared<GdbRegister>(id_ + "." + described.name, self, id_, described, link_));
+        if (described.name == "pc")
+            pcRegister_ = &described;
+    }
     messages_ = std::make_shared<bundles::TargetMessages>(id_ + ".messages", self, id_, deviceName_, "gdbremote");
 
     // The handlers hold the device weakly: the client outlives no device, but its reader thread
@@ -297,9 +300,7 @@ void GdbDevice::onStop(const rsp::StopReply& stop)
 {
     const bool stepped = stepping_.exchange(false);
     const bool asked = halting_.exchange(false);
-    const auto& registers = link_->target.registers();
-    const auto pc = std::find_if(registers.begin(), registers.end(), [](const RemoteRegister& r) { return r.name == "pc"; });
-    const TargetStop told = stopOf(stop, asked, stepped, pc == registers.end() ? nullptr : &*pc);
+    const TargetStop told = stopOf(stop, asked, stepped, pcRegister_);
     std::string text;
     if (told.reason == StopReason::Step)
         text = "Target stepped";

@@ -118,6 +118,8 @@ private:
     bool leaveHalted_ = false;
     LineAssembler outputLines_;
     std::optional<TargetStop> lastStop_;
+    /// The server's PC register, whose value a stop reply may carry; null when it names none.
+    const RemoteRegister* pcRegister_ = nullptr;
 };
 
 /// What a stop reply says, as run control tells it: `asked` a halt this side asked for,

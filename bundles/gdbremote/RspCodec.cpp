@@ -177,9 +177,8 @@ std::string describeRequest(std::string_view packet)
         if (comma == std::string_view::npos)
             return std::nullopt;
         const auto address = parseHexNumber(body.substr(0, comma));
-        const auto length = parseHexNumber(body.substr(comma + 1, body.find(':') == std::string_view::npos
-                                                                    ? std::string_view::npos
-                                                                    : body.find(':') - comma - 1));
+        // Up to the data, if any: npos stays past the end.
+        const auto length = parseHexNumber(body.substr(comma + 1, body.find(':') - comma - 1));
         if (!address || !length)
             return std::nullopt;
         return std::pair{*address, *length};
