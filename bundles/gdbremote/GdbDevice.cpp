@@ -32,6 +32,17 @@ bundles::AddressSpaceLayout wholeAddressSpace()
     return layout;
 }
 
+/// A stop that says no more than "interrupted": SIGINT (or no signal) and no stop point named.
+bool isInterruption(const rsp::StopReply& stop)
+{
+    if (stop.kind != 'S' && stop.kind != 'T')
+        return false;
+    for (const char* key : {"swbreak", "hwbreak", "watch", "rwatch", "awatch"})
+        if (stop.pairs.contains(key))
+            return false;
+    return stop.signal == 2 || stop.signal == 0;
+}
+
 } // namespace
 
 std::shared_ptr<GdbDevice> GdbDevice::create(std::string toolId, std::string deviceName, std::shared_ptr<DIDevice> description,
@@ -221,6 +232,18 @@ void GdbDevice::runSpecialOperation(Status& status, int operation)
 
 bool GdbDevice::isRunning() const { return link_->target.client().running(); }
 
+std::optional<std::string> GdbDevice::lostReason() const
+{
+    std::lock_guard lock(mutex_);
+    return lostReason_;
+}
+
+void GdbDevice::markLost(const std::string& reason)
+{
+    std::lock_guard lock(mutex_);
+    lostReason_ = reason;
+}
+
 std::optional<TargetStop> GdbDevice::lastStop() const
 {
     std::lock_guard lock(mutex_);
@@ -241,13 +264,12 @@ void GdbDevice::halt()
 
 void GdbDevice::resume()
 {
-    {
-        std::lock_guard lock(link_->mutex);
-        if (isRunning())
-            return;
-        link_->target.resume();
-    }
+    std::lock_guard lock(link_->mutex);
+    if (isRunning())
+        return;
+    // Told before the target can stop again, so that nobody hears of a stop before its resume.
     resumed_();
+    link_->target.resume();
 }
 
 void GdbDevice::step()
@@ -280,6 +302,27 @@ void GdbDevice::reset(bool halted)
 StopPointKind GdbDevice::setStopPoint(StopPointKind kind, std::uint64_t address, std::uint64_t size, bool on)
 {
     std::lock_guard lock(link_->mutex);
+    if (!isRunning())
+        return link_->target.setStopPoint(kind, address, size, on);
+    // A server takes no packet while its target runs: the target is halted for the change, unseen
+    // by anyone, and let go on, unless it stopped on its own meanwhile (that stop is told as any).
+    changingStopPoints_ = true;
+    try {
+        link_->target.halt();
+    } catch (...) {
+        changingStopPoints_ = false;
+        throw;
+    }
+    const bool haltedForChange = haltedForChange_.exchange(false);
+    struct LetGo {
+        GdbTarget& target;
+        bool resume;
+        ~LetGo()
+        {
+            if (resume && !target.client().lost())
+                target.resume();
+        }
+    } letGo{link_->target, haltedForChange};
     return link_->target.setStopPoint(kind, address, size, on);
 }
 
@@ -298,6 +341,12 @@ void GdbDevice::detach()
 
 void GdbDevice::onStop(const rsp::StopReply& stop)
 {
+    // The halt that lets stop points change is nobody's business, unless the target stopped on its
+    // own before the halt reached it (a breakpoint, a watchpoint, an exit).
+    if (changingStopPoints_.exchange(false) && isInterruption(stop)) {
+        haltedForChange_ = true;
+        return;
+    }
     const bool stepped = stepping_.exchange(false);
     const bool asked = halting_.exchange(false);
     const TargetStop told = stopOf(stop, asked, stepped, pcRegister_);

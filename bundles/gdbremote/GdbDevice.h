@@ -68,6 +68,9 @@ public:
     const std::shared_ptr<bundles::TargetMessages>& messages() const { return messages_; }
 
     bool isRunning() const override;
+    std::optional<std::string> lostReason() const override;
+    /// Tells that the connection to the target broke, and why.
+    void markLost(const std::string& reason);
     std::optional<TargetStop> lastStop() const override;
     void halt() override;
     void resume() override;
@@ -75,6 +78,7 @@ public:
     /// The monitor's reset ("ResetCommand"); a reset its monitor does not know is a `TargetError`
     /// with the monitor's words.
     void reset(bool halted) override;
+    /// Also while the target runs: it is halted for the change and let go on, and nobody hears of it.
     StopPointKind setStopPoint(StopPointKind kind, std::uint64_t address, std::uint64_t size, bool on) override;
     boost::signals2::connection connectStopped(const StoppedSignal::slot_type& slot) override
     {
@@ -110,6 +114,10 @@ private:
     std::atomic<bool> stepping_{false};
     /// A halt this side asked for: its stop is "Suspended" whatever signal the server gives.
     std::atomic<bool> halting_{false};
+    /// A halt so that stop points can change while the target runs, and whether it was that
+    /// halt (not a stop of the target's own) that stopped it.
+    std::atomic<bool> changingStopPoints_{false};
+    std::atomic<bool> haltedForChange_{false};
     StoppedSignal stopped_;
     ResumedSignal resumed_;
 
@@ -118,6 +126,7 @@ private:
     bool leaveHalted_ = false;
     LineAssembler outputLines_;
     std::optional<TargetStop> lastStop_;
+    std::optional<std::string> lostReason_;
     /// The server's PC register, whose value a stop reply may carry; null when it names none.
     const RemoteRegister* pcRegister_ = nullptr;
 };

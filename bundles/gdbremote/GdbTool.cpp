@@ -192,7 +192,9 @@ void GdbTool::onLost(const std::string& reason)
     }
     BackendLogger::error("gdbremote", "Tool " + id_ + ": " + reason);
     reportLoss(
-        [this] {
+        [this, reason] {
+            if (const auto target = device())
+                target->markLost(reason);
             dropTarget(false);
             setState(keys::ToolState::Idle);
         },

@@ -41,6 +41,8 @@ void CommandServerBase::handleCommand(tcf::ICommandChannel& channel, const tcf::
             throw ErrorDescr(ErrorDescrCode::InvalidArguments, serviceName(), "Unknown command:" + command);
     } catch (...) {
         appendError(results);
+        if (const auto length = replyLengths_.find(command); length != replyLengths_.end())
+            results.resize(std::max(results.size(), length->second), "null");
     }
     channel.sendReply(token, std::move(results));
 }

@@ -82,6 +82,9 @@ protected:
                                            Results& results) { (server->*handler)(arguments, progress, results); });
     }
     void removeCommand(const std::string& name);
+    /// Declares that `command` replies `length` values: a failure's reply is padded with nulls
+    /// after its error to that length, so that a client counting values reads the error.
+    void setReplyLength(const std::string& command, std::size_t length) { replyLengths_[command] = length; }
     /// Adds a command of `minimum` to `maximum` arguments that replies the empty error and the
     /// one JSON value `answer` gives; what `answer` throws is reported as any handler's error.
     void addValueCommand(const std::string& name, std::size_t minimum, std::size_t maximum,
@@ -112,6 +115,7 @@ private:
 
     IServiceBase* registry_;
     std::unordered_map<std::string, Handler> commands_;
+    std::unordered_map<std::string, std::size_t> replyLengths_;
     std::shared_ptr<const int> lifetime_ = std::make_shared<const int>(0);
 };
 

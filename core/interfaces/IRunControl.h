@@ -33,8 +33,9 @@ enum class StopPointKind { SoftwareBreakpoint, HardwareBreakpoint, WriteWatchpoi
 ///
 /// A running target is watched by the driver's own thread: its stop is told through
 /// `connectStopped` (from that thread), never by a command that waits for it. Safe to call from
-/// any thread. A halt of a halted target and a resume of a running one do nothing; a step or a
-/// stop point while it runs throws `StateError` at once, a lost target `TargetLostError`.
+/// any thread. A halt of a halted target and a resume of a running one do nothing; a step while it
+/// runs throws `StateError` at once, a lost target `TargetLostError`. Stop points change also while
+/// the target runs (a driver that must halt it for that does so unseen).
 class IRunControl {
 public:
     using StoppedSignal = boost::signals2::signal<void(const TargetStop&)>;
@@ -43,6 +44,9 @@ public:
     virtual ~IRunControl() = default;
 
     virtual bool isRunning() const = 0;
+    /// Why the connection to the target broke, once it has; nullopt while it holds, and for a
+    /// target let go of on purpose.
+    virtual std::optional<std::string> lostReason() const = 0;
     /// The last stop; unset while the target runs, or when no stop was seen yet.
     virtual std::optional<TargetStop> lastStop() const = 0;
     /// Stops the running target and returns once it stopped.

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <map>
 
+#include "bundles/debugging/DebugServices.h"
 #include "bundles/packs/PacksCommandServer.h"
 #include "bundles/targets/TargetsCommandServer.h"
 #include "core/device/DeviceCommandServer.h"
@@ -70,6 +71,9 @@ TEST(ProtocolDocument, ListsExactlyTheCommandsOfEveryServer)
         {"Stimuli", commandsOf<StimuliCommandServer, StimuliService>(debugger)},
         {"Packs", commandsOf<packs::PacksCommandServer, packs::PacksService>(debugger)},
         {"Targets", commandsOf<targets::TargetsCommandServer, targets::TargetsService>(debugger)},
+        {"RunControl", commandsOf<debugging::RunControlServer, debugging::RunControlService>(debugger)},
+        {"Breakpoints", commandsOf<debugging::BreakpointsServer, debugging::BreakpointsService>(debugger)},
+        {"StackTrace", commandsOf<debugging::StackTraceServer, debugging::StackTraceService>(debugger)},
     };
     EXPECT_EQ(documentedCommands(), served);
 }

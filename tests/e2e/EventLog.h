@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,21 @@ public:
         std::unique_lock lock(mutex_);
         return changed_.wait_for(lock, timeout,
                                  [&] { return std::any_of(wholeEvents_.begin(), wholeEvents_.end(), matches); });
+    }
+    /// Waits for the first event at or after position `from` whose whole text starts with
+    /// `prefix`; returns it and moves `from` past it, or nullopt after `timeout`.
+    std::optional<std::string> next(const std::string& prefix, std::size_t& from,
+                                    std::chrono::milliseconds timeout = std::chrono::seconds(5))
+    {
+        std::unique_lock lock(mutex_);
+        std::optional<std::string> found;
+        changed_.wait_for(lock, timeout, [&] {
+            for (; from < wholeEvents_.size() && !found; ++from)
+                if (wholeEvents_[from].rfind(prefix, 0) == 0)
+                    found = wholeEvents_[from];
+            return found.has_value();
+        });
+        return found;
     }
     std::vector<std::string> events()
     {
