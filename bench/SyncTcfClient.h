@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <deque>
 #include <string>
@@ -61,22 +62,41 @@ public:
                call("Tool", "connect", {R"("gdbremote-1")"}).at(0) == "";
     }
 
-    /// The next message of that kind; others (events) are passed over.
+    /// The next message of that kind; events that arrive meanwhile are passed over.
     hil::tcf::Message receive(hil::tcf::MessageKind kind)
     {
-        while (received_.empty()) {
-            const std::size_t count = socket_.read_some(boost::asio::buffer(buffer_));
-            decoder_.feed({buffer_.data(), count}, [&](hil::tcf::Message&& message) {
-                if (message.kind == kind)
-                    received_.push_back(std::move(message));
-            });
-        }
-        auto message = std::move(received_.front());
-        received_.pop_front();
-        return message;
+        return receiveFirst([kind](const hil::tcf::Message& message) { return message.kind == kind; });
+    }
+
+    /// The next event `name` of `service`; replies that arrive meanwhile are kept for `receive`,
+    /// other events passed over.
+    hil::tcf::Message receiveEvent(const std::string& service, const std::string& name)
+    {
+        return receiveFirst([&](const hil::tcf::Message& message) {
+            return message.kind == hil::tcf::MessageKind::Event && message.fields.size() >= 2 &&
+                   message.fields[0] == service && message.fields[1] == name;
+        });
     }
 
 private:
+    template <class Wanted>
+    hil::tcf::Message receiveFirst(const Wanted& wanted)
+    {
+        for (;;) {
+            const auto found = std::find_if(received_.begin(), received_.end(), wanted);
+            if (found != received_.end()) {
+                auto message = std::move(*found);
+                received_.erase(found);
+                return message;
+            }
+            const std::size_t count = socket_.read_some(boost::asio::buffer(buffer_));
+            decoder_.feed({buffer_.data(), count}, [&](hil::tcf::Message&& message) {
+                if (message.kind != hil::tcf::MessageKind::Event || wanted(message))
+                    received_.push_back(std::move(message));
+            });
+        }
+    }
+
     boost::asio::io_context io_;
     boost::asio::ip::tcp::socket socket_;
     hil::tcf::MessageDecoder decoder_;
