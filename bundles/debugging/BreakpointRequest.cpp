@@ -179,7 +179,14 @@ bool BreakpointRequest::appliesTo(const std::string& targetId) const
 
 std::string breakpointTypeName(StopPointKind kind)
 {
-    return kind == StopPointKind::SoftwareBreakpoint ? "Software" : "Hardware";
+    switch (kind) {
+    case StopPointKind::SoftwareBreakpoint:
+        return "Software";
+    case StopPointKind::WrittenBreakpoint:
+        return "Software (written to memory)";
+    default:
+        return "Hardware";
+    }
 }
 
 } // namespace hil::debugging

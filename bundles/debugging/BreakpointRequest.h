@@ -42,7 +42,8 @@ struct BreakpointRequest {
     bool appliesTo(const std::string& targetId) const;
 };
 
-/// "Software", "Hardware"; a watchpoint is always "Hardware".
+/// "Software", "Hardware", or "Software (written to memory)" when the driver wrote the
+/// instruction itself; a watchpoint is always "Hardware".
 std::string breakpointTypeName(StopPointKind kind);
 
 } // namespace hil::debugging

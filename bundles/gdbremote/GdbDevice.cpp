@@ -267,6 +267,15 @@ void GdbDevice::resume()
     std::lock_guard lock(link_->mutex);
     if (isRunning())
         return;
+    // Off a breakpoint written into memory first, by a step nobody hears of.
+    steppingOff_ = true;
+    try {
+        link_->target.stepOffWrittenBreakpoint();
+    } catch (...) {
+        steppingOff_ = false;
+        throw;
+    }
+    steppingOff_ = false;
     // Told before the target can stop again, so that nobody hears of a stop before its resume.
     resumed_();
     link_->target.resume();
@@ -347,6 +356,8 @@ void GdbDevice::onStop(const rsp::StopReply& stop)
         haltedForChange_ = true;
         return;
     }
+    if (steppingOff_)
+        return;
     const bool stepped = stepping_.exchange(false);
     const bool asked = halting_.exchange(false);
     const TargetStop told = stopOf(stop, asked, stepped, pcRegister_);

@@ -118,6 +118,8 @@ private:
     /// halt (not a stop of the target's own) that stopped it.
     std::atomic<bool> changingStopPoints_{false};
     std::atomic<bool> haltedForChange_{false};
+    /// A step off a breakpoint written into memory, before a resume: nobody hears of its stop.
+    std::atomic<bool> steppingOff_{false};
     StoppedSignal stopped_;
     ResumedSignal resumed_;
 

@@ -20,6 +20,8 @@ constexpr std::size_t kAnnexChunk = 0x800;
 constexpr std::size_t kMaxAnnexBytes = 1u << 20;
 /// What to breakpoint: a Thumb instruction.
 constexpr int kThumbBreakpointKind = 2;
+/// A Thumb BKPT #0, as it lies in memory.
+const std::vector<std::uint8_t> kBreakpointInstruction{0x00, 0xBE};
 /// What `writeChunk` answers when the chunk must be cut again for `M`.
 constexpr int kTryAgain = -1;
 
@@ -271,13 +273,72 @@ void GdbTarget::step()
 {
     if (client_->running())
         throw StateError(ErrorCode::TargetRunning, "The target is running: a step needs it halted (special halt, then try again)");
+    if (stepOffWrittenBreakpoint())
+        return;
     client_->resume(vContStep_ ? "vCont;s" : "s");
     if (!client_->waitForStop(client_->timeout()))
         throw TargetError("The step did not end within " + std::to_string(client_->timeout().count()) + " ms");
 }
 
+bool GdbTarget::stepOffWrittenBreakpoint()
+{
+    const auto pc = std::find_if(registers_.begin(), registers_.end(), [](const RemoteRegister& reg) { return reg.name == "pc"; });
+    if (writtenBreakpoints_.empty() || pc == registers_.end())
+        return false;
+    std::uint64_t address = 0;
+    const auto value = readRegister(*pc);
+    for (std::size_t i = std::min<std::size_t>(value.size(), 8); i-- > 0;)
+        address = address << 8 | value[i];
+    const auto written = writtenBreakpoints_.find(address & ~std::uint64_t{1});
+    if (written == writtenBreakpoints_.end())
+        return false;
+    writeBytes(written->first, written->second, "Stepping off the breakpoint at 0x" + hex(written->first));
+    client_->resume(vContStep_ ? "vCont;s" : "s");
+    const bool stopped = client_->waitForStop(client_->timeout());
+    if (stopped)
+        writeBytes(written->first, kBreakpointInstruction, "Writing the breakpoint at 0x" + hex(written->first) + " again");
+    else
+        throw TargetError("The step off the breakpoint at 0x" + hex(written->first) + " did not end within " +
+                          std::to_string(client_->timeout().count()) + " ms");
+    return true;
+}
+
+void GdbTarget::writeBytes(std::uint64_t address, const std::vector<std::uint8_t>& bytes, const std::string& what)
+{
+    if (!write(address, bytes.data(), bytes.size()).empty())
+        throw TargetError(what + " failed: the memory there cannot be written");
+}
+
+StopPointKind GdbTarget::writeBreakpoint(std::uint64_t address, bool on)
+{
+    const std::string what = "Writing a breakpoint instruction at 0x" + hex(address);
+    if (!on) {
+        if (const auto written = writtenBreakpoints_.find(address); written != writtenBreakpoints_.end()) {
+            writeBytes(address, written->second, "Putting back the instruction at 0x" + hex(address));
+            writtenBreakpoints_.erase(written);
+        }
+        return StopPointKind::WrittenBreakpoint;
+    }
+    if (writtenBreakpoints_.contains(address))
+        return StopPointKind::WrittenBreakpoint;
+    std::vector<std::uint8_t> original(kBreakpointInstruction.size());
+    if (!read(address, original.data(), original.size()).empty())
+        throw TargetError("The server plants no breakpoints, and the memory at 0x" + hex(address) + " cannot be read");
+    writeBytes(address, kBreakpointInstruction, what);
+    std::vector<std::uint8_t> check(kBreakpointInstruction.size());
+    if (!read(address, check.data(), check.size()).empty() || check != kBreakpointInstruction) {
+        writeBytes(address, original, "Putting back the instruction at 0x" + hex(address));
+        throw TargetError("The server plants no breakpoints, and the memory at 0x" + hex(address) +
+                          " does not keep a breakpoint instruction (flash or ROM: a hardware breakpoint is needed)");
+    }
+    writtenBreakpoints_[address] = original;
+    return StopPointKind::WrittenBreakpoint;
+}
+
 StopPointKind GdbTarget::setStopPoint(StopPointKind kind, std::uint64_t address, std::uint64_t size, bool on)
 {
+    if (kind == StopPointKind::WrittenBreakpoint)
+        return writeBreakpoint(address, on);
     // Z0 software and Z1 hardware breakpoints (a Thumb instruction's size), Z2-Z4 watchpoints.
     const auto send = [&](StopPointKind tried) {
         const auto type = static_cast<int>(tried);
@@ -298,6 +359,9 @@ StopPointKind GdbTarget::setStopPoint(StopPointKind kind, std::uint64_t address,
             taken = other;
         }
     }
+    // Refused both ways: the instruction itself is written over the code.
+    if (reply != "OK" && (kind == StopPointKind::SoftwareBreakpoint || kind == StopPointKind::HardwareBreakpoint))
+        return writeBreakpoint(address, on);
     if (reply.empty())
         throw TargetError(what + " failed: the server has no such points");
     RspClient::checkOk(reply, what);
@@ -308,6 +372,8 @@ void GdbTarget::detach()
 {
     if (client_->running())
         client_->interrupt();
+    while (!writtenBreakpoints_.empty())
+        writeBreakpoint(writtenBreakpoints_.begin()->first, false);
     std::string packet = "D";
     if (client_->supports("multiprocess"))
         packet += ";" + processIdOf(client_->request("qC"));

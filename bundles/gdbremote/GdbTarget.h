@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -54,11 +55,17 @@ public:
     void resume();
     /// One instruction; waits for the stop.
     void step();
+    /// When the PC is at a written breakpoint: puts the instruction back, steps over it and
+    /// writes the breakpoint again; true when it stepped. A resume must come after this.
+    bool stepOffWrittenBreakpoint();
     /// Plants or removes a stop point (`Z0`-`Z4`); a breakpoint the server refuses of one kind
-    /// is tried as the other. The kind taken; throws `TargetError` with the server's answer.
+    /// is tried as the other, and, refused both ways, written into memory as a Thumb BKPT (read
+    /// back to see that the memory took it). The kind taken; throws `TargetError` with the
+    /// server's answer.
     StopPointKind setStopPoint(StopPointKind kind, std::uint64_t address, std::uint64_t size, bool on);
     std::string monitor(const std::string& command) { return client_->monitor(command); }
-    /// Detaches (`D`, or `D;PID` in multiprocess mode), which resumes the target.
+    /// Puts back the instructions under written breakpoints and detaches (`D`, or `D;PID` in
+    /// multiprocess mode), which resumes the target.
     void detach();
 
     /// How many bytes one read packet moves.
@@ -74,6 +81,8 @@ private:
     int writePacket(std::uint64_t address, const std::uint8_t* bytes, std::size_t length);
     const MemoryArea* flashAreaAt(std::uint64_t address) const;
     std::vector<std::uint8_t> readAllRegisters(const RemoteRegister& reg);
+    StopPointKind writeBreakpoint(std::uint64_t address, bool on);
+    void writeBytes(std::uint64_t address, const std::vector<std::uint8_t>& bytes, const std::string& what);
 
     std::unique_ptr<RspClient> client_;
     std::vector<RemoteRegister> registers_;
@@ -83,6 +92,8 @@ private:
     bool binaryWrites_;
     bool vContContinue_ = false;
     bool vContStep_ = false;
+    /// The instructions under the breakpoints written into memory, by address.
+    std::map<std::uint64_t, std::vector<std::uint8_t>> writtenBreakpoints_;
 };
 
 } // namespace hil::gdbremote

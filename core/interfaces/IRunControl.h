@@ -26,7 +26,16 @@ struct TargetStop {
 };
 
 /// The points a target can stop at: instructions (breakpoints) and data accesses (watchpoints).
-enum class StopPointKind { SoftwareBreakpoint, HardwareBreakpoint, WriteWatchpoint, ReadWatchpoint, AccessWatchpoint };
+/// A written breakpoint is a breakpoint instruction the driver wrote over the code itself, for a
+/// target that plants neither kind; it is only ever taken, never asked for.
+enum class StopPointKind {
+    SoftwareBreakpoint,
+    HardwareBreakpoint,
+    WriteWatchpoint,
+    ReadWatchpoint,
+    AccessWatchpoint,
+    WrittenBreakpoint
+};
 
 /// A target's run control, implemented by a driver's device context for the targets it can halt
 /// and run; a front-end finds it by casting the device context. Nothing in the core calls it.

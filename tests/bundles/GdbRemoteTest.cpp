@@ -382,6 +382,33 @@ TEST(GdbDevice, RunControlTellsEachResumeAndStop)
     EXPECT_THAT(told, ElementsAre("resumed", "halted (signal 2) as 0", "breakpoint as 1"));
 }
 
+TEST(GdbDevice, ABreakpointNoServerPlantsIsWrittenIntoMemoryAndSteppedOffUnheard)
+{
+    FakeGdbServer server; // answers no Z packet
+    const auto link = std::make_shared<TargetLink>(clientOf(server));
+    const std::vector<std::uint8_t> code{0x12, 0x34};
+    ASSERT_TRUE(link->target.write(0x400, code.data(), code.size()).empty());
+    const auto device = GdbDevice::create("t", "d", nullptr, link, "reset");
+    std::atomic<int> stops{0};
+    device->connectStopped([&](const TargetStop&) { ++stops; });
+
+    EXPECT_EQ(device->setStopPoint(StopPointKind::SoftwareBreakpoint, 0x400, 2, true), StopPointKind::WrittenBreakpoint);
+    EXPECT_EQ(server.memory(0x400, 2), (std::vector<std::uint8_t>{0x00, 0xBE}));
+    // Resumed at the breakpoint: the instruction goes back for one step nobody hears of, then the
+    // breakpoint again, then the run.
+    link->target.writeRegister(link->target.registers()[2], {0x00, 0x04, 0x00, 0x00});
+    device->resume();
+    const auto packets = server.packets();
+    const auto step = std::find(packets.begin(), packets.end(), "s");
+    ASSERT_NE(step, packets.end());
+    EXPECT_NE(std::find(step, packets.end(), "c"), packets.end());
+    EXPECT_EQ(server.memory(0x400, 2), (std::vector<std::uint8_t>{0x00, 0xBE}));
+    EXPECT_EQ(stops, 0);
+    device->halt();
+    EXPECT_EQ(device->setStopPoint(StopPointKind::WrittenBreakpoint, 0x400, 2, false), StopPointKind::WrittenBreakpoint);
+    EXPECT_EQ(server.memory(0x400, 2), code);
+}
+
 TEST(GdbTarget, FlashAreasAreRewrittenWholeBlocksThroughVFlash)
 {
     FakeGdbServer server({.flash = {{0x8000, 0x1000, 0x400}}});

@@ -325,6 +325,11 @@ TEST(FakeServerDebugging, FallsBackToTheOtherBreakpointKindStepsWithoutVContAndR
     EXPECT_THAT(d.status("Breakpoints", "set", {json::serialize(many)}), HasSubstr("at most 1000 breakpoints"));
     EXPECT_THAT(d.call("Breakpoints", "getIDs"), ElementsAre("", R"(["b"])"));
 
+    // A server that plants neither kind gets the instruction written into its memory.
+    EXPECT_EQ(d.addBreakpoint(breakpointAt("w", "0x200", {{"ContextIds", json::array{mute}}})), "");
+    EXPECT_EQ(d.breakpointStatus("w").at("Instances").at(0).at("BreakpointType"), "Software (written to memory)");
+    EXPECT_EQ(silent.memory(0x200, 2), (std::vector<std::uint8_t>{0x00, 0xBE}));
+
     // A step whose stop never comes is an exception; the suspend that follows finds the server
     // gone, and the target goes. The first target is served meanwhile.
     EXPECT_EQ(d.resume(mute, 2, 1), "");
