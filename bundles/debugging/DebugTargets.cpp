@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <future>
 
 #include <boost/json.hpp>
 
@@ -201,6 +202,17 @@ void DebugTargets::post(std::function<void()> work)
         queue_.push_back(std::move(work));
     }
     queued_.notify_one();
+}
+
+void DebugTargets::catchUp()
+{
+    if (std::this_thread::get_id() == events_.get_id())
+        return;
+    const auto handled = std::make_shared<std::promise<void>>();
+    auto future = handled->get_future();
+    post([handled] { handled->set_value(); });
+    // Bounded: the events thread may be in a driver's call that waits for its time-out.
+    future.wait_for(std::chrono::seconds(10));
 }
 
 void DebugTargets::runEvents()
@@ -405,8 +417,9 @@ DebugTargets::Target& DebugTargets::targetOrThrow(const std::string& id) const
     return *found->second;
 }
 
-std::vector<std::string> DebugTargets::targetIds() const
+std::vector<std::string> DebugTargets::targetIds()
 {
+    catchUp();
     std::lock_guard lock(mutex_);
     std::vector<std::string> ids;
     for (const auto& [id, target] : targets_)
@@ -414,29 +427,31 @@ std::vector<std::string> DebugTargets::targetIds() const
     return ids;
 }
 
-json::object DebugTargets::contextOf(const std::string& id) const
+json::object DebugTargets::contextOf(const std::string& id)
 {
+    catchUp();
     std::lock_guard lock(mutex_);
     return targetOrThrow(id).context;
 }
 
 RunState DebugTargets::state(const std::string& id)
 {
+    catchUp();
     std::lock_guard lock(mutex_);
     auto& target = targetOrThrow(id);
     if (target.stepping || target.control->isRunning())
         return {};
-    if (target.lastReport)
-        return *target.lastReport;
-    // Halted since before anyone here heard of it.
-    RunState state{true, readRegister(target, "pc"), "Suspended", {}};
-    if (state.pc)
-        *state.pc &= ~std::uint64_t{1};
+    // The reason is the last stop's (or, halted since before anyone here heard of it, a
+    // suspend); the PC is read now: a reset or a register write may have moved it since.
+    RunState state = target.lastReport.value_or(RunState{true, std::nullopt, "Suspended", {}});
+    if (const auto pc = readRegister(target, "pc"))
+        state.pc = *pc & ~std::uint64_t{1};
     return state;
 }
 
 void DebugTargets::suspend(const std::string& id)
 {
+    catchUp();
     std::lock_guard lock(mutex_);
     auto& target = targetOrThrow(id);
     if (target.stepping) {
@@ -450,6 +465,7 @@ void DebugTargets::suspend(const std::string& id)
 
 void DebugTargets::resume(const std::string& id, std::int64_t mode, std::int64_t count)
 {
+    catchUp();
     std::lock_guard lock(mutex_);
     auto& target = targetOrThrow(id);
     if (mode < 0 || mode > 62 || ((kResumeModes >> mode) & 1) == 0) {
@@ -516,6 +532,7 @@ std::uint64_t DebugTargets::pcOf(Target& target, const TargetStop& stop)
 
 std::vector<StackFrame> DebugTargets::stack(const std::string& id)
 {
+    catchUp();
     std::lock_guard lock(mutex_);
     auto& target = targetOrThrow(id);
     if (target.stepping || target.control->isRunning())
@@ -533,6 +550,7 @@ std::vector<StackFrame> DebugTargets::stack(const std::string& id)
 
 void DebugTargets::setTable(int client, const std::vector<BreakpointRequest>& table)
 {
+    catchUp();
     std::lock_guard lock(mutex_);
     std::set<std::string> given;
     std::size_t fresh = 0;
@@ -571,6 +589,7 @@ void DebugTargets::setTable(int client, const std::vector<BreakpointRequest>& ta
 
 void DebugTargets::add(int client, const BreakpointRequest& request)
 {
+    catchUp();
     if (!request.problem.empty())
         fail(kBreakpoints, request.problemCode, "Breakpoint \"" + request.id + "\": " + request.problem);
     std::lock_guard lock(mutex_);
@@ -655,8 +674,9 @@ json::object DebugTargets::breakpointProperties(const std::string& id) const
     return found->second.request.properties;
 }
 
-json::object DebugTargets::breakpointStatus(const std::string& id) const
+json::object DebugTargets::breakpointStatus(const std::string& id)
 {
+    catchUp();
     std::lock_guard lock(mutex_);
     const auto found = breakpoints_.find(id);
     if (found == breakpoints_.end())

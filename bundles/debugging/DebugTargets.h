@@ -70,9 +70,9 @@ public:
     DebugTargets& operator=(const DebugTargets&) = delete;
 
     // RunControl
-    std::vector<std::string> targetIds() const;
+    std::vector<std::string> targetIds();
     /// Throws "invalid context" (16) for an id that is no target of ours.
-    boost::json::object contextOf(const std::string& id) const;
+    boost::json::object contextOf(const std::string& id);
     RunState state(const std::string& id);
     void suspend(const std::string& id);
     /// `mode` 0 runs (count 1), 1 and 2 run `count` instructions.
@@ -89,7 +89,7 @@ public:
     void remove(int client, const std::vector<std::string>& ids);
     std::vector<std::string> breakpointIds() const;
     boost::json::object breakpointProperties(const std::string& id) const;
-    boost::json::object breakpointStatus(const std::string& id) const;
+    boost::json::object breakpointStatus(const std::string& id);
     /// Removes the client's breakpoints: it has gone.
     void forgetClient(int client);
 
@@ -121,6 +121,9 @@ private:
     void start();
     void attach();
     void post(std::function<void()> work);
+    /// Waits until what the drivers told before this call has been handled: a command sees the
+    /// target that just came and the stop that just happened.
+    void catchUp();
     void runEvents();
 
     void onDevicesAdded(const std::vector<std::shared_ptr<IDeviceContext>>& devices);

@@ -359,8 +359,9 @@ StopPointKind GdbTarget::setStopPoint(StopPointKind kind, std::uint64_t address,
             taken = other;
         }
     }
-    // Refused both ways: the instruction itself is written over the code.
-    if (reply != "OK" && (kind == StopPointKind::SoftwareBreakpoint || kind == StopPointKind::HardwareBreakpoint))
+    // Refused both ways: the instruction itself is written over the code (or was).
+    if (reply != "OK" && (kind == StopPointKind::SoftwareBreakpoint || kind == StopPointKind::HardwareBreakpoint) &&
+        (on || writtenBreakpoints_.contains(address)))
         return writeBreakpoint(address, on);
     if (reply.empty())
         throw TargetError(what + " failed: the server has no such points");

@@ -147,8 +147,10 @@ void RspClient::setLostHandler(LostHandler handler)
 
 bool RspClient::running() const
 {
+    // Running until its stop has been announced: whoever asks after the stop reply came but
+    // before the stop handler has run would otherwise act on a stop nobody has heard of yet.
     std::lock_guard lock(mutex_);
-    return running_;
+    return running_ || announcingStop_;
 }
 
 bool RspClient::lost() const

@@ -97,6 +97,7 @@ public:
     void interrupt();
     /// Waits up to `timeout` for a running target to stop; true when it is stopped.
     bool waitForStop(std::chrono::milliseconds timeout);
+    /// True from the resume until the stop handler has run for the stop that ended the run.
     bool running() const;
     bool lost() const;
 
