@@ -6,6 +6,7 @@
 #include <stdexcept>
 #include <iosfwd>
 #include <map>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -18,6 +19,8 @@
 #include "platform/tcf/TcfClient.h"
 
 namespace hil::cli {
+
+class SymbolTable;
 
 /// Exit codes of hilcore-cli.
 namespace ExitCode {
@@ -46,6 +49,11 @@ struct CliContext {
     std::optional<std::int64_t> replyCode{};
     /// Verbs run so far: a verb that ran others (shell, run, tour) leaves the printing to them.
     int verbsRun = 0;
+    /// True while shell, run or tour runs lines over this connection: what a verb leaves with the
+    /// client (a breakpoint) lives on to the next line. False for a verb run alone.
+    bool session = false;
+    /// The symbols of the ELF file the last `--elf FILE` named: later lines name places with them.
+    std::shared_ptr<const SymbolTable> symbols{};
 };
 
 /// The error stream, with "error: " and the line's place already written; with --json, the
@@ -115,6 +123,9 @@ void addMemoryVerbs(VerbTable& table);
 void addStimuliVerbs(VerbTable& table);
 /// The verbs of the "Packs" service: devices, peripheral.
 void addPackVerbs(VerbTable& table);
+/// The verbs of "RunControl", "Breakpoints" and "StackTrace": halt, resume, step, reset, state,
+/// wait, break, watch-data, delete, breaks.
+void addRunControlVerbs(VerbTable& table);
 
 /// The one error boundary of the verbs: runs the verb `name` (or, for the one argument "--help",
 /// prints its help), and turns an unknown verb, a wrong command line, an error reply, a lost

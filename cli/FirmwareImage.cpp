@@ -8,6 +8,7 @@
 #include <map>
 #include <memory>
 #include <string_view>
+#include <tuple>
 
 #include <boost/algorithm/string/case_conv.hpp>
 
@@ -59,17 +60,25 @@ std::vector<ImageSegment> joined(std::vector<ImageSegment> segments, const std::
     return result;
 }
 
+using ElfHandle = std::unique_ptr<Elf, int (*)(Elf*)>;
+
+/// libelf's view of an ELF image in memory; `bytes` must outlive it.
+ElfHandle openElf(std::vector<std::uint8_t>& bytes, const std::string& name)
+{
+    if (elf_version(EV_CURRENT) == EV_NONE)
+        throw ImageError("libelf cannot be used: " + std::string(elf_errmsg(-1)));
+    ElfHandle elf(elf_memory(reinterpret_cast<char*>(bytes.data()), bytes.size()), elf_end);
+    if (!elf || elf_kind(elf.get()) != ELF_K_ELF)
+        throw ImageError(name + ": not an ELF file libelf can read");
+    return elf;
+}
+
 /// The loadable segments of an ELF image in memory, at their physical addresses, and the
 /// processor it is for.
 std::vector<ImageSegment> elfSegments(std::vector<std::uint8_t>& bytes, const std::string& name,
                                       std::optional<ElfMachine>& machine)
 {
-    if (elf_version(EV_CURRENT) == EV_NONE)
-        throw ImageError("libelf cannot be used: " + std::string(elf_errmsg(-1)));
-    const std::unique_ptr<Elf, int (*)(Elf*)> elf(elf_memory(reinterpret_cast<char*>(bytes.data()), bytes.size()),
-                                                  elf_end);
-    if (!elf || elf_kind(elf.get()) != ELF_K_ELF)
-        throw ImageError(name + ": not an ELF file libelf can read");
+    const auto elf = openElf(bytes, name);
     GElf_Ehdr fileHeader;
     if (!gelf_getehdr(elf.get(), &fileHeader))
         throw ImageError(name + ": its ELF header cannot be read: " + elf_errmsg(-1));
@@ -220,6 +229,100 @@ FirmwareImage parseFirmwareImage(std::vector<std::uint8_t> bytes, const std::str
     if (image.segments.empty())
         throw ImageError(name + " holds no bytes to load");
     return image;
+}
+
+SymbolTable SymbolTable::read(const std::filesystem::path& file)
+{
+    return parse(fileBytes(file), file.string());
+}
+
+SymbolTable SymbolTable::parse(std::vector<std::uint8_t> bytes, const std::string& name)
+{
+    if (bytes.size() < 4 || bytes[0] != 0x7F || bytes[1] != 'E' || bytes[2] != 'L' || bytes[3] != 'F')
+        throw ImageError(name + " is no ELF file: symbols come from the ELF file the firmware was built as");
+    const auto elf = openElf(bytes, name);
+    GElf_Ehdr fileHeader;
+    if (!gelf_getehdr(elf.get(), &fileHeader))
+        throw ImageError(name + ": its ELF header cannot be read: " + elf_errmsg(-1));
+    // The full table where there is one; a shared library's dynamic one otherwise.
+    Elf_Scn* table = nullptr;
+    GElf_Shdr tableHeader{};
+    for (Elf_Scn* section = elf_nextscn(elf.get(), nullptr); section; section = elf_nextscn(elf.get(), section)) {
+        GElf_Shdr header;
+        if (!gelf_getshdr(section, &header))
+            throw ImageError(name + ": a section header cannot be read: " + elf_errmsg(-1));
+        if (header.sh_type == SHT_SYMTAB || (header.sh_type == SHT_DYNSYM && !table)) {
+            table = section;
+            tableHeader = header;
+        }
+    }
+    if (!table)
+        throw ImageError(name + " has no symbol table (a stripped file?)");
+    SymbolTable symbols;
+    symbols.file_ = name;
+    const bool thumb = fileHeader.e_machine == EM_ARM;
+    for (Elf_Data* data = elf_getdata(table, nullptr); data; data = elf_getdata(table, data)) {
+        const std::size_t count = tableHeader.sh_entsize ? data->d_size / tableHeader.sh_entsize : 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            GElf_Sym entry;
+            if (!gelf_getsym(data, static_cast<int>(i), &entry))
+                continue;
+            const int type = GELF_ST_TYPE(entry.st_info);
+            if ((type != STT_FUNC && type != STT_OBJECT) || entry.st_shndx == SHN_UNDEF || entry.st_name == 0)
+                continue;
+            const char* text = elf_strptr(elf.get(), tableHeader.sh_link, entry.st_name);
+            if (!text || !*text)
+                continue;
+            // An ARM function's bit 0 says Thumb code; the code starts at the even address.
+            const std::uint64_t address = type == STT_FUNC && thumb ? entry.st_value & ~std::uint64_t{1} : entry.st_value;
+            symbols.symbols_.push_back({text, address, entry.st_size, type == STT_FUNC});
+        }
+    }
+    std::sort(symbols.symbols_.begin(), symbols.symbols_.end(), [](const ElfSymbol& a, const ElfSymbol& b) {
+        return std::tie(a.address, b.function, a.name) < std::tie(b.address, a.function, b.name);
+    });
+    return symbols;
+}
+
+const ElfSymbol* SymbolTable::find(const std::string& name) const
+{
+    const auto found = std::find_if(symbols_.begin(), symbols_.end(), [&](const ElfSymbol& s) { return s.name == name; });
+    return found == symbols_.end() ? nullptr : &*found;
+}
+
+const ElfSymbol* SymbolTable::holding(std::uint64_t address) const
+{
+    const ElfSymbol* best = nullptr;
+    for (const auto& symbol : symbols_) {
+        if (symbol.address > address)
+            break;
+        const bool holds = address == symbol.address || address - symbol.address < symbol.size;
+        // At one address functions come first; a function beats an object that also holds it.
+        if (holds && (!best || (symbol.function && !best->function) ||
+                      (symbol.function == best->function && symbol.address > best->address)))
+            best = &symbol;
+    }
+    return best;
+}
+
+std::string SymbolTable::placeOf(std::uint64_t address) const
+{
+    const ElfSymbol* symbol = holding(address);
+    if (!symbol)
+        return "";
+    if (address == symbol->address)
+        return symbol->name;
+    char offset[24];
+    std::snprintf(offset, sizeof offset, "+0x%llx", static_cast<unsigned long long>(address - symbol->address));
+    return symbol->name + offset;
+}
+
+std::vector<std::string> SymbolTable::names() const
+{
+    std::vector<std::string> names;
+    for (const auto& symbol : symbols_)
+        names.push_back(symbol.name);
+    return names;
 }
 
 } // namespace hil::cli

@@ -60,4 +60,40 @@ void checkMachine(const FirmwareImage& image, const std::string& file, const std
 FirmwareImage parseFirmwareImage(std::vector<std::uint8_t> bytes, const std::string& name,
                                  std::optional<std::uint64_t> binaryAddress);
 
+/// A named function or data object of an ELF file's symbol table.
+struct ElfSymbol {
+    std::string name;
+    std::uint64_t address = 0; ///< where it starts: an ARM Thumb function's without its bit 0
+    std::uint64_t size = 0;
+    bool function = false;
+};
+
+/// The functions and data objects of an ELF file, to find an address by name and to name an
+/// address: what `break SYMBOL` and the places of stops read.
+class SymbolTable {
+public:
+    /// Reads the symbol table of an ELF file. Throws `FileAccessError` for a file it cannot read,
+    /// `ImageError` for one that is no ELF file or has no symbol table (a stripped program).
+    static SymbolTable read(const std::filesystem::path& file);
+    /// The same for the bytes of a file; `name` is what errors call it.
+    static SymbolTable parse(std::vector<std::uint8_t> bytes, const std::string& name);
+
+    /// The symbol called `name` (exactly); null when there is none.
+    const ElfSymbol* find(const std::string& name) const;
+    /// The symbol whose bytes hold `address`, a function before an object; null when none does.
+    const ElfSymbol* holding(std::uint64_t address) const;
+    /// "on_tick" for the first byte of a symbol, "on_tick+0x6" inside it; empty outside every one.
+    std::string placeOf(std::uint64_t address) const;
+    /// The names, for the closest to a name that is not there.
+    std::vector<std::string> names() const;
+    /// Every symbol, by address (at one address functions first, then by name).
+    const std::vector<ElfSymbol>& symbols() const { return symbols_; }
+    /// The file, as it was named.
+    const std::string& file() const { return file_; }
+
+private:
+    std::vector<ElfSymbol> symbols_;
+    std::string file_;
+};
+
 } // namespace hil::cli

@@ -87,6 +87,9 @@ using LineReader = std::function<bool(std::string& line)>;
 int runLines(CliContext& context, const LineReader& nextLine, ShellMode mode, const std::string& source)
 {
     const bool goesOn = mode == ShellMode::Interactive || mode == ShellMode::ScriptKeepingGoing;
+    // What a line leaves with the client lives on to the next: the tour runs two scripts in one.
+    const bool wasSession = context.session;
+    context.session = true;
     int lastFailure = ExitCode::Ok;
     std::string line;
     int lineNumber = 0;
@@ -126,6 +129,7 @@ int runLines(CliContext& context, const LineReader& nextLine, ShellMode mode, co
             break;
     }
     context.location.clear();
+    context.session = wasSession;
     return lastFailure;
 }
 

@@ -9,9 +9,12 @@
 #include <optional>
 #include <thread>
 
+#include <unistd.h>
+
 #include <boost/json.hpp>
 
 #include "cli/CliCommands.h"
+#include "cli/RunControlWords.h"
 #include "cli/StopRequests.h"
 #include "platform/common/TextForPeople.h"
 #include "platform/common/UsageColumns.h"
@@ -64,6 +67,42 @@ const std::map<std::string, EventPrinter>& eventPrinters()
                                                                                  : std::string();
              };
              out << "[" << text(1) << "] " << text(2) << "  (" << text(0) << ")";
+         }},
+        // A stop as `wait` says it: its reason, the breakpoints hit, the PC in hex.
+        {"RunControl contextSuspended",
+         [](std::ostream& out, const boost::json::array& arguments) {
+             const auto at = [&](std::size_t index) { return index < arguments.size() ? arguments[index] : boost::json::value(); };
+             RunState state;
+             state.suspended = true;
+             if (at(1).is_uint64() || (at(1).is_int64() && at(1).get_int64() >= 0))
+                 state.pc = at(1).to_number<std::uint64_t>();
+             state.reason = at(2).is_string() ? std::string(at(2).get_string()) : "";
+             if (at(3).is_object())
+                 state.data = at(3).get_object();
+             out << textOf(at(0)) << " " << describeStop(state, nullptr);
+         }},
+        // A breakpoint's status as `breaks` shows it: where it is planted, its type and hits.
+        {"Breakpoints status",
+         [](std::ostream& out, const boost::json::array& arguments) {
+             out << (arguments.empty() ? "" : textOf(arguments[0]));
+             const auto* status = arguments.size() > 1 && arguments[1].is_object() ? &arguments[1].get_object() : nullptr;
+             const auto* error = status ? status->if_contains("Error") : nullptr;
+             const auto* instances = status ? status->if_contains("Instances") : nullptr;
+             if (error && error->is_string() && !error->get_string().empty())
+                 out << " not planted: " << error->get_string().c_str();
+             else if (!instances || !instances->is_array() || instances->get_array().empty())
+                 out << " planted nowhere";
+             else
+                 for (const auto& instance : instances->get_array()) {
+                     const auto field = [&](const char* key) {
+                         const auto* value = instance.is_object() ? instance.get_object().if_contains(key) : nullptr;
+                         return value ? *value : boost::json::value();
+                     };
+                     out << " " << textOf(field("LocationContext")) << " " << hexText(numberOf(field("Address")), 8) << " "
+                         << textOf(field("BreakpointType")) << " " << numberOf(field("HitCount")) << " hit(s)";
+                     if (field("Error").is_string())
+                         out << " not planted: " << textOf(field("Error"));
+                 }
          }},
         // The event's bytes travel as Base64: shown in hex, as `mem read` shows bytes.
         {"Device targetEvent",
@@ -160,8 +199,16 @@ int watchVerb(CliContext& context, const std::vector<std::string>& arguments)
         printEvent(context.out, context.json, clockTime(std::chrono::system_clock::now()), service, name,
                    eventArguments);
     });
-    // Runs until Ctrl-C, SIGTERM, or the back-end going away.
+    // Runs until Ctrl-C, SIGTERM, or the back-end going away. A person at a terminal sees that it
+    // listens, and how to end it.
     const StoppableSteps stoppable;
+    if (!context.json && isatty(STDERR_FILENO)) {
+        std::string services;
+        for (const auto& service : wanted)
+            services += (services.empty() ? "" : ", ") + service;
+        context.err << "watching the events of " << (services.empty() ? "every service" : services)
+                    << (until ? "" : " (Ctrl-C ends it)") << std::endl;
+    }
     while (!stopRequested()) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         if (until && std::chrono::steady_clock::now() >= *until)
@@ -210,6 +257,7 @@ const VerbTable& verbTable()
         addMemoryVerbs(verbs);
         addStimuliVerbs(verbs);
         addPackVerbs(verbs);
+        addRunControlVerbs(verbs);
         return verbs;
     }();
     return table;
@@ -233,13 +281,12 @@ const Verb& verbNamed(const std::string& name)
         return verb->second;
     // Words users of other debuggers type, with what does it here.
     static const std::map<std::string, std::string> kOtherWords{
-        {"halt", "tool ID special halt"},
-        {"stop", "tool ID special halt"},
-        {"resume", "tool ID special resume"},
-        {"continue", "tool ID special resume"},
-        {"step", "tool ID special step"},
-        {"reset", "tool ID special reset"},
-        {"break", "tool ID special breakpoint '{\"Address\":ADDRESS}'"},
+        {"stop", "halt [TARGET]"},
+        {"continue", "resume [TARGET]"},
+        {"cont", "resume [TARGET]"},
+        {"stepi", "step [TARGET] [N]"},
+        {"watchpoint", "watch-data [TARGET] ADDRESS SIZE [r|w|a]"},
+        {"backtrace", "state [TARGET]"},
         {"read", "mem read ID ADDRESS COUNT"},
         {"write", "mem write ID ADDRESS HEX"},
         {"flash", "load FILE"},
@@ -247,7 +294,8 @@ const Verb& verbNamed(const std::string& name)
         {"connect", "tool ID connect"},
     };
     if (const auto other = kOtherWords.find(name); other != kOtherWords.end())
-        throw UsageError(name + " is not a verb; use " + other->second + " (help tool lists the special operations)");
+        throw UsageError(name + " is not a verb; use " + other->second + " (help " +
+                         other->second.substr(0, other->second.find(' ')) + " says more)");
     std::vector<std::string> verbs;
     for (const auto& [candidate, entry] : verbTable())
         verbs.push_back(candidate);

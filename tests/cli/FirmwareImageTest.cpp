@@ -2,7 +2,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+
 #include "cli/FirmwareImage.h"
+#include "tests/cli/ElfWriter.h"
 #include "tests/fakes/IntelHex.h"
 #include "tests/fakes/TempDirectory.h"
 
@@ -83,6 +85,96 @@ INSTANTIATE_TEST_SUITE_P(
                     BrokenImage{"Empty", kEnd, "holds no bytes"},
                     BrokenImage{"ElfThatIsCut", std::string("\x7F" "ELF\x01\x01\x01", 7), "not an ELF file"}),
     [](const auto& info) { return info.param.name; });
+
+// A firmware's symbols as an ARM compiler writes them: a Thumb function's value has bit 0 set.
+const std::vector<testing_elf::Symbol> kFirmwareSymbols{
+    {"vectors", 0x0, 0x40, STT_OBJECT},
+    {"on_tick", 0x401, 0x20, STT_FUNC},
+    {"reset_handler", 0x4A1, 0x40, STT_FUNC},
+    {"$t", 0x400, 0, STT_NOTYPE},               // a mapping symbol, no function
+    {"memcpy", 0, 0, STT_FUNC, SHN_UNDEF},     // referred to, not defined here
+    {"pair_data", 0x600, 8, STT_OBJECT},       // a function and an object at one place
+    {"pair_code", 0x601, 8, STT_FUNC},
+    {"tick_count", 0x20000000, 4, STT_OBJECT},
+    {"odd_byte", 0x20000005, 1, STT_OBJECT},   // data keeps its bit 0
+    {"marker", 0x20001000, 0, STT_OBJECT},     // no size: only its own address
+};
+
+class SymbolTableTest : public testing::Test {
+protected:
+    const SymbolTable symbols = SymbolTable::parse(testing_elf::elfWithSymbols(EM_ARM, kFirmwareSymbols), "fw.elf");
+};
+
+TEST_F(SymbolTableTest, FindsFunctionsAtTheirEvenAddressAndDataWhereItIs)
+{
+    const std::vector<std::pair<std::string, std::optional<std::uint64_t>>> cases{
+        {"on_tick", 0x400},    {"reset_handler", 0x4A0}, {"tick_count", 0x20000000}, {"odd_byte", 0x20000005},
+        {"pair_code", 0x600},  {"vectors", 0},           {"$t", std::nullopt},        {"memcpy", std::nullopt},
+        {"ON_TICK", std::nullopt}, {"on_tic", std::nullopt}, {"", std::nullopt},
+    };
+    for (const auto& [name, address] : cases) {
+        const ElfSymbol* found = symbols.find(name);
+        EXPECT_EQ(found ? std::optional(found->address) : std::nullopt, address) << name;
+    }
+    EXPECT_TRUE(symbols.find("on_tick")->function);
+    EXPECT_FALSE(symbols.find("tick_count")->function);
+    EXPECT_EQ(symbols.file(), "fw.elf");
+    EXPECT_THAT(symbols.names(), testing::UnorderedElementsAre("vectors", "on_tick", "reset_handler", "pair_data",
+                                                               "pair_code", "tick_count", "odd_byte", "marker"));
+}
+
+TEST_F(SymbolTableTest, NamesAnAddressByTheSymbolThatHoldsItAFunctionFirst)
+{
+    const std::vector<std::pair<std::uint64_t, std::string>> cases{
+        {0x400, "on_tick"},          {0x41E, "on_tick+0x1e"},       {0x420, ""},
+        {0x4A0, "reset_handler"},    {0x4DF, "reset_handler+0x3f"}, {0x3F, "vectors+0x3f"},
+        {0x600, "pair_code"},        {0x607, "pair_code+0x7"},      {0x608, ""},
+        {0x20000003, "tick_count+0x3"}, {0x20000005, "odd_byte"},   {0x20000006, ""},
+        {0x20001000, "marker"},      {0x20001001, ""},              {0xFFFFFFFF, ""},
+    };
+    for (const auto& [address, place] : cases)
+        EXPECT_EQ(symbols.placeOf(address), place) << std::hex << address;
+}
+
+TEST(SymbolTable, KeepsBitZeroOfFunctionsOfOtherMachines)
+{
+    const auto symbols = SymbolTable::parse(testing_elf::elfWithSymbols(EM_RISCV, {{"start", 0x401, 4, STT_FUNC}}), "rv.elf");
+    EXPECT_EQ(symbols.find("start")->address, 0x401u);
+    EXPECT_EQ(symbols.placeOf(0x400), "");
+}
+
+TEST(SymbolTable, RefusesWhatHasNoSymbolsNamingTheFile)
+{
+    const std::vector<std::pair<std::vector<std::uint8_t>, std::string>> cases{
+        {testing_elf::elfWithSymbols(EM_ARM, {{"main", 0x401, 2, STT_FUNC}}, false), "x.elf has no symbol table"},
+        {{':', '0', '0'}, "x.elf is no ELF file"},
+        {{0x7F, 'E', 'L', 'F', 1}, "x.elf: not an ELF file libelf can read"},
+    };
+    for (const auto& [bytes, why] : cases) {
+        try {
+            SymbolTable::parse(bytes, "x.elf");
+            ADD_FAILURE() << why;
+        } catch (const ImageError& error) {
+            EXPECT_THAT(error.what(), HasSubstr(why));
+        }
+    }
+    EXPECT_THROW(SymbolTable::read("/nonexistent/fw.elf"), FileAccessError);
+}
+
+TEST(SymbolTable, ReadsTheTestFirmware)
+{
+    const std::filesystem::path firmware = HIL_FIRMWARE_ELF;
+    if (firmware.empty())
+        GTEST_SKIP() << "needs arm-none-eabi-gcc, which builds the test firmware";
+    const auto symbols = SymbolTable::read(firmware);
+    ASSERT_NE(symbols.find("on_tick"), nullptr);
+    EXPECT_EQ(symbols.find("on_tick")->address, 0x400u);
+    EXPECT_EQ(symbols.placeOf(0x400), "on_tick");
+    EXPECT_EQ(symbols.placeOf(0x402), "on_tick+0x2");
+    EXPECT_EQ(symbols.placeOf(0x20000000), "tick_count");
+    ASSERT_NE(symbols.find("reset_handler"), nullptr);
+    EXPECT_EQ(symbols.find("reset_handler")->address % 2, 0u);
+}
 
 } // namespace
 } // namespace hil::cli

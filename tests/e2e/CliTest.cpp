@@ -131,7 +131,7 @@ TEST(CliWithoutBackend, VersionHelpAndTheEnvironmentsBackEnd)
             {cli(nowhere + "mem --help"), 0, runCli(nowhere + "help mem").output},
             {cli(nowhere + "help"), 0, HasSubstr("a five-minute tour")},
             {cli("help frobnicate"), 2},
-            {cli(nowhere + "halt"), 2, "error: halt is not a verb; use tool ID special halt (help tool lists the special operations)\n"},
+            {cli(nowhere + "stop"), 2, "error: stop is not a verb; use halt [TARGET] (help halt says more)\n"},
             {cli(nowhere + "help tool"), 0, HasSubstr("\n  gdbremote  watchpoint      {\"Address\":A,\"Size\":N}")},
             {"HILCORE_CONNECT=127.0.0.1:1 " + cli("services"), 3, HasSubstr("cannot connect to 127.0.0.1:1")},
             {"HILCORE_CONNECT=nowhere " + cli("services"), 2},
