@@ -93,8 +93,8 @@ struct Debugger {
         return frames;
     }
 
-    std::unique_ptr<tcf::TcfClient> client;
     EventLog events;
+    std::unique_ptr<tcf::TcfClient> client;
     std::size_t seen = 0;
 };
 
