@@ -156,12 +156,17 @@ TEST_F(DebugTargetsTest, AStopNamesTheBreakpointsThatStoppedItAndLetsIgnoredHits
     EXPECT_TRUE(targets->state("tool.dev").suspended == false);
 }
 
-TEST_F(DebugTargetsTest, ABadBreakpointOfATableIsKeptWithItsReasonAndARefusedKindIsTakenAsTheOther)
+TEST_F(DebugTargetsTest, BadOrRefusedBreakpointsOfATableAreKeptWithTheirReasonsAndARefusedKindIsTakenAsTheOther)
 {
     device->refuse(kSoftware);
+    device->refuseAddress(0x10000000);
     targets->setTable(1, {request(R"({"ID":"sym","Enabled":true,"Location":"main"})"),
-                          request(R"({"ID":"ok","Enabled":true,"Location":"0x400"})")});
+                          request(R"({"ID":"ok","Enabled":true,"Location":"0x400"})"),
+                          request(R"({"ID":"far","Enabled":true,"Location":"0x10000000"})")});
     EXPECT_THAT(json::serialize(targets->breakpointStatus("sym")), HasSubstr("is not an address"));
+    // An address the target refuses: the breakpoint stays, its instance tells the target's words.
+    EXPECT_EQ(targets->breakpointStatus("far").at("Instances").at(0).at("Error"),
+              "Setting a stop point at 268435456 failed: error 0x0e");
     EXPECT_EQ(targets->breakpointStatus("ok").at("Instances").at(0).at("BreakpointType"), "Hardware");
     try {
         targets->add(1, request(R"({"ID":"sym2","Enabled":true,"Location":"main"})"));

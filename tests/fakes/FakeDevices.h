@@ -9,6 +9,7 @@
 
 #include "bundles/common/DeviceSignals.h"
 #include "core/interfaces/IRunControl.h"
+#include "platform/common/Errors.h"
 #include "tests/fakes/FakeContext.h"
 
 namespace hil::fakes {
@@ -36,6 +37,8 @@ public:
 
     /// A breakpoint of `kind` is taken as the other kind, as a server that refuses it does.
     void refuse(StopPointKind kind) { refused_ = kind; }
+    /// No stop point can be planted at `address`: the target says so.
+    void refuseAddress(std::uint64_t address) { refusedAddress_ = address; }
     /// The target stops as told.
     void stop(const TargetStop& stop)
     {
@@ -87,6 +90,8 @@ public:
     {
         std::lock_guard lock(mutex_);
         calls_.emplace_back(kind, address, on);
+        if (refusedAddress_ == address)
+            throw TargetError("Setting a stop point at " + std::to_string(address) + " failed: error 0x0e");
         if (refused_ == kind)
             return kind == StopPointKind::SoftwareBreakpoint ? StopPointKind::HardwareBreakpoint : StopPointKind::SoftwareBreakpoint;
         return kind;
@@ -100,6 +105,7 @@ private:
     int resumes_ = 0;
     std::optional<TargetStop> lastStop_;
     std::optional<StopPointKind> refused_;
+    std::optional<std::uint64_t> refusedAddress_;
     std::vector<StopPointCall> calls_;
     StoppedSignal stopped_;
     ResumedSignal resumed_;
