@@ -26,6 +26,7 @@
 
 #include <boost/json.hpp>
 
+#include "bench/GdbMultiarch.h"
 #include "bench/Median.h"
 #include "bench/SyncTcfClient.h"
 #include "bundles/gdbremote/QemuProcess.h"
@@ -37,6 +38,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using hil::bench::median;
+using hil::bench::timeGdb;
 const std::string kDevice = R"("gdbremote-1.MPS2-AN385")";
 
 double microseconds(Clock::duration duration) { return std::chrono::duration<double, std::micro>(duration).count(); }
@@ -102,26 +104,6 @@ private:
     bool noAck_ = false;
     std::string pending_;
 };
-
-/// Seconds gdb-multiarch takes for `command` against the stub on `port`, between two time stamps.
-double timeGdb(std::uint16_t port, const std::string& command)
-{
-    const std::string script = "gdb-multiarch -batch -nx -ex 'target remote 127.0.0.1:" + std::to_string(port) +
-                               "' -ex 'shell date +%s.%N' -ex '" + command +
-                               "' -ex 'shell date +%s.%N' -ex 'disconnect' 2>/dev/null | grep -E '^[0-9]+\\.[0-9]+$'";
-    FILE* output = ::popen(script.c_str(), "r");
-    double stamps[2] = {0, 0};
-    int found = 0;
-    char line[128];
-    while (output && std::fgets(line, sizeof line, output))
-        if (found < 2)
-            stamps[found++] = std::strtod(line, nullptr);
-    if (output)
-        ::pclose(output);
-    if (found != 2)
-        throw std::runtime_error("gdb-multiarch did not run: " + command);
-    return stamps[1] - stamps[0];
-}
 
 /// Waits for the back-end's next contextSuspended; the reply of the command that caused it may
 /// come before or after it.

@@ -43,6 +43,20 @@ bool isInterruption(const rsp::StopReply& stop)
     return stop.signal == 2 || stop.signal == 0;
 }
 
+/// Runs `work` with `flag` set to `value` for the stop it causes, which takes the flag down; when
+/// `work` fails no stop comes, and the flag goes down here.
+template <class Work>
+void flaggedFor(std::atomic<bool>& flag, bool value, const Work& work)
+{
+    flag = value;
+    try {
+        work();
+    } catch (...) {
+        flag = false;
+        throw;
+    }
+}
+
 } // namespace
 
 std::shared_ptr<GdbDevice> GdbDevice::create(std::string toolId, std::string deviceName, std::shared_ptr<DIDevice> description,
@@ -253,13 +267,7 @@ std::optional<TargetStop> GdbDevice::lastStop() const
 void GdbDevice::halt()
 {
     std::lock_guard lock(link_->mutex);
-    halting_ = isRunning();
-    try {
-        link_->target.halt();
-    } catch (...) {
-        halting_ = false;
-        throw;
-    }
+    flaggedFor(halting_, isRunning(), [&] { link_->target.halt(); });
 }
 
 void GdbDevice::resume()
@@ -268,13 +276,7 @@ void GdbDevice::resume()
     if (isRunning())
         return;
     // Off a breakpoint written into memory first, by a step nobody hears of.
-    steppingOff_ = true;
-    try {
-        link_->target.stepOffWrittenBreakpoint();
-    } catch (...) {
-        steppingOff_ = false;
-        throw;
-    }
+    flaggedFor(steppingOff_, true, [&] { link_->target.stepOffWrittenBreakpoint(); });
     steppingOff_ = false;
     // Told before the target can stop again, so that nobody hears of a stop before its resume.
     resumed_();
@@ -284,21 +286,14 @@ void GdbDevice::resume()
 void GdbDevice::step()
 {
     std::lock_guard lock(link_->mutex);
-    stepping_ = true;
-    try {
-        link_->target.step();
-    } catch (...) {
-        stepping_ = false;
-        throw;
-    }
+    flaggedFor(stepping_, true, [&] { link_->target.step(); });
 }
 
 void GdbDevice::reset(bool halted)
 {
     {
         std::lock_guard lock(link_->mutex);
-        halting_ = isRunning();
-        link_->target.halt();
+        flaggedFor(halting_, isRunning(), [&] { link_->target.halt(); });
         if (const auto refusal = rsp::monitorRefusal(link_->target.monitor(resetCommand_)))
             throw TargetError("The GDB server did not take the reset command \"" + resetCommand_ + "\": " + *refusal +
                               " (set the tool's \"ResetCommand\" to the reset its monitor knows)");
@@ -315,13 +310,7 @@ StopPointKind GdbDevice::setStopPoint(StopPointKind kind, std::uint64_t address,
         return link_->target.setStopPoint(kind, address, size, on);
     // A server takes no packet while its target runs: the target is halted for the change, unseen
     // by anyone, and let go on, unless it stopped on its own meanwhile (that stop is told as any).
-    changingStopPoints_ = true;
-    try {
-        link_->target.halt();
-    } catch (...) {
-        changingStopPoints_ = false;
-        throw;
-    }
+    flaggedFor(changingStopPoints_, true, [&] { link_->target.halt(); });
     const bool haltedForChange = haltedForChange_.exchange(false);
     struct LetGo {
         GdbTarget& target;

@@ -6,15 +6,11 @@
 
 #include <boost/json.hpp>
 
-#include <poll.h>
-#include <pty.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include "bundles/gdbremote/QemuProcess.h"
 #include "platform/common/Base64.h"
 #include "platform/tcf/TcfServer.h"
 #include "tests/e2e/BackendProcess.h"
+#include "tests/e2e/Terminal.h"
 #include "tests/fakes/IntelHex.h"
 #include "tests/fakes/TempDirectory.h"
 
@@ -162,28 +158,10 @@ protected:
 /// Runs `command` on a pseudo-terminal and types Ctrl-C once its output shows `cue`.
 CliRun interruptedAt(const std::string& command, const std::string& cue)
 {
-    int terminal = -1;
-    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
-    if (pid == 0) {
-        ::execl("/bin/sh", "sh", "-c", ("exec " + command).c_str(), nullptr);
-        ::_exit(127);
-    }
-    CliRun run;
-    bool typed = false;
-    char buffer[4096];
-    for (pollfd ready{terminal, POLLIN, 0}; ::poll(&ready, 1, 30000) > 0;) {
-        const auto got = ::read(terminal, buffer, sizeof buffer);
-        if (got <= 0)
-            break; // the program is gone
-        run.output.append(buffer, static_cast<std::size_t>(got));
-        if (!typed && run.output.find(cue) != std::string::npos)
-            typed = ::write(terminal, "\x03", 1) == 1;
-    }
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    ::close(terminal);
-    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    Terminal terminal(command);
+    if (terminal.waitFor(cue))
+        terminal.typeCtrlC();
+    return terminal.finish();
 }
 
 TEST_F(CliToolTest, CtrlCStopsATransferAtItsNextStepAndSaysHowFarItGot)
