@@ -2,7 +2,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-
 #include "cli/FirmwareImage.h"
 #include "tests/cli/ElfWriter.h"
 #include "tests/fakes/IntelHex.h"
@@ -159,21 +158,6 @@ TEST(SymbolTable, RefusesWhatHasNoSymbolsNamingTheFile)
         }
     }
     EXPECT_THROW(SymbolTable::read("/nonexistent/fw.elf"), FileAccessError);
-}
-
-TEST(SymbolTable, ReadsTheTestFirmware)
-{
-    const std::filesystem::path firmware = HIL_FIRMWARE_ELF;
-    if (firmware.empty())
-        GTEST_SKIP() << "needs arm-none-eabi-gcc, which builds the test firmware";
-    const auto symbols = SymbolTable::read(firmware);
-    ASSERT_NE(symbols.find("on_tick"), nullptr);
-    EXPECT_EQ(symbols.find("on_tick")->address, 0x400u);
-    EXPECT_EQ(symbols.placeOf(0x400), "on_tick");
-    EXPECT_EQ(symbols.placeOf(0x402), "on_tick+0x2");
-    EXPECT_EQ(symbols.placeOf(0x20000000), "tick_count");
-    ASSERT_NE(symbols.find("reset_handler"), nullptr);
-    EXPECT_EQ(symbols.find("reset_handler")->address % 2, 0u);
 }
 
 } // namespace
