@@ -1,4 +1,6 @@
 // SPDX-License-Identifier: Apache-2.0
+#include <map>
+
 #include <boost/json.hpp>
 
 #include "bundles/debugging/DebugServices.h"
@@ -172,6 +174,16 @@ StackTraceServer::StackTraceServer(IOrixDebugger& debugger, std::shared_ptr<ISer
         // The frames come first in this reply: a failure replies null before its error.
         results.push_back("null");
         json::array frames;
+        // A target's stack and context are read once, however many of its frames are asked for.
+        std::map<std::string, std::pair<std::vector<StackFrame>, json::object>> read;
+        const auto targetOf = [&](const std::string& target) -> const auto& {
+            auto found = read.find(target);
+            if (found == read.end())
+                found = read.emplace(target, std::pair(service()->targets().stack(target),
+                                                       service()->targets().contextOf(target)))
+                            .first;
+            return found->second;
+        };
         for (const auto& id : idList(a.array(0))) {
             const auto mark = id.rfind(kFrameMark);
             if (mark == std::string::npos) {
@@ -179,7 +191,7 @@ StackTraceServer::StackTraceServer(IOrixDebugger& debugger, std::shared_ptr<ISer
                 continue;
             }
             const std::string target = id.substr(0, mark);
-            const auto stack = service()->targets().stack(target);
+            const auto& [stack, context] = targetOf(target);
             const std::string indexText = id.substr(mark + kFrameMark.size());
             const std::size_t index = indexText.size() == 1 && std::isdigit(static_cast<unsigned char>(indexText[0]))
                                           ? static_cast<std::size_t>(indexText[0] - '0')
@@ -194,7 +206,7 @@ StackTraceServer::StackTraceServer(IOrixDebugger& debugger, std::shared_ptr<ISer
                                {"Index", index},
                                {"Level", stack.size() - 1 - index},
                                {"IP", stack[index].ip}};
-            if (const auto context = service()->targets().contextOf(target); context.contains("ProcessID"))
+            if (context.contains("ProcessID"))
                 frame["ProcessID"] = context.at("ProcessID");
             if (stack[index].returnAddress)
                 frame["RP"] = *stack[index].returnAddress;

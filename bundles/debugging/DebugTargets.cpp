@@ -272,8 +272,9 @@ void DebugTargets::onDevicesAdded(const std::vector<std::shared_ptr<IDeviceConte
         if (const auto parent = debugger_.getParentLookup().findParent(id))
             if (const auto memories = parent->listMemoryContexts(); !memories.empty())
                 target->memoryId = memories.front()->getId();
+        const auto properties = device->getProperties();
         target->context = {{"ID", id},
-                           {"Name", device->getProperties().contains("Name") ? device->getProperties().at("Name") : json::value(id)},
+                           {"Name", properties.contains("Name") ? properties.at("Name") : json::value(id)},
                            {"IsContainer", false},
                            {"HasState", true},
                            {"CanSuspend", true},

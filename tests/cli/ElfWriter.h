@@ -50,14 +50,17 @@ inline std::vector<std::uint8_t> elfWithSymbols(std::uint16_t machine, const std
     while (file.size() % 4)
         file.push_back(0);
 
+    const auto stringTable = [](Elf32_Word name, Elf32_Off offset, std::size_t size) {
+        Elf32_Shdr table{};
+        table.sh_name = name;
+        table.sh_type = SHT_STRTAB;
+        table.sh_offset = offset;
+        table.sh_size = static_cast<Elf32_Word>(size);
+        table.sh_addralign = 1;
+        return table;
+    };
     std::vector<Elf32_Shdr> sections(1);
-    Elf32_Shdr strtab{};
-    strtab.sh_name = 1;
-    strtab.sh_type = SHT_STRTAB;
-    strtab.sh_offset = namesAt;
-    strtab.sh_size = static_cast<Elf32_Word>(names.size());
-    strtab.sh_addralign = 1;
-    sections.push_back(strtab);
+    sections.push_back(stringTable(1, namesAt, names.size()));
     if (withTable) {
         Elf32_Shdr symtab{};
         symtab.sh_name = 9;
@@ -70,13 +73,7 @@ inline std::vector<std::uint8_t> elfWithSymbols(std::uint16_t machine, const std
         symtab.sh_addralign = 4;
         sections.push_back(symtab);
     }
-    Elf32_Shdr shstrtab{};
-    shstrtab.sh_name = 17;
-    shstrtab.sh_type = SHT_STRTAB;
-    shstrtab.sh_offset = sectionNamesAt;
-    shstrtab.sh_size = static_cast<Elf32_Word>(sectionNames.size());
-    shstrtab.sh_addralign = 1;
-    sections.push_back(shstrtab);
+    sections.push_back(stringTable(17, sectionNamesAt, sectionNames.size()));
     const Elf32_Off sectionsAt = append(sections.data(), sections.size() * sizeof(Elf32_Shdr));
 
     Elf32_Ehdr header{};
