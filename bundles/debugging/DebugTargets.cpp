@@ -438,6 +438,15 @@ json::object DebugTargets::contextOf(const std::string& id)
 RunState DebugTargets::state(const std::string& id)
 {
     catchUp();
+    {
+        std::lock_guard lock(mutex_);
+        auto& target = targetOrThrow(id);
+        if (target.stepping || target.control->isRunning())
+            return {};
+    }
+    // Stopped: the stop that ended its run was queued before it counted as stopped, and may have
+    // come after the first catch-up; it is handled before its state is told.
+    catchUp();
     std::lock_guard lock(mutex_);
     auto& target = targetOrThrow(id);
     if (target.stepping || target.control->isRunning())
