@@ -30,7 +30,7 @@
 #include "bench/Median.h"
 #include "bench/SyncTcfClient.h"
 #include "bundles/gdbremote/QemuProcess.h"
-#include "bundles/gdbremote/RspCodec.h"
+#include "platform/rsp/RspCodec.h"
 #include "tests/e2e/BackendProcess.h"
 #include "tests/fakes/TempDirectory.h"
 
@@ -72,7 +72,7 @@ public:
     void send(const std::string& packet)
     {
         char checksum[4];
-        std::snprintf(checksum, sizeof checksum, "%02x", hil::gdbremote::rsp::checksum(packet));
+        std::snprintf(checksum, sizeof checksum, "%02x", hil::rsp::checksum(packet));
         const std::string frame = "$" + packet + "#" + checksum;
         ::send(socket_, frame.data(), frame.size(), 0);
     }

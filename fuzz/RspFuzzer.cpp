@@ -7,7 +7,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "bundles/gdbremote/RspCodec.h"
+#include "platform/rsp/RspCodec.h"
 #include "bundles/gdbremote/TargetDescription.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size)
@@ -15,6 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0)
         return 0;
     const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
+    using namespace hil;
     using namespace hil::gdbremote;
     try {
         switch (data[0] % 3) {

@@ -38,7 +38,7 @@ struct AwaitingReply {
 } // namespace
 
 RspClient::RspClient(const std::string& host, std::uint16_t port, Options options)
-    : options_(options), endpoint_(host + ":" + std::to_string(port))
+    : options_(options), endpoint_(host + ":" + std::to_string(port)), reader_(options.maxPacketBytes)
 {
     connectSocket(host, port);
     try {
@@ -381,7 +381,7 @@ bool RspClient::readSome(Clock::time_point deadline)
         return true;
     }
     try {
-        consume(buffer, static_cast<std::size_t>(received));
+        consume(std::string_view(buffer, static_cast<std::size_t>(received)));
     } catch (const std::exception& error) {
         markLost(error.what());
     }
@@ -401,51 +401,27 @@ void RspClient::watch()
     }
 }
 
-void RspClient::consume(const char* bytes, std::size_t length)
+void RspClient::consume(std::string_view bytes)
 {
-    for (std::size_t i = 0; i < length; ++i) {
-        const char c = bytes[i];
-        switch (parseState_) {
-        case ParseState::Idle:
-            if (c == '$' || c == '%') {
-                notification_ = c == '%';
-                payload_.clear();
-                parseState_ = ParseState::Payload;
-            } else if (c == '+' || c == '-') {
-                std::lock_guard lock(mutex_);
-                ++(c == '+' ? acks_ : naks_); // the thread that waits for them reads them
-            } // anything else between packets is noise
-            break;
-        case ParseState::Payload: {
-            // The payload up to '#' in one piece.
-            const auto* end = static_cast<const char*>(std::memchr(bytes + i, '#', length - i));
-            const std::size_t run = end ? static_cast<std::size_t>(end - (bytes + i)) : length - i;
-            if (payload_.size() + run > options_.maxPacketBytes)
-                throw std::runtime_error("a packet longer than " + std::to_string(options_.maxPacketBytes) + " bytes");
-            payload_.append(bytes + i, run);
-            i += run;
-            if (end)
-                parseState_ = ParseState::Checksum1;
-            else
-                i = length - 1; // the rest of the buffer was payload
+    using Kind = rsp::PacketReader::Kind;
+    for (auto& item : reader_.feed(bytes)) {
+        switch (item.kind) {
+        case Kind::Ack:
+        case Kind::Nak: {
+            std::lock_guard lock(mutex_);
+            ++(item.kind == Kind::Ack ? acks_ : naks_); // the thread that waits for them reads them
             break;
         }
-        case ParseState::Checksum1:
-            checksumHigh_ = c;
-            parseState_ = ParseState::Checksum2;
-            break;
-        case ParseState::Checksum2: {
-            parseState_ = ParseState::Idle;
-            const auto sum = rsp::parseHexNumber(std::string{checksumHigh_, c});
-            const bool good = sum && *sum == rsp::checksum(payload_);
-            if (notification_)
-                break; // notifications are neither acknowledged nor used
+        case Kind::Packet:
+        case Kind::BadChecksum:
             if (ackMode_)
-                sendRaw(good ? "+" : "-");
-            if (good)
-                dispatch(rsp::decodePayload(payload_));
+                sendRaw(item.kind == Kind::Packet ? "+" : "-");
+            if (item.kind == Kind::Packet)
+                dispatch(std::move(item.payload));
             break;
-        }
+        case Kind::Notification: // neither acknowledged nor used
+        case Kind::Interrupt:    // a server's stray byte
+            break;
         }
     }
 }

@@ -13,7 +13,8 @@
 #include <string>
 #include <thread>
 
-#include "bundles/gdbremote/RspCodec.h"
+#include "platform/rsp/PacketReader.h"
+#include "platform/rsp/RspCodec.h"
 #include "platform/common/Errors.h"
 
 namespace hil::gdbremote {
@@ -112,8 +113,8 @@ private:
     bool readSome(Clock::time_point deadline);
     /// Reads while the target runs: its output and the stop reply that ends the run.
     void watch();
-    /// Feeds received bytes to the packet parser.
-    void consume(const char* bytes, std::size_t length);
+    /// Feeds received bytes to the packet reader.
+    void consume(std::string_view bytes);
     void dispatch(std::string packet);
     void sendRaw(const std::string& bytes);
     /// Sends `packet` and waits for its reply (`wantReply`) or else its acknowledgement (in ack
@@ -151,11 +152,8 @@ private:
     StopHandler onStop_;
     LostHandler onLost_;
 
-    // Parser state, touched by the holder of `ioMutex_` only.
-    enum class ParseState { Idle, Payload, Checksum1, Checksum2 } parseState_ = ParseState::Idle;
-    std::string payload_;
-    char checksumHigh_ = 0;
-    bool notification_ = false;
+    /// Touched by the holder of `ioMutex_` only.
+    rsp::PacketReader reader_;
 
     std::thread watcher_; ///< reads while the target runs
 };

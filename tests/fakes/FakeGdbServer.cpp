@@ -9,7 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "bundles/gdbremote/RspCodec.h"
+#include "platform/rsp/RspCodec.h"
 
 namespace hil::fakes {
 
@@ -17,11 +17,11 @@ namespace {
 
 // The fake speaks through the client's own codec, which its own tests pin; the targets on QEMU
 // check both against a real server.
-using gdbremote::rsp::toHex;
+using rsp::toHex;
 
-std::string bytesOf(const std::string& hex) { return gdbremote::rsp::fromHex(hex).value_or(""); }
+std::string bytesOf(const std::string& hex) { return rsp::fromHex(hex).value_or(""); }
 
-std::uint64_t number(const std::string& hex) { return gdbremote::rsp::parseHexNumber(hex).value_or(0); }
+std::uint64_t number(const std::string& hex) { return rsp::parseHexNumber(hex).value_or(0); }
 
 const std::string kTargetXml = R"(<?xml version="1.0"?><!DOCTYPE target SYSTEM "gdb-target.dtd">)"
                                R"(<target><feature name="core"><reg name="r0" bitsize="32"/>)"
@@ -48,7 +48,7 @@ void sendAll(int fd, const std::string& bytes)
 /// "$" payload "#" checksum, the payload as it is: no escapes.
 std::string framed(const std::string& payload)
 {
-    const std::uint8_t sum = gdbremote::rsp::checksum(payload);
+    const std::uint8_t sum = rsp::checksum(payload);
     return "$" + payload + "#" + toHex(&sum, 1);
 }
 
@@ -145,7 +145,7 @@ void FakeGdbServer::serveClient(int client)
             const auto hash = buffer.find('#');
             if (buffer.empty() || hash == std::string::npos || hash + 2 >= buffer.size())
                 break;
-            const std::string payload = gdbremote::rsp::decodePayload(std::string_view(buffer).substr(1, hash - 1));
+            const std::string payload = rsp::decodePayload(std::string_view(buffer).substr(1, hash - 1));
             buffer.erase(0, hash + 3);
             bool noAck;
             {

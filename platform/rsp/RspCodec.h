@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-namespace hil::gdbremote {
+namespace hil {
 
 /// The pure text rules of the GDB remote protocol: framing, checksums, binary escapes, run-length
 /// expansion, hex, and the shapes of the packets a server sends unasked. No I/O.
@@ -80,4 +80,4 @@ std::optional<StopReply> parseStopReply(std::string_view packet);
 std::map<std::string, std::string> parseFeatures(std::string_view reply);
 
 } // namespace rsp
-} // namespace hil::gdbremote
+} // namespace hil

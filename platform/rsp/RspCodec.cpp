@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: Apache-2.0
-#include "bundles/gdbremote/RspCodec.h"
+#include "platform/rsp/RspCodec.h"
 
 #include <algorithm>
 #include <charconv>
@@ -11,7 +11,7 @@
 
 #include "platform/common/HexDigit.h"
 
-namespace hil::gdbremote::rsp {
+namespace hil::rsp {
 
 namespace {
 
@@ -286,4 +286,4 @@ std::map<std::string, std::string> parseFeatures(std::string_view reply)
     return features;
 }
 
-} // namespace hil::gdbremote::rsp
+} // namespace hil::rsp
