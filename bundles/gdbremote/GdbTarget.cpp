@@ -224,12 +224,14 @@ void GdbTarget::eraseFlash()
     RspClient::checkOk(client_->request("vFlashDone"), "Finishing the flash erase");
 }
 
-std::vector<std::uint8_t> GdbTarget::readAllRegisters(const RemoteRegister& reg)
+std::optional<std::vector<std::uint8_t>> GdbTarget::sliceOfBlock(const RemoteRegister& reg)
 {
-    const std::string reply = client_->request("g");
-    const auto all = rsp::isErrorReply(reply) ? std::nullopt : rsp::fromHex(reply);
-    if (!all)
-        throw TargetError("The server cannot read the registers: it answered \"" + reply.substr(0, 40) + "\"");
+    if (!registerBlock_) {
+        const std::string reply = client_->request("g");
+        registerBlock_ = rsp::isErrorReply(reply) ? std::nullopt : rsp::fromHex(reply);
+        if (!registerBlock_)
+            return std::nullopt;
+    }
     // `g` holds the registers in number order, each its own size.
     std::map<int, int> sizes;
     for (const auto& described : registers_)
@@ -237,20 +239,23 @@ std::vector<std::uint8_t> GdbTarget::readAllRegisters(const RemoteRegister& reg)
     std::size_t offset = 0;
     for (const auto& [number, size] : sizes) {
         if (number == reg.number) {
-            if (offset + static_cast<std::size_t>(size) > all->size())
+            if (offset + static_cast<std::size_t>(size) > registerBlock_->size())
                 break;
-            return {all->begin() + static_cast<std::ptrdiff_t>(offset), all->begin() + static_cast<std::ptrdiff_t>(offset) + size};
+            const auto* first = reinterpret_cast<const std::uint8_t*>(registerBlock_->data()) + offset;
+            return std::vector<std::uint8_t>(first, first + size);
         }
         offset += static_cast<std::size_t>(size);
     }
-    throw TargetError("The server's register block does not hold " + reg.name);
+    return std::nullopt;
 }
 
 std::vector<std::uint8_t> GdbTarget::readRegister(const RemoteRegister& reg)
 {
+    // One `g` per stop serves every register read until the target moves: a debugger reads them
+    // all after each stop, and one packet costs what one register's `p` does.
+    if (auto value = sliceOfBlock(reg))
+        return std::move(*value);
     const std::string reply = client_->request("p" + hex(static_cast<std::uint64_t>(reg.number)));
-    if (reply.empty())
-        return readAllRegisters(reg);
     const auto value = rsp::isErrorReply(reply) ? std::nullopt : rsp::fromHex(reply);
     const auto size = static_cast<std::size_t>((reg.bitSize + 7) / 8);
     if (!value || value->size() != size)
@@ -260,6 +265,7 @@ std::vector<std::uint8_t> GdbTarget::readRegister(const RemoteRegister& reg)
 
 void GdbTarget::writeRegister(const RemoteRegister& reg, const std::vector<std::uint8_t>& value)
 {
+    registerBlock_.reset();
     RspClient::checkOk(client_->request("P" + hex(static_cast<std::uint64_t>(reg.number)) + "=" +
                                         rsp::toHex(value.data(), value.size())),
                        "Writing register " + reg.name);
@@ -267,7 +273,17 @@ void GdbTarget::writeRegister(const RemoteRegister& reg, const std::vector<std::
 
 void GdbTarget::halt() { client_->interrupt(); }
 
-void GdbTarget::resume() { client_->resume(vContContinue_ ? "vCont;c" : "c"); }
+void GdbTarget::resume()
+{
+    registerBlock_.reset();
+    client_->resume(vContContinue_ ? "vCont;c" : "c");
+}
+
+std::string GdbTarget::monitor(const std::string& command)
+{
+    registerBlock_.reset(); // a reset, or a register written behind our back
+    return client_->monitor(command);
+}
 
 void GdbTarget::step()
 {
@@ -275,6 +291,7 @@ void GdbTarget::step()
         throw StateError(ErrorCode::TargetRunning, "The target is running: a step needs it halted (special halt, then try again)");
     if (stepOffWrittenBreakpoint())
         return;
+    registerBlock_.reset();
     client_->resume(vContStep_ ? "vCont;s" : "s");
     if (!client_->waitForStop(client_->timeout()))
         throw TargetError("The step did not end within " + std::to_string(client_->timeout().count()) + " ms");
@@ -293,6 +310,7 @@ bool GdbTarget::stepOffWrittenBreakpoint()
     if (written == writtenBreakpoints_.end())
         return false;
     writeBytes(written->first, written->second, "Stepping off the breakpoint at 0x" + hex(written->first));
+    registerBlock_.reset();
     client_->resume(vContStep_ ? "vCont;s" : "s");
     const bool stopped = client_->waitForStop(client_->timeout());
     if (stopped)

@@ -3,6 +3,7 @@
 
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -63,7 +64,7 @@ public:
     /// back to see that the memory took it). The kind taken; throws `TargetError` with the
     /// server's answer.
     StopPointKind setStopPoint(StopPointKind kind, std::uint64_t address, std::uint64_t size, bool on);
-    std::string monitor(const std::string& command) { return client_->monitor(command); }
+    std::string monitor(const std::string& command);
     /// Puts back the instructions under written breakpoints and detaches (`D`, or `D;PID` in
     /// multiprocess mode), which resumes the target.
     void detach();
@@ -80,12 +81,17 @@ private:
     /// `X` and the chunk must be cut again for `M`.
     int writePacket(std::uint64_t address, const std::uint8_t* bytes, std::size_t length);
     const MemoryArea* flashAreaAt(std::uint64_t address) const;
-    std::vector<std::uint8_t> readAllRegisters(const RemoteRegister& reg);
+    /// `reg` out of the `g` block (read now unless kept); nullopt when the server has no such
+    /// block or the block does not hold it.
+    std::optional<std::vector<std::uint8_t>> sliceOfBlock(const RemoteRegister& reg);
     StopPointKind writeBreakpoint(std::uint64_t address, bool on);
     void writeBytes(std::uint64_t address, const std::vector<std::uint8_t>& bytes, const std::string& what);
 
     std::unique_ptr<RspClient> client_;
     std::vector<RemoteRegister> registers_;
+    /// The registers as `g` gave them since the target last stopped; unset once it may have
+    /// moved (a resume, a step, a monitor command, a register write).
+    std::optional<std::string> registerBlock_;
     std::vector<MemoryArea> memoryMap_;
     std::size_t readChunk_;
     std::size_t writeChunk_;
