@@ -93,6 +93,22 @@ boost::json::object DriverTool::getProperties() const
     return properties_;
 }
 
+void DriverTool::setToolProperties(const boost::json::object& properties)
+{
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& [key, value] : properties)
+            if (key != keys::ToolKey::ID)
+                properties_[key] = value;
+    }
+    propertiesSet_(properties);
+}
+
+boost::signals2::connection DriverTool::connectPropertiesSet(const PropertiesSetSignal::slot_type& slot)
+{
+    return propertiesSet_.connect(slot);
+}
+
 std::string DriverTool::text(const std::string& key) const
 {
     std::lock_guard lock(mutex_);

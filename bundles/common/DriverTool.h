@@ -9,6 +9,7 @@
 #include "bundles/common/TargetContext.h"
 #include "core/devicedescription/DeviceModel.h"
 #include "core/interfaces/IConnection.h"
+#include "core/interfaces/IObservableTool.h"
 #include "core/interfaces/IOrixDebugger.h"
 #include "core/interfaces/IToolContext.h"
 
@@ -23,7 +24,7 @@ namespace hil::bundles {
 /// the description of the tool's "DeviceName", attach, "Ready") and "disconnect", with the
 /// target's own part left to `attachTarget` and `dropTarget`, each failure reported through
 /// `reportFailure`; and the "tool is not connected" check, `connected`.
-class DriverTool : public TargetContext<IToolContext> {
+class DriverTool : public TargetContext<IToolContext>, public IObservableTool {
 public:
     /// `connection` may be null (a tool that needs none).
     DriverTool(IOrixDebugger& debugger, std::string id, const std::string& name, const std::string& toolType,
@@ -37,6 +38,9 @@ public:
 
     boost::json::object getProperties() const override;
     void setProperties(const boost::json::object& properties) override { setToolProperties(properties); }
+    /// Merges `properties` into the tool's own (all but "ID"), then tells who listens.
+    void setToolProperties(const boost::json::object& properties) final;
+    boost::signals2::connection connectPropertiesSet(const PropertiesSetSignal::slot_type& slot) override;
     std::string getKind() const override { return "tool"; }
     std::vector<std::shared_ptr<IToolDependent>> getDependents() override { return {}; }
     boost::signals2::connection addConnectionLostHandler(const ConnectionLostSignal::slot_type& slot) override;
@@ -92,6 +96,7 @@ private:
     [[noreturn]] void throwNotConnected() const;
 
     ConnectionLostSignal connectionLost_;
+    PropertiesSetSignal propertiesSet_;
     std::thread lossReporter_;
 };
 

@@ -74,14 +74,6 @@ std::chrono::milliseconds GdbTool::timeout() const
     return std::chrono::milliseconds(std::clamp<std::int64_t>(ms, 50, 600000));
 }
 
-void GdbTool::setToolProperties(const boost::json::object& properties)
-{
-    std::lock_guard lock(mutex_);
-    for (const auto& [key, value] : properties)
-        if (key != keys::ToolKey::ID)
-            properties_[key] = value;
-}
-
 double GdbTool::getTargetVoltage() { return std::nan(""); }
 
 std::shared_ptr<GdbDevice> GdbTool::device() const

@@ -40,7 +40,6 @@ public:
     ~GdbTool() override;
 
 
-    void setToolProperties(const boost::json::object& properties) override;
     /// NaN: a GDB server does not tell the target's voltage.
     double getTargetVoltage() override;
     std::vector<boost::json::object> detectDevices(Status& status) override;

@@ -43,14 +43,6 @@ std::shared_ptr<SimulatedDevice> SimulatedTool::device() const
     return device_;
 }
 
-void SimulatedTool::setToolProperties(const boost::json::object& properties)
-{
-    std::lock_guard lock(mutex_);
-    for (const auto& [key, value] : properties)
-        if (key != keys::ToolKey::ID)
-            properties_[key] = value;
-}
-
 double SimulatedTool::getTargetVoltage()
 {
     std::lock_guard lock(mutex_);

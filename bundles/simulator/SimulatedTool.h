@@ -36,7 +36,6 @@ public:
     ~SimulatedTool() override;
 
 
-    void setToolProperties(const boost::json::object& properties) override;
     double getTargetVoltage() override;
     std::vector<boost::json::object> detectDevices(Status& status) override;
     void startUpgrade(bool force, tcf::IIntermediateResult& progress, Status& status) override;
