@@ -13,8 +13,8 @@ install(TARGETS hilcore-backend hilcore-cli hilcore-pack RUNTIME DESTINATION ${C
 install(TARGETS hilcommon hiltcf hilosp hilcore hilinterfaces EXPORT hilcoreTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/hilcore)
-set_target_properties(hilcommon hiltcf hilosp hilcore vlpackmanagerlib PROPERTIES INSTALL_RPATH "$ORIGIN")
-install(TARGETS vlpackmanagerlib LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+set_target_properties(hilcommon hiltcf hilosp hilcore vlpackmanagerlib hildebugtargets PROPERTIES INSTALL_RPATH "$ORIGIN")
+install(TARGETS vlpackmanagerlib hildebugtargets LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 
 # A bundle folder of the installed tree: its bundle.properties names the library relative to the
 # folder. LIBRARY_DIR is where the library goes (the folder itself for a plug-in module).

@@ -25,6 +25,8 @@ const std::string kLog = "debugging";
 const std::string kRunControl = "RunControl";
 const std::string kBreakpoints = "Breakpoints";
 const std::string kStackTrace = "StackTrace";
+/// The breakpoint property in which a front-end of the back-end's own names itself.
+const std::string kPlantedBy = "PlantedBy";
 
 // TCF's standard error codes.
 constexpr int kOther = 1;
@@ -265,8 +267,7 @@ void DebugTargets::onDevicesAdded(const std::vector<std::shared_ptr<IDeviceConte
                 return;
             self->post([self = self.get(), target] {
                 std::lock_guard lock(self->mutex_);
-                target->lastReport.reset();
-                send(kRunControl, "contextResumed", {jsonText(target->id)});
+                self->tellResumed(*target);
             });
         }));
         if (const auto parent = debugger_.getParentLookup().findParent(id))
@@ -292,6 +293,8 @@ void DebugTargets::onDevicesAdded(const std::vector<std::shared_ptr<IDeviceConte
     if (added.empty())
         return;
     send(kRunControl, "contextAdded", {jsonText(added)});
+    for (const auto& target : fresh)
+        runEvents_(RunEvent{RunEvent::Kind::Added, target->id, {}, {}});
     for (auto& [id, breakpoint] : breakpoints_)
         for (const auto& target : fresh)
             place(breakpoint, true, target.get());
@@ -305,9 +308,11 @@ void DebugTargets::onDevicesRemoved(const std::vector<std::string>& ids)
         const auto found = targets_.find(id);
         if (found == targets_.end())
             continue;
-        if (const auto reason = found->second->control->lostReason())
+        const auto reason = found->second->control->lostReason();
+        if (reason)
             send(kRunControl, "contextException", {jsonText(id), jsonText("The target was lost: " + *reason)});
         targets_.erase(found);
+        runEvents_(RunEvent{RunEvent::Kind::Removed, id, {}, reason.value_or("")});
         removed.push_back(json::value(id));
         for (auto& [bpId, breakpoint] : breakpoints_)
             if (breakpoint.instances.erase(id) != 0)
@@ -375,6 +380,7 @@ void DebugTargets::reportStop(Target& target, const TargetStop& stop, std::vecto
     target.lastReport = report;
     send(kRunControl, "contextSuspended",
          {jsonText(target.id), report.pc ? std::to_string(*report.pc) : "null", jsonText(report.reason), jsonText(report.data)});
+    runEvents_(RunEvent{RunEvent::Kind::Suspended, target.id, report, {}});
     for (const auto& id : hit)
         if (const auto found = breakpoints_.find(id); found != breakpoints_.end() && found->second.request.temporary)
             erase(id);
@@ -397,6 +403,7 @@ void DebugTargets::continueSteps(const std::shared_ptr<Target>& target, std::int
             // suspend is what may still stop it.
             target->stepping = false;
             send(kRunControl, "contextException", {jsonText(target->id), jsonText(error.what())});
+            runEvents_(RunEvent{RunEvent::Kind::Exception, target->id, {}, error.what()});
             return;
         }
         if (left > 1 && stop.reason == StopReason::Step) {
@@ -502,11 +509,23 @@ void DebugTargets::resume(const std::string& id, std::int64_t mode, std::int64_t
     post([this, shared, count] {
         {
             std::lock_guard lock(mutex_);
-            shared->lastReport.reset();
+            tellResumed(*shared);
         }
-        send(kRunControl, "contextResumed", {jsonText(shared->id)});
         continueSteps(shared, count);
     });
+}
+
+std::shared_ptr<IDeviceContext> DebugTargets::deviceOf(const std::string& id)
+{
+    catchUp();
+    std::lock_guard lock(mutex_);
+    return targetOrThrow(id).device;
+}
+
+boost::signals2::connection DebugTargets::connectRunEvents(const RunEventSignal::slot_type& slot)
+{
+    std::lock_guard lock(mutex_);
+    return runEvents_.connect(slot);
 }
 
 std::optional<std::uint64_t> DebugTargets::readRegister(Target& target, const std::string& name)
@@ -794,7 +813,16 @@ json::object DebugTargets::statusOf(const Breakpoint& breakpoint) const
         instances.push_back(std::move(entry));
     }
     status["Instances"] = std::move(instances);
+    if (const auto* plantedBy = breakpoint.request.properties.if_contains(kPlantedBy))
+        status[kPlantedBy] = *plantedBy;
     return status;
+}
+
+void DebugTargets::tellResumed(Target& target)
+{
+    target.lastReport.reset();
+    send(kRunControl, "contextResumed", {jsonText(target.id)});
+    runEvents_(RunEvent{RunEvent::Kind::Resumed, target.id, {}, {}});
 }
 
 void DebugTargets::sendStatus(const Breakpoint& breakpoint) const

@@ -16,7 +16,7 @@
 #include <vector>
 
 #include <boost/json/object.hpp>
-#include <boost/signals2/connection.hpp>
+#include <boost/signals2/signal.hpp>
 
 #include "bundles/debugging/BreakpointRequest.h"
 #include "core/interfaces/IDeviceContext.h"
@@ -31,6 +31,18 @@ struct RunState {
     std::optional<std::uint64_t> pc;
     std::string reason;
     boost::json::object data;
+};
+
+/// What the clients are told of a target, as they are told it: the GDB server follows the same
+/// story as the TCF clients.
+struct RunEvent {
+    enum class Kind { Added, Suspended, Resumed, Exception, Removed };
+    Kind kind = Kind::Added;
+    std::string targetId;
+    /// Suspended: the stop as told (reason, PC, data).
+    RunState state;
+    /// Exception: what went wrong; Removed: why the target was lost (empty when let go).
+    std::string text;
 };
 
 /// A frame of a suspended target's stack: 0 the top (its PC), 1 the caller (from LR).
@@ -81,7 +93,17 @@ public:
     // StackTrace: top first.
     std::vector<StackFrame> stack(const std::string& id);
 
-    // Breakpoints, for `client` (a channel id).
+    /// The target's device context (its driver's run control, its tool as parent). Throws
+    /// "invalid context" for an id that is no target of ours.
+    std::shared_ptr<IDeviceContext> deviceOf(const std::string& id);
+
+    using RunEventSignal = boost::signals2::signal<void(const RunEvent&)>;
+    /// The slot hears every event the RunControl clients hear, right after them, on the events
+    /// thread and with this object locked: it must hand the event on, never call back.
+    boost::signals2::connection connectRunEvents(const RunEventSignal::slot_type& slot);
+
+    // Breakpoints, for `client` (a channel id, or a negative number for a front-end of the
+    // back-end's own, which names itself in the breakpoint's "PlantedBy" property).
     void setTable(int client, const std::vector<BreakpointRequest>& table);
     void add(int client, const BreakpointRequest& request);
     void change(const BreakpointRequest& request);
@@ -145,6 +167,8 @@ private:
     void erase(const std::string& id);
     void checkRoom(std::size_t more) const;
     void sendStatus(const Breakpoint& breakpoint) const;
+    /// Sends contextResumed and tells it to the followers.
+    void tellResumed(Target& target);
     boost::json::object statusOf(const Breakpoint& breakpoint) const;
 
     IOrixDebugger& debugger_;
@@ -153,6 +177,7 @@ private:
     mutable std::mutex mutex_; ///< the targets and breakpoints
     std::map<std::string, std::shared_ptr<Target>> targets_;
     std::map<std::string, Breakpoint> breakpoints_;
+    RunEventSignal runEvents_;
 
     std::mutex queueMutex_;
     std::condition_variable queued_;
