@@ -34,7 +34,7 @@ endfunction()
 
 hil_install_bundle(hilcore ${HIL_CORE_BUNDLE_PROPERTIES} hilcore ${CMAKE_INSTALL_LIBDIR})
 foreach(bundle IN ITEMS simulator:hilsimulator packs:hilpacksbundle gdbremote:hilgdbremote targets:hiltargetsbundle
-                     debugging:hildebuggingbundle)
+                     debugging:hildebuggingbundle gdbserver:hilgdbserver)
   string(REPLACE ":" ";" parts ${bundle})
   list(GET parts 0 name)
   list(GET parts 1 target)
@@ -103,4 +103,4 @@ endif()
 # What scripts/backend builds: the programs, the bundles and the pack manager, no tests.
 add_custom_target(runtime)
 add_dependencies(runtime ${HIL_PROGRAMS} hilcore hilsimulator hilpacksbundle hilgdbremote hiltargetsbundle
-                 hildebuggingbundle vlpackmanagerlib)
+                 hildebuggingbundle hilgdbserver vlpackmanagerlib)

@@ -37,7 +37,12 @@ BackendHost::BackendHost(const HostOptions& options) : options_(options)
 {
     try {
         platform_.bundleLoader().loadBundles(options.bundles);
-        const auto preferences = readPreferences({options.shippedPreferences, options.preferences}, std::getenv);
+        auto preferences = readPreferences({options.shippedPreferences, options.preferences}, std::getenv);
+        if (options.gdbServerFirstPort) {
+            // The command line wins over every preference file.
+            preferences->setString("gdbserver.firstPort", std::to_string(*options.gdbServerFirstPort));
+            preferences->setString("gdbserver.address", options.gdbServerAddress);
+        }
         platform_.serviceRegistry().registerService(osp::PreferencesService::SERVICE_NAME,
                                                     new osp::PreferencesService(preferences), {});
         auto core = platform_.bundleLoader().findBundle(kCoreBundle);

@@ -33,7 +33,7 @@ std::uint64_t parsePositive(const std::string& option, const std::string& text)
 
 /// An address as the listener takes it: a numeric address as it is, a host name ("localhost")
 /// as the first address it resolves to.
-std::string numericAddress(const std::string& host)
+std::string numericAddress(const std::string& option, const std::string& host)
 {
     boost::system::error_code error;
     boost::asio::ip::make_address(host, error);
@@ -43,7 +43,7 @@ std::string numericAddress(const std::string& host)
     boost::asio::ip::tcp::resolver resolver(context);
     const auto results = resolver.resolve(host, "", boost::asio::ip::resolver_base::passive, error);
     if (error || results.empty())
-        throw OptionError("--listen: cannot resolve '" + host + "'" + (error ? ": " + error.message() : ""));
+        throw OptionError(option + ": cannot resolve '" + host + "'" + (error ? ": " + error.message() : ""));
     return results.begin()->endpoint().address().to_string();
 }
 
@@ -61,8 +61,20 @@ void parseListen(const std::string& text, HostOptions& options)
     const auto parsed = parseHostPort(text, true);
     if (!parsed)
         throw OptionError("--listen needs ADDRESS:PORT, a port from 0 to 65535, not '" + text + "'");
-    options.address = numericAddress(parsed->host);
+    options.address = numericAddress("--listen", parsed->host);
     options.port = parsed->port;
+}
+
+/// "[ADDRESS:]PORT": the GDB servers' first port, and their address when given.
+void parseGdbServers(const std::string& text, HostOptions& options)
+{
+    const bool withAddress = text.find(':') != std::string::npos;
+    const auto parsed = parseHostPort(withAddress ? text : "127.0.0.1:" + text, true);
+    if (!parsed || parsed->port == 0)
+        throw OptionError("--gdb-servers needs [ADDRESS:]PORT, a first port from 1 to 65535, not '" + text + "'");
+    if (withAddress)
+        options.gdbServerAddress = numericAddress("--gdb-servers", parsed->host);
+    options.gdbServerFirstPort = parsed->port;
 }
 
 using Setter = std::function<void(const std::string&, HostOptions&)>;
@@ -138,6 +150,10 @@ const std::map<std::string, OptionEntry>& optionTable()
                                       throw OptionError("--discovery-port must be at most 65535");
                                   o.discoveryPort = static_cast<std::uint16_t>(port);
                               }}},
+        {"--gdb-servers", {"[ADDRESS:]PORT",
+                           "give every target with run control a GDB server, on the first free port from PORT (address " +
+                               defaults.gdbServerAddress + " unless given)",
+                           parseGdbServers}},
         {"--help", {"", "print this text", [](const std::string&, HostOptions& o) { o.help = true; }}},
         {"--version", {"", "print the version", [](const std::string&, HostOptions& o) { o.version = true; }}},
     };

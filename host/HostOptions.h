@@ -29,6 +29,10 @@ struct HostOptions {
     /// loopback, so that nothing is advertised on a network unless asked for.
     std::optional<bool> discovery;
     std::uint16_t discoveryPort = 1534;
+    /// Where every target's GDB server listens: the address, and the first port tried (unset: a
+    /// target gets a GDB server only when its tool asks for one).
+    std::string gdbServerAddress = "127.0.0.1";
+    std::optional<std::uint16_t> gdbServerFirstPort;
     bool help = false;
     bool version = false;
 };

@@ -30,8 +30,8 @@ const std::string kPlantedBy = "PlantedBy";
 
 // TCF's standard error codes.
 constexpr int kOther = 1;
-constexpr int kAlreadyStopped = 10;
-constexpr int kAlreadyRunning = 12;
+constexpr int kAlreadyStopped = RunControlError::AlreadyStopped;
+constexpr int kAlreadyRunning = RunControlError::AlreadyRunning;
 constexpr int kIsRunning = 14;
 constexpr int kInvalidContext = 16;
 constexpr int kInvalidNumber = 20;
@@ -186,15 +186,9 @@ void DebugTargets::attach()
         if (const auto self = weak.lock(); self && !ids.empty())
             self->post([self = self.get(), ids] { self->onDevicesRemoved(ids); });
     }));
-    // Targets set up before this object was made (the kept ones) are under the tools.
-    if (const auto tools = std::dynamic_pointer_cast<IServiceBase>(debugger_.getService("Tool"))) {
-        ContextList existing;
-        for (const auto& tool : tools->getChildren(nullptr))
-            for (const auto& device : devices->getChildren(tool))
-                existing.push_back(device);
-        if (auto found = withRunControl(existing); !found.empty())
-            post([this, found] { onDevicesAdded(found); });
-    }
+    // Targets set up before this object was made (kept ones): device contexts are roots.
+    if (auto found = withRunControl(devices->getChildren(nullptr)); !found.empty())
+        post([this, found] { onDevicesAdded(found); });
 }
 
 void DebugTargets::post(std::function<void()> work)
@@ -294,7 +288,7 @@ void DebugTargets::onDevicesAdded(const std::vector<std::shared_ptr<IDeviceConte
         return;
     send(kRunControl, "contextAdded", {jsonText(added)});
     for (const auto& target : fresh)
-        runEvents_(RunEvent{RunEvent::Kind::Added, target->id, {}, {}});
+        tellFollowers(RunEvent{RunEvent::Kind::Added, target->id, {}, {}});
     for (auto& [id, breakpoint] : breakpoints_)
         for (const auto& target : fresh)
             place(breakpoint, true, target.get());
@@ -312,7 +306,7 @@ void DebugTargets::onDevicesRemoved(const std::vector<std::string>& ids)
         if (reason)
             send(kRunControl, "contextException", {jsonText(id), jsonText("The target was lost: " + *reason)});
         targets_.erase(found);
-        runEvents_(RunEvent{RunEvent::Kind::Removed, id, {}, reason.value_or("")});
+        tellFollowers(RunEvent{RunEvent::Kind::Removed, id, {}, reason.value_or("")});
         removed.push_back(json::value(id));
         for (auto& [bpId, breakpoint] : breakpoints_)
             if (breakpoint.instances.erase(id) != 0)
@@ -380,7 +374,7 @@ void DebugTargets::reportStop(Target& target, const TargetStop& stop, std::vecto
     target.lastReport = report;
     send(kRunControl, "contextSuspended",
          {jsonText(target.id), report.pc ? std::to_string(*report.pc) : "null", jsonText(report.reason), jsonText(report.data)});
-    runEvents_(RunEvent{RunEvent::Kind::Suspended, target.id, report, {}});
+    tellFollowers(RunEvent{RunEvent::Kind::Suspended, target.id, report, {}});
     for (const auto& id : hit)
         if (const auto found = breakpoints_.find(id); found != breakpoints_.end() && found->second.request.temporary)
             erase(id);
@@ -403,7 +397,7 @@ void DebugTargets::continueSteps(const std::shared_ptr<Target>& target, std::int
             // suspend is what may still stop it.
             target->stepping = false;
             send(kRunControl, "contextException", {jsonText(target->id), jsonText(error.what())});
-            runEvents_(RunEvent{RunEvent::Kind::Exception, target->id, {}, error.what()});
+            tellFollowers(RunEvent{RunEvent::Kind::Exception, target->id, {}, error.what()});
             return;
         }
         if (left > 1 && stop.reason == StopReason::Step) {
@@ -480,7 +474,7 @@ void DebugTargets::suspend(const std::string& id)
     target.control->halt();
 }
 
-void DebugTargets::resume(const std::string& id, std::int64_t mode, std::int64_t count)
+std::uint64_t DebugTargets::resume(const std::string& id, std::int64_t mode, std::int64_t count)
 {
     catchUp();
     std::lock_guard lock(mutex_);
@@ -498,9 +492,10 @@ void DebugTargets::resume(const std::string& id, std::int64_t mode, std::int64_t
              "A step count is 1 to " + std::to_string(kMaxSteps) + ", not " + std::to_string(count));
     if (target.stepping || target.control->isRunning())
         fail(kRunControl, kAlreadyRunning, id + " is running: suspend it first");
+    const std::uint64_t toldBefore = eventsTold_;
     if (mode == kResume) {
         target.control->resume();
-        return;
+        return toldBefore;
     }
     target.stepping = true;
     target.cancelSteps = false;
@@ -513,6 +508,7 @@ void DebugTargets::resume(const std::string& id, std::int64_t mode, std::int64_t
         }
         continueSteps(shared, count);
     });
+    return toldBefore;
 }
 
 std::shared_ptr<IDeviceContext> DebugTargets::deviceOf(const std::string& id)
@@ -526,6 +522,12 @@ boost::signals2::connection DebugTargets::connectRunEvents(const RunEventSignal:
 {
     std::lock_guard lock(mutex_);
     return runEvents_.connect(slot);
+}
+
+std::uint64_t DebugTargets::eventsTold() const
+{
+    std::lock_guard lock(mutex_);
+    return eventsTold_;
 }
 
 std::optional<std::uint64_t> DebugTargets::readRegister(Target& target, const std::string& name)
@@ -818,11 +820,17 @@ json::object DebugTargets::statusOf(const Breakpoint& breakpoint) const
     return status;
 }
 
+void DebugTargets::tellFollowers(RunEvent event)
+{
+    event.sequence = ++eventsTold_;
+    runEvents_(event);
+}
+
 void DebugTargets::tellResumed(Target& target)
 {
     target.lastReport.reset();
     send(kRunControl, "contextResumed", {jsonText(target.id)});
-    runEvents_(RunEvent{RunEvent::Kind::Resumed, target.id, {}, {}});
+    tellFollowers(RunEvent{RunEvent::Kind::Resumed, target.id, {}, {}});
 }
 
 void DebugTargets::sendStatus(const Breakpoint& breakpoint) const

@@ -33,6 +33,12 @@ struct RunState {
     boost::json::object data;
 };
 
+/// The TCF error codes of a run-control request that finds the target as it wanted it.
+namespace RunControlError {
+constexpr int AlreadyStopped = 10;
+constexpr int AlreadyRunning = 12;
+} // namespace RunControlError
+
 /// What the clients are told of a target, as they are told it: the GDB server follows the same
 /// story as the TCF clients.
 struct RunEvent {
@@ -43,6 +49,8 @@ struct RunEvent {
     RunState state;
     /// Exception: what went wrong; Removed: why the target was lost (empty when let go).
     std::string text;
+    /// Its place in the story of all targets: 1 for the first event told, and so on.
+    std::uint64_t sequence = 0;
 };
 
 /// A frame of a suspended target's stack: 0 the top (its PC), 1 the caller (from LR).
@@ -87,8 +95,9 @@ public:
     boost::json::object contextOf(const std::string& id);
     RunState state(const std::string& id);
     void suspend(const std::string& id);
-    /// `mode` 0 runs (count 1), 1 and 2 run `count` instructions.
-    void resume(const std::string& id, std::int64_t mode, std::int64_t count);
+    /// `mode` 0 runs (count 1), 1 and 2 run `count` instructions. The number of run events told
+    /// before the run began: the stop that ends it is told after them.
+    std::uint64_t resume(const std::string& id, std::int64_t mode, std::int64_t count);
 
     // StackTrace: top first.
     std::vector<StackFrame> stack(const std::string& id);
@@ -101,6 +110,8 @@ public:
     /// The slot hears every event the RunControl clients hear, right after them, on the events
     /// thread and with this object locked: it must hand the event on, never call back.
     boost::signals2::connection connectRunEvents(const RunEventSignal::slot_type& slot);
+    /// How many run events were told so far.
+    std::uint64_t eventsTold() const;
 
     // Breakpoints, for `client` (a channel id, or a negative number for a front-end of the
     // back-end's own, which names itself in the breakpoint's "PlantedBy" property).
@@ -169,6 +180,8 @@ private:
     void sendStatus(const Breakpoint& breakpoint) const;
     /// Sends contextResumed and tells it to the followers.
     void tellResumed(Target& target);
+    /// Numbers `event` and hands it to the followers.
+    void tellFollowers(RunEvent event);
     boost::json::object statusOf(const Breakpoint& breakpoint) const;
 
     IOrixDebugger& debugger_;
@@ -178,6 +191,7 @@ private:
     std::map<std::string, std::shared_ptr<Target>> targets_;
     std::map<std::string, Breakpoint> breakpoints_;
     RunEventSignal runEvents_;
+    std::uint64_t eventsTold_ = 0;
 
     std::mutex queueMutex_;
     std::condition_variable queued_;
