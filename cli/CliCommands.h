@@ -106,6 +106,8 @@ void addTourVerb(VerbTable& table);
 void addDiscoverVerb(VerbTable& table);
 /// Loading a firmware file: load.
 void addLoadVerb(VerbTable& table);
+/// A GDB server for a tool's target: gdbserver.
+void addGdbServerVerb(VerbTable& table);
 /// The Tool verbs: tools, attached, setup, teardown, tool, upgrade, poll.
 void addToolVerbs(VerbTable& table);
 /// Adds "target" and "targets".
@@ -217,6 +219,16 @@ int printReply(CliContext& context, const tcf::TcfClient::Reply& reply, const st
                const HumanPrinter& human = {});
 
 /// Sends a command and prints its reply with `printReply`.
+/// Throws `ReplyError` when the back-end does not offer `service`.
+void requireService(CliContext& context, const std::string& service, const std::string& verb);
+/// The values of a reply whose first value is its error slot; throws `ReplyError` for an error
+/// report ("VERB: TEXT"). Unlike `callForValues` it takes a reply of the error slot alone.
+boost::json::array checkedValues(CliContext& context, const tcf::TcfClient::Reply& reply, const std::string& what,
+                                 const std::string& verb);
+/// Calls `service` `command` and returns `checkedValues` of its reply.
+boost::json::array callChecked(CliContext& context, const std::string& service, const std::string& command,
+                               const std::vector<std::string>& arguments, const std::string& verb);
+
 int callAndPrint(CliContext& context, const std::string& service, const std::string& command,
                  const std::vector<std::string>& arguments, const HumanPrinter& human = {});
 

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 // The one error boundary of the verbs, and sending a command and printing its reply.
 
+#include <algorithm>
 #include <optional>
 #include <stdexcept>
 
@@ -189,6 +190,38 @@ boost::json::array callForValues(CliContext& context, const std::string& service
     if (values.size() < 2)
         throw ReplyError(service + " " + command + " answered no data");
     return values;
+}
+
+/// Throws `ReplyError` when the back-end does not offer `service`.
+void requireService(CliContext& context, const std::string& service, const std::string& verb)
+{
+    const auto services = context.client.peerServices();
+    if (std::find(services.begin(), services.end(), service) == services.end())
+        throw ReplyError(verb + ": the back-end offers no " + service + " service (services lists those it has)");
+}
+
+/// The values of a reply whose first value is its error slot; throws `ReplyError` for an error
+/// report ("VERB: TEXT"). Unlike `callForValues` it takes a reply of the error slot alone.
+boost::json::array checkedValues(CliContext& context, const tcf::TcfClient::Reply& reply, const std::string& what,
+                                 const std::string& verb)
+{
+    if (!reply.recognised)
+        throw ReplyError(verb + ": the back-end does not offer " + what);
+    boost::json::array values;
+    for (const auto& text : reply.values)
+        values.push_back(parseOrNull(text));
+    for (const auto& value : values)
+        if (const auto message = errorReportMessage(value, what); !message.empty()) {
+            context.replyCode = value.at("Code").as_int64();
+            throw ReplyError(verb + ": " + message);
+        }
+    return values;
+}
+
+boost::json::array callChecked(CliContext& context, const std::string& service, const std::string& command,
+                               const std::vector<std::string>& arguments, const std::string& verb)
+{
+    return checkedValues(context, context.client.call(service, command, arguments), service + " " + command, verb);
 }
 
 int callAndPrint(CliContext& context, const std::string& service, const std::string& command,

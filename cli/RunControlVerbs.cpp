@@ -187,37 +187,6 @@ namespace {
 // ---------------------------------------------------------------------------------------------
 // Talking to the back-end
 
-/// Throws `ReplyError` when the back-end does not offer `service`.
-void requireService(CliContext& context, const std::string& service, const std::string& verb)
-{
-    if (!contains(context.client.peerServices(), service))
-        throw ReplyError(verb + ": the back-end offers no " + service + " service (services lists those it has)");
-}
-
-/// The values of a reply whose first value is its error slot; throws `ReplyError` for an error
-/// report ("VERB: TEXT"). Unlike `callForValues` it takes a reply of the error slot alone.
-boost::json::array checkedValues(CliContext& context, const tcf::TcfClient::Reply& reply, const std::string& what,
-                                 const std::string& verb)
-{
-    if (!reply.recognised)
-        throw ReplyError(verb + ": the back-end does not offer " + what);
-    boost::json::array values;
-    for (const auto& text : reply.values)
-        values.push_back(parseOrNull(text));
-    for (const auto& value : values)
-        if (const auto message = errorReportMessage(value, what); !message.empty()) {
-            context.replyCode = value.at("Code").as_int64();
-            throw ReplyError(verb + ": " + message);
-        }
-    return values;
-}
-
-boost::json::array callChecked(CliContext& context, const std::string& service, const std::string& command,
-                               const std::vector<std::string>& arguments, const std::string& verb)
-{
-    return checkedValues(context, context.client.call(service, command, arguments), service + " " + command, verb);
-}
-
 /// The code of the error report in the reply's first value; none when it has none.
 std::optional<std::int64_t> errorCodeOf(const tcf::TcfClient::Reply& reply)
 {

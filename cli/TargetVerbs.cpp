@@ -15,7 +15,7 @@ namespace {
 const std::string kTargets = "Targets";
 /// The verbs whose id is a tool's: a target's name alone stands for its tool there, for its
 /// device everywhere else.
-const std::vector<std::string> kToolVerbs{"tool", "teardown", "upgrade"};
+const std::vector<std::string> kToolVerbs{"tool", "teardown", "upgrade", "gdbserver"};
 
 std::string shortType(const boost::json::value& type)
 {

@@ -250,6 +250,7 @@ const VerbTable& verbTable()
         addShellVerbs(verbs);
         addTourVerb(verbs);
         addDiscoverVerb(verbs);
+        addGdbServerVerb(verbs);
         addLoadVerb(verbs);
         addToolVerbs(verbs);
         addTargetVerbs(verbs);
