@@ -63,6 +63,14 @@ GdbServer::GdbServer(std::shared_ptr<const ServedTarget> target, const std::stri
     ::getsockname(listener_, reinterpret_cast<sockaddr*>(&bound), &length);
     port_ = ntohs(bound.sin_port);
     name_ = "GDB server on " + address_ + ":" + std::to_string(port_);
+    // On the model's events thread, with the model locked: hand on, never wait.
+    events_ = target_->model->connectRunEvents([holder = holder_, id = target_->id](const debugging::RunEvent& event) {
+        if (event.targetId != id)
+            return;
+        std::lock_guard lock(holder->mutex);
+        if (holder->session)
+            holder->session->tell(event);
+    });
     acceptor_ = std::thread([this] {
         setCurrentThreadName("gdb server");
         acceptConnections();
@@ -72,32 +80,28 @@ GdbServer::GdbServer(std::shared_ptr<const ServedTarget> target, const std::stri
 
 GdbServer::~GdbServer()
 {
+    events_.disconnect();
     const char byte = 0;
     [[maybe_unused]] const auto written = ::write(wakeWrite_, &byte, 1);
     acceptor_.join();
+    std::unique_ptr<GdbSession> session;
     {
-        std::lock_guard lock(mutex_);
-        session_.reset();
+        std::lock_guard lock(holder_->mutex);
+        session = std::move(holder_->session);
     }
+    session.reset(); // joins its thread, which may wait for the model: never under the lock
     ::close(listener_);
     ::close(wakeRead_);
     ::close(wakeWrite_);
     BackendLogger::info(kLog, name_ + " closed");
 }
 
-void GdbServer::tell(const debugging::RunEvent& event)
-{
-    std::lock_guard lock(mutex_);
-    if (session_)
-        session_->tell(event);
-}
-
 boost::json::object GdbServer::describe() const
 {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(holder_->mutex);
     boost::json::value client = nullptr;
-    if (session_ && !session_->ended())
-        client = session_->peer();
+    if (holder_->session && !holder_->session->ended())
+        client = holder_->session->peer();
     return {{"TargetID", target_->id}, {"Address", address_}, {"Port", port_}, {"Client", client}};
 }
 
@@ -117,13 +121,13 @@ void GdbServer::acceptConnections()
         std::unique_ptr<GdbSession> finished;
         std::string holder;
         {
-            std::lock_guard lock(mutex_);
-            if (session_ && !session_->ended()) {
-                holder = session_->peer();
+            std::lock_guard lock(holder_->mutex);
+            if (holder_->session && !holder_->session->ended()) {
+                holder = holder_->session->peer();
             } else {
-                finished = std::move(session_);
+                finished = std::move(holder_->session);
                 try {
-                    session_ = std::make_unique<GdbSession>(connection, target_, name_, nextClient());
+                    holder_->session = std::make_unique<GdbSession>(connection, target_, name_, nextClient());
                 } catch (const std::exception& error) {
                     BackendLogger::error(kLog, name_ + ": " + error.what());
                 }

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include <boost/json/object.hpp>
+#include <boost/signals2/connection.hpp>
 
 #include "bundles/gdbserver/GdbSession.h"
 
@@ -15,6 +16,7 @@ namespace hil::gdbserver {
 
 /// A GDB server for one target: a listening socket and a thread that takes gdb's connections,
 /// one at a time. A second gdb while one holds the target is told why it is refused and closed.
+/// The model's run events for the target reach the session that holds it.
 class GdbServer {
 public:
     /// Listens on `address`:`port` (0 for a free port). Throws `std::runtime_error` when it cannot.
@@ -27,8 +29,6 @@ public:
     std::uint16_t port() const { return port_; }
     /// "GDB server on 127.0.0.1:3333": who plants gdb's breakpoints.
     const std::string& name() const { return name_; }
-    /// Hands a run event to the session, if any; never blocks on a connection.
-    void tell(const debugging::RunEvent& event);
     /// {TargetID, Address, Port, Client}: Client is gdb's address, or null while none is connected.
     boost::json::object describe() const;
 
@@ -44,8 +44,13 @@ private:
     int listener_ = -1;
     int wakeRead_ = -1;
     int wakeWrite_ = -1;
-    mutable std::mutex mutex_;
-    std::unique_ptr<GdbSession> session_;
+    /// The session, shared with the model's event slot: that slot may run while this server goes.
+    struct Holder {
+        std::mutex mutex;
+        std::unique_ptr<GdbSession> session;
+    };
+    const std::shared_ptr<Holder> holder_ = std::make_shared<Holder>();
+    boost::signals2::scoped_connection events_;
     std::thread acceptor_;
 };
 

@@ -67,9 +67,6 @@ GdbServerService::GdbServerService(IOrixDebugger& debugger)
             post([this, id = event.targetId] { onAdded(id); });
         else if (event.kind == debugging::RunEvent::Kind::Removed)
             post([this, id = event.targetId] { onRemoved(id); });
-        std::lock_guard lock(mutex_);
-        if (const auto found = served_.find(event.targetId); found != served_.end() && found->second.server)
-            found->second.server->tell(event);
     });
     // The targets that came before this service.
     post([this] {

@@ -461,7 +461,8 @@ std::string GdbSession::stopReply(const debugging::RunState& state) const
         try {
             std::vector<std::uint8_t> value(static_cast<std::size_t>(slot->bytes));
             slot->context->getValue(value);
-            reply += hexNumber(static_cast<std::uint64_t>(slot - target_->registers.begin())) + ":" + rsp::toHex(value.data(), value.size()) + ";";
+            const auto number = static_cast<char>(slot - target_->registers.begin());
+            reply += rsp::toHex(std::string(1, number)) + ":" + rsp::toHex(value.data(), value.size()) + ";";
         } catch (const std::exception&) {
             // gdb asks for what the stop reply lacks
         }
