@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include <boost/json.hpp>
 
@@ -253,6 +256,110 @@ TEST_F(QemuDebuggingTest, ABreakpointGoesWithItsClientAndALostTargetIsToldToTheO
     EXPECT_TRUE(other.events.waitFor("RunControl contextException " + quoted(kQemuDevice)));
     EXPECT_THAT(other.call("RunControl", "getChildren", {"null"}), ElementsAre("", "[]"));
     EXPECT_THAT(other.resume(kQemuDevice), HasSubstr("\"Code\":16"));
+}
+
+/// Runs `script` (gdb commands, one a line) in gdb-multiarch on the test firmware; its output.
+std::string runGdb(const std::filesystem::path& directory, const std::string& name, const std::string& script)
+{
+    const auto file = directory / (name + ".gdb");
+    std::ofstream(file) << "set pagination off\nset confirm off\n" << script;
+    return runCommand("timeout 60 gdb-multiarch -batch -nx -x " + file.string() + " " + HIL_FIRMWARE_ELF).output;
+}
+
+/// `output` without the lines that differ from run to run (ports, transfer rates).
+std::string comparable(const std::string& output)
+{
+    std::istringstream lines(output);
+    std::string kept;
+    for (std::string line; std::getline(lines, line);)
+        if (line.find("Transfer rate") == std::string::npos && line.find("Remote debugging using") == std::string::npos)
+            kept += line + "\n";
+    return kept;
+}
+
+class QemuGdbServerTest : public QemuDebuggingTest {
+protected:
+    void SetUp() override
+    {
+        QemuDebuggingTest::SetUp();
+        if (IsSkipped())
+            return;
+        if (runCommand("gdb-multiarch --version").exitCode != 0)
+            GTEST_SKIP() << "needs gdb-multiarch";
+        ASSERT_EQ(first->status("Tool", "setProperties", {R"("gdbremote-1")", R"({"GdbServer":0})"}), "");
+        const auto tool = json::parse(first->call("Tool", "getContext", {R"("gdbremote-1")"}).at(1)).as_object();
+        port = static_cast<std::uint16_t>(tool.at("GdbServerPort").to_number<std::int64_t>());
+    }
+    std::string target() const { return "target extended-remote 127.0.0.1:" + std::to_string(port) + "\n"; }
+
+    std::uint16_t port = 0;
+};
+
+// The session of a gdb user: what gdb says through hilcore is what it says straight to QEMU's stub.
+const std::string kGdbSession = "load\nbreak on_tick\ncontinue\nbt\ninfo registers\nx/4wx 0x20000000\nstepi\n"
+                                "info registers pc\nwatch *(int*)0x20000000\ncontinue\n";
+
+TEST_F(QemuGdbServerTest, GdbSeesWhatQemusOwnStubShowsWhileTcfClientsShareTheTarget)
+{
+    const std::string cli = std::string(HIL_CLI_PATH) + " --connect 127.0.0.1:" + std::to_string(backend->port());
+    const std::string extras = "echo ==extras==\\n\n"
+                               "shell " + cli + " mem read " + kQemuDevice + ".base 0x20000000 4\n"
+                               "shell gdb-multiarch -batch -nx -ex '" + target().substr(0, target().size() - 1) + "'\n"
+                               "monitor reset halt\nmaintenance flush register-cache\ninfo registers pc\n";
+    const auto throughHilcore = runGdb(directory.path(), "hilcore", target() + kGdbSession + extras + "detach\n");
+    const auto extrasAt = throughHilcore.find("==extras==");
+    ASSERT_NE(extrasAt, std::string::npos) << throughHilcore;
+
+    gdbremote::QemuProcess qemu("mps2-an385", HIL_FIRMWARE_ELF, [](const std::string&) {});
+    const auto direct = runGdb(directory.path(), "qemu", "target extended-remote 127.0.0.1:" + std::to_string(qemu.gdbPort()) +
+                                                            "\n" + kGdbSession + "detach\n");
+    EXPECT_THAT(direct, HasSubstr("Old value = 1024")) << direct;
+    EXPECT_EQ(comparable(throughHilcore.substr(0, extrasAt)), comparable(direct.substr(0, direct.find("[Inferior 1"))));
+
+    // While gdb held the target: a TCF client read its memory; a second gdb was sent away; the
+    // reset halted it at its first instruction.
+    const auto afterwards = throughHilcore.substr(extrasAt);
+    EXPECT_THAT(afterwards, HasSubstr("20000000  01 04 00 00")) << afterwards;
+    EXPECT_THAT(afterwards, HasSubstr("serves one gdb at a time"));
+    EXPECT_THAT(afterwards, HasSubstr("pc             0x476"));
+    EXPECT_THAT(afterwards, HasSubstr("detached"));
+
+    // Each of gdb's stops reached the TCF client, its breakpoints named as the GDB server's.
+    auto& d = *first;
+    const auto atHook = d.nextStop(kQemuDevice);
+    ASSERT_TRUE(atHook);
+    EXPECT_EQ(atHook->pc, kTickHook);
+    ASSERT_EQ(hits(*atHook).size(), 1u);
+    EXPECT_THAT(std::string(hits(*atHook)[0].as_string()), HasSubstr("GDB server on 127.0.0.1:" + std::to_string(port)));
+    const auto stepped = d.nextStop(kQemuDevice);
+    ASSERT_TRUE(stepped);
+    EXPECT_EQ(stepped->reason, "Step");
+    const auto watched = d.nextStop(kQemuDevice);
+    ASSERT_TRUE(watched);
+    EXPECT_EQ(watched->data.at("DataAddress"), kCounter);
+    EXPECT_TRUE(d.events.waitUntilWhole([](const std::string& event) {
+        return event.rfind("Breakpoints contextAdded", 0) == 0 && event.find("\"PlantedBy\":\"GDB server on") != std::string::npos;
+    }));
+    EXPECT_TRUE(d.events.waitFor("Memory memoryChanged " + quoted(kQemuDevice + ".base")));
+}
+
+TEST_F(QemuGdbServerTest, AGdbKilledLeavesTheTargetToTcfAndALostTargetEndsTheNextGdbsSession)
+{
+    // gdb dies while the target runs for it: TCF clients take over, and the next gdb is served.
+    const auto killed = runGdb(directory.path(), "killed", target() + "shell (sleep 1; kill -9 $PPID) &\ncontinue\n");
+    auto& d = *first;
+    EXPECT_TRUE(d.events.waitForWhole("RunControl contextResumed " + quoted(kQemuDevice), 10s)) << killed;
+    EXPECT_EQ(d.status("RunControl", "suspend", {quoted(kQemuDevice)}), "");
+    ASSERT_TRUE(d.nextStop(kQemuDevice));
+    EXPECT_EQ(d.call("Memory", "get", {quoted(kQemuDevice + ".base"), "536870912", "1", "4", "0"}).at(1), "");
+
+    // QEMU goes while the next gdb waits for its target to stop: gdb hears so and gets its prompt back.
+    const auto tool = json::parse(d.call("Tool", "getContext", {R"("gdbremote-1")"}).at(1)).as_object();
+    const auto qemu = tool.at("QemuPid").to_number<std::int64_t>();
+    const auto lost = runGdb(directory.path(), "lost", target() + "shell (sleep 1; kill -9 " + std::to_string(qemu) + ") &\ncontinue\n");
+    EXPECT_THAT(lost, testing::AnyOf(HasSubstr("SIGKILL"), HasSubstr("Remote connection closed"))) << lost;
+    EXPECT_TRUE(d.events.waitFor("RunControl contextRemoved [" + quoted(kQemuDevice) + "]", 10s));
+    EXPECT_THAT(d.call("GdbServer", "getServers"), ElementsAre("", "[]"));
 }
 
 // QEMU always takes Z0, offers vCont and answers: the fakes do not.
