@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #include "bundles/gdbserver/GdbServerService.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include <boost/json.hpp>
@@ -62,12 +63,23 @@ GdbServerService::GdbServerService(IOrixDebugger& debugger)
         runWork();
     });
     // On the model's events thread, with the model locked: hand on, never wait.
-    modelWatch_ = model_->connectRunEvents([this](const debugging::RunEvent& event) {
+    registryWatches_.emplace_back(model_->connectRunEvents([this](const debugging::RunEvent& event) {
         if (event.kind == debugging::RunEvent::Kind::Added)
             post([this, id = event.targetId] { onAdded(id); });
         else if (event.kind == debugging::RunEvent::Kind::Removed)
             post([this, id = event.targetId] { onRemoved(id); });
-    });
+    }));
+    if (const auto tools = std::dynamic_pointer_cast<IServiceBase>(debugger_.getService("Tool"))) {
+        // Under the Tool registry's lock: only the tools' own signals are touched.
+        registryWatches_.emplace_back(tools->addContextsAddedHandler([this](ContextList& added) { followTools(added); }));
+        registryWatches_.emplace_back(tools->addContextsRemovedHandler([this](ContextList& removed) {
+            std::lock_guard lock(mutex_);
+            for (const auto& tool : removed)
+                if (tool)
+                    toolWatches_.erase(tool->getId());
+        }));
+        followTools(tools->getChildren(nullptr));
+    }
     // The targets that came before this service.
     post([this] {
         for (const auto& id : model_->targetIds())
@@ -77,7 +89,7 @@ GdbServerService::GdbServerService(IOrixDebugger& debugger)
 
 GdbServerService::~GdbServerService()
 {
-    modelWatch_.disconnect();
+    registryWatches_.clear();
     {
         std::lock_guard lock(workMutex_);
         stopping_ = true;
@@ -87,6 +99,7 @@ GdbServerService::~GdbServerService()
     std::map<std::string, Served> served;
     {
         std::lock_guard lock(mutex_);
+        toolWatches_.clear();
         served.swap(served_);
     }
 }
@@ -130,41 +143,58 @@ void GdbServerService::runWork()
     }
 }
 
+void GdbServerService::followTools(const ContextList& tools)
+{
+    for (const auto& context : tools) {
+        const auto tool = std::dynamic_pointer_cast<IToolContext>(context);
+        auto* observable = dynamic_cast<IObservableTool*>(context.get());
+        if (!tool || !observable)
+            continue;
+        // Weak: the slot lives in the tool's own signal.
+        auto watch = observable->connectPropertiesSet([this, weakTool = std::weak_ptr<IToolContext>(tool)](const json::object& set) {
+            if (const auto* value = set.if_contains(kServerProperty))
+                if (const auto tool = weakTool.lock())
+                    onServerProperty(tool, *value);
+        });
+        std::lock_guard lock(mutex_);
+        toolWatches_[tool->getId()] = std::move(watch);
+    }
+}
+
+void GdbServerService::onServerProperty(const std::shared_ptr<IToolContext>& tool, const json::value& value)
+{
+    const bool close = value.is_null() || (value.is_bool() && !value.get_bool());
+    const auto port = portOf(value);
+    if (!close && !port) {
+        tool->setToolProperties({{kErrorProperty, kServerProperty + " is a port from 0 (any free one) to 65535, or null for "
+                                                                    "none, not " + json::serialize(value)}});
+        return;
+    }
+    // Without a target yet, the server opens when the target comes.
+    if (const auto targetId = targetOf(*tool); !targetId.empty())
+        serve(targetId, tool, port, close);
+}
+
 void GdbServerService::onAdded(const std::string& targetId)
 {
     const auto tool = toolOf(*model_->deviceOf(targetId));
-    // Weak: the slot lives in the tool's own signal.
-    const auto followProperty = [this, targetId, weakTool = std::weak_ptr<IToolContext>(tool)](const json::value& value) {
-        if (value.is_null() || (value.is_bool() && !value.get_bool()))
-            return serve(targetId, std::nullopt, true);
-        if (const auto port = portOf(value))
-            return serve(targetId, port, false);
-        if (const auto tool = weakTool.lock())
-            tool->setToolProperties({{kErrorProperty, kServerProperty + " is a port from 0 (any free one) to 65535, or null for "
-                                                                        "none, not " + json::serialize(value)}});
-    };
     {
         std::lock_guard lock(mutex_);
         if (served_.contains(targetId))
             return;
-        auto& served = served_[targetId];
-        served.tool = tool;
-        if (auto* observable = dynamic_cast<IObservableTool*>(tool.get()))
-            served.toolWatch = observable->connectPropertiesSet([followProperty](const json::object& set) {
-                if (const auto* value = set.if_contains(kServerProperty))
-                    followProperty(*value);
-            });
+        served_[targetId].tool = tool;
     }
     // What the tool asks for; else, with the first-port preference, a server for every target.
     const auto properties = tool ? tool->getProperties() : json::object();
     if (const auto* asked = properties.if_contains(kServerProperty); asked && !asked->is_null())
-        followProperty(*asked);
+        onServerProperty(tool, *asked);
     else if (firstPort_)
-        serve(targetId, std::nullopt, false);
+        serve(targetId, tool, std::nullopt, false);
 }
 
 void GdbServerService::onRemoved(const std::string& targetId)
 {
+    std::unique_lock serving(serving_);
     Served gone;
     {
         std::lock_guard lock(mutex_);
@@ -175,37 +205,39 @@ void GdbServerService::onRemoved(const std::string& targetId)
         served_.erase(found);
     }
     const bool hadServer = gone.server != nullptr;
-    gone.toolWatch.disconnect();
     gone.server.reset();
+    serving.unlock();
     if (hadServer && gone.tool)
         gone.tool->setToolProperties({{kPortProperty, nullptr}});
 }
 
-void GdbServerService::serve(const std::string& targetId, std::optional<std::uint16_t> port, bool close)
+void GdbServerService::serve(const std::string& targetId, const std::shared_ptr<IToolContext>& tool,
+                             std::optional<std::uint16_t> port, bool close)
 {
-    std::shared_ptr<IToolContext> tool;
-    std::unique_ptr<GdbServer> previous;
-    {
-        std::lock_guard lock(mutex_);
-        const auto found = served_.find(targetId);
-        if (found == served_.end())
-            return;
-        tool = found->second.tool;
-        previous = std::move(found->second.server);
-    }
-    // The old server goes first: the new one may want its port.
-    previous.reset();
     json::object report{{kPortProperty, nullptr}, {kErrorProperty, nullptr}};
-    if (!close) {
-        try {
-            auto server = open(targetId, port);
-            report[kPortProperty] = server->port();
+    {
+        std::lock_guard serving(serving_);
+        if (const auto ids = model_->targetIds(); std::find(ids.begin(), ids.end(), targetId) == ids.end())
+            return; // gone meanwhile: its removal has been, or will be, handled
+        std::unique_ptr<GdbServer> previous;
+        {
             std::lock_guard lock(mutex_);
-            if (const auto found = served_.find(targetId); found != served_.end())
-                found->second.server = std::move(server);
-        } catch (const std::exception& error) {
-            BackendLogger::error(kLog, "No GDB server for " + targetId + ": " + error.what());
-            report[kErrorProperty] = error.what();
+            auto& served = served_[targetId];
+            served.tool = tool;
+            previous = std::move(served.server);
+        }
+        // The old server goes first: the new one may want its port.
+        previous.reset();
+        if (!close) {
+            try {
+                auto server = open(targetId, port);
+                report[kPortProperty] = server->port();
+                std::lock_guard lock(mutex_);
+                served_[targetId].server = std::move(server);
+            } catch (const std::exception& error) {
+                BackendLogger::error(kLog, "No GDB server for " + targetId + ": " + error.what());
+                report[kErrorProperty] = error.what();
+            }
         }
     }
     if (tool)
@@ -236,6 +268,15 @@ std::shared_ptr<IToolContext> GdbServerService::toolOf(const IDeviceContext& dev
     if (!tools || !toolId || !toolId->is_string())
         return nullptr;
     return std::dynamic_pointer_cast<IToolContext>(tools->getContextFromId(std::string(toolId->get_string())));
+}
+
+std::string GdbServerService::targetOf(const IToolContext& tool) const
+{
+    const std::string toolId = tool.getId();
+    for (const auto& id : model_->targetIds())
+        if (const auto owner = toolOf(*model_->deviceOf(id)); owner && owner->getId() == toolId)
+            return id;
+    return {};
 }
 
 std::shared_ptr<const ServedTarget> GdbServerService::describeTarget(const std::string& targetId) const

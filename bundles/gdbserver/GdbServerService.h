@@ -18,6 +18,7 @@
 #include "bundles/gdbserver/GdbServer.h"
 #include "core/frame/CommandServerFor.h"
 #include "core/interfaces/IService.h"
+#include "core/interfaces/IToolContext.h"
 
 namespace hil::gdbserver {
 
@@ -33,9 +34,12 @@ inline const std::string kErrorProperty = "GdbServerError";
 
 /// The back-end's GDB servers, one per target that asks for one (its tool's "GdbServer"
 /// property) or, with the first-port preference, one per target with run control. A server goes
-/// with its target. Targets come and go on the model's events thread, which must never wait:
-/// those changes are handled on a thread of this service; a tool's property is handled at once,
-/// so that whoever set it reads the port back.
+/// with its target.
+///
+/// Targets come and go on the model's events thread, which must never wait: those changes are
+/// handled on a thread of this service. A tool's property is handled where it is set, so that
+/// whoever set it reads the port back; every tool is followed from its set-up on, so that a
+/// property set just after the tool connected is not missed. Opening and closing take turns.
 class GdbServerService : public IService {
 public:
     explicit GdbServerService(IOrixDebugger& debugger);
@@ -49,30 +53,37 @@ public:
 private:
     struct Served {
         std::shared_ptr<IToolContext> tool;
-        boost::signals2::scoped_connection toolWatch;
         std::unique_ptr<GdbServer> server;
     };
 
     void post(std::function<void()> work);
     void runWork();
+    void followTools(const ContextList& tools);
     void onAdded(const std::string& targetId);
     void onRemoved(const std::string& targetId);
+    /// What the tool's "GdbServer" asks for its target, if it has one now.
+    void onServerProperty(const std::shared_ptr<IToolContext>& tool, const boost::json::value& value);
     /// Opens the target's server on `port` (a free one for 0, the next from the first port for
     /// nullopt) or, with `close`, closes it; tells the tool the port or what went wrong.
-    void serve(const std::string& targetId, std::optional<std::uint16_t> port, bool close);
+    void serve(const std::string& targetId, const std::shared_ptr<IToolContext>& tool, std::optional<std::uint16_t> port,
+               bool close);
     std::unique_ptr<GdbServer> open(const std::string& targetId, std::optional<std::uint16_t> port);
     std::shared_ptr<const ServedTarget> describeTarget(const std::string& targetId) const;
     /// The tool the device names as its "Tool"; null when there is none.
     std::shared_ptr<IToolContext> toolOf(const IDeviceContext& device) const;
+    /// The model's target of `tool`; empty when it has none.
+    std::string targetOf(const IToolContext& tool) const;
 
     IOrixDebugger& debugger_;
     const std::shared_ptr<debugging::DebugTargets> model_;
     std::string address_;
     std::optional<std::uint16_t> firstPort_;
-    boost::signals2::scoped_connection modelWatch_;
+    std::vector<boost::signals2::scoped_connection> registryWatches_;
 
-    mutable std::mutex mutex_; ///< the served targets
-    std::map<std::string, Served> served_;
+    mutable std::mutex mutex_; ///< what follows
+    std::map<std::string, Served> served_; ///< by target id
+    std::map<std::string, boost::signals2::scoped_connection> toolWatches_; ///< by tool id
+    std::mutex serving_; ///< one open or close at a time
 
     std::mutex workMutex_;
     std::condition_variable workQueued_;
