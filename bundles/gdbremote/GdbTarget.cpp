@@ -194,6 +194,9 @@ std::vector<GdbTarget::Run> GdbTarget::writeFlash(const MemoryArea& area, std::u
 
 std::vector<GdbTarget::Run> GdbTarget::write(std::uint64_t address, const std::uint8_t* bytes, std::uint64_t length)
 {
+    // A write may move the core: a reset request in the system control block, a debug register,
+    // a server that resets after programming flash.
+    registerBlock_.reset();
     std::vector<Run> failed;
     std::uint64_t done = 0;
     while (done < length) {
@@ -217,6 +220,7 @@ std::vector<GdbTarget::Run> GdbTarget::write(std::uint64_t address, const std::u
 
 void GdbTarget::eraseFlash()
 {
+    registerBlock_.reset();
     for (const auto& area : memoryMap_)
         if (area.type == "flash")
             RspClient::checkOk(client_->request("vFlashErase:" + hex(area.start) + "," + hex(area.length)),
@@ -292,8 +296,7 @@ void GdbTarget::step()
     if (stepOffWrittenBreakpoint())
         return;
     registerBlock_.reset();
-    client_->resume(vContStep_ ? "vCont;s" : "s");
-    if (!client_->waitForStop(client_->timeout()))
+    if (!client_->runToStop(vContStep_ ? "vCont;s" : "s", client_->timeout()))
         throw TargetError("The step did not end within " + std::to_string(client_->timeout().count()) + " ms");
 }
 
@@ -311,9 +314,7 @@ bool GdbTarget::stepOffWrittenBreakpoint()
         return false;
     writeBytes(written->first, written->second, "Stepping off the breakpoint at 0x" + hex(written->first));
     registerBlock_.reset();
-    client_->resume(vContStep_ ? "vCont;s" : "s");
-    const bool stopped = client_->waitForStop(client_->timeout());
-    if (stopped)
+    if (client_->runToStop(vContStep_ ? "vCont;s" : "s", client_->timeout()))
         writeBytes(written->first, kBreakpointInstruction, "Writing the breakpoint at 0x" + hex(written->first) + " again");
     else
         throw TargetError("The step off the breakpoint at 0x" + hex(written->first) + " did not end within " +

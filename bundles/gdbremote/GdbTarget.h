@@ -90,7 +90,7 @@ private:
     std::unique_ptr<RspClient> client_;
     std::vector<RemoteRegister> registers_;
     /// The registers as `g` gave them since the target last stopped; unset once it may have
-    /// moved (a resume, a step, a monitor command, a register write).
+    /// moved (a resume, a step, a monitor command, a register or memory write, a flash erase).
     std::optional<std::string> registerBlock_;
     std::vector<MemoryArea> memoryMap_;
     std::size_t readChunk_;

@@ -321,9 +321,46 @@ void RspClient::resume(const std::string& packet)
         if (!running_)
             return; // stopped at once, and its stop reply has been read
     }
+    startWatcher();
+}
+
+void RspClient::startWatcher()
+{
     if (watcher_.joinable())
         watcher_.join(); // the last run's watcher, done since that run stopped
     watcher_ = std::thread([this] { watch(); });
+}
+
+bool RspClient::runToStop(const std::string& packet, std::chrono::milliseconds timeout)
+{
+    std::lock_guard serial(requestMutex_);
+    {
+        std::lock_guard io(ioMutex_);
+        std::unique_lock lock(mutex_);
+        if (lost_)
+            throwLost();
+        if (running_)
+            return false;
+        running_ = true;
+        try {
+            exchange(packet, false, lock);
+        } catch (...) {
+            running_ = false;
+            throw;
+        }
+        const auto deadline = Clock::now() + timeout;
+        while ((running_ || announcingStop_) && !lost_ && Clock::now() < deadline) {
+            lock.unlock();
+            readSome(deadline);
+            lock.lock();
+        }
+        if (lost_)
+            throwLost();
+        if (!running_)
+            return true;
+    }
+    startWatcher();
+    return false;
 }
 
 void RspClient::interrupt()

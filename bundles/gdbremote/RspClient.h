@@ -94,6 +94,10 @@ public:
     /// Sends a packet that starts the target running (`c`, `vCont;c`, `s`...) without waiting
     /// for a reply: the stop reply comes when the target stops.
     void resume(const std::string& packet);
+    /// Sends a packet that runs the target briefly (a step) and reads until its stop reply has
+    /// been handled, on this thread: a thread to read a step's stop would cost more than the
+    /// step. True when it stopped within `timeout`; else it runs on, watched as after `resume`.
+    bool runToStop(const std::string& packet, std::chrono::milliseconds timeout);
     /// Sends 0x03 if the target runs and waits for its stop reply and for the stop handler.
     void interrupt();
     /// Waits up to `timeout` for a running target to stop; true when it is stopped.
@@ -113,6 +117,8 @@ private:
     bool readSome(Clock::time_point deadline);
     /// Reads while the target runs: its output and the stop reply that ends the run.
     void watch();
+    /// Hands the reading of a running target to a watcher thread.
+    void startWatcher();
     /// Feeds received bytes to the packet reader.
     void consume(std::string_view bytes);
     void dispatch(std::string packet);

@@ -2,6 +2,7 @@
 #include "bundles/gdbserver/GdbServer.h"
 
 #include <atomic>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
 #include <stdexcept>
@@ -25,6 +26,8 @@ namespace {
 const std::string kLog = "gdbserver";
 /// How long a refused gdb has to send its first packet.
 constexpr int kRefusalWaitMs = 2000;
+/// How long the acceptor waits after a failed accept.
+constexpr int kAcceptRetryMs = 100;
 
 /// The model's client numbers of gdb sessions: negative, so never a TCF channel's.
 int nextClient()
@@ -116,8 +119,12 @@ void GdbServer::acceptConnections()
         if (!watched[1].revents)
             continue;
         const int connection = ::accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
-        if (connection < 0)
+        if (connection < 0) {
+            // Out of descriptors, say: the listener stays readable, so wait before trying again.
+            if (errno != EINTR && errno != ECONNABORTED)
+                ::poll(watched, 1, kAcceptRetryMs);
             continue;
+        }
         std::unique_ptr<GdbSession> finished;
         std::string holder;
         {
@@ -143,11 +150,17 @@ void GdbServer::acceptConnections()
 void GdbServer::refuse(int socket, const std::string& holder) const
 {
     // gdb reads a reply to its first packet: the refusal is that reply, so gdb prints it.
+    // One deadline for all of it, and the server's own stop ends it: a peer that trickles bytes
+    // holds nothing up.
     rsp::PacketReader reader(GdbSession::kPacketSize);
     char buffer[4096];
-    pollfd readable{socket, POLLIN, 0};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kRefusalWaitMs);
     bool asked = false;
-    while (!asked && ::poll(&readable, 1, kRefusalWaitMs) > 0) {
+    while (!asked) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        pollfd watched[2] = {{wakeRead_, POLLIN, 0}, {socket, POLLIN, 0}};
+        if (left.count() <= 0 || ::poll(watched, 2, static_cast<int>(left.count())) <= 0 || watched[0].revents)
+            return;
         const auto received = ::recv(socket, buffer, sizeof buffer, 0);
         if (received <= 0)
             return;

@@ -63,20 +63,26 @@ GdbServerService::GdbServerService(IOrixDebugger& debugger)
         runWork();
     });
     // On the model's events thread, with the model locked: hand on, never wait.
-    registryWatches_.emplace_back(model_->connectRunEvents([this](const debugging::RunEvent& event) {
-        if (event.kind == debugging::RunEvent::Kind::Added)
-            post([this, id = event.targetId] { onAdded(id); });
-        else if (event.kind == debugging::RunEvent::Kind::Removed)
-            post([this, id = event.targetId] { onRemoved(id); });
+    registryWatches_.emplace_back(model_->connectRunEvents([this, gate = gate_](const debugging::RunEvent& event) {
+        gate->pass([&] {
+            if (event.kind == debugging::RunEvent::Kind::Added)
+                post([this, id = event.targetId] { onAdded(id); });
+            else if (event.kind == debugging::RunEvent::Kind::Removed)
+                post([this, id = event.targetId] { onRemoved(id); });
+        });
     }));
     if (const auto tools = std::dynamic_pointer_cast<IServiceBase>(debugger_.getService("Tool"))) {
         // Under the Tool registry's lock: only the tools' own signals are touched.
-        registryWatches_.emplace_back(tools->addContextsAddedHandler([this](ContextList& added) { followTools(added); }));
-        registryWatches_.emplace_back(tools->addContextsRemovedHandler([this](ContextList& removed) {
-            std::lock_guard lock(mutex_);
-            for (const auto& tool : removed)
-                if (tool)
-                    toolWatches_.erase(tool->getId());
+        registryWatches_.emplace_back(tools->addContextsAddedHandler([this, gate = gate_](ContextList& added) {
+            gate->pass([&] { followTools(added); });
+        }));
+        registryWatches_.emplace_back(tools->addContextsRemovedHandler([this, gate = gate_](ContextList& removed) {
+            gate->pass([&] {
+                std::lock_guard lock(mutex_);
+                for (const auto& tool : removed)
+                    if (tool)
+                        toolWatches_.erase(tool->getId());
+            });
         }));
         followTools(tools->getChildren(nullptr));
     }
@@ -89,6 +95,8 @@ GdbServerService::GdbServerService(IOrixDebugger& debugger)
 
 GdbServerService::~GdbServerService()
 {
+    // A disconnected slot may still be running: the gate waits for it, and keeps the later ones out.
+    gate_->close();
     registryWatches_.clear();
     {
         std::lock_guard lock(workMutex_);
@@ -151,11 +159,14 @@ void GdbServerService::followTools(const ContextList& tools)
         if (!tool || !observable)
             continue;
         // Weak: the slot lives in the tool's own signal.
-        auto watch = observable->connectPropertiesSet([this, weakTool = std::weak_ptr<IToolContext>(tool)](const json::object& set) {
-            if (const auto* value = set.if_contains(kServerProperty))
-                if (const auto tool = weakTool.lock())
-                    onServerProperty(tool, *value);
-        });
+        auto watch = observable->connectPropertiesSet(
+            [this, gate = gate_, weakTool = std::weak_ptr<IToolContext>(tool)](const json::object& set) {
+                if (const auto* value = set.if_contains(kServerProperty))
+                    gate->pass([&] {
+                        if (const auto tool = weakTool.lock())
+                            onServerProperty(tool, *value);
+                    });
+            });
         std::lock_guard lock(mutex_);
         toolWatches_[tool->getId()] = std::move(watch);
     }
@@ -224,8 +235,14 @@ void GdbServerService::serve(const std::string& targetId, const std::shared_ptr<
             std::lock_guard lock(mutex_);
             auto& served = served_[targetId];
             served.tool = tool;
-            previous = std::move(served.server);
+            // Asked again for what it has (any port, or its own): it stays, and so does its gdb.
+            if (!close && served.server && (!port || *port == 0 || *port == served.server->port()))
+                report[kPortProperty] = served.server->port();
+            else
+                previous = std::move(served.server);
         }
+        if (!report[kPortProperty].is_null())
+            close = true; // nothing to open
         // The old server goes first: the new one may want its port.
         previous.reset();
         if (!close) {

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: Apache-2.0
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -74,7 +75,32 @@ private:
     /// The model's target of `tool`; empty when it has none.
     std::string targetOf(const IToolContext& tool) const;
 
+    /// Lets slots into this service while it lives: a slot that signals2 has disconnected may
+    /// still be running when the service goes, and a closed gate waits for it.
+    class Gate {
+    public:
+        template <class Work>
+        void pass(Work&& work)
+        {
+            ++inside_;
+            if (open_)
+                work();
+            --inside_;
+        }
+        void close()
+        {
+            open_ = false;
+            while (inside_ > 0)
+                std::this_thread::yield();
+        }
+
+    private:
+        std::atomic<int> inside_{0};
+        std::atomic<bool> open_{true};
+    };
+
     IOrixDebugger& debugger_;
+    const std::shared_ptr<Gate> gate_ = std::make_shared<Gate>();
     const std::shared_ptr<debugging::DebugTargets> model_;
     std::string address_;
     std::optional<std::uint16_t> firstPort_;

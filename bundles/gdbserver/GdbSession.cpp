@@ -160,6 +160,9 @@ GdbSession::GdbSession(int socket, std::shared_ptr<const ServedTarget> target, s
     wakeWrite_ = pipeEnds[1];
     const int on = 1;
     ::setsockopt(socket_, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+    if (target_->memory)
+        memoryWatch_ = target_->memory->addMemoryChangedHandler(
+            [written = memoryWritten_](const std::shared_ptr<IMemoryContext>&, const MemoryRanges&) { *written = true; });
     thread_ = std::thread([this] {
         setCurrentThreadName("gdb session");
         run();
@@ -243,14 +246,16 @@ void GdbSession::handleEvents()
         const bool awaited = waiting_ && event.sequence > waiting_->after;
         switch (event.kind) {
         case debugging::RunEvent::Kind::Suspended:
-            lastStop_ = event.state;
-            if (awaited) {
+            forgetMemory();
+            if (awaited && waiting_->resumeSeen) {
                 waiting_.reset();
                 send(stopReply(event.state));
             }
             break;
         case debugging::RunEvent::Kind::Resumed:
-            lastStop_.reset();
+            forgetMemory();
+            if (awaited)
+                waiting_->resumeSeen = true;
             break;
         case debugging::RunEvent::Kind::Exception:
             if (awaited) {
@@ -278,6 +283,7 @@ void GdbSession::handleItem(rsp::PacketReader::Item& item)
     case Kind::Packet:
         if (ackMode_)
             sendRaw("+");
+        handleEvents(); // a packet is answered from what has been told so far
         if (const auto reply = answer(item.payload))
             send(*reply);
         break;
@@ -408,17 +414,28 @@ GdbSession::Reply GdbSession::onTransfer(std::string_view arguments)
     return (slice.address + piece.size() < document.size() ? "m" : "l") + piece;
 }
 
-GdbSession::Reply GdbSession::onStopReason(std::string_view)
+GdbSession::Reply GdbSession::stopNowOrNext(bool halt)
 {
+    // Counted before the state is read: a stop between the two is either seen as the state or
+    // told after the count.
     const auto after = target_->model->eventsTold();
     const auto state = target_->model->state(target_->id);
     if (state.suspended)
-        return stopReply(lastStop_.value_or(state));
-    // gdb stops what it attaches to.
-    waiting_ = Waiting{after};
-    interrupt();
+        return stopReply(state);
+    waiting_ = Waiting{after, true};
+    if (halt) {
+        try {
+            interrupt();
+        } catch (...) {
+            waiting_.reset();
+            throw;
+        }
+    }
     return std::nullopt;
 }
+
+// gdb stops what it attaches to.
+GdbSession::Reply GdbSession::onStopReason(std::string_view) { return stopNowOrNext(true); }
 
 std::string GdbSession::stopReply(const debugging::RunState& state) const
 {
@@ -539,11 +556,41 @@ MemoryErrorMapPtr GdbSession::readInto(std::uint64_t address, std::vector<std::u
     return errors;
 }
 
+std::optional<std::string> GdbSession::cachedRead(std::uint64_t address, std::uint64_t length)
+{
+    if (memoryWritten_->exchange(false))
+        forgetMemory();
+    const std::uint64_t first = address & ~(kLineBytes - 1);
+    const std::uint64_t last = (address + length - 1) & ~(kLineBytes - 1);
+    if (length == 0 || last - first > kLineBytes)
+        return std::nullopt; // a bulk read: straight through
+    std::string bytes;
+    for (std::uint64_t line = first; line <= last; line += kLineBytes) {
+        const bool plain = std::any_of(target_->memoryMap.begin(), target_->memoryMap.end(), [&](const MapArea& area) {
+            return !area.peripheral && line >= area.start && line + kLineBytes <= area.start + area.size;
+        });
+        if (!plain)
+            return std::nullopt;
+        auto found = lines_.find(line);
+        if (found == lines_.end()) {
+            std::vector<std::uint8_t> read(kLineBytes);
+            std::uint32_t run = 0;
+            if (const auto errors = readInto(line, read); errors && (errors->getStatusAt(line, run) != 0 || (run != 0 && run < kLineBytes)))
+                return std::nullopt;
+            found = lines_.emplace(line, std::string(read.begin(), read.end())).first;
+        }
+        bytes += found->second;
+    }
+    return bytes.substr(address - first, length);
+}
+
 GdbSession::Reply GdbSession::onReadMemory(std::string_view arguments)
 {
     const auto range = addressAndLength(arguments, 0);
     if (range.length > kPacketSize / 2)
         refuse(kInvalid, "a read takes at most " + std::to_string(kPacketSize / 2) + " bytes");
+    if (const auto cached = cachedRead(range.address, range.length))
+        return rsp::toHex(*cached);
     std::vector<std::uint8_t> bytes(range.length);
     const auto errors = readInto(range.address, bytes);
     // What reads well up to the first byte that does not; none at all is a fault.
@@ -566,6 +613,7 @@ void GdbSession::write(std::uint64_t address, std::vector<std::uint8_t> bytes)
 {
     if (bytes.empty())
         return;
+    forgetMemory();
     if (!target_->memory)
         refuse(kFault, "the target has no memory");
     MemoryErrorMapPtr errors;
@@ -612,6 +660,9 @@ GdbSession::Reply GdbSession::onFlashErase(std::string_view arguments)
 {
     const auto range = addressAndLength(arguments, 0);
     requireFlash(range.address, range.length);
+    if (!target_->memory)
+        refuse(kFault, "the target has no memory");
+    forgetMemory();
     std::vector<std::uint8_t> erased{0xFF};
     MemoryErrorMapPtr errors;
     target_->memory->fillMemory(range.address, 1, erased, static_cast<std::int64_t>(range.length), 0, nullptr, errors);
@@ -649,20 +700,16 @@ void GdbSession::interrupt()
 
 GdbSession::Reply GdbSession::startRun(bool step)
 {
+    forgetMemory();
     try {
-        waiting_ = Waiting{target_->model->resume(target_->id, step ? kStepInto : 0, 1)};
+        waiting_ = Waiting{target_->model->resume(target_->id, step ? kStepInto : 0, 1), false};
         return std::nullopt;
     } catch (const ErrorDescr& failure) {
         if (failure.code != debugging::RunControlError::AlreadyRunning)
             throw;
     }
     // Running already (another front-end let it go): its next stop is the one gdb hears.
-    const auto after = target_->model->eventsTold();
-    const auto state = target_->model->state(target_->id);
-    if (state.suspended)
-        return stopReply(lastStop_.value_or(state));
-    waiting_ = Waiting{after};
-    return std::nullopt;
+    return stopNowOrNext(false);
 }
 
 GdbSession::Reply GdbSession::onContinue(std::string_view) { return startRun(false); }
@@ -681,14 +728,8 @@ GdbSession::Reply GdbSession::onContinueActions(std::string_view arguments)
     case 's':
     case 'S':
         return startRun(true);
-    case 't': {
-        const auto state = target_->model->state(target_->id);
-        if (state.suspended)
-            return stopReply(lastStop_.value_or(state));
-        waiting_ = Waiting{target_->model->eventsTold()};
-        interrupt();
-        return std::nullopt;
-    }
+    case 't':
+        return stopNowOrNext(true);
     default:
         refuse(kBadRequest, "vCont takes c, s or t");
     }
@@ -709,7 +750,9 @@ GdbSession::Reply GdbSession::onInsertPoint(std::string_view arguments)
     static const std::int64_t accessModes[] = {2, 1, 3}; // write, read, either
     static const char* const pointNames[] = {"breakpoint", "hardware breakpoint", "write watchpoint", "read watchpoint",
                                              "access watchpoint"};
-    const std::string id = name_ + ": " + pointNames[type] + " at 0x" + hexNumber(place.address);
+    std::string id = name_ + ": " + pointNames[type] + " at 0x" + hexNumber(place.address);
+    if (type >= 2)
+        id += ", " + std::to_string(place.length) + " bytes";
     boost::json::object properties{{"ID", id},
                                    {"Enabled", true},
                                    {"Location", "0x" + hexNumber(place.address)},
@@ -778,6 +821,7 @@ GdbSession::Reply GdbSession::onMonitor(std::string_view arguments)
     const std::string command = *decoded;
     auto* control = dynamic_cast<IRunControl*>(target_->device.get());
     std::string output;
+    forgetMemory(); // a reset, or a command that writes
     if (command == "reset" || command == "reset run") {
         control->reset(false);
     } else if (command == "reset halt" || command == "reset init") {

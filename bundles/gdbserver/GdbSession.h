@@ -50,6 +50,8 @@ class GdbSession {
 public:
     /// The largest packet gdb may send, as told in `qSupported`.
     static constexpr std::size_t kPacketSize = 0x4000;
+    /// The memory gdb reads is kept in lines of this many bytes, aligned.
+    static constexpr std::uint64_t kLineBytes = 256;
 
     /// Takes `socket` (connected to gdb) and starts reading it. `name` says who plants gdb's
     /// breakpoints ("GDB server on 127.0.0.1:3333"); `client` is the model's client number for them.
@@ -69,9 +71,11 @@ public:
 private:
     using Reply = std::optional<std::string>;
     using Handler = Reply (GdbSession::*)(std::string_view arguments);
-    /// What a run that gdb waits for is: none, or the events told before it began.
+    /// The stop gdb waits for: the first told after `after` events, and, for a run gdb started,
+    /// after that run's resume (a stop of an earlier run, handled late, is not its end).
     struct Waiting {
         std::uint64_t after = 0;
+        bool resumeSeen = false;
     };
 
     void run();
@@ -88,12 +92,20 @@ private:
     std::string stopReply(const debugging::RunState& state) const;
     /// Starts a run (`step` or not) whose end is told as a stop reply.
     Reply startRun(bool step);
+    /// The stop reply when the target is halted; else none now, and the target's next stop is
+    /// told (after halting it, with `halt`).
+    Reply stopNowOrNext(bool halt);
     /// Stops the target, if it runs; its stop ends the run gdb waits for.
     void interrupt();
     /// Removes gdb's breakpoints from the model.
     void dropBreakpoints();
     const RegisterSlot& slotOf(std::string_view number) const;
     MemoryErrorMapPtr readInto(std::uint64_t address, std::vector<std::uint8_t>& bytes);
+    /// [address, address + length) from the lines read since the target stopped, reading the
+    /// missing lines; nullopt when the range is not all plain memory or a line does not read.
+    std::optional<std::string> cachedRead(std::uint64_t address, std::uint64_t length);
+    /// Drops the lines: the target may have moved, or memory was written.
+    void forgetMemory() { lines_.clear(); }
     void write(std::uint64_t address, std::vector<std::uint8_t> bytes);
     /// Throws unless [address, address + length) is inside the flash areas of the memory map.
     void requireFlash(std::uint64_t address, std::uint64_t length) const;
@@ -146,7 +158,12 @@ private:
     bool reportsHardwareBreaks_ = false;
     std::string lastSent_;
     std::optional<Waiting> waiting_;
-    std::optional<debugging::RunState> lastStop_;
+    /// Memory read since the target last stopped, in aligned lines by address: gdb reads the same
+    /// few words around the PC many times a step. Plain memory only, never peripherals.
+    std::map<std::uint64_t, std::string> lines_;
+    /// Set by whoever writes the target's memory; the session drops its lines before its next read.
+    std::shared_ptr<std::atomic<bool>> memoryWritten_ = std::make_shared<std::atomic<bool>>(false);
+    boost::signals2::scoped_connection memoryWatch_;
     /// gdb's stop points: breakpoint id by (type, address, length).
     std::map<std::tuple<int, std::uint64_t, std::uint64_t>, std::string> points_;
 

@@ -122,6 +122,7 @@ std::vector<MapArea> memoryAreas(const DIDevice& device)
             } else if (!segment->isWritable()) {
                 area.kind = MapArea::Kind::Rom;
             }
+            area.peripheral = type == "io";
             const bool overlaps = std::any_of(areas.begin(), areas.end(), [&](const MapArea& other) {
                 return area.start < other.start + other.size && other.start < area.start + area.size;
             });

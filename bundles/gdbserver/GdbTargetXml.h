@@ -35,10 +35,13 @@ struct MapArea {
     std::uint64_t size = 0;
     /// A flash area's erase block, bytes.
     std::uint64_t blockSize = 0;
+    /// Peripheral registers: RAM to gdb, but a read may not give what the last one did.
+    bool peripheral = false;
 };
 
 /// The areas of the device description's segments: "FLASH" segments as flash (their page size the
-/// block, 1 KiB when they give none), read-only ones as ROM, the others as RAM. Overlapping or
+/// block, 1 KiB when they give none), read-only ones as ROM, the others as RAM ("io" ones marked
+/// as peripherals). Overlapping or
 /// empty segments are left out: gdb refuses a whole map for one overlap.
 std::vector<MapArea> memoryAreas(const DIDevice& device);
 

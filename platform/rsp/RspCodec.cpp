@@ -2,6 +2,7 @@
 #include "platform/rsp/RspCodec.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstdio>
 #include <stdexcept>
@@ -62,7 +63,7 @@ std::string frame(std::string_view data)
     std::string framed;
     framed.reserve(data.size() + 4);
     framed += '$';
-    if (std::none_of(data.begin(), data.end(), needsEscape))
+    if (data.find_first_of("$#}*") == std::string_view::npos)
         framed += data; // text packets, hex data: the common case
     else
         framed += escapeBinary(data);
@@ -75,6 +76,9 @@ std::string frame(std::string_view data)
 
 std::string decodePayload(std::string_view payload)
 {
+    // Most packets carry neither escapes nor repeats: one copy, no byte loop.
+    if (payload.find_first_of("}*") == std::string_view::npos)
+        return std::string(payload);
     std::string decoded;
     decoded.reserve(payload.size());
     for (std::size_t i = 0; i < payload.size(); ++i) {
@@ -112,16 +116,25 @@ std::string toHex(std::string_view bytes)
 
 std::optional<std::string> fromHex(std::string_view hex)
 {
+    // A table instead of comparisons: memory moves through here a few KiB at a time.
+    static constexpr auto kValues = [] {
+        std::array<std::int8_t, 256> values{};
+        for (int c = 0; c < 256; ++c)
+            values[static_cast<std::size_t>(c)] = static_cast<std::int8_t>(hexDigitValue(static_cast<char>(c)));
+        return values;
+    }();
     if (hex.size() % 2 != 0)
         return std::nullopt;
     std::string bytes(hex.size() / 2, '\0');
+    int invalid = 0;
     for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const int high = hexDigitValue(hex[2 * i]);
-        const int low = hexDigitValue(hex[2 * i + 1]);
-        if (high < 0 || low < 0)
-            return std::nullopt;
+        const int high = kValues[static_cast<unsigned char>(hex[2 * i])];
+        const int low = kValues[static_cast<unsigned char>(hex[2 * i + 1])];
+        invalid |= high | low; // negative once any digit was not one
         bytes[i] = static_cast<char>(high << 4 | low);
     }
+    if (invalid < 0)
+        return std::nullopt;
     return bytes;
 }
 

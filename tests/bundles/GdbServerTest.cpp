@@ -44,7 +44,8 @@ public:
     explicit GdbClient(int socket) : socket_(socket) {}
     ~GdbClient() { ::close(socket_); }
 
-    void sendRaw(const std::string& bytes) { ASSERT_EQ(::send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size())); }
+    /// Sends what the server takes: one that closes the connection midway takes less.
+    void sendRaw(const std::string& bytes) { (void)::send(socket_, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
     void send(const std::string& payload) { sendRaw(rsp::frame(payload)); }
     /// The next packet; nullopt when the server closed the connection. Fails the test on a wait
     /// past `timeout`.
