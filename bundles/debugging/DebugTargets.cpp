@@ -204,6 +204,12 @@ void DebugTargets::catchUp()
 {
     if (std::this_thread::get_id() == events_.get_id())
         return;
+    {
+        // Nothing queued and nothing under way: caught up already, without a round to the thread.
+        std::lock_guard lock(queueMutex_);
+        if (queue_.empty() && !handling_)
+            return;
+    }
     const auto handled = std::make_shared<std::promise<void>>();
     auto future = handled->get_future();
     post([handled] { handled->set_value(); });
@@ -222,12 +228,15 @@ void DebugTargets::runEvents()
                 return;
             work = std::move(queue_.front());
             queue_.pop_front();
+            handling_ = true;
         }
         try {
             work();
         } catch (const std::exception& error) {
             BackendLogger::error(kLog, error.what());
         }
+        std::lock_guard lock(queueMutex_);
+        handling_ = false;
     }
 }
 

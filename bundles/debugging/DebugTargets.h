@@ -196,6 +196,7 @@ private:
     std::mutex queueMutex_;
     std::condition_variable queued_;
     std::deque<std::function<void()>> queue_;
+    bool handling_ = false; ///< the events thread runs what it took from the queue
     bool stopping_ = false;
     std::thread events_;
 };

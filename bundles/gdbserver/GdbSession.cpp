@@ -286,6 +286,7 @@ void GdbSession::handleItem(rsp::PacketReader::Item& item)
         handleEvents(); // a packet is answered from what has been told so far
         if (const auto reply = answer(item.payload))
             send(*reply);
+        readAhead();
         break;
     case Kind::BadChecksum:
         if (ackMode_)
@@ -566,10 +567,7 @@ std::optional<std::string> GdbSession::cachedRead(std::uint64_t address, std::ui
         return std::nullopt; // a bulk read: straight through
     std::string bytes;
     for (std::uint64_t line = first; line <= last; line += kLineBytes) {
-        const bool plain = std::any_of(target_->memoryMap.begin(), target_->memoryMap.end(), [&](const MapArea& area) {
-            return !area.peripheral && line >= area.start && line + kLineBytes <= area.start + area.size;
-        });
-        if (!plain)
+        if (!plainMemory(line, kLineBytes))
             return std::nullopt;
         auto found = lines_.find(line);
         if (found == lines_.end()) {
@@ -584,6 +582,25 @@ std::optional<std::string> GdbSession::cachedRead(std::uint64_t address, std::ui
     return bytes.substr(address - first, length);
 }
 
+bool GdbSession::plainMemory(std::uint64_t address, std::uint64_t length) const
+{
+    return std::any_of(target_->memoryMap.begin(), target_->memoryMap.end(), [&](const MapArea& area) {
+        return !area.peripheral && address >= area.start && length <= area.start + area.size - address;
+    });
+}
+
+void GdbSession::readAhead()
+{
+    if (!nextBulkRead_)
+        return;
+    const auto [address, length] = *nextBulkRead_;
+    nextBulkRead_.reset();
+    std::vector<std::uint8_t> bytes(length);
+    std::uint32_t run = 0;
+    if (const auto errors = readInto(address, bytes); !errors || (errors->getStatusAt(address, run) == 0 && (run == 0 || run >= length)))
+        readAhead_ = ReadAhead{address, std::string(bytes.begin(), bytes.end())};
+}
+
 GdbSession::Reply GdbSession::onReadMemory(std::string_view arguments)
 {
     const auto range = addressAndLength(arguments, 0);
@@ -591,6 +608,17 @@ GdbSession::Reply GdbSession::onReadMemory(std::string_view arguments)
         refuse(kInvalid, "a read takes at most " + std::to_string(kPacketSize / 2) + " bytes");
     if (const auto cached = cachedRead(range.address, range.length))
         return rsp::toHex(*cached);
+    // A bulk read that goes on from the last one (gdb dumping memory) reads the next block while
+    // gdb takes in this one's reply.
+    const bool sequential = range.address == bulkEnd_;
+    bulkEnd_ = range.address + range.length;
+    if (sequential && plainMemory(bulkEnd_, range.length))
+        nextBulkRead_.emplace(bulkEnd_, range.length);
+    if (readAhead_ && readAhead_->address == range.address && readAhead_->bytes.size() >= range.length) {
+        const auto ahead = std::move(readAhead_->bytes);
+        readAhead_.reset();
+        return rsp::toHex(std::string_view(ahead).substr(0, range.length));
+    }
     std::vector<std::uint8_t> bytes(range.length);
     const auto errors = readInto(range.address, bytes);
     // What reads well up to the first byte that does not; none at all is a fault.

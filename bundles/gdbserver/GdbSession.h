@@ -49,7 +49,7 @@ struct ServedTarget {
 class GdbSession {
 public:
     /// The largest packet gdb may send, as told in `qSupported`.
-    static constexpr std::size_t kPacketSize = 0x4000;
+    static constexpr std::size_t kPacketSize = 0x10000;
     /// The memory gdb reads is kept in lines of this many bytes, aligned.
     static constexpr std::uint64_t kLineBytes = 256;
 
@@ -104,8 +104,17 @@ private:
     /// [address, address + length) from the lines read since the target stopped, reading the
     /// missing lines; nullopt when the range is not all plain memory or a line does not read.
     std::optional<std::string> cachedRead(std::uint64_t address, std::uint64_t length);
-    /// Drops the lines: the target may have moved, or memory was written.
-    void forgetMemory() { lines_.clear(); }
+    /// Drops the lines and the block read ahead: the target may have moved, or memory was written.
+    void forgetMemory()
+    {
+        lines_.clear();
+        readAhead_.reset();
+        nextBulkRead_.reset();
+    }
+    /// True when [address, address + length) lies in one area of plain memory (no peripherals).
+    bool plainMemory(std::uint64_t address, std::uint64_t length) const;
+    /// Reads the block a sequential bulk read asked for next, once its reply has gone.
+    void readAhead();
     void write(std::uint64_t address, std::vector<std::uint8_t> bytes);
     /// Throws unless [address, address + length) is inside the flash areas of the memory map.
     void requireFlash(std::uint64_t address, std::uint64_t length) const;
@@ -164,6 +173,15 @@ private:
     /// Set by whoever writes the target's memory; the session drops its lines before its next read.
     std::shared_ptr<std::atomic<bool>> memoryWritten_ = std::make_shared<std::atomic<bool>>(false);
     boost::signals2::scoped_connection memoryWatch_;
+    struct ReadAhead {
+        std::uint64_t address = 0;
+        std::string bytes;
+    };
+    std::optional<ReadAhead> readAhead_;
+    /// The block to read ahead once the reply is out: (address, length).
+    std::optional<std::pair<std::uint64_t, std::uint64_t>> nextBulkRead_;
+    /// Where the last bulk read ended: a read from there goes on from it.
+    std::uint64_t bulkEnd_ = 0;
     /// gdb's stop points: breakpoint id by (type, address, length).
     std::map<std::tuple<int, std::uint64_t, std::uint64_t>, std::string> points_;
 

@@ -201,7 +201,7 @@ protected:
     std::unique_ptr<GdbClient> gdb()
     {
         auto client = std::make_unique<GdbClient>(connectToServer());
-        EXPECT_THAT(client->ask("qSupported:multiprocess+;swbreak+;hwbreak+;vContSupported+"), StartsWith("PacketSize=4000;"));
+        EXPECT_THAT(client->ask("qSupported:multiprocess+;swbreak+;hwbreak+;vContSupported+"), StartsWith("PacketSize=10000;"));
         EXPECT_EQ(client->ask("QStartNoAckMode"), "OK");
         return client;
     }
@@ -264,7 +264,7 @@ TEST_F(GdbServerTest, AnswersEachPacketOrRefusesItWithTheProtocolsError)
         {"m20000ffe,4", "0000"}, // the part that answers
         {"m30000000,4", "E0e"},
         {"mfffffffe,4", "E16"}, // past the 32-bit bus
-        {"m20000000,2001", "E16"},
+        {"m20000000,8001", "E16"},
         {"m20000000", "E01"},
         {"M20000004,2:beef", "OK"},
         {"M20000004,2:be", "E16"},
@@ -343,6 +343,30 @@ TEST_F(GdbServerTest, ShareRunsAndStopsWithTheModelAndPlantsAsTheGdbServer)
     EXPECT_TRUE(fakes::eventually([&] { return device->isRunning(); }));
 }
 
+TEST_F(GdbServerTest, KeepsWhatItReadOnlyUntilMemoryIsWrittenOrTheTargetMoves)
+{
+    const auto client = gdb();
+    const auto hexAt = [&](std::size_t offset, std::size_t length) {
+        return rsp::toHex(ram.data() + offset, length);
+    };
+    // Words near the PC, and a dump in blocks: each read once from the target.
+    EXPECT_EQ(client->ask("m20000010,4"), hexAt(0x10, 4));
+    EXPECT_EQ(client->ask("m20000000,400"), hexAt(0, 0x400));
+    EXPECT_EQ(client->ask("m20000400,400"), hexAt(0x400, 0x400));
+    ram[0x10] = 0x11;
+    ram[0x800] = 0x22;
+    EXPECT_EQ(client->ask("m20000010,4"), "00000000") << "kept until something writes";
+    // Anyone's write through the target's memory, and any run, makes the next read fresh.
+    memory->memoryChanged(memory, {{kRamStart + 0x800, 1}});
+    EXPECT_EQ(client->ask("m20000800,400"), hexAt(0x800, 0x400)) << "the block read ahead is dropped";
+    EXPECT_EQ(client->ask("m20000010,4"), hexAt(0x10, 4));
+    ram[0x10] = 0x33;
+    ram[0xc00] = 0x44;
+    EXPECT_THAT(client->ask("s"), StartsWith("T05"));
+    EXPECT_EQ(client->ask("m20000010,4"), hexAt(0x10, 4));
+    EXPECT_EQ(client->ask("m20000c00,400"), hexAt(0xc00, 0x400));
+}
+
 TEST_F(GdbServerTest, ServesOneGdbAtATimeAndSurvivesWhatIsNotTheProtocol)
 {
     auto first = gdb();
@@ -357,8 +381,8 @@ TEST_F(GdbServerTest, ServesOneGdbAtATimeAndSurvivesWhatIsNotTheProtocol)
     again.sendRaw("$qC#00");
     EXPECT_EQ(again.ask("qC"), "QC1");
     EXPECT_EQ(again.naks(), 1);
-    // A packet with no end, longer than any gdb sends, closes the connection.
-    again.sendRaw("$X20000000,100000:" + std::string(10 << 20, 'a').substr(0, 64 << 10));
+    // A 10 MB packet, longer than any gdb sends, closes the connection before its end.
+    again.sendRaw("$X20000000,a00000:" + std::string(10 << 20, 'a'));
     EXPECT_EQ(again.receive(), std::nullopt);
     EXPECT_EQ(gdb()->ask("qC"), "QC1") << "the server takes the next gdb";
 }
