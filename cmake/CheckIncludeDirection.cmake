@@ -7,7 +7,7 @@
 
 # The folders, a sub-folder before the folder holding it: a file obeys the first that holds it.
 set(folders platform core/interfaces core/devicedescription core packmanager bundles/common bundles/simulator
-    bundles/gdbremote bundles/packs bundles/targets host cli)
+    bundles/gdbremote bundles/packs bundles/targets bundles/debugging bundles/gdbserver host cli)
 # What the files of each folder may include ("" entries of our own tree only; system and library
 # headers are written with angle brackets and not checked).
 set(interfaces core/interfaces/ core/devicedescription/ platform/)
@@ -24,6 +24,11 @@ set(service_frame core/frame/ServiceBase.h core/frame/CommandServerFor.h core/fr
     core/frame/TcfServiceFactory.h)
 set(may_bundles/packs bundles/packs/ packmanager/ ${service_frame} ${interfaces})
 set(may_bundles/targets bundles/targets/ ${service_frame} ${interfaces})
+# The debugging front-ends know run control and the contexts, never a driver; the GDB server shares
+# the debugging services' model of the targets.
+set(may_bundles/debugging bundles/debugging/ core/frame/CommandArguments.h ${service_frame} ${interfaces})
+set(may_bundles/gdbserver bundles/gdbserver/ bundles/debugging/DebugTargets.h bundles/debugging/BreakpointRequest.h
+    ${service_frame} ${interfaces})
 set(may_host host/ core/frame/OspClassFactoryManager.h ${interfaces})
 set(may_cli cli/ ${interfaces})
 

@@ -9,6 +9,7 @@
 #include <map>
 
 #include "bundles/debugging/DebugServices.h"
+#include "bundles/gdbserver/GdbServerService.h"
 #include "bundles/packs/PacksCommandServer.h"
 #include "bundles/targets/TargetsCommandServer.h"
 #include "core/device/DeviceCommandServer.h"
@@ -74,6 +75,7 @@ TEST(ProtocolDocument, ListsExactlyTheCommandsOfEveryServer)
         {"RunControl", commandsOf<debugging::RunControlServer, debugging::RunControlService>(debugger)},
         {"Breakpoints", commandsOf<debugging::BreakpointsServer, debugging::BreakpointsService>(debugger)},
         {"StackTrace", commandsOf<debugging::StackTraceServer, debugging::StackTraceService>(debugger)},
+        {"GdbServer", commandsOf<gdbserver::GdbServerCommandServer, gdbserver::GdbServerService>(debugger)},
     };
     EXPECT_EQ(documentedCommands(), served);
 }
