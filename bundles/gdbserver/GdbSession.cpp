@@ -171,11 +171,15 @@ GdbSession::GdbSession(int socket, std::shared_ptr<const ServedTarget> target, s
 
 GdbSession::~GdbSession()
 {
-    ::shutdown(socket_, SHUT_RDWR);
+    {
+        // Wakes a thread blocked in a send to a gdb that does not read.
+        std::lock_guard lock(socketMutex_);
+        if (socket_ >= 0)
+            ::shutdown(socket_, SHUT_RDWR);
+    }
     wake();
     if (thread_.joinable())
         thread_.join();
-    ::close(socket_);
     ::close(wakeRead_);
     ::close(wakeWrite_);
 }
@@ -231,7 +235,13 @@ void GdbSession::run()
     }
     dropBreakpoints();
     ended_ = true;
-    ::shutdown(socket_, SHUT_RDWR);
+    {
+        // Closed now, not when the next gdb comes: a peer still sending (a huge packet) is told
+        // at once, and the descriptor is not held.
+        std::lock_guard lock(socketMutex_);
+        ::close(socket_);
+        socket_ = -1;
+    }
     BackendLogger::info(kLog, name_ + ": gdb at " + peer_ + " left");
 }
 

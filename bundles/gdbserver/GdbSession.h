@@ -153,7 +153,9 @@ private:
     const std::shared_ptr<const ServedTarget> target_;
     const std::string name_;
     const int client_;
+    /// Written by the session's thread alone (closed when it ends), under `socketMutex_`.
     int socket_;
+    std::mutex socketMutex_;
     int wakeRead_ = -1;
     int wakeWrite_ = -1;
     std::string peer_;
