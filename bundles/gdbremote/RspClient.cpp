@@ -310,18 +310,23 @@ void RspClient::resume(const std::string& packet)
     {
         std::lock_guard io(ioMutex_);
         std::unique_lock lock(mutex_);
-        // Running before the packet leaves: a quick stop reply must find it so.
-        running_ = true;
-        try {
-            exchange(packet, false, lock);
-        } catch (...) {
-            running_ = false;
-            throw;
-        }
+        sendRunPacket(packet, lock);
         if (!running_)
             return; // stopped at once, and its stop reply has been read
     }
     startWatcher();
+}
+
+void RspClient::sendRunPacket(const std::string& packet, std::unique_lock<std::mutex>& lock)
+{
+    // Running before the packet leaves: a quick stop reply must find it so.
+    running_ = true;
+    try {
+        exchange(packet, false, lock);
+    } catch (...) {
+        running_ = false;
+        throw;
+    }
 }
 
 void RspClient::startWatcher()
@@ -341,13 +346,7 @@ bool RspClient::runToStop(const std::string& packet, std::chrono::milliseconds t
             throwLost();
         if (running_)
             return false;
-        running_ = true;
-        try {
-            exchange(packet, false, lock);
-        } catch (...) {
-            running_ = false;
-            throw;
-        }
+        sendRunPacket(packet, lock);
         const auto deadline = Clock::now() + timeout;
         while ((running_ || announcingStop_) && !lost_ && Clock::now() < deadline) {
             lock.unlock();

@@ -119,6 +119,9 @@ private:
     void watch();
     /// Hands the reading of a running target to a watcher thread.
     void startWatcher();
+    /// Sends a packet that runs the target, marked running first; unmarked again when it fails.
+    /// Holds `ioMutex_`.
+    void sendRunPacket(const std::string& packet, std::unique_lock<std::mutex>& lock);
     /// Feeds received bytes to the packet reader.
     void consume(std::string_view bytes);
     void dispatch(std::string packet);

@@ -21,24 +21,25 @@ def backend_options() -> dict[str, str | None]:
             "bundles": os.environ.get("HIL_BUNDLE_DIR")}
 
 
-@pytest.fixture(scope="session")
-def backend() -> Iterator[hilcore.Backend]:
-    """One back-end for the session; skips when there is none to start."""
+def started_backend() -> Iterator[hilcore.Backend]:
+    """A back-end of this build, running until the generator ends; skips when there is none."""
     options = backend_options()
     if not options["executable"]:
         pytest.skip("no back-end: set HIL_BACKEND")
     with hilcore.Backend(options["executable"], bundles=options["bundles"]) as started:
         yield started
+
+
+@pytest.fixture(scope="session")
+def backend() -> Iterator[hilcore.Backend]:
+    """One back-end for the session."""
+    yield from started_backend()
 
 
 @pytest.fixture
 def own_backend() -> Iterator[hilcore.Backend]:
     """A back-end for one test alone (one the test may stop or kill)."""
-    options = backend_options()
-    if not options["executable"]:
-        pytest.skip("no back-end: set HIL_BACKEND")
-    with hilcore.Backend(options["executable"], bundles=options["bundles"]) as started:
-        yield started
+    yield from started_backend()
 
 
 @pytest.fixture
