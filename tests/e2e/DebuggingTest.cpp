@@ -11,10 +11,13 @@
 #include <fstream>
 #include <sstream>
 
+#include <unistd.h>
+
 #include <boost/json.hpp>
 
 #include "bundles/gdbremote/QemuProcess.h"
 #include "tests/e2e/EventLog.h"
+#include "tests/fakes/Eventually.h"
 #include "tests/fakes/FakeGdbServer.h"
 #include "tests/fakes/TempDirectory.h"
 
@@ -360,6 +363,34 @@ TEST_F(QemuGdbServerTest, AGdbKilledLeavesTheTargetToTcfAndALostTargetEndsTheNex
     EXPECT_THAT(lost, testing::AnyOf(HasSubstr("SIGKILL"), HasSubstr("Remote connection closed"))) << lost;
     EXPECT_TRUE(d.events.waitFor("RunControl contextRemoved [" + quoted(kQemuDevice) + "]", 10s));
     EXPECT_THAT(d.call("GdbServer", "getServers"), ElementsAre("", "[]"));
+}
+
+TEST(GdbServers, TheBackEndsOptionGivesEveryTargetWithRunControlAServer)
+{
+    if (std::string(HIL_FIRMWARE_ELF).empty() || gdbremote::QemuProcess::executable().empty())
+        GTEST_SKIP() << "needs qemu-system-arm and arm-none-eabi-gcc";
+    // A port of this process's own: a taken one is passed over for the next.
+    const int first = 40000 + ::getpid() % 20000;
+    fakes::TempDirectory directory;
+    auto options = BackendProcess::withGdbRemote(directory.path());
+    options.insert(options.end(), {"--gdb-servers", "127.0.0.1:" + std::to_string(first)});
+    BackendProcess backend(options);
+    Debugger d(backend);
+    const std::string connection = json::serialize(json::object{{"Kernel", HIL_FIRMWARE_ELF}});
+    ASSERT_EQ(d.call("Tool", "setupTool", {R"("com.velmora.hil.gdbremote")", R"("com.velmora.hil.connection.qemu")", connection})
+                  .at(0),
+              "");
+    ASSERT_EQ(d.status("Tool", "connect", {R"("gdbremote-1")"}), "");
+    json::array servers;
+    ASSERT_TRUE(fakes::eventually([&] {
+        servers = json::parse(d.call("GdbServer", "getServers").at(1)).as_array();
+        return !servers.empty();
+    }));
+    const auto& server = servers.at(0).as_object();
+    EXPECT_EQ(server.at("TargetID"), json::value(kQemuDevice));
+    EXPECT_GE(server.at("Port").to_number<int>(), first);
+    const auto tool = json::parse(d.call("Tool", "getContext", {R"("gdbremote-1")"}).at(1)).as_object();
+    EXPECT_EQ(tool.at("GdbServerPort"), server.at("Port"));
 }
 
 // QEMU always takes Z0, offers vCont and answers: the fakes do not.

@@ -37,7 +37,7 @@ TEST(HostOptions, ReadsEveryOptionInBothForms)
     const auto options = parse({"--listen", "0.0.0.0:0", "--bundles=/b", "--log-mask", "0x26",
                                 "--log-categories", "svc,HIL", "--max-message-bytes=1024", "--max-clients", "2",
                                 "--max-outgoing-bytes", "4096", "--settings", settings, "--preferences=" + preferences,
-                                "--discovery", "on", "--discovery-port=4000"});
+                                "--discovery", "on", "--discovery-port=4000", "--gdb-servers", "3333"});
     EXPECT_EQ(options.address, "0.0.0.0");
     EXPECT_EQ(options.port, 0);
     EXPECT_EQ(options.bundles, std::filesystem::path("/b"));
@@ -50,6 +50,9 @@ TEST(HostOptions, ReadsEveryOptionInBothForms)
     EXPECT_EQ(options.preferences, std::filesystem::path(preferences));
     EXPECT_EQ(options.discovery, true);
     EXPECT_EQ(options.discoveryPort, 4000);
+    EXPECT_EQ(options.gdbServerFirstPort, 3333);
+    EXPECT_EQ(options.gdbServerAddress, "127.0.0.1");
+    EXPECT_EQ(parse({"--gdb-servers=0.0.0.0:4000"}).gdbServerAddress, "0.0.0.0");
 }
 
 TEST(HostOptions, AHostNameIsResolvedSoThatLoopbackIsKnownAsSuch)
@@ -72,6 +75,7 @@ INSTANTIATE_TEST_SUITE_P(
                     std::vector<std::string>{"--max-clients", "0"},
                     std::vector<std::string>{"--max-message-bytes", "lots"}, std::vector<std::string>{"--verbose"},
                     std::vector<std::string>{"--log-mask", "0x2g"},
+                    std::vector<std::string>{"--gdb-servers", "0"}, std::vector<std::string>{"--gdb-servers", "65536"},
                     // A file the user names must exist; only the default ones may be missing.
                     std::vector<std::string>{"--settings", "/nonexistent/settings.properties"},
                     std::vector<std::string>{"--preferences=/nonexistent/preferences.properties"}));
