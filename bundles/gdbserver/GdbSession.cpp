@@ -294,8 +294,14 @@ void GdbSession::handleItem(rsp::PacketReader::Item& item)
         if (ackMode_)
             sendRaw("+");
         handleEvents(); // a packet is answered from what has been told so far
-        if (const auto reply = answer(item.payload))
+        if (postedWriteFailure_) {
+            // The write gdb was told "OK" for failed: the next packet, whatever it is, says so.
+            send(error(kFault, *postedWriteFailure_));
+            postedWriteFailure_.reset();
+        } else if (const auto reply = answer(item.payload)) {
             send(*reply);
+        }
+        finishPostedWrite();
         readAhead();
         break;
     case Kind::BadChecksum:
@@ -592,10 +598,11 @@ std::optional<std::string> GdbSession::cachedRead(std::uint64_t address, std::ui
     return bytes.substr(address - first, length);
 }
 
-bool GdbSession::plainMemory(std::uint64_t address, std::uint64_t length) const
+bool GdbSession::plainMemory(std::uint64_t address, std::uint64_t length, std::optional<MapArea::Kind> kind) const
 {
     return std::any_of(target_->memoryMap.begin(), target_->memoryMap.end(), [&](const MapArea& area) {
-        return !area.peripheral && address >= area.start && length <= area.start + area.size - address;
+        return !area.peripheral && (!kind || area.kind == *kind) && address >= area.start &&
+               address - area.start < area.size && length <= area.size - (address - area.start);
     });
 }
 
@@ -662,14 +669,43 @@ void GdbSession::write(std::uint64_t address, std::vector<std::uint8_t> bytes)
         refuse(kFault, "the memory at 0x" + hexNumber(address) + " did not take all " + std::to_string(bytes.size()) + " bytes");
 }
 
+GdbSession::Reply GdbSession::writeMemory(std::uint64_t address, std::vector<std::uint8_t> bytes)
+{
+    // Into RAM, the write goes out after the "OK": gdb builds its next packet (a load's next
+    // block) meanwhile. Nothing can overtake it, since this thread does it before reading on.
+    if (!bytes.empty() && plainMemory(address, bytes.size(), MapArea::Kind::Ram)) {
+        forgetMemory();
+        postedWrite_.emplace(address, std::move(bytes));
+    } else {
+        write(address, std::move(bytes));
+    }
+    return std::string("OK");
+}
+
+void GdbSession::finishPostedWrite()
+{
+    if (!postedWrite_)
+        return;
+    auto [address, bytes] = std::move(*postedWrite_);
+    postedWrite_.reset();
+    try {
+        write(address, std::move(bytes));
+    } catch (const PacketError& refused) {
+        postedWriteFailure_ = refused.text;
+    } catch (const std::exception& failure) {
+        postedWriteFailure_ = failure.what();
+    }
+    if (postedWriteFailure_)
+        BackendLogger::info(kLog, name_ + ": a write gdb was answered OK for failed: " + *postedWriteFailure_);
+}
+
 GdbSession::Reply GdbSession::onWriteMemoryHex(std::string_view arguments)
 {
     const auto range = addressAndLength(arguments, ':');
     const auto bytes = rsp::fromHex(range.rest);
     if (!bytes || bytes->size() != range.length)
         refuse(kInvalid, "M carries " + std::to_string(range.length) + " bytes in hex");
-    write(range.address, bytesOf(*bytes));
-    return std::string("OK");
+    return writeMemory(range.address, bytesOf(*bytes));
 }
 
 GdbSession::Reply GdbSession::onWriteMemoryBinary(std::string_view arguments)
@@ -677,8 +713,7 @@ GdbSession::Reply GdbSession::onWriteMemoryBinary(std::string_view arguments)
     const auto range = addressAndLength(arguments, ':');
     if (range.rest.size() != range.length)
         refuse(kInvalid, "X carries " + std::to_string(range.length) + " bytes, not " + std::to_string(range.rest.size()));
-    write(range.address, bytesOf(range.rest));
-    return std::string("OK");
+    return writeMemory(range.address, bytesOf(range.rest));
 }
 
 void GdbSession::requireFlash(std::uint64_t address, std::uint64_t length) const

@@ -111,8 +111,13 @@ private:
         readAhead_.reset();
         nextBulkRead_.reset();
     }
-    /// True when [address, address + length) lies in one area of plain memory (no peripherals).
-    bool plainMemory(std::uint64_t address, std::uint64_t length) const;
+    /// True when [address, address + length) lies in one area of plain memory (no peripherals),
+    /// of `kind` when given.
+    bool plainMemory(std::uint64_t address, std::uint64_t length, std::optional<MapArea::Kind> kind = std::nullopt) const;
+    /// gdb's M or X: into RAM, posted (written once the "OK" is out); elsewhere at once.
+    Reply writeMemory(std::uint64_t address, std::vector<std::uint8_t> bytes);
+    /// Writes what was posted; a failure is told in answer to the next packet.
+    void finishPostedWrite();
     /// Reads the block a sequential bulk read asked for next, once its reply has gone.
     void readAhead();
     void write(std::uint64_t address, std::vector<std::uint8_t> bytes);
@@ -180,6 +185,8 @@ private:
         std::string bytes;
     };
     std::optional<ReadAhead> readAhead_;
+    std::optional<std::pair<std::uint64_t, std::vector<std::uint8_t>>> postedWrite_;
+    std::optional<std::string> postedWriteFailure_;
     /// The block to read ahead once the reply is out: (address, length).
     std::optional<std::pair<std::uint64_t, std::uint64_t>> nextBulkRead_;
     /// Where the last bulk read ended: a read from there goes on from it.

@@ -121,7 +121,10 @@ private:
 
 std::vector<MapArea> sampleMap()
 {
-    return {{MapArea::Kind::Flash, 0, 0x10000, 0x800}, {MapArea::Kind::Ram, kRamStart, kRamSize, 0}};
+    // The last area is RAM by the description that the target does not answer for.
+    return {{MapArea::Kind::Flash, 0, 0x10000, 0x800},
+            {MapArea::Kind::Ram, kRamStart, kRamSize, 0},
+            {MapArea::Kind::Ram, kRamStart + kRamSize, 0x100, 0}};
 }
 
 class GdbServerTest : public testing::Test {
@@ -270,6 +273,9 @@ TEST_F(GdbServerTest, AnswersEachPacketOrRefusesItWithTheProtocolsError)
         {"M20000004,2:be", "E16"},
         {"X20000000,0:", "OK"},
         {"X30000000,1:a", "E0e"},
+        // Into RAM the write follows its "OK"; when it fails, the next packet is told.
+        {"X20001000,1:a", "OK"},
+        {"qC", "E0e"},
         {"Z5,400,2", ""},
         {"Z0,zz,2", "E01"},
         {"z0,400,2", "OK"},
