@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <mutex>
 
 #include <netinet/in.h>
 #include <poll.h>
@@ -175,6 +176,7 @@ protected:
             .WillByDefault([=, this](std::uint64_t address, int, std::vector<std::uint8_t>& bytes, std::uint64_t offset, std::int64_t count,
                                      int, tcf::IIntermediateResult*, MemoryErrorMapPtr& errors) {
                 const auto [from, good] = inRam(address, count);
+                std::lock_guard lock(ramMutex);
                 if (good > 0)
                     std::copy_n(ram.begin() + static_cast<std::ptrdiff_t>(from - kRamStart), good, bytes.begin() + static_cast<std::ptrdiff_t>(offset));
                 errorsFor(address, count, good, errors);
@@ -183,10 +185,23 @@ protected:
             .WillByDefault([=, this](std::uint64_t address, int, std::vector<std::uint8_t>& bytes, std::uint64_t offset, std::int64_t count,
                                      int, tcf::IIntermediateResult*, MemoryErrorMapPtr& errors) {
                 const auto [from, good] = inRam(address, count);
+                std::lock_guard lock(ramMutex);
                 if (good > 0)
                     std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(offset), good, ram.begin() + static_cast<std::ptrdiff_t>(from - kRamStart));
                 errorsFor(address, count, good, errors);
             });
+    }
+
+    // The target's memory, shared with the session's thread (which reads ahead and posts writes).
+    void poke(std::size_t offset, std::uint8_t value)
+    {
+        std::lock_guard lock(ramMutex);
+        ram[offset] = value;
+    }
+    std::string hexAt(std::size_t offset, std::size_t length)
+    {
+        std::lock_guard lock(ramMutex);
+        return rsp::toHex(ram.data() + offset, length);
     }
 
     int connectToServer() const
@@ -217,6 +232,7 @@ protected:
     std::vector<std::shared_ptr<fakes::FakeRegister>> registers;
     std::shared_ptr<testing::NiceMock<fakes::FakeMemoryContext>> memory =
         std::make_shared<testing::NiceMock<fakes::FakeMemoryContext>>("tool.dev.base");
+    std::mutex ramMutex;
     std::vector<std::uint8_t> ram;
     std::shared_ptr<const ServedTarget> target;
     std::unique_ptr<GdbServer> server;
@@ -298,8 +314,7 @@ TEST_F(GdbServerTest, AnswersEachPacketOrRefusesItWithTheProtocolsError)
     for (const auto& c : cases)
         EXPECT_EQ(client->ask(c.packet), c.reply) << c.packet;
     EXPECT_EQ(registers[0]->writes.size(), 1u);
-    EXPECT_EQ(ram[4], 0xbe);
-    EXPECT_EQ(ram[5], 0xef);
+    EXPECT_EQ(hexAt(4, 2), "beef");
 
     // Descriptions come in slices until the last.
     const auto first = client->ask("qXfer:features:read:target.xml:0,20");
@@ -352,22 +367,19 @@ TEST_F(GdbServerTest, ShareRunsAndStopsWithTheModelAndPlantsAsTheGdbServer)
 TEST_F(GdbServerTest, KeepsWhatItReadOnlyUntilMemoryIsWrittenOrTheTargetMoves)
 {
     const auto client = gdb();
-    const auto hexAt = [&](std::size_t offset, std::size_t length) {
-        return rsp::toHex(ram.data() + offset, length);
-    };
     // Words near the PC, and a dump in blocks: each read once from the target.
     EXPECT_EQ(client->ask("m20000010,4"), hexAt(0x10, 4));
     EXPECT_EQ(client->ask("m20000000,400"), hexAt(0, 0x400));
     EXPECT_EQ(client->ask("m20000400,400"), hexAt(0x400, 0x400));
-    ram[0x10] = 0x11;
-    ram[0x800] = 0x22;
+    poke(0x10, 0x11);
+    poke(0x800, 0x22);
     EXPECT_EQ(client->ask("m20000010,4"), "00000000") << "kept until something writes";
     // Anyone's write through the target's memory, and any run, makes the next read fresh.
     memory->memoryChanged(memory, {{kRamStart + 0x800, 1}});
     EXPECT_EQ(client->ask("m20000800,400"), hexAt(0x800, 0x400)) << "the block read ahead is dropped";
     EXPECT_EQ(client->ask("m20000010,4"), hexAt(0x10, 4));
-    ram[0x10] = 0x33;
-    ram[0xc00] = 0x44;
+    poke(0x10, 0x33);
+    poke(0xc00, 0x44);
     EXPECT_THAT(client->ask("s"), StartsWith("T05"));
     EXPECT_EQ(client->ask("m20000010,4"), hexAt(0x10, 4));
     EXPECT_EQ(client->ask("m20000c00,400"), hexAt(0xc00, 0x400));
